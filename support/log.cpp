@@ -1,0 +1,62 @@
+// support/log.cpp
+#include "support/log.h"
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <unistd.h>
+
+#include "support/result_codes.h"
+#include "support/sysclock.h"
+#include "support/utilfile.h"
+
+static uint8_t gsLogLevel = LOG_INFO;
+
+static int aux_LogWrite(const char* format, va_list args) {
+    struct tm now;
+    SysClock_LocalTime(&now);
+    char path[64];
+    snprintf(path, sizeof(path), "%s%s%04d%02d%02d.LOG", "LOG", UtilFile_GetPathDel(),
+             now.tm_year + 1900, now.tm_mon + 1, now.tm_mday);
+
+    FILE* file = fopen(path, "a");
+    if (file == nullptr) return RES_LOG_WRITE;
+    fprintf(file, "%04d-%02d-%02d %02d:%02d:%02d ", now.tm_year + 1900, now.tm_mon + 1,
+            now.tm_mday, now.tm_hour, now.tm_min, now.tm_sec);
+    if (vfprintf(file, format, args) < 0) {
+        fclose(file);
+        return RES_LOG_WRITE;
+    }
+    fputc('\n', file);
+    // The line must survive a power cut in the middle of a payment.
+    int rc = (fflush(file) == 0 && fsync(fileno(file)) == 0) ? RES_OK : RES_LOG_WRITE;
+    if (fclose(file) != 0) rc = RES_LOG_WRITE;
+    return rc;
+}
+
+int LogString(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    int rc = aux_LogWrite(format, args);
+    va_end(args);
+    return rc;
+}
+
+int LogStringEx(uint8_t level, const char* format, ...) {
+    if (level > gsLogLevel) return RES_OK;
+    va_list args;
+    va_start(args, format);
+    int rc = aux_LogWrite(format, args);
+    va_end(args);
+    return rc;
+}
+
+void SetLogLevel(uint8_t level) { gsLogLevel = level > LOG_DEBUG ? LOG_DEBUG : level; }
+
+uint8_t GetLogLevel() { return gsLogLevel; }
+
+int Error_LogDetail(const char* object, const char* where, int code) {
+    int err = errno;
+    LogString("ERROR. %s. Obj: %s. Reason: [%d:%d]", where, object ? object : "(none)", err, code);
+    return code;
+}

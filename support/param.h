@@ -1,0 +1,50 @@
+// support/param.h
+// DATA/CONFIG.INI and DATA/DEVICE.INI, loaded into g_Config and g_ComConfig.
+#pragma once
+#include <cstdint>
+
+struct SConfig {
+    char szTerminalId[9];        // TERMINALID, exactly 8 characters
+    char szHost[16];             // HOST, acquiring host address
+    uint16_t usTcpPort;          // TCPPORT, kept only
+    uint16_t usSecPort;          // SECPORT, acquiring host TLS port
+    char szKwrmHost[16];         // KWRMHOST, terminal manager address
+    uint16_t usKwrmPort;         // KWRMPORT
+    uint8_t ucMKIdx;             // master-key index for szOpenKey, 1
+    char szOpenKey[49];          // OPENKEY, PIN working key as hex
+    uint16_t usClientTimeout;    // CLIENTTIMEOUT seconds, 90
+    char szBankLogo[64];         // BANKLOGO
+    char szBankTitle[128];       // BANKTITLE
+    char szBankAddress[128];     // BANKADDRESS
+    char szBankPhone[64];        // BANKPHONE
+    char szDepartTitle[64];      // DEPARTTITLE
+    char szBankId[20];           // BANKID
+    char szBaseCurrency[4];      // BASECURRENCY, "BYN"
+    char szEnabledCurrency[32];  // ENABLEDCURRENCY, codes each followed by "|"
+    uint8_t ucChequeWidth;       // CHEQUEWIDTH, 30
+    uint8_t ucReportCount;       // REPORTCOUNT, 1
+    char szChecksum[32];         // CHECKSUM, kept only
+    uint8_t ucFileLoadTimeout;   // FILELOADTIMEOUT seconds, only 15..120
+    uint16_t usHoldOns;          // HOLDONS, 5
+    uint8_t ucSmallReport;       // SMALLREPORT
+};
+
+struct SComConfig {
+    uint16_t usComIrq;           // COMIRQ, 0xFFFF, logged only
+    uint16_t usComPort;          // COMPORT 1..250
+    uint32_t ulBaudrate;         // BAUDRATE, 19200 when not a known speed
+    uint16_t usComTO;            // COMTO ms, send time-out
+    uint16_t usProtoTO;          // PROTO_TO ms, 5000..30000, 12000
+    char szRemoteOpenKey[49];    // REMOTEOPENKEY
+    uint8_t ucForceByr;          // FORCEBYR
+    uint8_t ucForceByn;          // FORCEBYN
+    char szComDevice[128];       // COMDEVICE: a device path that overrides /dev/ttyS<COMPORT-1>
+};
+
+extern SConfig g_Config;
+extern SComConfig g_ComConfig;
+
+// Loads both files into g_Config and g_ComConfig; 0, 1020, 1022 or 1025.
+int Param_LoadConfig();
+// Replaces or adds paramName=value in DATA/<fileName> through DATA/TMPCFG.INI; 0 or 1020.
+int Param_WriteConfigParam(const char* fileName, const char* paramName, const char* value);

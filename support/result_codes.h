@@ -1,0 +1,113 @@
+// support/result_codes.h
+// Every numeric result code of the system, grouped by the range that owns it.
+// 0 is success; below 1000 the acquiring host's action codes; from 1000 the
+// terminal's own; 2000 + status byte for a refusal by the host's front end;
+// 11000.. file utilities; 11100.. XML writer.
+#pragma once
+
+enum : int {
+    RES_OK = 0,
+
+    // ---- request (1000..1007) ----
+    RES_REQ_OPERATION = 1001,      // OperationType missing or unknown
+    RES_REQ_AMOUNT = 1002,         // Amount missing or longer than 12 characters
+    RES_REQ_ORIGINAL_CODE = 1004,  // OriginalCode missing or zero for a Reversal
+    RES_CURRENCY_DISABLED = 1006,  // currency missing or not enabled
+
+    // ---- configuration and TLS set-up (1020..1039) ----
+    RES_CFG_FILE = 1020,           // config file not opened, positioned, empty; rewrite failed
+    RES_CFG_VALUE = 1022,          // value too long or unreadable; mandatory settings absent
+    RES_CFG_NAME = 1025,           // key name too long or unreadable
+    RES_TLS_SETUP = 1027,          // TLS set-up
+    RES_TLS_CERT_FILES = 1028,     // certificate files
+    RES_TLS_PAD_FILE = 1030,       // a TLS file not fetched from the pad or not parsed
+
+    // ---- records (1040..1063) ----
+    RES_BATCH_WRITE = 1040,        // batch file not written
+    RES_RVS_WRITE = 1043,          // reversal file not written
+    RES_RVS_READ = 1044,           // reversal file not read
+    RES_RVS_NOT_FOUND = 1046,      // nothing to reverse-last, or its amount differs
+    RES_JOURNAL_READ = 1060,       // journal not read
+    RES_JOURNAL_WRITE = 1061,      // journal not written
+    RES_LOG_WRITE = 1063,          // log line not written
+
+    // ---- start-up checks (1064..1071) ----
+    RES_PROBE_CURDIR = 1064,       // .cache in the current directory
+    RES_PROBE_DATA = 1065,         // DATA/.cache
+    RES_PROBE_LOG = 1066,          // LOG/.cache
+    RES_PROBE_TEMP = 1067,         // TEMP/.cache
+    RES_ACCESS_VERSION = 1068,     // DATA/VERSION not readable and writable
+    RES_ACCESS_BATCH = 1069,       // DATA/BATCH.CFG not readable and writable
+    RES_ACCESS_TRANS = 1070,       // DATA/TRANS.CFG not readable and writable
+    RES_DISK_SPACE = 1071,         // 20 MB or less free under TEMP
+
+    // ---- host exchange (1080..1099) ----
+    RES_HOST_CONNECT = 1080,       // host connection not established
+    RES_HOST_SEND = 1081,          // host send failed
+    RES_HOST_RECV = 1082,          // host receive failed
+    RES_HOST_NO_RESPCODE = 1086,   // response without a usable response code
+    RES_HOST_NO_RRN_AUTH = 1087,   // response without reference and approval code
+    RES_BALANCE_SHORT = 1090,      // balance data too short
+    RES_VOID_NOT_FOUND = 1091,     // operation to cancel not found
+    RES_HOST_ONLY_HOLDON = 1092,   // only hold-on answers received
+    RES_HOST_BAD_LENGTH = 1093,    // host response of length 0 or over 1024 bytes
+
+    // ---- batch (1100..1101) ----
+    RES_BATCH_BANNED = 1100,       // an earlier day close did not finish
+    RES_BATCH_CLOSED = 1101,       // day close on a closed batch
+
+    // ---- response and receipt (1200..1202) ----
+    RES_RESPONSE_WRITE = 1200,     // response or receipt not written
+
+    // ---- PIN pad (1300..1312) ----
+    RES_PP_CONNECT = 1300,         // PIN pad not connected or not answering
+    RES_PP_CARD_READ = 1301,       // card not read, timed out or cancelled
+    RES_PP_PIN = 1303,             // PIN entry failed or cancelled
+    RES_PP_NOT_CONFIRMED = 1304,   // amount not confirmed
+    RES_PP_BALANCE = 1305,         // balance not shown
+    RES_PP_KWPAD_VERSION = 1306,   // payment application too old or without TLS files
+    RES_PP_NO_TK_RANGES = 1309,    // no transport key or card-range file on the pad
+    RES_PP_LINK = 1310,            // PIN-pad link
+    RES_PP_EMV_CONFIG = 1311,      // chip configuration not usable
+    RES_CARD_REFUSED = 1312,       // card refused after host approval
+
+    // ---- card ranges (1400..1502) ----
+    RES_NO_RANGES = 1400,          // no card ranges
+    RES_RANGE_NOT_FOUND = 1401,    // card range not found
+    RES_RANGE_NO_BALANCE = 1500,   // balance not allowed for the card range
+    RES_RANGE_NO_RETURN = 1501,    // return not allowed for the card range
+    RES_ALREADY_CANCELLED = 1503,  // operation to cancel was already cancelled (a success)
+
+    // ---- terminal manager (1600..1703) ----
+
+    // ---- remote keys (1750..1755) ----
+    RES_REMOTE_KEYS_MISSING = 1750, // remote keys expected but absent
+
+    // ---- chip and contactless (1800..1854) ----
+
+    // ---- PIN-pad link and device commands (1900..1921) ----
+
+    // ---- host front-end refusal: 2000 + status byte ----
+    RES_HOST_STATUS_BASE = 2000,
+
+    // ---- not yet built: a stage that a later release brings ----
+    RES_NOT_IMPLEMENTED = 1899,
+
+    // ---- file utilities (11000..11010) ----
+    RES_FILE_OPEN = 11000,
+    RES_FILE_WRITE = 11001,
+    RES_FILE_CHDIR = 11003,
+    RES_FILE_PATH = 11004,
+    RES_FILE_SEEK = 11005,
+    RES_FILE_NEG_POS = 11006,
+    RES_FILE_NULL_HANDLE = 11007,
+    RES_FILE_EMPTY_PATH = 11008,
+    RES_FILE_MKDIR = 11009,
+    RES_FILE_DELETE = 11010,
+
+    // ---- XML writer (11100..11106) ----
+    RES_XML_INIT = 11100,
+    RES_XML_NOT_INIT = 11103,
+    RES_XML_NO_FILE = 11104,
+    RES_XML_SHORT_WRITE = 11106,
+};

@@ -1,0 +1,54 @@
+// support/utilfile.h
+// Whole-file operations of the record modules. Failures are logged through
+// Error_LogDetail and returned as codes 11000..11010.
+#pragma once
+#include <cstdint>
+#include <cstdio>
+
+enum { MAX_FILE_NAME_LENGTH = 32 };
+
+// Returns the path separator "/".
+const char* UtilFile_GetPathDel();
+// Appends "/" to path unless it ends with one; returns path.
+char* UtilFile_IncPathDel(char* path);
+// out = dir, "/" when dir lacks one, name; returns out.
+char* UtilFile_CreateFilePath(char* out, const char* dir, const char* name);
+// Changes the current directory (a trailing "/" on a path over 3 characters is ignored); 0 or 11003.
+int UtilFile_ChangeCurDir(const char* path);
+// out = path up to and including its last "/"; 0 or 11004.
+int UtilFile_GetDirFromPath(const char* path, char* out);
+// out = the part after the last "/" (at most 32 characters); 0 or 11004.
+int UtilFile_GetFileNameFromPath(const char* path, char* out);
+// Returns 1 when the file can be opened for reading, else 0.
+int UtilFile_IsExists(const char* path);
+// Length of a file in bytes; 0, 11008, 11000, 11005 or 11006.
+int UtilFile_GetLength(const char* path, int32_t* length);
+// Length of an open file, position restored; 0, 11007, 11005 or 11006.
+int UtilFile_GetLength(FILE* file, int32_t* length);
+// Creates or truncates the file, writes n bytes, flushes them to the disk; 0, 11008, 11000 or 11001.
+int UtilFile_WriteBufToFile(const char* path, const void* buffer, int32_t n);
+// Reads length bytes (or up to maximum when non-zero) from offset; 0, 11008, 11000 or 11005.
+int UtilFile_ReadFileToBuf(const char* path, void* buffer, int32_t* length, int32_t offset, int32_t maximum);
+// Creates a directory (mode 0777 under the umask); 0 or 11009.
+int UtilFile_CreateDir(const char* path);
+// Removes a file (an empty path does nothing); 0 or 11010.
+int UtilFile_Delete(const char* path);
+
+// Replaces the file whole and atomically: writes "<path>.tmp", flushes it,
+// renames it over path and flushes the directory, so that a crash leaves
+// either the old or the new content; 0, 11008, 11000, 11001 or 11010.
+int UtilFile_ReplaceFile(const char* path, const void* buffer, int32_t n);
+// Appends n bytes at the end of the file (created when missing) and flushes
+// them to the disk; 0, 11008, 11000 or 11001.
+int UtilFile_AppendBufToFile(const char* path, const void* buffer, int32_t n);
+// Cuts the file to length bytes and flushes it; 0, 11008, 11000 or 11001.
+int UtilFile_Truncate(const char* path, int32_t length);
+// Flushes the directory entry of path's directory to the disk.
+void UtilFile_SyncDir(const char* path);
+
+// Fault-injection seam for crash tests: when set, the hook is called before
+// each durable step ("open", "write", "fsync", "rename", "dirsync",
+// "truncate") of the writing functions above; a non-zero return makes the
+// step fail as a crash would, leaving the files as they are at that point.
+typedef int (*UtilFile_FaultHook)(const char* step, const char* path);
+void UtilFile_SetFaultHook(UtilFile_FaultHook hook);
