@@ -1,0 +1,37 @@
+// host/netlayer.h
+// The TLS client session over the module socket: the transport of the acquiring
+// host and of the terminal manager. One connection serves one exchange.
+// The trusted chain, the terminal's certificate and its key live here for the
+// length of an operation; the kernel and the management session load them.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+// Marks the socket closed; called before any connection.
+void NetLayer_Init();
+// Prepares the TLS session and its configuration for the next connection; 0 or 1027.
+int NetLayer_EnableSSL();
+// Connects to a dotted IPv4 address and performs the TLS handshake;
+// 0, 1027 when the session could not be prepared, 1080 when TCP or the handshake failed.
+int NetLayer_Connect(const char* address, uint16_t port);
+// Writes all bytes through TLS; the count written, or a negative TLS error.
+int NetLayer_Send(const unsigned char* data, uint16_t length);
+// Reads exactly wanted bytes within timeoutSec seconds: the count, a negative TLS error,
+// or -1 when the time ran out first.
+int NetLayer_Receive(unsigned char* buffer, uint16_t wanted, uint16_t timeoutSec);
+// Sends the close notification, frees the session and closes the socket; safe when closed.
+void NetLayer_Close();
+// The random source handed to the TLS library: the process's CTR-DRBG seeded from the
+// OS entropy source; 0 or a negative error of the generator.
+int ravo_random(void* context, unsigned char* output, size_t length);
+
+// Prepares the three credential holders empty (frees anything held before).
+void NetLayer_InitCredentials();
+// Parses a PEM file into the trusted chain; 0 or the TLS library's negative error.
+int NetLayer_ParseCAFile(const char* path);
+// Parses a PEM file into the terminal's certificate chain; 0 or a negative error.
+int NetLayer_ParseClientCertFile(const char* path);
+// Parses a PEM private key (no password) into the terminal's key; 0 or a negative error.
+int NetLayer_ParseClientKeyFile(const char* path);
+// Frees the three credential holders.
+void NetLayer_FreeCredentials();
