@@ -101,7 +101,10 @@ int UtilFile_GetLength(FILE* file, int32_t* length) {
 static int aux_WriteAllAndSync(int fd, const void* buffer, int32_t n, const char* path) {
     const char* p = static_cast<const char*>(buffer);
     int32_t left = n;
-    if (aux_Fault("write", path)) return RES_FILE_WRITE;
+    int fault = m_FaultHook != nullptr ? m_FaultHook("write", path) : 0;
+    // A torn write: the first half reaches the file, then the "crash".
+    if (fault == UTILFILE_FAULT_TORN) left = n / 2;
+    else if (fault != 0) return RES_FILE_WRITE;
     while (left > 0) {
         ssize_t done = write(fd, p, static_cast<size_t>(left));
         if (done < 0 && errno == EINTR) continue;
@@ -109,6 +112,7 @@ static int aux_WriteAllAndSync(int fd, const void* buffer, int32_t n, const char
         p += done;
         left -= static_cast<int32_t>(done);
     }
+    if (fault != 0) return RES_FILE_WRITE;
     if (aux_Fault("fsync", path)) return RES_FILE_WRITE;
     if (fsync(fd) != 0) return RES_FILE_WRITE;
     return RES_OK;
@@ -154,6 +158,13 @@ int UtilFile_ReplaceFile(const char* path, const void* buffer, int32_t n) {
     }
     if (aux_Fault("dirsync", path)) return Error_LogDetail(path, "UtilFile_ReplaceFile", RES_FILE_WRITE);
     UtilFile_SyncDir(path);
+    return RES_OK;
+}
+
+int UtilFile_Rename(const char* from, const char* to) {
+    if (aux_Fault("rename", to) || rename(from, to) != 0) return RES_FILE_WRITE;
+    if (aux_Fault("dirsync", to)) return RES_FILE_WRITE;
+    UtilFile_SyncDir(to);
     return RES_OK;
 }
 
@@ -206,6 +217,7 @@ int UtilFile_CreateDir(const char* path) {
 
 int UtilFile_Delete(const char* path) {
     if (path == nullptr || path[0] == '\0') return RES_OK;
+    if (aux_Fault("delete", path)) return RES_FILE_DELETE;
     if (unlink(path) != 0) return RES_FILE_DELETE;
     return RES_OK;
 }

@@ -41,6 +41,9 @@ int UtilFile_ReplaceFile(const char* path, const void* buffer, int32_t n);
 // Appends n bytes at the end of the file (created when missing) and flushes
 // them to the disk; 0, 11008, 11000 or 11001.
 int UtilFile_AppendBufToFile(const char* path, const void* buffer, int32_t n);
+// Renames from over to (replacing it atomically) and flushes the directory;
+// 0 or 11001 with errno kept; not logged, the caller words the failure.
+int UtilFile_Rename(const char* from, const char* to);
 // Cuts the file to length bytes and flushes it; 0, 11008, 11000 or 11001.
 int UtilFile_Truncate(const char* path, int32_t length);
 // Flushes the directory entry of path's directory to the disk.
@@ -48,7 +51,10 @@ void UtilFile_SyncDir(const char* path);
 
 // Fault-injection seam for crash tests: when set, the hook is called before
 // each durable step ("open", "write", "fsync", "rename", "dirsync",
-// "truncate") of the writing functions above; a non-zero return makes the
-// step fail as a crash would, leaving the files as they are at that point.
+// "truncate", "delete") of the writing functions above; a non-zero return
+// makes the step fail as a crash would, leaving the files as they are at that
+// point. UTILFILE_FAULT_TORN returned at "write" lets the first half of the
+// bytes reach the file before the failure (a torn write).
+enum { UTILFILE_FAULT_TORN = 2 };
 typedef int (*UtilFile_FaultHook)(const char* step, const char* path);
 void UtilFile_SetFaultHook(UtilFile_FaultHook hook);
