@@ -1,9 +1,148 @@
 // kernel/kernel_driver.cpp
+// The operation driver behind the entry points.
+#include <cstring>
+#include <sys/stat.h>
+#include <sys/vfs.h>
+#include <unistd.h>
+
+#include "kernel/error.h"
 #include "kernel/kernel.h"
+#include "kernel/reversal.h"
+#include "support/cp1251.h"
+#include "support/log.h"
+#include "support/resource.h"
+#include "support/result_codes.h"
+#include "support/sysclock.h"
+#include "support/utilfile.h"
+#include "support/utilmsg.h"
+#include "support/vars.h"
+
+static const char* const RAVO_VERSION = "1.3.2";
+enum : long { MIN_FREE_MB = 20 };
+enum : uint32_t { FAILURE_PAUSE_MS = 3000 };
+
+// Writes a one-byte probe file and deletes it again.
+static bool aux_Kernel_ProbeWrite(const char* path) {
+    if (UtilFile_WriteBufToFile(path, "X", 1) != RES_OK) return false;
+    return UtilFile_Delete(path) == RES_OK;
+}
+
+// Free space of the file system that holds path, in whole megabytes; logs the figures.
+static int aux_Kernel_CheckDiskSpace(const char* path) {
+    struct statfs fs;
+    if (statfs(path, &fs) != 0) return RES_DISK_SPACE;
+    unsigned long long freeBytes = static_cast<unsigned long long>(fs.f_bavail) * static_cast<unsigned long long>(fs.f_bsize);
+    long freeMb = static_cast<long>(freeBytes >> 20);
+    LogString("INFO. Disk space in blocks : [%ld], free blocks: [%ld], block size [%ld], free space in MB [%ld].",
+              static_cast<long>(fs.f_blocks), static_cast<long>(fs.f_bavail), static_cast<long>(fs.f_bsize), freeMb);
+    return freeMb <= MIN_FREE_MB ? RES_DISK_SPACE : RES_OK;
+}
+
+// A record file that exists must be readable and writable.
+static bool aux_Kernel_AccessOk(const char* path) {
+    if (access(path, F_OK) != 0) return true;
+    return access(path, R_OK | W_OK) == 0;
+}
+
+static int aux_Kernel_StartupChecks() {
+    static const struct { const char* path; int code; } probes[] = {
+        {".cache", RES_PROBE_CURDIR},
+        {"DATA/.cache", RES_PROBE_DATA},
+        {"LOG/.cache", RES_PROBE_LOG},
+    };
+    for (const auto& probe : probes) {
+        if (!aux_Kernel_ProbeWrite(probe.path)) return probe.code;
+    }
+
+    if (UtilFile_WriteBufToFile("TEMP/.cache", "X", 1) != RES_OK) return RES_PROBE_TEMP;
+    int space = aux_Kernel_CheckDiskSpace("TEMP/.cache");
+    if (UtilFile_Delete("TEMP/.cache") != RES_OK) return RES_PROBE_TEMP;
+    if (space != RES_OK) return space;
+
+    static const struct { const char* path; int code; } records[] = {
+        {"DATA/VERSION", RES_ACCESS_VERSION},
+        {"DATA/BATCH.CFG", RES_ACCESS_BATCH},
+        {"DATA/TRANS.CFG", RES_ACCESS_TRANS},
+    };
+    for (const auto& record : records) {
+        if (!aux_Kernel_AccessOk(record.path)) return record.code;
+    }
+    return RES_OK;
+}
+
+// Shows a Windows-1251 text on the cashier display.
+static void aux_Kernel_ShowCashier(const char* text) { UtilMsg_Display(Resource_GetInformMessage(text)); }
+
+// Runs the stages of the operation after a successful initialisation.
+static int aux_Kernel_RunStages(S_PAY_ORDER* order, bool* markRemote) {
+    switch (order->ucOpType) {
+    case OP_DAY_REPORT:
+        return RES_OK;
+    default:
+        // The card, host and day-close stages come with the operations release.
+        LogString("ERROR. int_PerformCardOperation. Operation %u not available in this build", order->ucOpType);
+        return RES_NOT_IMPLEMENTED;
+    }
+    (void)markRemote;
+}
 
 int int_PerformCardOperation(const char* request, char** response, PFN_SHOW_MESSAGE show) {
-    (void)request;
-    (void)response;
-    (void)show;
-    return 0;
+    UtilFile_CreateDir("LOG");
+    UtilFile_CreateDir("TEMP");
+
+    if (LogString(">>>>>>>>>>>>>>>> RAVO STARTED v.%s [UNIX EDITION]", RAVO_VERSION) != RES_OK) return RES_LOG_WRITE;
+
+    int startup = aux_Kernel_StartupChecks();
+    if (startup != RES_OK) {
+        LogString("ERROR. int_PerformCardOperation. Start-up check failed: %d", startup);
+        return startup;
+    }
+
+    UtilMsg_Init(show);
+    aux_Kernel_ShowCashier(CP1251("ПОДОЖДИТЕ, ПОЖАЛУЙСТА"));
+    char cwd[1024];
+    if (getcwd(cwd, sizeof(cwd)) == nullptr) strcpy(cwd, "?");
+    LogString("INFO. Current working dir : [%s].", cwd);
+
+    S_PAY_ORDER* order = new S_PAY_ORDER();
+    bool markRemote = false;
+    uint8_t fullReport = 0;
+
+    int result = Kernel_ParseInput(request, order, &fullReport);
+    if (result == RES_OK) {
+        result = Kernel_Initialize(order);
+        if (result == RES_PP_KWPAD_VERSION || result == RES_PP_NO_TK_RANGES || result == RES_PP_EMV_CONFIG ||
+            result == RES_REMOTE_KEYS_MISSING) {
+            markRemote = true;
+        }
+        if (result == RES_OK) result = aux_Kernel_RunStages(order, &markRemote);
+    }
+
+    int built = Kernel_CreateResponse(result, order, response);
+    if (built == RES_OK) {
+        if (result == RES_OK && order->ucOpType != OP_TEST_BANK && order->ucOpType != OP_DAY_REPORT) {
+            bool purchaseOrRefund = order->ucOpType == OP_SALE || order->ucOpType == OP_RETURN;
+            Kernel_RemoveReversal(purchaseOrRefund ? REV_REMOVE_TYPE_REPLACE : REV_REMOVE_TYPE_FULL);
+        }
+    } else if (result == RES_OK) {
+        result = built;
+    }
+
+    Kernel_CloseSession(result, order);
+    delete order;
+    LogString("<<<<<<<<<<<<<<<< RAVO FINISHED [%d] \n", result);
+
+    if (markRemote) {
+        // The management session arrives with the remote-management release.
+        LogString("WARNING. int_PerformCardOperation. Remote management session not available in this build");
+    }
+    return markRemote ? 1 : 0;
+}
+
+void Kernel_CloseSession(int result, S_PAY_ORDER* order) {
+    (void)order;
+    // The PIN pad is only connected once the PIN-pad layer is in; nothing to eject before that.
+    aux_Kernel_ShowCashier(Error_GetResultMsg(static_cast<uint16_t>(result), ERR_FORM_CASHIER));
+    if (result != RES_OK) SysClock_SleepMs(FAILURE_PAUSE_MS);
+    LogString("SUCCESS. Kernel_CloseSession. Memory free");
 }

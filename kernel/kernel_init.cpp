@@ -1,0 +1,90 @@
+// kernel/kernel_init.cpp
+// Kernel initialisation: configuration, the operation's currency, and the
+// PIN pad and host link the operation will need.
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+#include "kernel/kernel.h"
+#include "support/bigint.h"
+#include "support/currency.h"
+#include "support/log.h"
+#include "support/param.h"
+#include "support/result_codes.h"
+#include "support/sysclock.h"
+
+// Divides a non-negative or negative amount by 100, dropping the remainder.
+static void aux_Kernel_DivideBy100(SBigInt* amount) {
+    uint64_t value = static_cast<uint64_t>(amount->ulHigh) * 1000000000ull + amount->ulLow;
+    value /= 100;
+    amount->ulHigh = static_cast<uint32_t>(value / 1000000000ull);
+    amount->ulLow = static_cast<uint32_t>(value % 1000000000ull);
+}
+
+// Settles szCurrency: defaults, the old rouble's conversion and the enabled list; 0 or 1006.
+static int aux_Kernel_SettleCurrency(S_PAY_ORDER* order) {
+    if (order->szCurrency[0] == '\0' && g_ComConfig.ucForceByr == 1) {
+        strcpy(order->szCurrency, "BYR");
+        LogStringEx(LOG_WARNING, "WARNING. Kernel_Initialize. Input currency assumed as BYR because of local settings!");
+    }
+    if (order->szCurrency[0] == '\0' && g_ComConfig.ucForceByn == 1) {
+        strcpy(order->szCurrency, "BYN");
+        LogStringEx(LOG_WARNING, "WARNING. Kernel_Initialize. Input currency assumed as BYN because of local settings!");
+    }
+
+    // BYN is always accepted; the list is widened in memory only.
+    char* enabled = g_Config.szEnabledCurrency;
+    if (strstr(enabled, "BYN") == nullptr && strlen(enabled) + 4 < sizeof(g_Config.szEnabledCurrency)) {
+        strcat(enabled, "BYN|");
+    }
+
+    const uint8_t op = order->ucOpType;
+    if (op != OP_DAY_REPORT && op != OP_CLOSE_DAY && op != OP_REVERSE_LAST) {
+        if (strcmp(order->szCurrency, "BYR") == 0) {
+            strcpy(order->szCurrency, "BYN");
+            aux_Kernel_DivideBy100(&order->stAmount);
+            aux_Kernel_DivideBy100(&order->stOrigAmount);
+        } else if (order->szCurrency[0] == '\0') {
+            // A payment must name its currency unless the device settings supplied one.
+            strcpy(order->szCurrency, "   ");
+        }
+    }
+
+    if (order->szCurrency[0] == '\0') {
+        strcpy(order->szCurrency, g_Config.szBaseCurrency);
+    } else {
+        bool listed = strstr(enabled, order->szCurrency) != nullptr;
+        bool base = strncmp(order->szCurrency, g_Config.szBaseCurrency, 3) == 0;
+        if (!(listed || base) || strlen(order->szCurrency) < 3) {
+            LogString("ERROR. Kernel_Initialize. Currency not enable: [%.3s]", order->szCurrency);
+            return RES_CURRENCY_DISABLED;
+        }
+    }
+
+    char numeric[4] = "0";
+    Currency_ConvToNum(order->szCurrency, numeric);
+    order->usCurrencyCode = static_cast<uint16_t>(atoi(numeric));
+    return RES_OK;
+}
+
+int Kernel_Initialize(S_PAY_ORDER* order) {
+    srand(static_cast<unsigned>(SysClock_Now()));
+
+    int rc = Param_LoadConfig();
+    if (rc != RES_OK) {
+        LogString("ERROR. Kernel_Initialize. Load config error %d", rc);
+        return rc;
+    }
+
+    rc = aux_Kernel_SettleCurrency(order);
+    if (rc != RES_OK) return rc;
+    char amount[32];
+    BigInt_IntToStr(&order->stAmount, amount);
+    LogStringEx(LOG_INFO, "INFO. Kernel_Initialize. Currency [%s:%u], amount [%s].", order->szCurrency,
+                order->usCurrencyCode, amount);
+
+    // The PIN-pad connection, its checks and the TLS credentials come with
+    // the PIN-pad release; until then no operation gets past this point.
+    LogString("ERROR. Kernel_Initialize. PIN pad not available in this build");
+    return RES_NOT_IMPLEMENTED;
+}

@@ -1,0 +1,268 @@
+// kernel/kernel_io.cpp
+// The request scanner and the response file RAVORS.XML.
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "kernel/batch.h"
+#include "kernel/error.h"
+#include "kernel/kernel.h"
+#include "kernel/opstore.h"
+#include "receipt/cheqbld.h"
+#include "support/bigint.h"
+#include "support/currency.h"
+#include "support/log.h"
+#include "support/mpsutils.h"
+#include "support/param.h"
+#include "support/resource.h"
+#include "support/result_codes.h"
+#include "support/utilfile.h"
+#include "support/vars.h"
+#include "support/xmlout.h"
+
+static const char* const RESPONSE_FILE = "RAVORS.XML";
+enum { PARAM_MAX = 32, AMOUNT_MAX = 12, SUMMARY_SIZE = 256 };
+
+// The request words, in the order they are compared by their leading characters.
+static const struct {
+    const char* word;
+    uint8_t op;
+} kOperations[] = {
+    {"Sale", OP_SALE},         {"Reversal", OP_REVERSAL},   {"Return", OP_RETURN},
+    {"Balance", OP_BALANCE},   {"CloseDay", OP_CLOSE_DAY},  {"DayReport", OP_DAY_REPORT},
+    {"TestBank", OP_TEST_BANK}, {"ReverseLast", OP_REVERSE_LAST},
+};
+
+int aux_Kernel_GetInputParam(const char* text, const char* tag, char* out) {
+    out[0] = '\0';
+    char open[PARAM_MAX + 8];
+    char close[PARAM_MAX + 8];
+    snprintf(open, sizeof(open), "<%s>", tag);
+    snprintf(close, sizeof(close), "</%s>", tag);
+    const char* start = strstr(text, open);
+    if (start == nullptr) return 0;
+    start += strlen(open);
+    const char* end = strstr(start, close);
+    if (end == nullptr) return 0;
+    size_t len = static_cast<size_t>(end - start);
+    if (len < 1 || len > PARAM_MAX) return 0;
+    memcpy(out, start, len);
+    out[len] = '\0';
+    return 1;
+}
+
+static void aux_Append(char* summary, const char* format, const char* value) {
+    size_t used = strlen(summary);
+    snprintf(summary + used, SUMMARY_SIZE - used, format, value);
+}
+
+int Kernel_ParseInput(const char* text, S_PAY_ORDER* order, uint8_t* fullReport) {
+    Vars_Clear();
+    char value[PARAM_MAX + 1];
+    char summary[SUMMARY_SIZE] = "";
+
+    if (aux_Kernel_GetInputParam(text, "Scenary", value)) aux_Append(summary, "Scenary: %.10s, ", value);
+
+    if (!aux_Kernel_GetInputParam(text, "OperationType", value)) {
+        LogString("ERROR. Kernel_ParseInput. Operation tag not found");
+        return RES_REQ_OPERATION;
+    }
+    const char* word = nullptr;
+    for (const auto& op : kOperations) {
+        if (strncmp(value, op.word, strlen(op.word)) == 0) {
+            order->ucOpType = op.op;
+            word = op.word;
+            break;
+        }
+    }
+    if (word == nullptr) {
+        LogString("ERROR. Kernel_ParseInput. Unknown operation: %s", value);
+        return RES_REQ_OPERATION;
+    }
+    order->ucPINType = PIN_NONE;
+    aux_Append(summary, "Operation: %s", word);
+
+    uint8_t op = order->ucOpType;
+    if (op == OP_SALE || op == OP_REVERSAL || op == OP_RETURN || op == OP_REVERSE_LAST) {
+        if (!aux_Kernel_GetInputParam(text, "Amount", value)) {
+            if (op != OP_REVERSE_LAST) {
+                LogString("ERROR. Kernel_ParseInput. Amount tag not found. %s", summary);
+                return RES_REQ_AMOUNT;
+            }
+            strcpy(value, "0");
+        }
+        if (strlen(value) > AMOUNT_MAX) {
+            LogString("ERROR. Kernel_ParseInput. Invalid Amount tag. %s", summary);
+            return RES_REQ_AMOUNT;
+        }
+        aux_Append(summary, ", Amount: %s", value);
+        BigInt_StrToInt(value, &order->stOrigAmount);
+        BigInt_Copy(&order->stAmount, &order->stOrigAmount);
+    }
+
+    if (op == OP_CLOSE_DAY || op == OP_DAY_REPORT) {
+        *fullReport = 1;
+        if (aux_Kernel_GetInputParam(text, "DetailReport", value) && strncmp(value, "ChequeTotals", 12) == 0) *fullReport = 0;
+        aux_Append(summary, ", FullReport: %s", *fullReport ? "On" : "Off");
+    }
+
+    if (op == OP_REVERSAL) {
+        if (!aux_Kernel_GetInputParam(text, "OriginalCode", value)) {
+            LogString("ERROR. Kernel_ParseInput. OriginalCode tag not found. %s", summary);
+            return RES_REQ_ORIGINAL_CODE;
+        }
+        int code = atoi(value);
+        if (code == 0) {
+            LogString("ERROR. Kernel_ParseInput. Invalid OriginalCode tag: %s", value);
+            return RES_REQ_ORIGINAL_CODE;
+        }
+        order->usOriginalCode = static_cast<uint16_t>(code);
+        aux_Append(summary, ", OrigCode: %.12s", value);
+    }
+
+    if (op == OP_SALE || op == OP_REVERSAL || op == OP_RETURN || op == OP_BALANCE) {
+        if (aux_Kernel_GetInputParam(text, "Currency", value)) {
+            memcpy(order->szCurrency, value, 3);
+            order->szCurrency[3] = '\0';
+            aux_Append(summary, ", Currency: %s", order->szCurrency);
+            char alpha[4];
+            strcpy(alpha, order->szCurrency);
+            Currency_ConvToAlpha(order->szCurrency, alpha);
+            strcpy(order->szCurrency, alpha);
+        }
+    }
+
+    LogString("SUCCESS. Kernel_ParseInput. %s", summary);
+    return RES_OK;
+}
+
+static bool aux_IsOneOf(uint8_t op, std::initializer_list<uint8_t> ops) {
+    for (uint8_t o : ops) {
+        if (o == op) return true;
+    }
+    return false;
+}
+
+static void aux_AddNumber(const char* name, long value) {
+    char text[24];
+    snprintf(text, sizeof(text), "%ld", value);
+    XMLOut_AddXMLField(name, text);
+}
+
+static void aux_AddAmount(const char* name, const SBigInt* amount) {
+    char text[32];
+    BigInt_IntToStr(amount, text);
+    XMLOut_AddXMLField(name, text);
+}
+
+void aux_Kernel_CreateBatchTotals() {
+    uint16_t sales = 0, reversals = 0, returns = 0;
+    SBigInt saleAmt = {}, reversalAmt = {}, returnAmt = {};
+    Batch_Report(&sales, &reversals, &returns, &saleAmt, &reversalAmt, &returnAmt);
+
+    SBigInt total;
+    BigInt_Copy(&total, &saleAmt);
+    BigInt_Sub(&total, &reversalAmt);
+    BigInt_Sub(&total, &returnAmt);
+
+    XMLOut_OpenXMLAggregate("Totals");
+    aux_AddAmount("SaleAmt", &saleAmt);
+    aux_AddNumber("SaleCount", sales);
+    aux_AddAmount("ReversalAmt", &reversalAmt);
+    aux_AddNumber("ReversalCount", reversals);
+    aux_AddAmount("ReturnAmt", &returnAmt);
+    aux_AddNumber("ReturnCount", returns);
+    aux_AddAmount("TotalAmt", &total);
+    aux_AddNumber("TotalCount", static_cast<long>(sales) + reversals + returns);
+    XMLOut_CloseXMLAggregate("Totals");
+}
+
+// Reads the finished response file back into a buffer of array new.
+static int aux_Kernel_ReadBackResponse(char** response) {
+    int32_t length = 0;
+    if (UtilFile_GetLength(RESPONSE_FILE, &length) != RES_OK) {
+        LogString("RESPONSE. UtilFile_GetLength ERROR %d", errno);
+        return -1;
+    }
+    char* buffer = new char[static_cast<size_t>(length) + 2]();
+    int32_t read = length;
+    if (UtilFile_ReadFileToBuf(RESPONSE_FILE, buffer, &read, 0, 0) != RES_OK || read != length) {
+        LogString("RESPONSE. UtilFile_ReadFileToBuf ERROR");
+        delete[] buffer;
+        return -1;
+    }
+    *response = buffer;
+    return RES_OK;
+}
+
+int Kernel_CreateResponse(int result, S_PAY_ORDER* order, char** response) {
+    int rc = XMLOut_Init(RESPONSE_FILE);
+    if (rc != RES_OK) {
+        LogString("ERROR. Kernel_CreateResponse. XMLOut_StartBuild: %d", rc);
+        return RES_RESPONSE_WRITE;
+    }
+    const uint16_t code = static_cast<uint16_t>(result);
+    const uint8_t op = order->ucOpType;
+
+    XMLOut_OpenXMLAggregate("OperationResultRs");
+    aux_AddNumber("ResultCode", result == RES_BATCH_CLOSED ? 0 : result);
+    XMLOut_AddXMLField("ResultText", Resource_GetInformMessage(Error_GetResultMsg(code, ERR_FORM_RESULT_TEXT)));
+    if (g_Config.szTerminalId[0] != '\0') XMLOut_AddXMLField("TerminalId", g_Config.szTerminalId);
+
+    if ((op == OP_CLOSE_DAY || op == OP_DAY_REPORT) && order->szDateTime[0] == '\0') {
+        MPSUtils_GetCurrentTime(order->szDateTime);
+    }
+
+    if (op == OP_CLOSE_DAY && result == RES_BATCH_CLOSED) {
+        XMLOut_AddXMLField("ChequeText", Resource_GetChequeLine(Error_GetResultMsg(code, ERR_FORM_CHEQUE)));
+        XMLOut_AddXMLField("ChequeCount", "1");
+    }
+
+    const bool pickUp = result >= 200 && result <= 299;
+    const bool success = result == RES_OK || result == RES_ALREADY_CANCELLED;
+    if ((success || pickUp) && aux_IsOneOf(op, {OP_SALE, OP_RETURN, OP_REVERSAL, OP_REVERSAL_OTHER, OP_CLOSE_DAY, OP_DAY_REPORT})) {
+        XMLOut_OpenXMLAggregate("ChequeText");
+        FILE* stream = XMLOut_GetFileHandle();
+        if (op == OP_CLOSE_DAY || op == OP_DAY_REPORT) rc = CheqBld_Report(order, stream);
+        else if (pickUp) rc = CheqBld_PickUp(order, stream);
+        else rc = CheqBld_Operation(order, stream, result);
+        if (rc != RES_OK) {
+            LogString("ERROR. Kernel_CreateResponse. ChequeBuild: %d", rc);
+            XMLOut_DeInit();
+            return RES_RESPONSE_WRITE;
+        }
+        XMLOut_CloseXMLAggregate("ChequeText");
+        int copies = 2;
+        if (op == OP_CLOSE_DAY || op == OP_DAY_REPORT) {
+            copies = (g_Config.ucReportCount >= 1 && g_Config.ucReportCount <= 3) ? g_Config.ucReportCount : 1;
+        }
+        aux_AddNumber("ChequeCount", copies);
+    }
+
+    if (success) {
+        if (op == OP_SALE || op == OP_RETURN) aux_AddNumber("OriginalCode", order->usOriginalCode);
+        if (aux_IsOneOf(op, {OP_SALE, OP_RETURN, OP_REVERSAL, OP_REVERSAL_OTHER})) {
+            char cardNo[20];
+            size_t panLen = strnlen(order->szPAN, sizeof(order->szPAN));
+            snprintf(cardNo, sizeof(cardNo), "************%s", order->szPAN + (panLen > 4 ? panLen - 4 : 0));
+            XMLOut_AddXMLField("CardNo", cardNo);
+        }
+        if (aux_IsOneOf(op, {OP_SALE, OP_RETURN, OP_REVERSAL, OP_REVERSAL_OTHER, OP_BALANCE, OP_CLOSE_DAY, OP_DAY_REPORT})) {
+            const char* t = order->szDateTime;
+            char dateTime[24];
+            snprintf(dateTime, sizeof(dateTime), "20%.2s-%.2s-%.2sT%.2s:%.2s:%.2s", t, t + 2, t + 4, t + 6, t + 8, t + 10);
+            XMLOut_AddXMLField("DateTime", dateTime);
+        }
+        if (op == OP_CLOSE_DAY || op == OP_DAY_REPORT) aux_Kernel_CreateBatchTotals();
+    }
+
+    if (result == RES_OK && aux_IsOneOf(op, {OP_SALE, OP_RETURN, OP_REVERSAL, OP_REVERSAL_OTHER})) {
+        Batch_IncOperationTotals(op, order->stAmount);
+        OpStore_AddTransaction(order);
+    }
+
+    XMLOut_CloseXMLAggregate("OperationResultRs");
+    XMLOut_DeInit();
+    return aux_Kernel_ReadBackResponse(response);
+}

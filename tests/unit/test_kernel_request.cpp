@@ -1,0 +1,230 @@
+// Request scanning, response writing and the driver's start-up checks.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "kernel/kernel.h"
+#include "support/param.h"
+#include "support/sysclock.h"
+#include "support/vars.h"
+#include "tests/common/tempdir.h"
+
+namespace {
+
+struct ParseCase {
+    const char* name;
+    const char* request;
+    int result;
+    uint8_t op;
+    const char* amount;    // stAmount as text, null when not checked
+    const char* currency;  // szCurrency, null when not checked
+    uint16_t originalCode;
+};
+
+const ParseCase kParseCases[] = {
+    {"no operation", "<Amount>100</Amount>", 1001, 0, nullptr, nullptr, 0},
+    {"unknown word", "<OperationType>Refund</OperationType>", 1001, 0, nullptr, nullptr, 0},
+    {"lower case word", "<OperationType>sale</OperationType><Amount>1</Amount>", 1001, 0, nullptr, nullptr, 0},
+    {"attribute breaks the tag", "<OperationType a=\"1\">Sale</OperationType>", 1001, 0, nullptr, nullptr, 0},
+    {"empty operation", "<OperationType></OperationType>", 1001, 0, nullptr, nullptr, 0},
+    {"sale prefix", "<OperationType>SaleX</OperationType><Amount>1</Amount>", 0, 1, "1", "", 0},
+    {"sale in a root with declaration",
+     "<?xml version=\"1.0\"?><OperationDataRq><OperationType>Sale</OperationType><Amount>-150</Amount>"
+     "<Currency>933</Currency></OperationDataRq>",
+     0, 1, "-150", "BYN", 0},
+    {"alphabetic currency cut to three", "<OperationType>Sale</OperationType><Amount>5</Amount><Currency>USDX</Currency>",
+     0, 1, "5", "USD", 0},
+    {"sale without amount", "<OperationType>Sale</OperationType>", 1002, 1, nullptr, nullptr, 0},
+    {"empty amount is missing", "<OperationType>Sale</OperationType><Amount></Amount>", 1002, 1, nullptr, nullptr, 0},
+    {"13-character amount", "<OperationType>Sale</OperationType><Amount>1234567890123</Amount>", 1002, 1, nullptr, nullptr, 0},
+    {"12-character amount", "<OperationType>Return</OperationType><Amount>123456789012</Amount>", 0, 2, "123456789012", "", 0},
+    {"reverse-last defaults to 0", "<OperationType>ReverseLast</OperationType>", 0, 21, "0", nullptr, 0},
+    {"balance ignores amount", "<OperationType>Balance</OperationType><Amount>77</Amount>", 0, 8, "0", "", 0},
+    {"reversal", "<OperationType>Reversal</OperationType><Amount>10</Amount><OriginalCode>12abc</OriginalCode>", 0, 6, "10", "", 12},
+    {"reversal without code", "<OperationType>Reversal</OperationType><Amount>10</Amount>", 1004, 6, nullptr, nullptr, 0},
+    {"reversal with code 0", "<OperationType>Reversal</OperationType><Amount>10</Amount><OriginalCode>x</OriginalCode>", 1004, 6, nullptr, nullptr, 0},
+    {"33-character code is absent",
+     "<OperationType>Reversal</OperationType><Amount>1</Amount><OriginalCode>123456789012345678901234567890123</OriginalCode>",
+     1004, 6, nullptr, nullptr, 0},
+    {"day report", "<OperationType>DayReport</OperationType><Currency>USD</Currency>", 0, 19, nullptr, "", 0},
+    {"closing tag missing", "<OperationType>Sale", 1001, 0, nullptr, nullptr, 0},
+};
+
+TEST(KernelParseInput, Table) {
+    TempDir dir;
+    mkdir("LOG", 0777);
+    for (const ParseCase& c : kParseCases) {
+        SCOPED_TRACE(c.name);
+        S_PAY_ORDER order = {};
+        uint8_t full = 9;
+        g_Vars.ucEMVSupport = 1;
+        EXPECT_EQ(c.result, Kernel_ParseInput(c.request, &order, &full));
+        EXPECT_EQ(0, g_Vars.ucEMVSupport) << "the session flags are cleared first";
+        EXPECT_EQ(c.op, order.ucOpType);
+        if (c.amount) {
+            char text[32];
+            BigInt_IntToStr(&order.stAmount, text);
+            EXPECT_STREQ(c.amount, text);
+            EXPECT_EQ(0, memcmp(&order.stAmount, &order.stOrigAmount, sizeof(SBigInt)));
+        }
+        if (c.currency) EXPECT_STREQ(c.currency, order.szCurrency);
+        EXPECT_EQ(c.originalCode, order.usOriginalCode);
+    }
+}
+
+TEST(KernelParseInput, FullReportFlag) {
+    TempDir dir;
+    mkdir("LOG", 0777);
+    const struct { const char* request; uint8_t full; } cases[] = {
+        {"<OperationType>CloseDay</OperationType>", 1},
+        {"<OperationType>CloseDay</OperationType><DetailReport>ChequeTotalsOnly</DetailReport>", 0},
+        {"<OperationType>DayReport</OperationType><DetailReport>Full</DetailReport>", 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.request);
+        S_PAY_ORDER order = {};
+        uint8_t full = 7;
+        ASSERT_EQ(0, Kernel_ParseInput(c.request, &order, &full));
+        EXPECT_EQ(c.full, full);
+    }
+}
+
+TEST(KernelResponse, ParseFailureCarriesCodeAndTextOnly) {
+    TempDir dir;
+    mkdir("LOG", 0777);
+    memset(&g_Config, 0, sizeof(g_Config));
+    S_PAY_ORDER order = {};
+    char* response = nullptr;
+    ASSERT_EQ(0, Kernel_CreateResponse(1001, &order, &response));
+    ASSERT_NE(nullptr, response);
+    const std::string expected =
+        "<OperationResultRs>\n"
+        "  <ResultCode>1001</ResultCode>\n"
+        "  <ResultText>ОТКЛОНЕНО ОШИБКА ВЫЗОВА</ResultText>\n"
+        "</OperationResultRs>\n";
+    EXPECT_EQ(expected, std::string(response));
+    EXPECT_EQ(expected, dir.read("RAVORS.XML"));
+    delete[] response;
+}
+
+TEST(KernelResponse, ClosedBatchIsAnsweredAsSuccessWithOneCopy) {
+    TempDir dir;
+    mkdir("LOG", 0777);
+    memset(&g_Config, 0, sizeof(g_Config));
+    strcpy(g_Config.szTerminalId, "T<&>0001");
+    S_PAY_ORDER order = {};
+    order.ucOpType = OP_CLOSE_DAY;
+    char* response = nullptr;
+    ASSERT_EQ(0, Kernel_CreateResponse(1101, &order, &response));
+    const std::string expected =
+        "<OperationResultRs>\n"
+        "  <ResultCode>0</ResultCode>\n"
+        "  <ResultText>ОТКЛОНЕНО СМЕНА УЖЕ ЗАКРЫТА</ResultText>\n"
+        "  <TerminalId>T<&>0001</TerminalId>\n"
+        "  <ChequeText>ОТКЛОНЕНО\nСМЕНА УЖЕ ЗАКРЫТА</ChequeText>\n"
+        "  <ChequeCount>1</ChequeCount>\n"
+        "</OperationResultRs>\n";
+    EXPECT_EQ(expected, std::string(response));
+    delete[] response;
+}
+
+// Runs the driver on request in the current directory with the 3-second pause skipped.
+int RunDriver(const char* request, char** response) {
+    static const SSysClockSeam seam = {nullptr, [](uint32_t) {}, nullptr};
+    SysClock_SetSeam(&seam);
+    *response = nullptr;
+    int rc = int_PerformCardOperation(request, response, nullptr);
+    SysClock_SetSeam(nullptr);
+    return rc;
+}
+
+TEST(KernelDriver, MissingDataStopsWithoutResponse) {
+    TempDir dir;
+    char* response = nullptr;
+    EXPECT_EQ(1065, RunDriver("<OperationType>Sale</OperationType>", &response));
+    EXPECT_EQ(nullptr, response);
+    EXPECT_FALSE(dir.exists("RAVORS.XML"));
+    EXPECT_TRUE(dir.exists("LOG")) << "LOG and TEMP are made before the first line";
+    EXPECT_TRUE(dir.exists("TEMP"));
+}
+
+TEST(KernelDriver, RequestErrorsAndConfigurationErrorsReachTheResponse) {
+    const struct { const char* name; const char* request; bool config; const char* code; } cases[] = {
+        {"no operation", "<Amount>1</Amount>", true, "<ResultCode>1001</ResultCode>"},
+        {"no config file", "<OperationType>Sale</OperationType><Amount>1</Amount><Currency>BYN</Currency>", false,
+         "<ResultCode>1020</ResultCode>"},
+        {"currency not enabled", "<OperationType>Sale</OperationType><Amount>1</Amount><Currency>EUR</Currency>", true,
+         "<ResultCode>1006</ResultCode>"},
+        {"no currency, no forcing", "<OperationType>Sale</OperationType><Amount>1</Amount>", true,
+         "<ResultCode>1006</ResultCode>"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        mkdir("DATA", 0777);
+        if (c.config) {
+            dir.write("DATA/CONFIG.INI",
+                      "TERMINALID=T0000001\nHOST=127.0.0.1\nSECPORT=7000\nKWRMHOST=127.0.0.1\nKWRMPORT=7001\n"
+                      "OPENKEY=0123456789ABCDEF0123456789ABCDEF\nENABLEDCURRENCY=USD|\n");
+            dir.write("DATA/DEVICE.INI", "COMPORT=1\n");
+        }
+        char* response = nullptr;
+        EXPECT_EQ(0, RunDriver(c.request, &response));
+        ASSERT_NE(nullptr, response);
+        EXPECT_NE(std::string::npos, std::string(response).find(c.code)) << response;
+        delete[] response;
+    }
+}
+
+TEST(KernelDriver, OldRoubleAmountIsConverted) {
+    TempDir dir;
+    mkdir("DATA", 0777);
+    dir.write("DATA/CONFIG.INI",
+              "TERMINALID=T0000001\nHOST=127.0.0.1\nSECPORT=7000\nKWRMHOST=127.0.0.1\nKWRMPORT=7001\n"
+              "OPENKEY=0123456789ABCDEF0123456789ABCDEF\n");
+    dir.write("DATA/DEVICE.INI", "COMPORT=1\n");
+    char* response = nullptr;
+    RunDriver("<OperationType>Sale</OperationType><Amount>150099</Amount><Currency>BYR</Currency>", &response);
+    delete[] response;
+    char name[32];
+    struct tm now;
+    SysClock_LocalTime(&now);
+    snprintf(name, sizeof(name), "LOG/%04d%02d%02d.LOG", now.tm_year + 1900, now.tm_mon + 1, now.tm_mday);
+    EXPECT_NE(std::string::npos, dir.read(name).find("Currency [BYN:933], amount [1500]."));
+}
+
+TEST(KernelDriver, UnwritableRecordFileStopsBeforeTheRequest) {
+    // Root passes every access check, so the check runs in a child that has dropped to nobody.
+    const struct { const char* file; int code; } cases[] = {
+        {"DATA/VERSION", 1068}, {"DATA/BATCH.CFG", 1069}, {"DATA/TRANS.CFG", 1070}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        TempDir dir;
+        mkdir("DATA", 0777);
+        mkdir("LOG", 0777);
+        mkdir("TEMP", 0777);
+        chmod("DATA", 0777);
+        chmod("LOG", 0777);
+        chmod("TEMP", 0777);
+        dir.write(c.file, "x");
+        chmod(c.file, 0444);
+        pid_t pid = fork();
+        if (pid == 0) {
+            if (getuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(200);
+            char* response = nullptr;
+            int rc = RunDriver("<Amount>1</Amount>", &response);
+            _exit(response == nullptr ? rc - 1000 : 201);
+        }
+        int status = 0;
+        waitpid(pid, &status, 0);
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(c.code - 1000, WEXITSTATUS(status));
+        EXPECT_FALSE(dir.exists("RAVORS.XML"));
+    }
+}
+
+}  // namespace
