@@ -3,7 +3,7 @@
 # when any of them is missing.
 set -euo pipefail
 PACKAGES=(build-essential cmake pkg-config libgtest-dev libmbedtls-dev
-          qtbase5-dev libqt5xml5 gnutls-bin zip util-linux procps)
+          qtbase5-dev libqt5xml5 gnutls-bin zip util-linux procps openssl)
 missing=()
 for p in "${PACKAGES[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
