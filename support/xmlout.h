@@ -1,0 +1,23 @@
+// support/xmlout.h
+// A minimal streaming XML writer for the response file: one file at a time,
+// one element per line with two-space indentation, no declaration and no
+// escaping (values are written verbatim). Failures are logged and returned as
+// codes 11100..11106.
+#pragma once
+#include <cstdio>
+
+// Closes a file still open, resets the state and creates or truncates path; 0 or 11100.
+int XMLOut_Init(const char* path);
+// Returns 1 while a file is open for writing, else 0.
+int XMLOut_IsInitialized();
+// Flushes the open file to the disk and closes it, then resets the state;
+// 0 (also when nothing was open) or 11106 when the data did not reach the disk.
+int XMLOut_DeInit();
+// Returns the open file for writing lines directly (the receipt), or null.
+FILE* XMLOut_GetFileHandle();
+// Writes "<name>" at the current depth and enters the group; 0, 11103, 11104 or 11106.
+int XMLOut_OpenXMLAggregate(const char* name);
+// Leaves the group and writes "</name>" at the outer depth; 0, 11103, 11104 or 11106.
+int XMLOut_CloseXMLAggregate(const char* name);
+// Writes "<name>value</name>" at the current depth; 0, 11103, 11104 or 11106.
+int XMLOut_AddXMLField(const char* name, const char* value);
