@@ -8,6 +8,11 @@
 enum : int {
     RES_OK = 0,
 
+    // ---- host action codes (0..999) the terminal itself tests for ----
+    RES_HOST_TOTALS_AGREED = 500,  // day close: totals agreed
+    RES_HOST_TOTALS_DIFFER = 501,  // day close: totals differ
+    RES_HOST_ACTION_END = 1000,    // first code that is not a host action code
+
     // ---- request (1000..1007) ----
     RES_REQ_OPERATION = 1001,      // OperationType missing or unknown
     RES_REQ_AMOUNT = 1002,         // Amount missing or longer than 12 characters
@@ -86,6 +91,29 @@ enum : int {
     // ---- chip and contactless (1800..1854) ----
 
     // ---- PIN-pad link and device commands (1900..1921) ----
+    RES_PP_PORT_OPEN = 1901,       // serial port not opened (also: bad pad file name, transfer step failed)
+    RES_PP_BAD_REPLY = 1905,       // reply missing, shorter than its stated parts or too long for its field
+    RES_PP_NO_STX = 1907,          // reply does not begin with STX
+    RES_PP_NO_HEADER = 1908,       // no complete reply header within the time-out
+    RES_PP_NO_ETX = 1909,          // ETX missing behind the reply body
+    RES_PP_BAD_ECHO = 1910,        // reply does not echo the request's class and code
+    RES_PP_BAD_CRC = 1911,         // CRC mismatch (reply frame or the pad's key half)
+    RES_PP_NO_LINK = 1912,         // no echo to the link test at connect
+    RES_PP_KEY_TIMEOUT = 1913,     // pad's key half incomplete within 7000 ms
+    RES_PP_KEY_FRAME = 1914,       // pad's key-half frame malformed
+    RES_PP_NO_BODY = 1916,         // reply body incomplete within the time-out
+    RES_PP_REPLY_TOO_LONG = 1917,  // reply larger than the frame buffer or the caller's buffer
+    RES_PP_NO_CARD = 1920,         // no card (or card still present) within the time-out
+    RES_PP_NO_INPUT = 1921,        // no keyboard input within the time-out
+    RES_PP_SEND = 9999,            // request not written to the port
+    // codes of this layer that lie in other ranges
+    RES_PP_BAUDRATE = 1703,        // speed not supported by SetBaudrate
+    RES_PP_KEYFLAGS_REPLY = 1754,  // update-key flags reply not 4 bytes
+    RES_CRC_NO_FILE = 1613,        // file to checksum missing or not opened
+    RES_CRC_FILE_READ = 1614,      // file to checksum not read whole
+    RES_CRC_FILE_LENGTH = 1618,    // file to checksum of unknown length or over 50,000,000 bytes
+    RES_TLV_TAG_MISSING = 1852,    // TLV object not found
+    RES_TLV_TAG_LENGTH = 1853,     // TLV object of another length than required
 
     // ---- host front-end refusal: 2000 + status byte ----
     RES_HOST_STATUS_BASE = 2000,
