@@ -1,0 +1,32 @@
+// kernel/reversal.h
+// The reversal files: DATA/RVS.SAV, the pending reversal (the last purchase
+// or refund sent whose outcome is unsettled), and DATA/RVSLAST.SAV, the
+// reverse-last copy of the last completed one. Each holds one whole
+// S_PAY_ORDER (948 bytes) and is replaced atomically.
+#pragma once
+#include <cstdint>
+
+#include "support/payorder.h"
+
+#define REVERSAL_FILE "DATA/RVS.SAV"
+#define REVERSAL_LAST_FILE "DATA/RVSLAST.SAV"
+
+// Modes of Kernel_RemoveReversal.
+enum : uint8_t {
+    REV_REMOVE_TYPE_FULL = 0,     // both files go, the batch's reversal flag is cleared
+    REV_REMOVE_TYPE_LAST = 1,     // only the reverse-last copy goes
+    REV_REMOVE_TYPE_REPLACE = 2,  // the pending reversal becomes the reverse-last copy
+};
+
+// Saves a purchase or refund as the pending reversal (sets the batch's flag
+// first); other operations are not saved; 0 or 1043.
+int Kernel_SetReversal(const S_PAY_ORDER* order);
+// Removes reversal files as mode says; returns the last delete's result (callers ignore it).
+int Kernel_RemoveReversal(uint8_t mode);
+// 1 when the batch's reversal flag is set and DATA/RVS.SAV exists, else 0.
+int Kernel_IsReversalPending();
+// Reads the pending reversal, exactly 948 bytes, into out; 0 or 1044.
+int Kernel_ReadReversalFile(S_PAY_ORDER* out);
+// Reads the first 948 bytes of the reverse-last copy into out (a longer file
+// is accepted); 0, or 1046 when it is missing, unreadable or short.
+int Kernel_ReadReverseLastFile(S_PAY_ORDER* out);
