@@ -12,9 +12,10 @@ static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "journal integers are s
 
 static int m_iCursor = -1;
 
-// Copies at most dstSize - 1 characters of a possibly unterminated field and terminates.
+// Copies the text of a srcSize-byte field (whose last byte is the terminator's
+// place, set or not) into a dstSize-byte field, cut to fit, zero-padded.
 static void aux_OpStore_CopyText(char* dst, size_t dstSize, const char* src, size_t srcSize) {
-    size_t n = strnlen(src, srcSize);
+    size_t n = strnlen(src, srcSize - 1);
     if (n > dstSize - 1) n = dstSize - 1;
     memcpy(dst, src, n);
     memset(dst + n, 0, dstSize - n);
