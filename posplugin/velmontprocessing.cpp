@@ -1,0 +1,313 @@
+#include "velmontprocessing.h"
+
+#include <QDomDocument>
+#include <QDomElement>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QSettings>
+
+#include <log4qt/logger.h>
+#include <log4qt/logmanager.h>
+
+// The launcher gets five minutes; a test build of the plug-in shortens the
+// limit at compile time so that the time-out path can be exercised.
+#ifndef VELMONT_RUN_LIMIT_MS
+#define VELMONT_RUN_LIMIT_MS 300000
+#endif
+
+namespace {
+
+const char kDefaultDirectory[] = "/poshome/cash/paysystems/velmont/";
+const char kSettingsFile[] = "DATA/CONFIG.INI";
+const char kRequestFile[] = "RAVORQ.XML";
+const char kResponseFile[] = "RAVORS.XML";
+const char kProgram[] = "./Ravo";
+const int kRunLimitMs = VELMONT_RUN_LIMIT_MS;
+
+// A launcher printing far more copies than it could mean is a corrupt response;
+// the count is capped so it cannot exhaust the till's memory.
+const int kMaxPrintCopies = 10;
+
+QString aux_Ru(const char* utf8) { return QString::fromUtf8(utf8); }
+
+tr::Tr aux_Undefined(const QString& text) { return tr::Tr(QStringLiteral("undefined"), text); }
+
+void aux_AppendText(QDomDocument& doc, QDomElement& root, const QString& name, const QString& value)
+{
+    QDomElement element = doc.createElement(name);
+    element.appendChild(doc.createTextNode(value));
+    root.appendChild(element);
+}
+
+// Writes the whole text or leaves no request file behind: the launcher must
+// never pick up an older request after a failed write.
+bool aux_WriteRequest(const QString& path, const QByteArray& data, QString& errorText)
+{
+    QFile file(path);
+    bool written = file.open(QIODevice::WriteOnly | QIODevice::Truncate)
+        && file.write(data) == data.size()
+        && file.flush();
+    if (written)
+        written = file.error() == QFileDevice::NoError;
+    if (!written)
+        errorText = file.errorString();
+    file.close();
+    if (written && file.error() != QFileDevice::NoError) {
+        written = false;
+        errorText = file.errorString();
+    }
+    if (!written)
+        QFile::remove(path);
+    return written;
+}
+
+} // namespace
+
+VelmontProcessing::VelmontProcessing()
+    : settings(new QSettings(QString::fromLatin1(kDefaultDirectory) + QLatin1String(kSettingsFile),
+                             QSettings::NativeFormat)),
+      logger(Log4Qt::LogManager::logger(QStringLiteral("payment")))
+{
+}
+
+VelmontProcessing::~VelmontProcessing() = default;
+
+bool VelmontProcessing::isPaymentEnable(PaymentProcessingRequest::Type type) const
+{
+    return type == PaymentProcessingRequest::Sale || type == PaymentProcessingRequest::Refund
+        || type == PaymentProcessingRequest::RefundWithoutReceipt;
+}
+
+bool VelmontProcessing::isCancelEnable(PaymentProcessingRequest::Type type) const
+{
+    return isPaymentEnable(type);
+}
+
+bool VelmontProcessing::isCheckTotalsEnable() const { return true; }
+
+PaymentProcessingAnswer VelmontProcessing::payment(const PaymentProcessingRequest& request)
+{
+    switch (request.getType()) {
+    case PaymentProcessingRequest::Sale:
+        return run(EVelmontProcessing::Sale, request.getAmount(), QString());
+    case PaymentProcessingRequest::Refund:
+    case PaymentProcessingRequest::RefundWithoutReceipt:
+        return run(EVelmontProcessing::Return, request.getAmount(), QString());
+    default:
+        break;
+    }
+    PaymentProcessingAnswer answer = makeResult(aux_Undefined(aux_Ru("Неподдерживаемая команда со стороны кассы")));
+    answer.setCode(255);
+    return answer;
+}
+
+PaymentProcessingAnswer VelmontProcessing::cancel(const PaymentProcessingRequest& request)
+{
+    switch (request.getType()) {
+    case PaymentProcessingRequest::Sale:
+        return run(EVelmontProcessing::Reversal, request.getAmount(), request.getReferenceText());
+    case PaymentProcessingRequest::Refund:
+    case PaymentProcessingRequest::RefundWithoutReceipt:
+        // A refund can only be undone as the last operation of the terminal.
+        return run(EVelmontProcessing::ReverseLast, request.getAmount(), QString());
+    default:
+        break;
+    }
+    PaymentProcessingAnswer answer = makeResult(aux_Undefined(aux_Ru("Неподдерживаемая команда со стороны кассы")));
+    answer.setCode(255);
+    return answer;
+}
+
+PaymentProcessingAnswer VelmontProcessing::checkTotals(int)
+{
+    return run(EVelmontProcessing::CloseDay, 0, QString());
+}
+
+PaymentProcessingAnswer VelmontProcessing::printReport()
+{
+    return run(EVelmontProcessing::FullReport, 0, QString());
+}
+
+PaymentProcessingAnswer VelmontProcessing::printShortReport()
+{
+    return run(EVelmontProcessing::ShortReport, 0, QString());
+}
+
+PaymentProcessingAnswer VelmontProcessing::balance(const QString&)
+{
+    return run(EVelmontProcessing::Balance, 0, QString());
+}
+
+QString VelmontProcessing::paymentDirectory() const
+{
+    QString directory = getProcessingDirectory();
+    if (directory.isEmpty())
+        return QString::fromLatin1(kDefaultDirectory);
+    if (!directory.endsWith(QLatin1Char('/')))
+        directory += QLatin1Char('/');
+    return directory;
+}
+
+QSettings& VelmontProcessing::currentSettings()
+{
+    const QString path = paymentDirectory() + QLatin1String(kSettingsFile);
+    if (settings->fileName() != path)
+        settings.reset(new QSettings(path, QSettings::NativeFormat));
+    else
+        settings->sync();  // the card system rewrites its configuration between runs
+    return *settings;
+}
+
+bool VelmontProcessing::checkExecFile(const QString& path, QString& errorText)
+{
+    QFileInfo info(path);
+    if (!info.exists()) {
+        errorText = aux_Ru("Не найден исполняемый файл '%1'").arg(path);
+        return false;
+    }
+    if (!info.isExecutable()) {
+        errorText = aux_Ru("Файл '%1' не имеет прав на исполнение").arg(path);
+        return false;
+    }
+    return true;
+}
+
+PaymentProcessingAnswer VelmontProcessing::run(EVelmontProcessing::Operation operation, int amount,
+                                               const QString& referenceText)
+{
+    logger->info(aux_Ru("Запуск програмы с параметрами"));
+    PaymentProcessingAnswer answer;
+    const QString directory = paymentDirectory();
+
+    QDomDocument doc;
+    QDomElement root = doc.createElement(QStringLiteral("OperationDataRq"));
+    doc.appendChild(root);
+    aux_AppendText(doc, root, QStringLiteral("OperationType"), EVelmontProcessing::getName(operation));
+    if (operation == EVelmontProcessing::Sale || operation == EVelmontProcessing::Reversal
+        || operation == EVelmontProcessing::Return || operation == EVelmontProcessing::ReverseLast)
+        aux_AppendText(doc, root, QStringLiteral("Amount"), QString::number(amount));
+    if (operation >= EVelmontProcessing::Sale && operation <= EVelmontProcessing::Balance)
+        aux_AppendText(doc, root, QStringLiteral("Currency"),
+                       currentSettings().value(QStringLiteral("BaseCurrency"), QStringLiteral("BYN")).toString());
+    if (operation == EVelmontProcessing::Reversal)
+        aux_AppendText(doc, root, QStringLiteral("OriginalCode"), referenceText);
+    else if (operation == EVelmontProcessing::FullReport)
+        aux_AppendText(doc, root, QStringLiteral("DetailReport"), QStringLiteral("ChequeFull"));
+
+    const QString requestText = doc.toString(1);
+    logger->info(aux_Ru("Запрос: ") + requestText);
+    logger->debug(aux_Ru("Сохрание файла запроса"));
+
+    const QString requestPath = QFileInfo(directory + QLatin1String(kRequestFile)).absoluteFilePath();
+    QString writeError;
+    if (!aux_WriteRequest(requestPath, requestText.toUtf8(), writeError)) {
+        const QString text = aux_Ru("Ошибка записи файла запроса");
+        logger->error(QStringLiteral("%1 '%2': %3").arg(text, requestPath, writeError));
+        answer.setMessage(aux_Undefined(text));
+        return answer;
+    }
+
+    const QString program = QString::fromLatin1(kProgram);
+    const QStringList arguments{requestPath};  // "%1 %2": the launcher ignores it
+
+    QString execError;
+    if (!checkExecFile(directory + program, execError)) {
+        logger->error(execError);
+        answer.setMessage(aux_Undefined(execError));
+        return answer;
+    }
+
+    // Whatever is read after the run must come from this run: a launcher that
+    // fails before the library answers must not let an older answer through.
+    const QString responsePath = directory + QLatin1String(kResponseFile);
+    if (QFileInfo::exists(responsePath) && !QFile::remove(responsePath)) {
+        const QString text = aux_Ru("Ошибка удаления файла ответа предыдущей операции");
+        logger->error(QStringLiteral("%1 '%2'").arg(text, responsePath));
+        answer.setMessage(aux_Undefined(text));
+        return answer;
+    }
+
+    QProcess process;
+    process.setWorkingDirectory(directory);
+    process.setProcessChannelMode(QProcess::SeparateChannels);
+    process.start(program, arguments);
+    const bool finished = process.waitForFinished(kRunLimitMs);
+    if (!finished || process.exitStatus() != QProcess::NormalExit) {
+        const bool timedOut = !finished && process.error() == QProcess::Timedout;
+        process.kill();
+        process.waitForFinished(5000);
+        logger->debug(aux_Ru("Вывод команды, stdout: \"%1\"")
+                          .arg(QString::fromLocal8Bit(process.readAllStandardOutput())));
+        const QString text = timedOut
+            ? aux_Ru("Истёк таймаут (5 мин) выполнения команды. Процесс принудительно завершен")
+            : aux_Ru("Ошибка процесса оплаты");
+        logger->error(text);
+        answer.setMessage(aux_Undefined(text));
+        return answer;
+    }
+
+    logger->debug(aux_Ru("Вывод команды, stdout: \"%1\"").arg(QString::fromLocal8Bit(process.readAllStandardOutput())));
+    if (process.exitCode() != 0)
+        logger->error(aux_Ru("Команда завершена с кодом ошибки (%1), stderror: \"%2\"")
+                          .arg(QString::number(process.exitCode()),
+                               QString::fromLocal8Bit(process.readAllStandardError())));
+
+    QFile responseFile(responsePath);
+    if (!responseFile.open(QIODevice::ReadOnly)) {
+        answer.setMessage(aux_Undefined(aux_Ru("Ошибка чтения файла статуса операции")));
+        return answer;
+    }
+    const QByteArray responseData = responseFile.readAll();
+    responseFile.close();
+    logger->debug(QString::fromUtf8(responseData));
+
+    QDomDocument response;
+    QString parseError;
+    int errorLine = 0;
+    int errorColumn = 0;
+    if (!response.setContent(responseData, &parseError, &errorLine, &errorColumn)) {
+        logger->error(aux_Ru("Ошибка разбора XML в %1:%2 '%3'")
+                          .arg(QString::number(errorLine), QString::number(errorColumn), parseError));
+        answer.setMessage(aux_Undefined(aux_Ru("Ошибка разбора файла ответа")));
+        return answer;
+    }
+
+    const QDomElement result = response.elementsByTagName(QStringLiteral("OperationResultRs")).item(0).toElement();
+    auto childText = [&result](const char* name) {
+        return result.firstChildElement(QString::fromLatin1(name)).text();
+    };
+
+    bool codeValid = false;
+    const int code = childText("ResultCode").toInt(&codeValid, 10);
+    if (!codeValid) {
+        const QString text = aux_Ru("Ошибка получения кода статуса");
+        answer.setMessage(aux_Undefined(text));
+        logger->error(text);
+        return answer;
+    }
+    answer.setSuccess(code == 0);
+    answer.setCode(code);
+    answer.setCardNumber(childText("CardNo"));
+    answer.setMessage(aux_Undefined(childText("ResultText")));
+    answer.setAuthorizationCode(childText("OriginalCode"));
+    answer.setRRN(childText("OriginalCode"));
+    answer.setTerminalNumber(childText("TerminalId").toInt(nullptr, 10));
+
+    // One-pass arg(): a "%" inside the result text is not a placeholder.
+    logger->info(aux_Ru("Код статуса: %1; Описание: %2; Выполнено %3")
+                     .arg(QString::number(answer.getCode()), answer.getMessage().ru(),
+                          answer.isSuccess() ? aux_Ru("успешно") : aux_Ru("с ошибкой")));
+    logger->info(aux_Ru("Номер карты: %1; Тип карты: %2; Код авторизации: %3")
+                     .arg(answer.getCardNumber(), answer.getCardType(), answer.getAuthorizationCode()));
+
+    const QString chequeText = childText("ChequeText");
+    int copies = childText("ChequeCount").toInt(nullptr, 10);
+    if (copies > kMaxPrintCopies)
+        copies = kMaxPrintCopies;
+    QStringList images;
+    for (int i = 0; i < copies; ++i)
+        images.append(chequeText);
+    answer.setPrintImages(images);
+    return answer;
+}

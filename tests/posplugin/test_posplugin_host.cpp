@@ -1,0 +1,459 @@
+// A headless stand-in for the point-of-sale application: loads the built plug-in
+// with QPluginLoader, finds the payment interface by its id and drives it
+// against a scripted stand-in launcher "Ravo" in a temporary payment directory.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonObject>
+#include <QPluginLoader>
+#include <QPointer>
+#include <QTemporaryDir>
+
+#include <functional>
+#include <vector>
+
+#include "abstractpaymentprocessing.h"
+#include "paymentprocessinganswer.h"
+
+namespace tr {
+void PrintTo(const Tr& message, std::ostream* out)
+{
+    *out << '{' << message.getId().toStdString() << ", " << message.ru().toStdString() << '}';
+}
+} // namespace tr
+
+namespace {
+
+struct LogLine {
+    QtMsgType type;
+    QString text;
+};
+
+std::vector<LogLine> g_PaymentLog;
+
+void aux_CaptureLog(QtMsgType type, const QMessageLogContext& context, const QString& text)
+{
+    if (context.category && QByteArray(context.category) == "payment")
+        g_PaymentLog.push_back({type, text});
+}
+
+QString U(const char* utf8) { return QString::fromUtf8(utf8); }
+
+bool aux_WriteFile(const QString& path, const QByteArray& data, QFile::Permissions permissions = {})
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(data) != data.size())
+        return false;
+    file.close();
+    return permissions ? file.setPermissions(permissions) : true;
+}
+
+QByteArray aux_ReadFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+const QFile::Permissions kExecutable = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner;
+
+// Every stand-in launcher first leaves evidence of how it was started.
+const char kLauncherHead[] =
+    "#!/bin/sh\n"
+    "cp RAVORQ.XML request.seen\n"
+    "pwd > cwd.seen\n"
+    "printf '%s\\n' \"$@\" > args.seen\n";
+
+// A response in the card system's layout: two-space indentation, receipt lines
+// not indented.
+const char kSaleResponse[] =
+    "<OperationResultRs>\n"
+    "  <ResultCode>0</ResultCode>\n"
+    "  <ResultText>Одобрено</ResultText>\n"
+    "  <TerminalId>12345678</TerminalId>\n"
+    "  <ChequeText>\n"
+    "ОПЛАТА\n"
+    "ИТОГО 10.00 BYN\n"
+    "  </ChequeText>\n"
+    "  <ChequeCount>2</ChequeCount>\n"
+    "  <OriginalCode>42</OriginalCode>\n"
+    "  <CardNo>************1234</CardNo>\n"
+    "  <DateTime>2024-05-06T10:11:12</DateTime>\n"
+    "</OperationResultRs>\n";
+
+const char kSaleReceipt[] = "\nОПЛАТА\nИТОГО 10.00 BYN\n  ";
+
+QByteArray aux_WriteResponse(const QByteArray& xml)
+{
+    return "cat > RAVORS.XML <<'EOF_RESPONSE'\n" + xml + (xml.endsWith('\n') ? "" : "\n") + "EOF_RESPONSE\n";
+}
+
+class PluginHost : public ::testing::Test
+{
+protected:
+    static void SetUpTestSuite()
+    {
+        loader = new QPluginLoader(QStringLiteral(VELMONT_PLUGIN_PATH));
+    }
+
+    void SetUp() override
+    {
+        ASSERT_TRUE(directory.isValid());
+        object = loader->instance();
+        ASSERT_NE(nullptr, object) << qPrintable(loader->errorString());
+        processor = qobject_cast<AbstractPaymentProcessing*>(object);
+        ASSERT_NE(nullptr, processor);
+        processor->setProcessingDirectory(directory.path());
+        g_PaymentLog.clear();
+    }
+
+    QString path(const char* name) const { return directory.filePath(QString::fromLatin1(name)); }
+
+    void installLauncher(const QByteArray& body, QFile::Permissions permissions = kExecutable)
+    {
+        ASSERT_TRUE(aux_WriteFile(path("Ravo"), kLauncherHead + body, permissions));
+    }
+
+    bool launcherRan() const { return QFileInfo::exists(path("request.seen")); }
+
+    static QPluginLoader* loader;
+    QTemporaryDir directory;
+    QObject* object = nullptr;
+    AbstractPaymentProcessing* processor = nullptr;
+};
+
+QPluginLoader* PluginHost::loader = nullptr;
+
+using Call = std::function<PaymentProcessingAnswer(AbstractPaymentProcessing*)>;
+
+} // namespace
+
+TEST_F(PluginHost, RegistersUnderItsNamesAndKeepsOneInstance)
+{
+    const QJsonObject meta = loader->metaData();
+    EXPECT_EQ(QStringLiteral("VelmontProcessing"), meta.value(QStringLiteral("IID")).toString());
+    EXPECT_EQ(QStringLiteral("VelmontProcessing"), meta.value(QStringLiteral("className")).toString());
+
+    void* asBase = object->qt_metacast("BasicPaymentProcessing");
+    EXPECT_NE(nullptr, asBase);
+    EXPECT_EQ(asBase, object->qt_metacast(AbstractPaymentProcessing_iid));
+    EXPECT_EQ(static_cast<void*>(processor), asBase);
+    EXPECT_EQ(static_cast<void*>(object), object->qt_metacast("VelmontProcessing"));
+    EXPECT_EQ(nullptr, object->qt_metacast("SomethingElse"));
+
+    EXPECT_EQ(object, loader->instance());
+    QPointer<QObject> first(object);
+    delete object;
+    QObject* second = loader->instance();
+    ASSERT_NE(nullptr, second) << "a destroyed instance is made again";
+    EXPECT_TRUE(first.isNull());
+    EXPECT_EQ(second, loader->instance());
+}
+
+TEST_F(PluginHost, AnswersWhatItSupportsAndKeepsTheBaseForTheRest)
+{
+    for (int type = 0; type <= 4; ++type) {
+        SCOPED_TRACE(type);
+        const bool supported = type >= 1 && type <= 3;
+        EXPECT_EQ(supported, processor->isPaymentEnable(static_cast<PaymentProcessingRequest::Type>(type)));
+        EXPECT_EQ(supported, processor->isCancelEnable(static_cast<PaymentProcessingRequest::Type>(type)));
+    }
+    EXPECT_TRUE(processor->isCheckTotalsEnable());
+    EXPECT_FALSE(processor->isPaymentEnable(QSharedPointer<AbstractDocument>()));
+
+    const PaymentProcessingAnswer change = processor->change(PaymentProcessingRequest());
+    EXPECT_EQ(tr::Tr(QStringLiteral("basicPaymentProcessingChange"), U("Операция сдачи недоступна")),
+              change.getMessage());
+    EXPECT_EQ(QStringLiteral("basicPaymentProcessingTestConnection"), processor->testConnection().getMessage().getId());
+
+    processor->setOption(static_cast<EPaymentProcessingOption::Option>(0x3), true);
+    EXPECT_TRUE(processor->checkOption(static_cast<EPaymentProcessingOption::Option>(0x2)));
+}
+
+TEST_F(PluginHost, UnsupportedRequestTypeIsRefusedWithoutARun)
+{
+    installLauncher(aux_WriteResponse(kSaleResponse));
+    const Call calls[] = {
+        [](AbstractPaymentProcessing* p) { return p->payment(PaymentProcessingRequest(PaymentProcessingRequest::Undefined, 100)); },
+        [](AbstractPaymentProcessing* p) { return p->cancel(PaymentProcessingRequest(static_cast<PaymentProcessingRequest::Type>(4), 100)); },
+    };
+    for (const Call& call : calls) {
+        const PaymentProcessingAnswer answer = call(processor);
+        EXPECT_EQ(255, answer.getCode());
+        EXPECT_FALSE(answer.isSuccess());
+        EXPECT_EQ(tr::Tr(QStringLiteral("undefined"), U("Неподдерживаемая команда со стороны кассы")), answer.getMessage());
+    }
+    EXPECT_FALSE(launcherRan());
+    EXPECT_FALSE(QFileInfo::exists(path("RAVORQ.XML")));
+    EXPECT_TRUE(g_PaymentLog.empty());
+}
+
+TEST_F(PluginHost, WritesTheRequestOfEachCall)
+{
+    struct Case {
+        const char* name;
+        Call call;
+        const char* request;
+    };
+    using R = PaymentProcessingRequest;
+    const Case cases[] = {
+        {"payment of a sale", [](auto* p) { return p->payment(R(R::Sale, 1000)); },
+         "<OperationDataRq>\n <OperationType>Sale</OperationType>\n <Amount>1000</Amount>\n"
+         " <Currency>BYN</Currency>\n</OperationDataRq>\n"},
+        {"payment of a refund", [](auto* p) { return p->payment(R(R::Refund, 250)); },
+         "<OperationDataRq>\n <OperationType>Return</OperationType>\n <Amount>250</Amount>\n"
+         " <Currency>BYN</Currency>\n</OperationDataRq>\n"},
+        {"payment of a refund without receipt, negative amount",
+         [](auto* p) { return p->payment(R(R::RefundWithoutReceipt, -7)); },
+         "<OperationDataRq>\n <OperationType>Return</OperationType>\n <Amount>-7</Amount>\n"
+         " <Currency>BYN</Currency>\n</OperationDataRq>\n"},
+        {"cancel of a sale", [](auto* p) { return p->cancel(R(R::Sale, 1000, QStringLiteral("42"))); },
+         "<OperationDataRq>\n <OperationType>Reversal</OperationType>\n <Amount>1000</Amount>\n"
+         " <Currency>BYN</Currency>\n <OriginalCode>42</OriginalCode>\n</OperationDataRq>\n"},
+        {"cancel of a refund", [](auto* p) { return p->cancel(R(R::Refund, 250, QStringLiteral("9"))); },
+         "<OperationDataRq>\n <OperationType>ReverseLast</OperationType>\n <Amount>250</Amount>\n"
+         "</OperationDataRq>\n"},
+        {"day close", [](auto* p) { return p->checkTotals(3); },
+         "<OperationDataRq>\n <OperationType>CloseDay</OperationType>\n</OperationDataRq>\n"},
+        {"full report", [](auto* p) { return p->printReport(); },
+         "<OperationDataRq>\n <OperationType>DayReport</OperationType>\n"
+         " <DetailReport>ChequeFull</DetailReport>\n</OperationDataRq>\n"},
+        {"short report", [](auto* p) { return p->printShortReport(); },
+         "<OperationDataRq>\n <OperationType>DayReport</OperationType>\n</OperationDataRq>\n"},
+        {"balance", [](auto* p) { return p->balance(QStringLiteral("ignored")); },
+         "<OperationDataRq>\n <OperationType>Balance</OperationType>\n <Currency>BYN</Currency>\n"
+         "</OperationDataRq>\n"},
+    };
+    installLauncher(aux_WriteResponse(kSaleResponse));
+    const QString requestPath = QFileInfo(path("RAVORQ.XML")).absoluteFilePath();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QFile::remove(path("request.seen"));
+        const PaymentProcessingAnswer answer = c.call(processor);
+        EXPECT_TRUE(answer.isSuccess()) << qPrintable(answer.getMessage().ru());
+        EXPECT_EQ(QByteArray(c.request), aux_ReadFile(path("request.seen")));
+        EXPECT_EQ(requestPath + QLatin1Char('\n'), QString::fromUtf8(aux_ReadFile(path("args.seen"))));
+        EXPECT_EQ(QDir(directory.path()).canonicalPath() + QLatin1Char('\n'),
+                  QString::fromUtf8(aux_ReadFile(path("cwd.seen"))));
+    }
+}
+
+TEST_F(PluginHost, CurrencyComesFromTheSettingsFileOfTheDirectory)
+{
+    installLauncher(aux_WriteResponse(kSaleResponse));
+    ASSERT_TRUE(QDir(directory.path()).mkdir(QStringLiteral("DATA")));
+    ASSERT_TRUE(aux_WriteFile(path("DATA/CONFIG.INI"), "TERMINALID=12345678\nBaseCurrency=USD\n"));
+    processor->payment(PaymentProcessingRequest(PaymentProcessingRequest::Sale, 5));
+    EXPECT_TRUE(aux_ReadFile(path("request.seen")).contains(" <Currency>USD</Currency>\n"));
+
+    // The card system rewrites its settings between runs; the next run sees the change.
+    ASSERT_TRUE(aux_WriteFile(path("DATA/CONFIG.INI"), "BaseCurrency=EUR\n"));
+    processor->balance(QString());
+    EXPECT_TRUE(aux_ReadFile(path("request.seen")).contains(" <Currency>EUR</Currency>\n"));
+}
+
+TEST_F(PluginHost, MapsTheResponseIntoTheAnswer)
+{
+    struct Case {
+        const char* name;
+        QByteArray launcherBody;
+        bool success;
+        int code;
+        const char* message;
+        int copies;
+        const char* cardNumber;
+        const char* authorizationCode;
+        int terminal;
+    };
+    QByteArray sale(kSaleResponse);
+    auto edited = [&sale](const char* from, const char* to) {
+        return aux_WriteResponse(QByteArray(sale).replace(from, to));
+    };
+    const char* const fail = "Ошибка разбора файла ответа";
+    const Case cases[] = {
+        {"approved sale with two copies", aux_WriteResponse(sale), true, 0, "Одобрено", 2, "************1234", "42",
+         12345678},
+        {"declined with code 05", edited("<ResultCode>0<", "<ResultCode>05<"), false, 5, "Одобрено", 2,
+         "************1234", "42", 12345678},
+        {"no ChequeCount gives no images", edited("  <ChequeCount>2</ChequeCount>\n", ""), true, 0, "Одобрено", 0,
+         "************1234", "42", 12345678},
+        {"zero copies", edited("<ChequeCount>2<", "<ChequeCount>0<"), true, 0, "Одобрено", 0, "************1234",
+         "42", 12345678},
+        {"negative copies", edited("<ChequeCount>2<", "<ChequeCount>-1<"), true, 0, "Одобрено", 0,
+         "************1234", "42", 12345678},
+        {"copies not a number", edited("<ChequeCount>2<", "<ChequeCount>two<"), true, 0, "Одобрено", 0,
+         "************1234", "42", 12345678},
+        {"absurd copy count is capped", edited("<ChequeCount>2<", "<ChequeCount>2000000000<"), true, 0, "Одобрено",
+         10, "************1234", "42", 12345678},
+        {"terminal id not a number", edited("<TerminalId>12345678<", "<TerminalId>T1<"), true, 0, "Одобрено", 2,
+         "************1234", "42", 0},
+        {"root found below another element", aux_WriteResponse("<Envelope><OperationResultRs><ResultCode>1101</"
+                                                               "ResultCode></OperationResultRs></Envelope>"),
+         false, 1101, "", 0, "", "", 0},
+        {"malformed XML", edited("</ResultText>", "</ResultTxt>"), false, 0, fail, 0, "", "", 0},
+        {"unescaped ampersand", edited("Одобрено", "A & B"), false, 0, fail, 0, "", "", 0},
+        {"missing ResultCode", edited("  <ResultCode>0</ResultCode>\n", ""), false, 0,
+         "Ошибка получения кода статуса", 0, "", "", 0},
+        {"ResultCode not a number", edited("<ResultCode>0<", "<ResultCode>OK<"), false, 0,
+         "Ошибка получения кода статуса", 0, "", "", 0},
+        {"no response root", aux_WriteResponse("<Other/>"), false, 0, "Ошибка получения кода статуса", 0, "", "", 0},
+        {"non-zero exit still reads the response", aux_WriteResponse(sale) + "echo oops >&2\nexit 3\n", true, 0,
+         "Одобрено", 2, "************1234", "42", 12345678},
+        {"no response written", "exit 255\n", false, 0, "Ошибка чтения файла статуса операции", 0, "", "", 0},
+        {"launcher killed by a signal", "kill -SEGV $$\n", false, 0, "Ошибка процесса оплаты", 0, "", "", 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        installLauncher(c.launcherBody);
+        const PaymentProcessingAnswer answer = processor->payment(PaymentProcessingRequest(PaymentProcessingRequest::Sale, 1000));
+        EXPECT_EQ(c.success, answer.isSuccess());
+        EXPECT_EQ(c.code, answer.getCode());
+        EXPECT_EQ(tr::Tr(QStringLiteral("undefined"), U(c.message)), answer.getMessage());
+        EXPECT_EQ(QStringList(QVector<QString>(c.copies, U(kSaleReceipt)).toList()), answer.getPrintImages());
+        EXPECT_EQ(U(c.cardNumber), answer.getCardNumber());
+        EXPECT_EQ(U(c.authorizationCode), answer.getAuthorizationCode());
+        EXPECT_EQ(U(c.authorizationCode), answer.getRRN());
+        EXPECT_EQ(c.terminal, answer.getTerminalNumber());
+        EXPECT_TRUE(answer.getCardType().isEmpty());
+        EXPECT_EQ(0.0, answer.getSum());
+    }
+}
+
+TEST_F(PluginHost, AnOlderResponseIsNeverTakenForThisRun)
+{
+    // The previous operation was approved; this launcher fails before the
+    // library could answer, so nothing about that old approval may come back.
+    ASSERT_TRUE(aux_WriteFile(path("RAVORS.XML"), kSaleResponse));
+    installLauncher("exit 255\n");
+    const PaymentProcessingAnswer answer = processor->payment(PaymentProcessingRequest(PaymentProcessingRequest::Sale, 1));
+    EXPECT_TRUE(launcherRan());
+    EXPECT_FALSE(answer.isSuccess());
+    EXPECT_EQ(U("Ошибка чтения файла статуса операции"), answer.getMessage().ru());
+    EXPECT_TRUE(answer.getPrintImages().isEmpty());
+}
+
+TEST_F(PluginHost, AnUnwritableRequestStopsTheRun)
+{
+    // A directory in place of the request file cannot be written, even by root.
+    ASSERT_TRUE(QDir(directory.path()).mkdir(QStringLiteral("RAVORQ.XML")));
+    installLauncher(aux_WriteResponse(kSaleResponse));
+    const PaymentProcessingAnswer answer = processor->payment(PaymentProcessingRequest(PaymentProcessingRequest::Sale, 1));
+    EXPECT_FALSE(launcherRan());
+    EXPECT_FALSE(answer.isSuccess());
+    EXPECT_EQ(0, answer.getCode());
+    EXPECT_EQ(tr::Tr(QStringLiteral("undefined"), U("Ошибка записи файла запроса")), answer.getMessage());
+    ASSERT_FALSE(g_PaymentLog.empty());
+    EXPECT_EQ(QtCriticalMsg, g_PaymentLog.back().type);
+    EXPECT_TRUE(g_PaymentLog.back().text.startsWith(U("Ошибка записи файла запроса '")));
+}
+
+TEST_F(PluginHost, RefusesAMissingOrNonExecutableLauncher)
+{
+    const QString program = directory.path() + QStringLiteral("/./Ravo");
+    struct Case {
+        const char* name;
+        bool present;
+        QFile::Permissions permissions;
+        QString message;
+    };
+    const Case cases[] = {
+        {"missing", false, kExecutable, U("Не найден исполняемый файл '%1'").arg(program)},
+        {"not executable", true, QFile::ReadOwner | QFile::WriteOwner,
+         U("Файл '%1' не имеет прав на исполнение").arg(program)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QFile::remove(path("Ravo"));
+        if (c.present)
+            installLauncher(aux_WriteResponse(kSaleResponse), c.permissions);
+        g_PaymentLog.clear();
+        const PaymentProcessingAnswer answer = processor->checkTotals(0);
+        EXPECT_FALSE(launcherRan());
+        EXPECT_FALSE(answer.isSuccess());
+        EXPECT_EQ(0, answer.getCode());
+        EXPECT_EQ(tr::Tr(QStringLiteral("undefined"), c.message), answer.getMessage());
+        ASSERT_FALSE(g_PaymentLog.empty());
+        EXPECT_EQ(QtCriticalMsg, g_PaymentLog.back().type);
+        EXPECT_EQ(c.message, g_PaymentLog.back().text);
+    }
+}
+
+TEST_F(PluginHost, ALauncherThatCannotStartIsAProcessError)
+{
+    ASSERT_TRUE(aux_WriteFile(path("Ravo"), "#!/nonexistent/interpreter\n", kExecutable));
+    const PaymentProcessingAnswer answer = processor->printShortReport();
+    EXPECT_FALSE(answer.isSuccess());
+    EXPECT_EQ(U("Ошибка процесса оплаты"), answer.getMessage().ru());
+}
+
+TEST_F(PluginHost, LogsEveryStepOfASuccessfulRun)
+{
+    installLauncher("echo started\n" + aux_WriteResponse(kSaleResponse) + "echo broken >&2\nexit 4\n");
+    processor->payment(PaymentProcessingRequest(PaymentProcessingRequest::Sale, 1000));
+    const QString request = QStringLiteral(
+        "<OperationDataRq>\n <OperationType>Sale</OperationType>\n <Amount>1000</Amount>\n"
+        " <Currency>BYN</Currency>\n</OperationDataRq>\n");
+    const std::vector<LogLine> expected = {
+        {QtInfoMsg, U("Запуск програмы с параметрами")},
+        {QtInfoMsg, U("Запрос: ") + request},
+        {QtDebugMsg, U("Сохрание файла запроса")},
+        {QtDebugMsg, U("Вывод команды, stdout: \"started\n\"")},
+        {QtCriticalMsg, U("Команда завершена с кодом ошибки (4), stderror: \"broken\n\"")},
+        {QtDebugMsg, U(kSaleResponse)},
+        {QtInfoMsg, U("Код статуса: 0; Описание: Одобрено; Выполнено успешно")},
+        {QtInfoMsg, U("Номер карты: ************1234; Тип карты: ; Код авторизации: 42")},
+    };
+    ASSERT_EQ(expected.size(), g_PaymentLog.size());
+    for (size_t i = 0; i < expected.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(expected[i].type, g_PaymentLog[i].type);
+        EXPECT_EQ(expected[i].text, g_PaymentLog[i].text);
+    }
+}
+
+TEST_F(PluginHost, LogsAParseErrorWithItsPlace)
+{
+    installLauncher(aux_WriteResponse("<OperationResultRs>\n  <ResultCode>0</Result>\n</OperationResultRs>\n"));
+    processor->balance(QString());
+    ASSERT_FALSE(g_PaymentLog.empty());
+    const LogLine& last = g_PaymentLog.back();
+    EXPECT_EQ(QtCriticalMsg, last.type);
+    EXPECT_TRUE(last.text.startsWith(U("Ошибка разбора XML в 2:"))) << qPrintable(last.text);
+}
+
+TEST(PluginHostTimeout, ALauncherOverTheLimitIsKilled)
+{
+    // Same plug-in, built with a run limit of 1.5 s instead of five minutes.
+    QPluginLoader loader(QStringLiteral(VELMONT_SHORT_LIMIT_PLUGIN_PATH));
+    auto* processor = qobject_cast<AbstractPaymentProcessing*>(loader.instance());
+    ASSERT_NE(nullptr, processor) << qPrintable(loader.errorString());
+    QTemporaryDir directory;
+    processor->setProcessingDirectory(directory.path());
+    ASSERT_TRUE(aux_WriteFile(directory.filePath(QStringLiteral("Ravo")),
+                              QByteArray(kLauncherHead) + "echo waiting\nexec sleep 30\n", kExecutable));
+    g_PaymentLog.clear();
+
+    QElapsedTimer timer;
+    timer.start();
+    const PaymentProcessingAnswer answer = processor->payment(PaymentProcessingRequest(PaymentProcessingRequest::Sale, 1));
+    EXPECT_LT(timer.elapsed(), 10000);
+    EXPECT_FALSE(answer.isSuccess());
+    EXPECT_EQ(0, answer.getCode());
+    const QString text = U("Истёк таймаут (5 мин) выполнения команды. Процесс принудительно завершен");
+    EXPECT_EQ(tr::Tr(QStringLiteral("undefined"), text), answer.getMessage());
+    ASSERT_GE(g_PaymentLog.size(), 2u);
+    EXPECT_EQ(U("Вывод команды, stdout: \"waiting\n\""), g_PaymentLog[g_PaymentLog.size() - 2].text);
+    EXPECT_EQ(text, g_PaymentLog.back().text);
+    EXPECT_EQ(QtCriticalMsg, g_PaymentLog.back().type);
+}
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    qInstallMessageHandler(aux_CaptureLog);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
