@@ -56,6 +56,9 @@ enum : int {
     RES_VOID_NOT_FOUND = 1091,     // operation to cancel not found
     RES_HOST_ONLY_HOLDON = 1092,   // only hold-on answers received
     RES_HOST_BAD_LENGTH = 1093,    // host response of length 0 or over 1024 bytes
+    RES_HOST_KEY_NO_RESPCODE = 1094, // key-download answer without a usable action code
+    RES_HOST_KEY_REFUSED = 1450,   // key download refused by the host (action code not 800)
+    RES_HOST_NO_OUT_BUFFER = 1630, // key-download answer read without its output buffers
 
     // ---- batch (1100..1101) ----
     RES_BATCH_BANNED = 1100,       // an earlier day close did not finish

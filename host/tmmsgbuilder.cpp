@@ -1,0 +1,650 @@
+// host/tmmsgbuilder.cpp
+#include "host/tmmsgbuilder.h"
+
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+
+#include "support/convert.h"
+#include "support/log.h"
+#include "support/mpsutils.h"
+#include "support/param.h"
+#include "support/result_codes.h"
+#include "support/vars.h"
+
+static char AmtBuf[64];
+
+enum { TMMSG_MAX_PACKET = 1024 };
+
+static const char kZeroBitmap[] = "0000000000000000";
+
+void TMMsgBuilder_Init() {
+    TMMsgPrs_Init();
+    TMMsgPrs_InitContainer(&stTMMsg);
+}
+
+// ---------------------------------------------------------------- envelopes
+
+void TMMsgBuilder_PrepareSecPacket(STMMsgContainer* msg, const char* terminalId, uint8_t kind,
+                                   uint16_t msgLength) {
+    if (msg->usLength + TMMSG_ENVELOPE_HEADER >= TMMSG_MAX_LENGTH) {
+        LogString("DEBUG. TMMsgBuilder_PrepareSecPacket. Memmove error!");
+        return;
+    }
+    memmove(msg->acMessage + TMMSG_ENVELOPE_HEADER, msg->acMessage, msg->usLength);
+    char id[TMMSG_TERMINAL_ID_CHARS] = {0};
+    if (terminalId) memcpy(id, terminalId, strnlen(terminalId, TMMSG_TERMINAL_ID_CHARS));
+    memcpy(msg->acMessage, id, TMMSG_TERMINAL_ID_CHARS);
+    msg->acMessage[8] = (char)kind;
+    msg->acMessage[9] = (char)(msgLength >> 8);
+    msg->acMessage[10] = (char)(msgLength & 0xFF);
+    msg->usLength = (uint16_t)(msg->usLength + TMMSG_ENVELOPE_HEADER);
+}
+
+void aux_TMMsgBuilder_AddSecField(STMMsgContainer* msg, uint8_t tag, uint8_t field,
+                                  uint16_t length, const uint8_t* datum) {
+    const int stored = (tag >= 1 && tag <= 4) ? (length + 7) / 8 * 8 : length;
+    if (msg->usLength + 4 + stored > TMMSG_MAX_LENGTH || (stored > 0 && datum == nullptr)) {
+        LogString("ERROR. aux_TMMsgBuilder_AddSecField. Element [%u] of %d bytes does not fit",
+                  tag, stored);
+        return;
+    }
+    char* out = msg->acMessage + msg->usLength;
+    out[0] = (char)tag;
+    out[1] = (char)field;
+    out[2] = (char)(length >> 8);
+    out[3] = (char)(length & 0xFF);
+    if (stored > 0) memcpy(out + 4, datum, stored);
+    msg->usLength = (uint16_t)(msg->usLength + 4 + stored);
+}
+
+int TMMsgBuilder_PrepareRsPacket(STMMsgContainer* msg, uint8_t status) {
+    if (status != 0) {
+        msg->acMessage[0] = (char)status;
+        msg->usLength = 1;
+        return RES_OK;
+    }
+    if (msg->usLength + 1 > TMMSG_MAX_PACKET) return RES_HOST_BAD_LENGTH;
+    memmove(msg->acMessage + 1, msg->acMessage, msg->usLength);
+    msg->acMessage[0] = 0;
+    msg->usLength = (uint16_t)(msg->usLength + 1);
+    return RES_OK;
+}
+
+// ------------------------------------------------------------------ helpers
+
+static void aux_AddText(uint8_t field, const char* text) {
+    TMMsgPrs_AddField(&stTMMsg, field, text, (uint16_t)strlen(text));
+}
+
+// Adds a text of a fixed-size record field without reading past the record.
+static void aux_AddBounded(uint8_t field, const char* text, size_t size) {
+    TMMsgPrs_AddField(&stTMMsg, field, text, (uint16_t)strnlen(text, size));
+}
+
+static void aux_AddNumber(uint8_t field, const char* format, unsigned value) {
+    char text[16];
+    snprintf(text, sizeof(text), format, value);
+    aux_AddText(field, text);
+}
+
+static uint64_t aux_Magnitude(const SBigInt* value) {
+    return (uint64_t)value->ulHigh * 1000000000ULL + value->ulLow;
+}
+
+const char* aux_GetAmt(const SBigInt* amount, int width) {
+    if (width < 1 || width > 20) width = 12;
+    snprintf(AmtBuf, sizeof(AmtBuf), "%0*" PRIu64, width, aux_Magnitude(amount));
+    return AmtBuf;
+}
+
+const char* aux_GetAmtL(int32_t count, int width) {
+    if (width < 1 || width > 20) width = 10;
+    snprintf(AmtBuf, sizeof(AmtBuf), "%0*" PRId32, width, count);
+    return AmtBuf;
+}
+
+// The three characters of an action code read as a number character by character.
+static uint16_t aux_ActionCode(const char* code) {
+    return (uint16_t)((code[0] - '0') * 100 + (code[1] - '0') * 10 + (code[2] - '0'));
+}
+
+// Field 39 of the last parsed message when it has exactly three characters.
+static const char* aux_GetActionField() {
+    const char* code = nullptr;
+    uint16_t length = 0;
+    TMMsgPrs_GetField(&stTMMsg, 39, &code, &length);
+    return length == 3 ? code : nullptr;
+}
+
+bool aux_TMMsgBuilder_RetrieveField(uint16_t field, char* destination, uint16_t length) {
+    const char* data = nullptr;
+    uint16_t have = 0;
+    TMMsgPrs_GetField(&stTMMsg, field, &data, &have);
+    if (data == nullptr || destination == nullptr) return false;
+    const uint16_t copy = (length == 0 || length > have) ? have : length;
+    memcpy(destination, data, copy);
+    destination[copy] = '\0';
+    return true;
+}
+
+// Finishes a built message into the request envelope.
+static uint8_t* aux_FinishPacket(const char* terminalId, uint8_t kind, uint16_t msgLength,
+                                 uint16_t* outLength) {
+    TMMsgBuilder_PrepareSecPacket(&stTMMsg, terminalId, kind, msgLength);
+    if (outLength) *outLength = stTMMsg.usLength;
+    return reinterpret_cast<uint8_t*>(stTMMsg.acMessage);
+}
+
+// ------------------------------------------------------- transaction class
+
+uint16_t aux_TMMsgBuilder_GetMTI(uint8_t opType, uint8_t mode) {
+    if (mode == TMMSG_MODE_ADVICE) return 1220;
+    if (mode >= TMMSG_MODE_REVERSAL_2 && mode <= TMMSG_MODE_REVERSAL_5) {
+        if (opType < 1 || opType > 17) return 0;
+        if (opType == 9 || opType == 10 || opType == 16 || opType == 17) return 1220;
+        return 1420;
+    }
+    switch (opType) {
+    case 1: case 2: return 1200;
+    case 3: case 4: case 5: case 6: case 7: case 11: case 12: return 1420;
+    case 8: case 13: case 14: case 15: return 1100;
+    case 9: case 10: case 16: case 17: return 1220;
+    default: return 0;
+    }
+}
+
+uint16_t aux_TMMsgBuilder_GetOriginalMTI(uint8_t opType) {
+    switch (opType) {
+    case 1: case 2: case 3: case 4: case 6: case 7: return 1200;
+    case 5: case 8: case 13: case 14: case 15: return 1100;
+    case 11: case 12: return 1220;
+    default: return 0;
+    }
+}
+
+uint8_t aux_TMMsgBuilder_GetProcCode(uint8_t opType) {
+    switch (opType) {
+    case 1: case 3: case 5: case 6: case 9: case 11: case 13: case 14: case 16: return 0;
+    case 2: case 4: case 7: case 10: case 12: case 15: case 17: return 20;
+    case 8: return 31;
+    default: return 99;
+    }
+}
+
+uint16_t aux_TMMsgBuilder_GetFunctionCode(const S_PAY_ORDER* order, uint8_t mode) {
+    if (mode >= TMMSG_MODE_REVERSAL_2 && mode <= TMMSG_MODE_REVERSAL_5) return 400;
+    switch (order->ucOpType) {
+    case 1: case 2: case 9: case 10: return 200;
+    case 3: case 4: return 401;
+    case 5: case 6: case 7: case 11: case 12: return 400;
+    case 8: case 13: return 108;
+    case 14: case 15: return 101;
+    case 16: case 17: {
+        // A completion for another amount than authorised is a partial one.
+        const bool differs = BigInt_ModCmp(&order->stAmount, &order->stOrigAmount) != 0 ||
+                             (order->stAmount.ucSign == 1) != (order->stOrigAmount.ucSign == 1);
+        return differs ? 202 : 201;
+    }
+    default: return 0;
+    }
+}
+
+uint16_t aux_TMMsgBuilder_GetMessageReasonCode(uint8_t opType, uint8_t mode) {
+    switch (mode) {
+    case TMMSG_MODE_REVERSAL_2: return 4020;
+    case TMMSG_MODE_REVERSAL_3: return 4021;
+    case TMMSG_MODE_REVERSAL_4: return 4007;
+    case TMMSG_MODE_REVERSAL_5: return 4021;
+    default: break;
+    }
+    if (opType >= 3 && opType <= 7) return 4000;
+    if (opType == 11 || opType == 12) return 4000;
+    if (opType == 9 || opType == 10) return 1005;
+    if (opType >= 1 && opType <= 17) return 1508;
+    return 0;
+}
+
+void aux_TMMsgBuilder_GetPOSDataCode(const S_PAY_ORDER* order, char* out) {
+    out[0] = g_Vars.ucClessSupport ? 'M' : (g_Vars.ucEMVSupport ? '5' : '2');
+    memcpy(out + 1, "10101", 5);
+    switch (order->ucCardEntry) {
+    case ENTRY_STRIPE: out[6] = '9'; break;
+    case ENTRY_CHIP: out[6] = '5'; break;
+    case ENTRY_CLESS:
+        out[6] = (order->ucClessMode == 9 || order->ucClessMode == 11) ? 'A' : 'M';
+        break;
+    case ENTRY_FALLBACK: out[6] = '8'; break;
+    default: out[6] = '1'; break;
+    }
+    switch (order->ucPINType) {
+    case PIN_OFFLINE: case PIN_OFFLINE_SIGNATURE: case PIN_ONLINE: out[7] = '1'; break;
+    case PIN_NO_ONLINE: out[7] = '5'; break;
+    default: out[7] = '0'; break;
+    }
+    switch (order->ucPINType) {
+    case PIN_NONE: case PIN_NO_ONLINE: out[8] = '4'; break;
+    case PIN_ONLINE: out[8] = '3'; break;
+    case PIN_OFFLINE: case PIN_OFFLINE_SIGNATURE: out[8] = '1'; break;
+    case PIN_CHIP_FAILED: case PIN_NOT_REQUIRED: out[8] = '0'; break;
+    default: out[8] = '9'; break;
+    }
+    memcpy(out + 9, "346", 3);
+    out[12] = '\0';
+}
+
+// --------------------------------------------------- transaction request
+
+// Appends one ciphered card datum unless the order claims more bytes than its
+// field holds (a damaged reversal file must not make us send foreign memory).
+static void aux_AddCipherElement(uint8_t tag, uint8_t field, uint16_t length,
+                                 const uint8_t* datum, size_t capacity) {
+    const size_t stored = (length + 7u) / 8u * 8u;
+    if (stored > capacity) {
+        LogString("ERROR. TMMsgBuilder_GetTransactionRq. Element [%u] length %u exceeds %u",
+                  tag, length, (unsigned)capacity);
+        return;
+    }
+    aux_TMMsgBuilder_AddSecField(&stTMMsg, tag, field, length, datum);
+}
+
+uint8_t* TMMsgBuilder_GetTransactionRq(S_PAY_ORDER* order, const char* terminalId,
+                                       const char* batchOpenDate, uint16_t batchNo,
+                                       uint16_t transIndex, uint16_t rrnIndex, uint8_t mode,
+                                       uint16_t* outLength) {
+    const uint8_t op = order->ucOpType;
+    const uint16_t mti = aux_TMMsgBuilder_GetMTI(op, mode);
+    const bool adviceOrReversal = mti == 1220 || mti == 1420;
+    const bool reversal = mti == 1420;
+    const bool chipEntry = order->ucCardEntry == ENTRY_CHIP || order->ucCardEntry == ENTRY_CLESS;
+
+    TMMsgPrs_InitContainer(&stTMMsg);
+    TMMsgPrs_SetMTI(&stTMMsg, mti);
+
+    const bool withField95 = adviceOrReversal && order->szField95[0] != '\0';
+    if (withField95) aux_AddText(1, kZeroBitmap);
+
+    aux_AddNumber(3, "%02u0000", aux_TMMsgBuilder_GetProcCode(op));
+    aux_AddText(4, op == OP_BALANCE ? "000000000000" : aux_GetAmt(&order->stAmount, 12));
+
+    if (g_Vars.szHostDateTime[0] == '\0') MPSUtils_GetCurrentTime(g_Vars.szHostDateTime);
+    if (order->szDateTime[0] == '\0') {
+        memcpy(order->szDateTime, g_Vars.szHostDateTime, sizeof(order->szDateTime));
+        order->szDateTime[sizeof(order->szDateTime) - 1] = '\0';
+    }
+    aux_AddBounded(12, order->szDateTime, sizeof(order->szDateTime));
+
+    if (adviceOrReversal && order->szField15[0] != '\0')
+        aux_AddBounded(15, order->szField15, sizeof(order->szField15));
+
+    char posCode[TMMSG_POS_CODE_SIZE];
+    aux_TMMsgBuilder_GetPOSDataCode(order, posCode);
+    aux_AddText(22, posCode);
+
+    if (chipEntry && order->szPANSeqNo[0] != '\0' && !reversal)
+        aux_AddBounded(23, order->szPANSeqNo, sizeof(order->szPANSeqNo));
+
+    aux_AddNumber(24, "%03u", aux_TMMsgBuilder_GetFunctionCode(order, mode));
+    aux_AddNumber(25, "%04u", aux_TMMsgBuilder_GetMessageReasonCode(op, mode));
+    if (batchOpenDate) aux_AddBounded(28, batchOpenDate, 6);
+    aux_AddNumber(29, "%03u", batchNo);
+
+    if (reversal) {
+        char original[32];
+        snprintf(original, sizeof(original), "%s000000000000", aux_GetAmt(&order->stOrigAmount, 12));
+        aux_AddText(30, original);
+    }
+
+    if (order->szRRN[0] == '\0') MPSUtils_MakeRRN(order->szRRN, batchNo, rrnIndex);
+    aux_AddBounded(37, order->szRRN, sizeof(order->szRRN));
+
+    if (order->szAuthCode[0] != '\0') aux_AddBounded(38, order->szAuthCode, sizeof(order->szAuthCode));
+    if (mti == 1220) aux_AddText(39, "000");
+    if (terminalId) aux_AddBounded(41, terminalId, TMMSG_TERMINAL_ID_CHARS);
+    aux_AddNumber(49, "%03u", order->usCurrencyCode);
+
+    if (!reversal && order->ucPINType == PIN_ONLINE) aux_AddText(53, "3938303131303030");
+
+    const bool hasAddAmount = aux_Magnitude(&order->stAddAmount) != 0;
+    if ((mti == 1200 || mti == 1220) && hasAddAmount) {
+        char text[32];
+        snprintf(text, sizeof(text), "0041%03uD%s", order->usCurrencyCode,
+                 aux_GetAmt(&order->stAddAmount, 12));
+        aux_AddText(54, text);
+    }
+
+    if (chipEntry && order->szICCData[0] != '\0')
+        aux_AddBounded(55, order->szICCData, sizeof(order->szICCData));
+
+    if (reversal) {
+        char text[48];
+        char stan[8] = "000000";
+        if (order->szSTAN[0] != '\0') {
+            memcpy(stan, order->szSTAN, 6);
+            stan[strnlen(order->szSTAN, 6)] = '\0';
+        }
+        char dateTime[13] = {0};
+        memcpy(dateTime, order->szDateTime, 12);
+        const size_t acqLen = strnlen(order->szAcquirerId, sizeof(order->szAcquirerId) - 1);
+        char acquirer[16] = {0};
+        memcpy(acquirer, order->szAcquirerId, acqLen);
+        if (acqLen > 0)
+            snprintf(text, sizeof(text), "%04u%s%s%02u%s", aux_TMMsgBuilder_GetOriginalMTI(op),
+                     stan, dateTime, (unsigned)acqLen, acquirer);
+        else
+            snprintf(text, sizeof(text), "%04u%s%s00", aux_TMMsgBuilder_GetOriginalMTI(op), stan,
+                     dateTime);
+        aux_AddText(56, text);
+    }
+
+    if (withField95) aux_AddBounded(95, order->szField95, sizeof(order->szField95));
+
+    if (order->usOriginalCode == 0) order->usOriginalCode = transIndex;
+
+    const uint16_t msgLength = stTMMsg.usLength;
+    aux_AddCipherElement(1, 2, order->ucPANLen, order->ucPANEnc, sizeof(order->ucPANEnc));
+    if (op == OP_RETURN && order->ucExpDateEnc[0] == 0)
+        LogStringEx(LOG_WARNING, "WARNING. TMMsgBuilder. ExpDate is absent for CREDIT [%d].", op);
+    else
+        aux_AddCipherElement(2, 14, 4, order->ucExpDateEnc, sizeof(order->ucExpDateEnc));
+    if (!reversal && order->ucTrack2Len != 0)
+        aux_AddCipherElement(4, 35, order->ucTrack2Len, order->ucTrack2Enc,
+                             sizeof(order->ucTrack2Enc));
+    if (!reversal && order->ucPINType == PIN_ONLINE)
+        aux_TMMsgBuilder_AddSecField(&stTMMsg, 5, 52, 8, order->ucPINBlock);
+
+    return aux_FinishPacket(terminalId, TMMSG_PACKET_TRANSACTION, msgLength, outLength);
+}
+
+// -------------------------------------------------- transaction response
+
+int TMMsgBuilder_ParseTransactionRs(const uint8_t* packet, uint16_t count, S_PAY_ORDER* order,
+                                    char* addAmounts) {
+    const int rc = TMMsgPrs_ParseResponse(&stTMMsg, packet, count);
+    if (rc != RES_OK) return rc;
+    if (TMMsgPrs_GetMTI(&stTMMsg) == TMMSG_HOLD_ON_MTI) return RES_HOST_ONLY_HOLDON;
+
+    const char* code = aux_GetActionField();
+    if (code == nullptr) return RES_HOST_NO_RESPCODE;
+    const bool chipEntry = order->ucCardEntry == ENTRY_CHIP || order->ucCardEntry == ENTRY_CLESS;
+    const bool numeric = code[1] >= '0' && code[1] <= '9' && code[2] >= '0' && code[2] <= '9';
+    if (chipEntry && !numeric) {
+        // Chip answers may carry a letter code that the card needs verbatim.
+        memcpy(order->szHostRespCode, code, 3);
+        order->szHostRespCode[3] = '\0';
+        order->usRespCode = code[0] == '0' ? 0 : 100;
+    } else {
+        order->usRespCode = aux_ActionCode(code);
+    }
+
+    char amountText[16];
+    if (aux_TMMsgBuilder_RetrieveField(4, amountText, 12)) {
+        SBigInt amount;
+        BigInt_StrToInt(amountText, &amount);
+        if (BigInt_ModCmp(&amount, &order->stAmount) != 0) BigInt_Copy(&order->stAmount, &amount);
+    }
+
+    aux_TMMsgBuilder_RetrieveField(11, order->szSTAN, 6);
+    aux_TMMsgBuilder_RetrieveField(15, order->szField15, 14);
+    aux_TMMsgBuilder_RetrieveField(32, order->szAcquirerId, sizeof(order->szAcquirerId) - 1);
+    aux_TMMsgBuilder_RetrieveField(37, order->szRRN, 12);
+    aux_TMMsgBuilder_RetrieveField(38, order->szAuthCode, 6);
+    if (addAmounts) {
+        memset(addAmounts, 0, TMMSG_ADD_AMOUNTS_SIZE);
+        aux_TMMsgBuilder_RetrieveField(54, addAmounts, TMMSG_ADD_AMOUNTS_SIZE - 1);
+    }
+    aux_TMMsgBuilder_RetrieveField(55, order->szICCData, sizeof(order->szICCData) - 1);
+    aux_TMMsgBuilder_RetrieveField(95, order->szField95, sizeof(order->szField95) - 1);
+
+    if (order->szRRN[0] == '\0' || order->szAuthCode[0] == '\0') return RES_HOST_NO_RRN_AUTH;
+    return RES_OK;
+}
+
+// ------------------------------------------------------------ reconciliation
+
+uint8_t* TMMsgBuilder_GetBatchCloseRq(const char* terminalId, int32_t salesCount,
+                                      int32_t saleCancelsCount, int32_t returnsCount,
+                                      int32_t returnCancelsCount, int32_t authCount,
+                                      int32_t authReversalsCount, const SBigInt* salesAmount,
+                                      const SBigInt* saleCancelsAmount,
+                                      const SBigInt* returnsAmount,
+                                      const SBigInt* returnCancelsAmount,
+                                      const char* batchOpenDate, uint8_t variant,
+                                      uint16_t batchNo, uint16_t rrnIndex, uint16_t* outLength) {
+    TMMsgPrs_InitContainer(&stTMMsg);
+    TMMsgPrs_SetMTI(&stTMMsg, 1520);
+    aux_AddText(1, kZeroBitmap);
+
+    char text[MPSUTILS_DATETIME_SIZE];
+    MPSUtils_GetCurrentTime(text);
+    aux_AddText(12, text);
+    aux_AddNumber(24, "%03u", variant == 7 ? 570u : variant == 8 ? 571u : 500u);
+    if (batchOpenDate) aux_AddBounded(28, batchOpenDate, 6);
+    aux_AddNumber(29, "%03u", batchNo);
+    char rrn[MPSUTILS_RRN_SIZE];
+    MPSUtils_MakeRRN(rrn, batchNo, rrnIndex);
+    aux_AddText(37, rrn);
+    if (terminalId) aux_AddBounded(41, terminalId, TMMSG_TERMINAL_ID_CHARS);
+
+    aux_AddText(74, aux_GetAmtL(returnsCount, 10));
+    aux_AddText(75, aux_GetAmtL(saleCancelsCount, 10));
+    aux_AddText(76, aux_GetAmtL(salesCount, 10));
+    aux_AddText(77, aux_GetAmtL(returnCancelsCount, 10));
+    aux_AddText(81, aux_GetAmtL(authCount, 10));
+    aux_AddText(86, aux_GetAmt(returnsAmount, 16));
+    aux_AddText(87, aux_GetAmt(saleCancelsAmount, 16));
+    aux_AddText(88, aux_GetAmt(salesAmount, 16));
+    aux_AddText(89, aux_GetAmt(returnCancelsAmount, 16));
+    aux_AddText(90, aux_GetAmtL(authReversalsCount, 10));
+
+    SBigInt net;
+    BigInt_Copy(&net, salesAmount);
+    BigInt_Add(&net, returnCancelsAmount);
+    BigInt_Sub(&net, returnsAmount);
+    BigInt_Sub(&net, saleCancelsAmount);
+    const bool negative = net.ucSign == 1 && aux_Magnitude(&net) != 0;
+    char field97[24];
+    snprintf(field97, sizeof(field97), "%c%s", negative ? 'C' : 'D', aux_GetAmt(&net, 16));
+    aux_AddText(97, field97);
+
+    return aux_FinishPacket(terminalId, TMMSG_PACKET_ADMIN, stTMMsg.usLength, outLength);
+}
+
+int TMMsgBuilder_ParseBatchCloseRs(const uint8_t* packet, uint16_t count, char* authCode,
+                                   char* rrn, uint16_t* actionCode) {
+    const int rc = TMMsgPrs_ParseResponse(&stTMMsg, packet, count);
+    if (rc != RES_OK) return rc;
+    if (TMMsgPrs_GetMTI(&stTMMsg) == TMMSG_HOLD_ON_MTI) return RES_HOST_ONLY_HOLDON;
+    const char* code = aux_GetActionField();
+    if (code == nullptr) return RES_HOST_NO_RESPCODE;
+    if (actionCode) *actionCode = aux_ActionCode(code);
+    if (rrn) {
+        rrn[0] = '\0';
+        aux_TMMsgBuilder_RetrieveField(37, rrn, 12);
+    }
+    if (authCode) {
+        authCode[0] = '\0';
+        aux_TMMsgBuilder_RetrieveField(38, authCode, 6);
+    }
+    return RES_OK;
+}
+
+// ------------------------------------------------------------------ echo test
+
+uint8_t* TMMsgBuilder_ParseEchoTestRq(const char* terminalId, uint16_t transIndex,
+                                      uint16_t batchNo, uint16_t rrnIndex, uint16_t* outLength) {
+    TMMsgPrs_InitContainer(&stTMMsg);
+    TMMsgPrs_SetMTI(&stTMMsg, 1800);
+    char text[MPSUTILS_DATETIME_SIZE];
+    MPSUtils_GetCurrentTime(text);
+    aux_AddText(12, text);
+    aux_AddNumber(24, "%03u", 831);
+    char rrn[MPSUTILS_RRN_SIZE];
+    MPSUtils_MakeRRN(rrn, batchNo, rrnIndex);
+    aux_AddText(37, rrn);
+    if (terminalId) aux_AddBounded(41, terminalId, TMMSG_TERMINAL_ID_CHARS);
+    return aux_FinishPacket(terminalId, TMMSG_PACKET_ADMIN, stTMMsg.usLength, outLength);
+}
+
+int TMMsgBuilder_GetEchoTestResponse(const uint8_t* packet, uint16_t count, uint16_t* actionCode) {
+    const int rc = TMMsgPrs_ParseResponse(&stTMMsg, packet, count);
+    if (rc != RES_OK) return rc;
+    const char* code = aux_GetActionField();
+    if (code == nullptr) return RES_HOST_NO_RRN_AUTH;
+    if (actionCode) *actionCode = aux_ActionCode(code);
+    return RES_OK;
+}
+
+// --------------------------------------------------------------- key download
+
+uint8_t* TMMsgBuilder_GetKeyDownloadRq(uint8_t keyIndexFlag, uint16_t* outLength,
+                                       uint8_t keyType, uint16_t batchNo, uint16_t rrnIndex) {
+    static const char* const kKeyTexts[] = {"KYTP003TMK", "KYTP003TMP", "KYTP003TPK"};
+    if (outLength) *outLength = 0;
+    if (keyType > RTPS_KEY_TPK) {
+        LogString("ERROR. TMMsgBuilder_GetKeyDownloadRq. Key type [%u] unknown", keyType);
+        return nullptr;
+    }
+    char terminalId[TMMSG_TERMINAL_ID_CHARS + 1] = {0};
+    memcpy(terminalId, g_Config.szTerminalId, strnlen(g_Config.szTerminalId, TMMSG_TERMINAL_ID_CHARS));
+
+    TMMsgPrs_InitContainer(&stTMMsg);
+    TMMsgPrs_SetMTI(&stTMMsg, 1804);
+    char text[MPSUTILS_DATETIME_SIZE];
+    MPSUtils_GetCurrentTime(text);
+    aux_AddText(12, text);
+    aux_AddNumber(24, "%03u", 811);
+    char rrn[MPSUTILS_RRN_SIZE];
+    MPSUtils_MakeRRN(rrn, batchNo, rrnIndex);
+    aux_AddText(37, rrn);
+    aux_AddText(41, terminalId);
+
+    char keyText[32];
+    snprintf(keyText, sizeof(keyText), "%sKDTT0014", kKeyTexts[keyType]);
+    char field48[40];
+    snprintf(field48, sizeof(field48), "01%03u%s", (unsigned)strlen(keyText), keyText);
+    aux_AddText(48, field48);
+    return aux_FinishPacket(terminalId, TMMSG_PACKET_ADMIN, stTMMsg.usLength, outLength);
+}
+
+// Reads width decimal digits; false when any is not a digit.
+static bool aux_ReadDigits(const char* text, int width, int* value) {
+    int v = 0;
+    for (int i = 0; i < width; ++i) {
+        if (text[i] < '0' || text[i] > '9') return false;
+        v = v * 10 + (text[i] - '0');
+    }
+    *value = v;
+    return true;
+}
+
+void aux_TMMsgBuilder_ParseKeyData(const char* text, uint16_t length, char* out) {
+    if (out == nullptr) return;
+    out[0] = '\0';
+    if (text == nullptr || length < 3 || length > 500) return;
+    int pos = 0;
+    while (pos + 7 <= length) {
+        int n = 0;
+        if (!aux_ReadDigits(text + pos + 4, 3, &n)) return;
+        if (pos + 7 + n > length) return;
+        if (memcmp(text + pos, "KYVL", 4) == 0) {
+            memcpy(out, text + pos + 7, n);
+            out[n] = '\0';
+            return;
+        }
+        pos += 7 + n;
+    }
+}
+
+void aux_TMMsgBuilder_Parse48Field(const char* data, uint16_t length, uint16_t* number,
+                                   char* value12, char* keyData) {
+    if (number) *number = 0;
+    if (value12) value12[0] = '\0';
+    if (keyData) keyData[0] = '\0';
+    if (data == nullptr || length < 3) return;
+
+    uint8_t presence = 0;
+    Convert_HexToByte(data, &presence);
+    const int len = length;
+    int pos = 2;
+    if (presence & 0x80) {
+        uint8_t first = 0;
+        char nibble[2] = {'0', data[2]};
+        Convert_HexToByte(nibble, &first);
+        pos = (first & 0x8) ? 34 : 18;
+    }
+    // Sub-fields announced but cut off are neither read nor skipped.
+    auto skipLL = [&]() {
+        int n = 0;
+        if (len - pos >= 3 && aux_ReadDigits(data + pos, 2, &n)) pos += 2 + n;
+    };
+    if (presence & 0x40) skipLL();
+    if (presence & 0x20) {
+        int n = 0;
+        if (len - pos >= 14 && aux_ReadDigits(data + pos, 2, &n)) {
+            if (n == 12 && value12) {
+                memcpy(value12, data + pos + 2, 12);
+                value12[12] = '\0';
+            }
+            pos += 2 + n;
+        }
+    }
+    if (presence & 0x10) skipLL();
+    if (presence & 0x08) skipLL();
+    if (presence & 0x04) {
+        int n = 0;
+        if (len - pos >= 4 && aux_ReadDigits(data + pos, 4, &n)) {
+            if (number) *number = (uint16_t)n;
+            pos += 4;
+        }
+    }
+    if (presence & 0x02) {
+        int n = 0;
+        if (len - pos >= 4 && aux_ReadDigits(data + pos, 3, &n)) pos += 3 + n;
+    }
+    if (presence & 0x01) {
+        int n = 0;
+        if (len - pos >= 3 && aux_ReadDigits(data + pos, 3, &n) && pos + 3 + n <= len) {
+            aux_TMMsgBuilder_ParseKeyData(data + pos + 3, (uint16_t)n, keyData);
+            pos += 3 + n;
+        }
+    }
+    if (pos != len)
+        LogStringEx(LOG_DEBUG, "DEBUG. Parse48Field size mismatch. Bitmap [0x%02X], Offset [%d], FieldLen [%d].",
+                    presence, pos, len);
+}
+
+int TMMsgBuilder_ParseKeyDownloadRs(const uint8_t* packet, uint16_t count, char* keyData,
+                                    uint16_t* actionCode, char* authCode, void* unused) {
+    if (keyData == nullptr || actionCode == nullptr || authCode == nullptr)
+        return RES_HOST_NO_OUT_BUFFER;
+    memset(authCode, 0, 7);
+    keyData[0] = '\0';
+
+    const int rc = TMMsgPrs_ParseResponse(&stTMMsg, packet, count);
+    if (rc != RES_OK) return rc;
+    const uint16_t mti = TMMsgPrs_GetMTI(&stTMMsg);
+    if (mti == TMMSG_HOLD_ON_MTI) return RES_HOST_ONLY_HOLDON;
+    if (mti != TMMSG_KEY_DOWNLOAD_RS_MTI) return RES_HOST_NO_RRN_AUTH;
+
+    const char* code = aux_GetActionField();
+    if (code == nullptr) return RES_HOST_KEY_NO_RESPCODE;
+    *actionCode = aux_ActionCode(code);
+
+    int result = RES_OK;
+    if (*actionCode != TMMSG_ACTION_OK_KEYS) {
+        aux_TMMsgBuilder_RetrieveField(38, authCode, 6);
+        result = RES_HOST_KEY_REFUSED;
+    } else {
+        const char* field48 = nullptr;
+        uint16_t length = 0;
+        TMMsgPrs_GetField(&stTMMsg, 48, &field48, &length);
+        aux_TMMsgBuilder_Parse48Field(field48, length, nullptr, nullptr, keyData);
+        if (keyData[0] == '\0') result = RES_HOST_NO_RRN_AUTH;
+    }
+    LogStringEx(LOG_INFO, "%s. ParseKeyDownloadRs. ActionCode [%03d], AuthCode [%s].",
+                result == RES_OK ? "INFO" : "ERROR", *actionCode, authCode);
+    if (result == RES_OK)
+        LogStringEx(LOG_DEBUG, "DEBUG. ParseKeyDownloadRs. Extra (KYVL) [%s].", keyData);
+    return result;
+}

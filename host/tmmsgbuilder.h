@@ -1,0 +1,148 @@
+// host/tmmsgbuilder.h
+// Builders and parsers of the acquiring host's messages: the request envelope
+// (terminal header, security elements), card transactions (authorisation,
+// financial request, advice, reversal), the reconciliation of a batch, the
+// echo test and the key download; for the host emulator also the response
+// envelope. Every builder fills the shared container stTMMsg and returns a
+// pointer to the packet inside it, valid until the next build or parse.
+//
+// The batch (open date, number, transaction index, reference index) belongs to
+// the kernel, which this layer may not call: the kernel passes those values in.
+// rrnIndex is Batch_GetRRNIndex(), used with the batch number to make a
+// retrieval reference number (MPSUtils_MakeRRN) when the message needs one.
+//
+// For the host emulator: TMMsgBuilder_PrepareRsPacket wraps a message built
+// in a container into a response envelope (see host/tmmsgprs.h for the rest).
+#pragma once
+#include <cstdint>
+
+#include "host/tmmsgprs.h"
+#include "support/bigint.h"
+#include "support/payorder.h"
+
+// Modes of a transaction request.
+enum : uint8_t {
+    TMMSG_MODE_ORIGINAL = 0,
+    TMMSG_MODE_ADVICE = 1,
+    TMMSG_MODE_REVERSAL_2 = 2,  // reason 4020
+    TMMSG_MODE_REVERSAL_3 = 3,  // reason 4021
+    TMMSG_MODE_REVERSAL_4 = 4,  // reason 4007
+    TMMSG_MODE_REVERSAL_5 = 5,  // reason 4021
+};
+
+// Host key types (RTPS_KEY_TYPE) of the key download.
+enum : uint8_t {
+    RTPS_KEY_TMK = 0,  // transport master key
+    RTPS_KEY_TMP = 1,  // master key
+    RTPS_KEY_TPK = 2,  // PIN working key
+};
+
+enum {
+    TMMSG_HOLD_ON_MTI = 1810,        // the host asks the terminal to wait for the real answer
+    TMMSG_KEY_DOWNLOAD_RS_MTI = 1814,
+    TMMSG_ADD_AMOUNTS_SIZE = 361,    // room for field 54 of a response and its terminator
+    TMMSG_KEY_DATA_SIZE = 501,       // room for the key data of a key-download response
+    TMMSG_POS_CODE_SIZE = 13,        // point-of-service data code and terminator
+    TMMSG_ACTION_OK_KEYS = 800,      // key-download answer that carries keys
+};
+
+// Fills the field dictionary and clears stTMMsg; called once by kernel initialisation.
+void TMMsgBuilder_Init();
+
+// ---- envelopes ----
+
+// Moves the message 11 bytes on and writes the terminal id (8 characters), the
+// packet kind and the message length (high byte first) in front; an envelope
+// that would not fit the container is logged and the container left as it was.
+void TMMsgBuilder_PrepareSecPacket(STMMsgContainer* msg, const char* terminalId, uint8_t kind,
+                                   uint16_t msgLength);
+// Appends a security element: tag, field, length (high byte first), then the
+// datum (length rounded up to a multiple of 8 for tags 1..4; datum must hold
+// the rounded count). An element that would not fit the container is dropped.
+void aux_TMMsgBuilder_AddSecField(STMMsgContainer* msg, uint8_t tag, uint8_t field,
+                                  uint16_t length, const uint8_t* datum);
+// Turns the container into a response envelope: status 0 puts the status byte
+// in front of the message, any other status leaves the status byte alone.
+// 0, or 1093 when the envelope would exceed the 1024-byte packet limit
+// (container unchanged then).
+int TMMsgBuilder_PrepareRsPacket(STMMsgContainer* msg, uint8_t status);
+
+// ---- card transactions ----
+
+// Builds the request for an order: message class from the operation code and
+// the mode, card data as security elements. Fills the order's szDateTime and
+// szRRN when empty and usOriginalCode (from transIndex) when 0. Returns the
+// envelope inside stTMMsg and writes its length.
+uint8_t* TMMsgBuilder_GetTransactionRq(S_PAY_ORDER* order, const char* terminalId,
+                                       const char* batchOpenDate, uint16_t batchNo,
+                                       uint16_t transIndex, uint16_t rrnIndex, uint8_t mode,
+                                       uint16_t* outLength);
+// Reads a transaction response into the order; addAmounts (null, or at least
+// TMMSG_ADD_AMOUNTS_SIZE bytes) receives field 54. 0, 1093 bad length,
+// 2000 + status, 1092 hold-on, 1086 no three-character action code,
+// 1087 no reference number or approval code. Approval is judged by the caller.
+int TMMsgBuilder_ParseTransactionRs(const uint8_t* packet, uint16_t count, S_PAY_ORDER* order,
+                                    char* addAmounts);
+
+// Copies a field of the last parsed message (stTMMsg) and terminates it:
+// length 0 copies the whole field, otherwise that many characters (at most
+// the field's own). False, destination untouched, when the field is absent.
+bool aux_TMMsgBuilder_RetrieveField(uint16_t field, char* destination, uint16_t length);
+
+// Message class of a transaction (pure functions).
+uint16_t aux_TMMsgBuilder_GetMTI(uint8_t opType, uint8_t mode);
+uint16_t aux_TMMsgBuilder_GetOriginalMTI(uint8_t opType);
+// First two digits of the processing code: 0, 20, 31, or 99 for an unknown code.
+uint8_t aux_TMMsgBuilder_GetProcCode(uint8_t opType);
+uint16_t aux_TMMsgBuilder_GetFunctionCode(const S_PAY_ORDER* order, uint8_t mode);
+uint16_t aux_TMMsgBuilder_GetMessageReasonCode(uint8_t opType, uint8_t mode);
+// Writes the 12-character point-of-service data code (field 22) and a terminator.
+void aux_TMMsgBuilder_GetPOSDataCode(const S_PAY_ORDER* order, char* out);
+// Writes an amount as width (at most 20) zero-filled digits into a module
+// buffer; the text stays valid until the next call of either function.
+const char* aux_GetAmt(const SBigInt* amount, int width);
+// The same for a count.
+const char* aux_GetAmtL(int32_t count, int width);
+
+// ---- reconciliation, echo test, key download ----
+
+// Builds the reconciliation request (type 1520) of a batch's counts and totals;
+// variant 7 sends function code 570, 8 sends 571, any other 500.
+uint8_t* TMMsgBuilder_GetBatchCloseRq(const char* terminalId, int32_t salesCount,
+                                      int32_t saleCancelsCount, int32_t returnsCount,
+                                      int32_t returnCancelsCount, int32_t authCount,
+                                      int32_t authReversalsCount, const SBigInt* salesAmount,
+                                      const SBigInt* saleCancelsAmount,
+                                      const SBigInt* returnsAmount,
+                                      const SBigInt* returnCancelsAmount,
+                                      const char* batchOpenDate, uint8_t variant,
+                                      uint16_t batchNo, uint16_t rrnIndex, uint16_t* outLength);
+// Reads the reconciliation answer: action code out, authCode (7 bytes) and
+// rrn (13 bytes) from fields 38 and 37 when present; any output may be null.
+// 0, 1093, 2000 + status, 1092 hold-on, 1086 no three-character action code.
+int TMMsgBuilder_ParseBatchCloseRs(const uint8_t* packet, uint16_t count, char* authCode,
+                                   char* rrn, uint16_t* actionCode);
+// Builds the echo-test request (type 1800); transIndex is not used.
+uint8_t* TMMsgBuilder_ParseEchoTestRq(const char* terminalId, uint16_t transIndex,
+                                      uint16_t batchNo, uint16_t rrnIndex, uint16_t* outLength);
+// Reads the echo-test answer (any type): 0, 1093, 2000 + status, or 1087
+// without a three-character action code.
+int TMMsgBuilder_GetEchoTestResponse(const uint8_t* packet, uint16_t count, uint16_t* actionCode);
+// Builds the key-download request (type 1804) for key type 0, 1 or 2 with the
+// configured terminal id; null and length 0 for any other type. keyIndexFlag is not used.
+uint8_t* TMMsgBuilder_GetKeyDownloadRq(uint8_t keyIndexFlag, uint16_t* outLength,
+                                       uint8_t keyType, uint16_t batchNo, uint16_t rrnIndex);
+// Reads the key-download answer: keyData (TMMSG_KEY_DATA_SIZE bytes) receives
+// the "KYVL" value, authCode (7 bytes) the approval code of a refusal.
+// 0, 1630 an output missing, 1093, 2000 + status, 1092 hold-on, 1087 not a
+// 1814 answer or no key data, 1094 no three-character action code, 1450 refused.
+int TMMsgBuilder_ParseKeyDownloadRs(const uint8_t* packet, uint16_t count, char* keyData,
+                                    uint16_t* actionCode, char* authCode, void* unused);
+// Reads field 48 of a key download: the four-digit number, the 12-character
+// value (13 bytes) and the key data's "KYVL" value (TMMSG_KEY_DATA_SIZE
+// bytes); any output may be null.
+void aux_TMMsgBuilder_Parse48Field(const char* data, uint16_t length, uint16_t* number,
+                                   char* value12, char* keyData);
+// Finds the "KYVL" element of key data (tag, three-digit length, value) and
+// copies its value, terminated; empty when absent or the length is not 3..500.
+void aux_TMMsgBuilder_ParseKeyData(const char* text, uint16_t length, char* out);
