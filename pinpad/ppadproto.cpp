@@ -1,0 +1,244 @@
+// pinpad/ppadproto.cpp
+#include "pinpad/ppadproto.h"
+
+#include <cstring>
+#include <sys/random.h>
+
+#include "pinpad/comport.h"
+#include "pinpad/crc.h"
+#include "pinpad/des.h"
+#include "support/log.h"
+#include "support/param.h"
+#include "support/result_codes.h"
+#include "support/sysclock.h"
+#include "support/vars.h"
+
+uint8_t g_ucInBuf[PP_INBUF_SIZE];
+int32_t g_iInBufLen;
+uint8_t g_ucOutBuf[PP_OUTBUF_SIZE];
+int32_t g_iOutBufLen;
+
+static uint8_t m_SessionKey[DES3_KEY_SIZE];
+static uint8_t m_Buf[PP_FRAME_BUF_SIZE];
+static uint32_t m_ulPort;
+
+enum : int { PP_CONNECT_LINK_TESTS = 5 };
+
+static uint32_t aux_PPadProto_Pad8(uint32_t n) { return (n + 7u) / 8u * 8u; }
+
+static void aux_PPadProto_PutCrc(uint8_t* at, uint16_t crc) {
+    at[0] = static_cast<uint8_t>(crc & 0xFFu);
+    at[1] = static_cast<uint8_t>(crc >> 8);
+}
+
+// Bytes left behind by a refused or late reply would be taken for the next
+// reply's header; they are dropped before a new request goes out.
+static void aux_PPadProto_DropStale() {
+    uint8_t scratch[64];
+    for (int i = 0; i < 64; ++i) {
+        if (ComPort_ReadBuffer(scratch, sizeof(scratch), 0) < static_cast<int32_t>(sizeof(scratch))) return;
+    }
+}
+
+void PPadProto_Init() { ComPort_Init(); }
+
+uint32_t PPadProto_GetPort() { return m_ulPort; }
+
+int PPadProto_Send(const uint8_t* bytes, int32_t len, uint32_t timeoutMs) {
+    return ComPort_WriteBuffer(bytes, len, timeoutMs) == len ? 0 : -1;
+}
+
+int PPadProto_Read(uint8_t* buffer, int32_t wanted, int32_t* received, uint32_t timeoutMs) {
+    int32_t n = ComPort_ReadBuffer(buffer, wanted, timeoutMs);
+    *received = n < 0 ? 0 : n;
+    return n == wanted ? 0 : 1;
+}
+
+int PPadProto_TestConnect(uint16_t attempts) {
+    static const uint8_t kTest[2] = {PP_STX, PP_LINK_TEST};
+    for (uint16_t i = 0; i < attempts; ++i) {
+        PPadProto_Send(kTest, 2, g_ComConfig.usComTO);
+        uint8_t echo[2] = {0, 0};
+        int32_t got = 0;
+        if (PPadProto_Read(echo, 2, &got, PP_LINK_TEST_TIMEOUT_MS) == 0 && echo[0] == PP_STX &&
+            echo[1] == PP_LINK_TEST)
+            return 1;
+    }
+    return 0;
+}
+
+int PPadProto_SetSessionKey() {
+    uint8_t half[PP_KEY_HALF_SIZE];
+    // The terminal's half comes from the system's random source, never from rand().
+    size_t filled = 0;
+    while (filled < sizeof(half)) {
+        ssize_t n = getrandom(half + filled, sizeof(half) - filled, 0);
+        if (n > 0) filled += static_cast<size_t>(n);
+    }
+    for (uint8_t& b : half) {
+        if (b == 0xFF) b = 0x00;
+        b ^= PP_TERMINAL_HALF_MASK;
+    }
+    uint8_t frame[PP_KEY_FRAME_SIZE];
+    frame[0] = PP_STX;
+    frame[1] = PP_KEY_FRAME;
+    memcpy(frame + 2, half, PP_KEY_HALF_SIZE);
+    frame[18] = PP_ETX;
+    aux_PPadProto_PutCrc(frame + 19, CRC_CalcCRC16(half, PP_KEY_HALF_SIZE, 0));
+
+    PPadProto_TestConnect(1);
+    PPadProto_Send(frame, PP_KEY_FRAME_SIZE, g_ComConfig.usComTO);
+
+    uint8_t reply[PP_KEY_FRAME_SIZE];
+    memset(reply, 0, sizeof(reply));
+    int32_t got = 0;
+    int rc = RES_OK;
+    if (PPadProto_Read(reply, PP_KEY_FRAME_SIZE, &got, PP_KEY_REPLY_TIMEOUT_MS) != 0) {
+        rc = RES_PP_KEY_TIMEOUT;
+    } else if (reply[0] != PP_STX || reply[1] != PP_KEY_FRAME || reply[18] != PP_ETX) {
+        rc = RES_PP_KEY_FRAME;
+    } else if (CRC_CalcCRC16(reply + 2, PP_KEY_HALF_SIZE, 0) !=
+               static_cast<uint16_t>(reply[19] | (reply[20] << 8))) {
+        rc = RES_PP_BAD_CRC;
+    } else {
+        for (int i = 0; i < PP_KEY_HALF_SIZE; ++i)
+            m_SessionKey[i] = static_cast<uint8_t>(half[i] ^ reply[2 + i] ^ PP_SESSION_KEY_MASK);
+    }
+    memset(half, 0, sizeof(half));
+    memset(reply, 0, sizeof(reply));
+    return rc;
+}
+
+int PPadProto_Connect(uint32_t port) {
+    memset(m_SessionKey, 0, sizeof(m_SessionKey));
+    if (ComPort_Open() != 0) return RES_PP_PORT_OPEN;
+    if (PPadProto_TestConnect(PP_CONNECT_LINK_TESTS) != 1) {
+        ComPort_Close();
+        return RES_PP_NO_LINK;
+    }
+    int rc = PPadProto_SetSessionKey();
+    if (rc != RES_OK) {
+        ComPort_Close();
+        return rc;
+    }
+    m_ulPort = port;
+    g_Vars.ucPinpadConnected = 1;
+    return RES_OK;
+}
+
+static int PPadProto_aux_Exchange(uint8_t cmdClass, uint8_t cmdCode, const uint8_t* data, int32_t len,
+                                  uint8_t* out, int32_t* outLen, uint8_t encrypt, int32_t timeoutMs,
+                                  uint8_t useSendTimeout, int32_t outCapacity) {
+    *outLen = 0;
+    const bool listenOnly = cmdClass == PP_LISTEN_CLASS && cmdCode == PP_LISTEN_CODE;
+    if (!listenOnly) {
+        if (len < 0) len = 0;
+        uint32_t body = static_cast<uint32_t>(len) + 2u;
+        uint32_t n = encrypt == 1 ? aux_PPadProto_Pad8(body) : body;
+        if (n + PP_REQ_OVERHEAD > static_cast<uint32_t>(PP_FRAME_BUF_SIZE)) {
+            LogString("ERROR. PPadProto_aux_Exchange. Request too long [%ld].", static_cast<long>(len));
+            return RES_PP_SEND;
+        }
+        memset(m_Buf, 0, sizeof(m_Buf));
+        m_Buf[0] = cmdClass;
+        m_Buf[1] = cmdCode;
+        if (data != nullptr && len != 0) memcpy(m_Buf + 2, data, static_cast<size_t>(len));
+        uint8_t flag = PP_FLAG_PLAIN;
+        if (encrypt == 1) {
+            Encode_3DES(m_Buf, m_Buf, static_cast<uint16_t>(n), m_SessionKey);
+            flag = PP_FLAG_ENCRYPTED;
+        }
+        uint16_t crc = CRC_CalcCRC16(m_Buf, n, 0);
+        memmove(m_Buf + 4, m_Buf, n);
+        m_Buf[0] = PP_STX;
+        m_Buf[1] = flag;
+        m_Buf[2] = static_cast<uint8_t>(n & 0xFFu);
+        m_Buf[3] = static_cast<uint8_t>(n >> 8);
+        m_Buf[4 + n] = PP_ETX;
+        aux_PPadProto_PutCrc(m_Buf + 5 + n, crc);
+
+        aux_PPadProto_DropStale();
+        PPadProto_TestConnect(1);
+        int rc = PPadProto_Send(m_Buf, static_cast<int32_t>(n + PP_REQ_OVERHEAD),
+                                useSendTimeout ? g_ComConfig.usComTO : 0);
+        // The clear request (PIN pad requests carry a masked PAN at most, but
+        // the frame buffer also carries key material) is not kept.
+        memset(m_Buf, 0, sizeof(m_Buf));
+        if (rc != 0) return RES_PP_SEND;
+    }
+
+    uint32_t timeout = timeoutMs != 0 ? static_cast<uint32_t>(timeoutMs) : g_ComConfig.usProtoTO;
+    memset(m_Buf, 0, sizeof(m_Buf));
+    int32_t got = 0;
+    if (PPadProto_Read(m_Buf, PP_REPLY_HEADER, &got, timeout) != 0) {
+        if (listenOnly && outCapacity >= 1) {
+            out[0] = 0x01;  // nothing has arrived yet
+            *outLen = 1;
+            return RES_OK;
+        }
+        return RES_PP_NO_HEADER;
+    }
+    if (m_Buf[0] != PP_STX) return RES_PP_NO_STX;
+    uint8_t flag = m_Buf[1];
+    uint32_t n = static_cast<uint32_t>(m_Buf[2] | (m_Buf[3] << 8));
+    int status = m_Buf[4] | (m_Buf[5] << 8);
+    uint32_t bodyLen = flag == PP_FLAG_ENCRYPTED ? aux_PPadProto_Pad8(n) : n;
+    uint32_t rest = bodyLen + 3u;
+    // A reply larger than the frame buffer, or whose data would not fit the
+    // caller's buffer, is refused before a byte of it is stored.
+    if (rest + PP_REPLY_HEADER > static_cast<uint32_t>(PP_FRAME_BUF_SIZE) ||
+        (n >= 2 && n - 2 > static_cast<uint32_t>(outCapacity < 0 ? 0 : outCapacity))) {
+        LogString("ERROR. PPadProto_aux_Exchange. Reply too long [%lu].", static_cast<unsigned long>(n));
+        return RES_PP_REPLY_TOO_LONG;
+    }
+
+    memset(m_Buf, 0, sizeof(m_Buf));
+    if (PPadProto_Read(m_Buf, static_cast<int32_t>(rest), &got, timeout) != 0) {
+        LogStringEx(LOG_DEBUG, "DEBUG. PPadProto_aux_Exchange. len=(%d), rec=(%d).", static_cast<int>(rest),
+                    static_cast<int>(got));
+        return RES_PP_NO_BODY;
+    }
+    if (m_Buf[rest - 3] != PP_ETX) return RES_PP_NO_ETX;
+    uint16_t calc = CRC_CalcCRC16(m_Buf, bodyLen, 0);
+    uint16_t pck = static_cast<uint16_t>(m_Buf[rest - 2] | (m_Buf[rest - 1] << 8));
+    if (calc != pck) {
+        LogString("ERROR. Invalid CRC [CLC.%04X <> PCK.%04X]", calc, pck);
+        return RES_PP_BAD_CRC;
+    }
+    if (flag == PP_FLAG_ENCRYPTED) Decode_3DES(m_Buf, m_Buf, static_cast<uint16_t>(bodyLen), m_SessionKey);
+    // A body too short to hold the echo cannot be a reply to this request.
+    int rc;
+    if (n < 2 || m_Buf[0] != cmdClass || m_Buf[1] != cmdCode) {
+        rc = RES_PP_BAD_ECHO;
+    } else {
+        *outLen = static_cast<int32_t>(n - 2);
+        if (*outLen > 0) memcpy(out, m_Buf + 2, static_cast<size_t>(*outLen));
+        rc = status;
+    }
+    // Replies carry enciphered card data and PIN blocks; no copy stays here.
+    memset(m_Buf, 0, sizeof(m_Buf));
+    return rc;
+}
+
+int PPadProto_Exchange(uint8_t cmdClass, uint8_t cmdCode, const uint8_t* data, int32_t len, uint8_t* out,
+                       int32_t* outLen, uint8_t encrypt, int32_t timeoutMs, uint8_t useSendTimeout,
+                       int32_t outCapacity) {
+    return PPadProto_aux_Exchange(cmdClass, cmdCode, data, len, out, outLen, encrypt, timeoutMs, useSendTimeout,
+                                  outCapacity);
+}
+
+int PPadProto_Disconnect() {
+    if (g_Vars.ucPinpadConnected) {
+        int32_t len = 0;
+        uint8_t scratch[16];
+        PPadProto_aux_Exchange(2, 1, nullptr, 0, scratch, &len, 0, 0, 0, sizeof(scratch));
+        SysClock_SleepMs(1);
+        static const uint8_t kRelease[2] = {PP_STX, PP_LINK_RELEASE};
+        PPadProto_Send(kRelease, 2, g_ComConfig.usComTO);
+        g_Vars.ucPinpadConnected = 0;
+    }
+    SysClock_SleepMs(1);
+    ComPort_Close();
+    memset(m_SessionKey, 0, sizeof(m_SessionKey));
+    return RES_OK;
+}
