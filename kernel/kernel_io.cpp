@@ -4,11 +4,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "kernel/batch.h"
 #include "kernel/error.h"
 #include "kernel/kernel.h"
 #include "kernel/opstore.h"
+#include "kernel/ranges.h"
 #include "receipt/cheqbld.h"
 #include "support/bigint.h"
 #include "support/currency.h"
@@ -178,6 +180,28 @@ void aux_Kernel_CreateBatchTotals() {
     XMLOut_CloseXMLAggregate("Totals");
 }
 
+// Gathers what the receipts show of the batch, the card range and, for a report, the journal.
+static SCheqContext aux_Kernel_CheqContext(const S_PAY_ORDER* order, bool withJournal, std::vector<S_PAY_ORDER>* journal) {
+    SCheqContext ctx = {};
+    ctx.usBatchNo = Batch_GetNumber();
+    ctx.szBatchOpenedDate = Batch_GetOpenedDate();
+    ctx.szPaySysName = Ranges_GetPaySysName();
+    static char respText[128];
+    snprintf(respText, sizeof(respText), "%s", Error_GetResultMsg(order->usRespCode, ERR_FORM_CHEQUE));
+    ctx.szRespText = respText;
+    if (withJournal) {
+        OpStore_Reset();
+        while (OpStore_Next() == 0) {
+            S_PAY_ORDER record = {};
+            if (OpStore_GetCurrent(&record) != RES_OK) break;
+            journal->push_back(record);
+        }
+        ctx.pJournal = journal->data();
+        ctx.journalCount = journal->size();
+    }
+    return ctx;
+}
+
 // Reads the finished response file back into a buffer of array new.
 static int aux_Kernel_ReadBackResponse(char** response) {
     int32_t length = 0;
@@ -224,9 +248,11 @@ int Kernel_CreateResponse(int result, S_PAY_ORDER* order, char** response) {
     if ((success || pickUp) && aux_IsOneOf(op, {OP_SALE, OP_RETURN, OP_REVERSAL, OP_REVERSAL_OTHER, OP_CLOSE_DAY, OP_DAY_REPORT})) {
         XMLOut_OpenXMLAggregate("ChequeText");
         FILE* stream = XMLOut_GetFileHandle();
-        if (op == OP_CLOSE_DAY || op == OP_DAY_REPORT) rc = CheqBld_Report(order, stream);
-        else if (pickUp) rc = CheqBld_PickUp(order, stream);
-        else rc = CheqBld_Operation(order, stream, result);
+        std::vector<S_PAY_ORDER> journal;
+        SCheqContext ctx = aux_Kernel_CheqContext(order, op == OP_CLOSE_DAY || op == OP_DAY_REPORT, &journal);
+        if (op == OP_CLOSE_DAY || op == OP_DAY_REPORT) rc = CheqBld_Report(order, stream, &ctx);
+        else if (pickUp) rc = CheqBld_PickUp(order, stream, &ctx);
+        else rc = CheqBld_Operation(order, stream, result, &ctx);
         if (rc != RES_OK) {
             LogString("ERROR. Kernel_CreateResponse. ChequeBuild: %d", rc);
             XMLOut_DeInit();

@@ -3,6 +3,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -71,7 +72,9 @@ TEST(KernelParseInput, Table) {
             EXPECT_STREQ(c.amount, text);
             EXPECT_EQ(0, memcmp(&order.stAmount, &order.stOrigAmount, sizeof(SBigInt)));
         }
-        if (c.currency) EXPECT_STREQ(c.currency, order.szCurrency);
+        if (c.currency) {
+            EXPECT_STREQ(c.currency, order.szCurrency);
+        }
         EXPECT_EQ(c.originalCode, order.usOriginalCode);
     }
 }
@@ -142,6 +145,23 @@ int RunDriver(const char* request, char** response) {
     return rc;
 }
 
+std::vector<std::string> g_shown;
+
+TEST(KernelDriver, CashierSeesProgressAndResultInUtf8) {
+    TempDir dir;
+    mkdir("DATA", 0777);
+    g_shown.clear();
+    static const SSysClockSeam seam = {nullptr, [](uint32_t) {}, nullptr};
+    SysClock_SetSeam(&seam);
+    char* response = nullptr;
+    int rc = int_PerformCardOperation("<Amount>1</Amount>", &response, [](char* text) { g_shown.push_back(text); });
+    SysClock_SetSeam(nullptr);
+    delete[] response;
+    EXPECT_EQ(0, rc);
+    const std::vector<std::string> expected = {"ПОДОЖДИТЕ, ПОЖАЛУЙСТА", "ОТКЛОНЕНО ОШИБКА ВЫЗОВА КОД: [1001]"};
+    EXPECT_EQ(expected, g_shown);
+}
+
 TEST(KernelDriver, MissingDataStopsWithoutResponse) {
     TempDir dir;
     char* response = nullptr;
@@ -190,7 +210,7 @@ TEST(KernelDriver, OldRoubleAmountIsConverted) {
     char* response = nullptr;
     RunDriver("<OperationType>Sale</OperationType><Amount>150099</Amount><Currency>BYR</Currency>", &response);
     delete[] response;
-    char name[32];
+    char name[64];
     struct tm now;
     SysClock_LocalTime(&now);
     snprintf(name, sizeof(name), "LOG/%04d%02d%02d.LOG", now.tm_year + 1900, now.tm_mon + 1, now.tm_mday);

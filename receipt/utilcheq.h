@@ -1,0 +1,27 @@
+// receipt/utilcheq.h
+// The receipt line printer: fixed-width Windows-1251 lines written to the
+// receipt stream in UTF-8, alignment, wrapping, and amounts in Russian words.
+#pragma once
+#include <cstddef>
+#include <cstdio>
+
+enum : unsigned char { CHEQ_ALIGN_LEFT = 1, CHEQ_ALIGN_CENTER = 2, CHEQ_ALIGN_RIGHT = 3 };
+enum { CHEQ_WIDTH_MIN = 20, CHEQ_WIDTH_MAX = 80, CHEQ_LONG_TEXT_MAX = 250 };
+
+// Keeps the stream and the width (held within 20..80).
+void UtilCheq_StartPrinting(FILE* file, int width);
+// Returns the current line width.
+int UtilCheq_GetWidth();
+// One line aligned in the width; with skipBlank, a blank text writes nothing; 0 or 1200.
+int UtilCheq_PrintString(unsigned char alignment, const char* text, unsigned char skipBlank);
+// Two texts at the two margins, or on two lines when they do not fit; 0 or 1200.
+int UtilCheq_PrintJustify(const char* left, const char* right);
+// A text wrapped over as many lines as it needs (at most 250 characters); 0 or 1200.
+int UtilCheq_PrintLongString(unsigned char alignment, const char* text);
+// An empty line; 0 or 1200.
+int UtilCheq_EmptyString();
+// A full line of the character; 0 or 1200.
+int UtilCheq_PrintLine(char character);
+// Spells "1234.56" (major units, "." and minor units) in words for the
+// currency index (0 BYN, 1 USD, 2 EUR, 3 RUB) into out, cleared over size first.
+void UtilCheq_BigIntToWords(const char* amount, char* out, size_t size, int currency);
