@@ -337,17 +337,39 @@ TEST_F(PluginHost, AnOlderResponseIsNeverTakenForThisRun)
 
 TEST_F(PluginHost, AnUnwritableRequestStopsTheRun)
 {
-    // A directory in place of the request file cannot be written, even by root.
-    ASSERT_TRUE(QDir(directory.path()).mkdir(QStringLiteral("RAVORQ.XML")));
-    installLauncher(aux_WriteResponse(kSaleResponse));
-    const PaymentProcessingAnswer answer = processor->payment(PaymentProcessingRequest(PaymentProcessingRequest::Sale, 1));
-    EXPECT_FALSE(launcherRan());
-    EXPECT_FALSE(answer.isSuccess());
-    EXPECT_EQ(0, answer.getCode());
-    EXPECT_EQ(tr::Tr(QStringLiteral("undefined"), U("Ошибка записи файла запроса")), answer.getMessage());
-    ASSERT_FALSE(g_PaymentLog.empty());
-    EXPECT_EQ(QtCriticalMsg, g_PaymentLog.back().type);
-    EXPECT_TRUE(g_PaymentLog.back().text.startsWith(U("Ошибка записи файла запроса '")));
+    struct Case {
+        const char* name;
+        std::function<bool(const QString&)> block;  // makes RAVORQ.XML unwritable
+        bool requestLeftBehind;
+    };
+    const Case cases[] = {
+        // A directory cannot be opened for writing, even by root.
+        {"directory in its place", [](const QString& p) { return QDir().mkdir(p); }, true},
+        // Opens fine, fails when the data reach the disk: the half-written file must go.
+        {"disk full", [](const QString& p) { return QFile::link(QStringLiteral("/dev/full"), p); }, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QTemporaryDir own;
+        processor->setProcessingDirectory(own.path());
+        const QString requestPath = own.filePath(QStringLiteral("RAVORQ.XML"));
+        ASSERT_TRUE(c.block(requestPath));
+        ASSERT_TRUE(aux_WriteFile(own.filePath(QStringLiteral("Ravo")),
+                                  kLauncherHead + aux_WriteResponse(kSaleResponse), kExecutable));
+        g_PaymentLog.clear();
+
+        const PaymentProcessingAnswer answer =
+            processor->payment(PaymentProcessingRequest(PaymentProcessingRequest::Sale, 1));
+        EXPECT_FALSE(QFileInfo::exists(own.filePath(QStringLiteral("request.seen")))) << "the launcher must not run";
+        EXPECT_EQ(c.requestLeftBehind, QFileInfo(requestPath).exists() || QFileInfo(requestPath).isSymLink());
+        EXPECT_FALSE(answer.isSuccess());
+        EXPECT_EQ(0, answer.getCode());
+        EXPECT_EQ(tr::Tr(QStringLiteral("undefined"), U("Ошибка записи файла запроса")), answer.getMessage());
+        ASSERT_FALSE(g_PaymentLog.empty());
+        EXPECT_EQ(QtCriticalMsg, g_PaymentLog.back().type);
+        EXPECT_TRUE(g_PaymentLog.back().text.startsWith(U("Ошибка записи файла запроса '") + requestPath + U("': ")))
+            << qPrintable(g_PaymentLog.back().text);
+    }
 }
 
 TEST_F(PluginHost, RefusesAMissingOrNonExecutableLauncher)
