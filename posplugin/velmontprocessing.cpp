@@ -209,7 +209,9 @@ PaymentProcessingAnswer VelmontProcessing::run(EVelmontProcessing::Operation ope
     }
 
     const QString program = QString::fromLatin1(kProgram);
-    const QStringList arguments{requestPath};  // "%1 %2": the launcher ignores it
+    // "./Ravo <request path>": the launcher ignores the argument. Passed as a
+    // list, not as one command line, so a directory with spaces stays one argument.
+    const QStringList arguments{requestPath};
 
     QString execError;
     if (!checkExecFile(directory + program, execError)) {
