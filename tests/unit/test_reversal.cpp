@@ -1,0 +1,198 @@
+// Reversal files DATA/RVS.SAV and DATA/RVSLAST.SAV.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include "kernel/batch.h"
+#include "kernel/reversal.h"
+#include "support/result_codes.h"
+#include "support/utilfile.h"
+#include "tests/unit/records_test_util.h"
+
+namespace {
+
+const std::string kVersionBytes("\x00\x02\x03\x01", 4);
+
+S_PAY_ORDER Order(uint8_t op, uint32_t amount) {
+    S_PAY_ORDER o;
+    memset(&o, 0, sizeof(o));
+    o.ucOpType = op;
+    o.stAmount = {0, 2, amount};
+    o.usOriginalCode = 0x0102;
+    strcpy(o.szPAN, "411111******1111");
+    strcpy(o.szRRN, "503414070042");
+    memset(o.ucTrack2Enc, 0xAA, sizeof(o.ucTrack2Enc));
+    memset(o.ucPINBlock, 0xBB, sizeof(o.ucPINBlock));
+    return o;
+}
+
+std::string Raw(const S_PAY_ORDER& o) { return std::string(reinterpret_cast<const char*>(&o), sizeof(o)); }
+
+int FailReversalWrite(const char* step, const char* path) {
+    return strcmp(step, "open") == 0 && strstr(path, "RVS.SAV") != nullptr;
+}
+
+class ReversalTest : public ::testing::Test {
+protected:
+    RecordsDir dir;
+    void SetUp() override {
+        WriteFile(BATCH_VERSION_FILE, kVersionBytes);
+        Batch_Initialize();
+        ASSERT_EQ(RES_OK, Batch_Open());
+    }
+    void TearDown() override { UtilFile_SetFaultHook(nullptr); }
+    // Batch flag as the next process would see it.
+    int DiskFlag() {
+        Batch_Initialize();
+        return Batch_IsReversal();
+    }
+};
+
+TEST_F(ReversalTest, SaleIsSavedWholeWithCardSecretsWiped) {
+    S_PAY_ORDER sale = Order(OP_SALE, 1500);
+    ASSERT_EQ(RES_OK, Kernel_SetReversal(&sale));
+    EXPECT_EQ(1, DiskFlag());
+
+    std::string file = ReadFile(REVERSAL_FILE).value_or("");
+    ASSERT_EQ(948u, file.size());
+    EXPECT_EQ(std::string(41, '\0'), file.substr(0, 41));     // enciphered track 2
+    EXPECT_EQ(std::string(17, '\0'), file.substr(121, 17));   // PIN block
+    EXPECT_EQ("411111******1111", std::string(file.c_str() + 41));
+    EXPECT_EQ(Bytes().u16(0x0102).s, file.substr(352, 2));
+    EXPECT_EQ(std::string(1, OP_SALE), file.substr(881, 1));
+    EXPECT_EQ(Bytes().amount(0, 2, 1500).s, file.substr(882, 9));
+
+    S_PAY_ORDER expected = sale;
+    memset(expected.ucTrack2Enc, 0, sizeof(expected.ucTrack2Enc));
+    memset(expected.ucPINBlock, 0, sizeof(expected.ucPINBlock));
+    EXPECT_EQ(Raw(expected), file);
+    EXPECT_EQ(0xAA, sale.ucTrack2Enc[0]);  // the caller's order is not touched
+}
+
+TEST_F(ReversalTest, OnlyPurchasesAndRefundsAreSaved) {
+    struct Case { uint8_t op; bool saved; };
+    const Case cases[] = {{OP_SALE, true},     {OP_RETURN, true},     {OP_REVERSAL, false}, {OP_REVERSAL_OTHER, false},
+                          {OP_BALANCE, false}, {OP_CLOSE_DAY, false}, {OP_TEST_BANK, false}, {OP_REVERSE_LAST, false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.op);
+        Kernel_RemoveReversal(REV_REMOVE_TYPE_FULL);
+        S_PAY_ORDER o = Order(c.op, 1);
+        EXPECT_EQ(RES_OK, Kernel_SetReversal(&o));
+        EXPECT_EQ(c.saved, Exists(REVERSAL_FILE));
+        EXPECT_EQ(c.saved ? 1 : 0, DiskFlag());
+    }
+}
+
+TEST_F(ReversalTest, FailedWriteIsReportedAndLeavesNoStaleReversal) {
+    // A file left from a settled sale, flag clear: it must not end up under the flag.
+    S_PAY_ORDER old = Order(OP_SALE, 1);
+    WriteFile(REVERSAL_FILE, Raw(old));
+    S_PAY_ORDER sale = Order(OP_SALE, 2);
+    UtilFile_SetFaultHook(FailReversalWrite);
+    EXPECT_EQ(RES_RVS_WRITE, Kernel_SetReversal(&sale));
+    UtilFile_SetFaultHook(nullptr);
+    EXPECT_EQ(1, DiskFlag());
+    EXPECT_FALSE(Exists(REVERSAL_FILE));
+    EXPECT_EQ(0, Kernel_IsReversalPending());
+
+    // Without the flag on disk nothing may be written: it would never be sent.
+    Kernel_RemoveReversal(REV_REMOVE_TYPE_FULL);
+    UtilFile_SetFaultHook([](const char* step, const char* path) {
+        return static_cast<int>(strcmp(step, "open") == 0 && strstr(path, "BATCH") != nullptr);
+    });
+    EXPECT_EQ(RES_RVS_WRITE, Kernel_SetReversal(&sale));
+    UtilFile_SetFaultHook(nullptr);
+    EXPECT_FALSE(Exists(REVERSAL_FILE));
+    EXPECT_EQ(0, DiskFlag());
+}
+
+TEST_F(ReversalTest, RemoveModes) {
+    const std::string pending = Raw(Order(OP_SALE, 2));
+    const std::string last = Raw(Order(OP_RETURN, 1));
+    struct State { bool rvs; bool rvsLast; int flag; };
+    struct Case { const char* name; State before; uint8_t mode; State after; const std::string* lastContent; };
+    const Case cases[] = {
+        {"full", {true, true, 1}, REV_REMOVE_TYPE_FULL, {false, false, 0}, nullptr},
+        {"full, nothing there", {false, false, 1}, REV_REMOVE_TYPE_FULL, {false, false, 0}, nullptr},
+        {"last", {true, true, 1}, REV_REMOVE_TYPE_LAST, {true, false, 1}, nullptr},
+        {"replace", {true, true, 1}, REV_REMOVE_TYPE_REPLACE, {false, true, 1}, &pending},
+        {"replace without old copy", {true, false, 1}, REV_REMOVE_TYPE_REPLACE, {false, true, 1}, &pending},
+        {"replace without pending", {false, true, 1}, REV_REMOVE_TYPE_REPLACE, {false, false, 1}, nullptr},
+        {"unknown mode", {true, true, 1}, 9, {true, true, 1}, &last},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        unlink(REVERSAL_FILE);
+        unlink(REVERSAL_LAST_FILE);
+        if (c.before.rvs) WriteFile(REVERSAL_FILE, pending);
+        if (c.before.rvsLast) WriteFile(REVERSAL_LAST_FILE, last);
+        c.before.flag ? Batch_SetReversal() : Batch_RemoveReversal();
+
+        Kernel_RemoveReversal(c.mode);
+        EXPECT_EQ(c.after.rvs, Exists(REVERSAL_FILE));
+        EXPECT_EQ(c.after.rvsLast, Exists(REVERSAL_LAST_FILE));
+        EXPECT_EQ(c.after.flag, DiskFlag());
+        if (c.lastContent) EXPECT_EQ(*c.lastContent, ReadFile(REVERSAL_LAST_FILE).value_or(""));
+    }
+}
+
+TEST_F(ReversalTest, PendingNeedsFlagAndFile) {
+    struct Case { int flag; bool file; int pending; };
+    const Case cases[] = {{1, true, 1}, {1, false, 0}, {0, true, 0}, {0, false, 0}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.flag * 10 + c.file);
+        unlink(REVERSAL_FILE);
+        if (c.file) WriteFile(REVERSAL_FILE, Raw(Order(OP_SALE, 1)));
+        c.flag ? Batch_SetReversal() : Batch_RemoveReversal();
+        EXPECT_EQ(c.pending, Kernel_IsReversalPending());
+    }
+}
+
+// The record is read into the middle of a larger buffer: bytes around it must stay untouched.
+struct Guarded {
+    uint8_t before[64];
+    S_PAY_ORDER order;
+    uint8_t after[64];
+    Guarded() {
+        memset(before, 0x5A, sizeof(before));
+        memset(after, 0x5A, sizeof(after));
+    }
+    bool intact() const {
+        for (size_t i = 0; i < 64; ++i)
+            if (before[i] != 0x5A || after[i] != 0x5A) return false;
+        return true;
+    }
+};
+
+TEST_F(ReversalTest, ReadingRules) {
+    const std::string rec = Raw(Order(OP_SALE, 77));
+    struct Case { const char* name; int size; int pendingResult; int lastResult; };
+    // size -1: no file; the record's bytes are repeated/cut to size, a longer file has junk after it.
+    const Case cases[] = {
+        {"missing", -1, RES_RVS_READ, RES_RVS_NOT_FOUND},
+        {"empty", 0, RES_RVS_READ, RES_RVS_NOT_FOUND},
+        {"one byte short", 947, RES_RVS_READ, RES_RVS_NOT_FOUND},
+        {"exact", 948, RES_OK, RES_OK},
+        {"one byte long", 949, RES_RVS_READ, RES_OK},
+        {"far too long", 100000, RES_RVS_READ, RES_OK},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        unlink(REVERSAL_FILE);
+        unlink(REVERSAL_LAST_FILE);
+        if (c.size >= 0) {
+            std::string content = rec;
+            content.resize(c.size, '\xEE');
+            WriteFile(REVERSAL_FILE, content);
+            WriteFile(REVERSAL_LAST_FILE, content);
+        }
+        Guarded pending, last;
+        EXPECT_EQ(c.pendingResult, Kernel_ReadReversalFile(&pending.order));
+        EXPECT_EQ(c.lastResult, Kernel_ReadReverseLastFile(&last.order));
+        EXPECT_TRUE(pending.intact());
+        EXPECT_TRUE(last.intact());
+        if (c.pendingResult == RES_OK) EXPECT_EQ(rec, Raw(pending.order));
+        if (c.lastResult == RES_OK) EXPECT_EQ(rec, Raw(last.order));
+    }
+}
+
+}  // namespace
