@@ -117,6 +117,13 @@ enum : int {
     RES_CRC_FILE_LENGTH = 1618,    // file to checksum of unknown length or over 50,000,000 bytes
     RES_TLV_TAG_MISSING = 1852,    // TLV object not found
     RES_TLV_TAG_LENGTH = 1853,     // TLV object of another length than required
+    // file, key and software transfer to the pad, and the setup tool
+    RES_PP_FILE_CREATE = 1308,     // terminal file for a read from the pad not created
+    RES_PP_KEY_LOAD = RES_HOST_KEY_REFUSED, // 1450: the pad refused a key load
+    RES_PP_KEY_CHECK = 1451,       // key check failed (no key or bad reply)
+    RES_PP_FILE_MISMATCH = 1619,   // CRC or length after a transfer does not match
+    RES_PP_TK_LOAD = 1628,         // transport key of bad length or bad reply
+    RES_PADFEED_PAD = 5001,        // setup tool: pad not connected or its application too old
 
     // ---- host front-end refusal: 2000 + status byte ----
     RES_HOST_STATUS_BASE = 2000,
