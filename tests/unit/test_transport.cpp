@@ -1,0 +1,508 @@
+// The host transport (packet, TLS and socket layers) against the emulated
+// acquiring host, run as a child process with a PKI made for the test run.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstring>
+#include <dirent.h>
+#include <fstream>
+#include <memory>
+#include <netinet/in.h>
+#include <sstream>
+#include <string>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+#include "host/netlayer.h"
+#include "host/tmmsgbuilder.h"
+#include "host/tmmsgprs.h"
+#include "host/transmaster.h"
+#include "support/param.h"
+#include "support/result_codes.h"
+#include "support/sysclock.h"
+#include "tests/common/tempdir.h"
+
+namespace {
+
+const char* const kHostEmu = RAVO_BUILD_DIR "/emulators/host/host_emu";
+const char* const kMakePki = RAVO_SOURCE_DIR "/scripts/make_test_pki.sh";
+
+std::unique_ptr<TempDir> g_work;  // current directory of the tests: LOG/, pki/
+bool g_pkiReady = false;
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+// All of today's log lines (the log is one file per day under LOG/).
+std::string ReadLog() {
+    std::string all;
+    DIR* dir = opendir("LOG");
+    if (dir == nullptr) return all;
+    while (struct dirent* e = readdir(dir))
+        if (e->d_name[0] != '.') all += ReadFile(std::string("LOG/") + e->d_name);
+    closedir(dir);
+    return all;
+}
+
+void ClearLog() {
+    DIR* dir = opendir("LOG");
+    if (dir == nullptr) return;
+    while (struct dirent* e = readdir(dir))
+        if (e->d_name[0] != '.') unlink((std::string("LOG/") + e->d_name).c_str());
+    closedir(dir);
+}
+
+// A clock on which time runs a hundred times faster than on the wall, so that
+// the 45-second limits pass in well under a second of real waiting.
+uint64_t FastMonotonicMs() {
+    using namespace std::chrono;
+    return static_cast<uint64_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count()) * 100u;
+}
+const SSysClockSeam kFastClock = {nullptr, nullptr, FastMonotonicMs};
+
+struct FastClock {
+    FastClock() { SysClock_SetSeam(&kFastClock); }
+    ~FastClock() { SysClock_SetSeam(nullptr); }
+};
+
+// host_emu as a child process for the length of one test case.
+class HostEmu {
+public:
+    // hostDir holds host.crt/host.key ("pki" or "pki/rogue"); the CA is always pki/ca.crt.
+    HostEmu(const std::string& scenario, const std::string& hostDir = "pki", unsigned count = 0) {
+        static int serial = 0;
+        std::string base = g_work->path() + "/emu" + std::to_string(++serial);
+        m_trace = base + ".trace";
+        m_portFile = base + ".port";
+        std::string scen = base + ".scen";
+        std::ofstream(scen) << scenario << "\n";
+        std::string cert = g_work->file(hostDir + "/host.crt");
+        std::string key = g_work->file(hostDir + "/host.key");
+        std::string ca = g_work->file("pki/ca.crt");
+        std::string countText = std::to_string(count);
+        m_pid = fork();
+        if (m_pid == 0) {
+            freopen("/dev/null", "w", stdout);
+            execl(kHostEmu, kHostEmu, "--cert", cert.c_str(), "--key", key.c_str(), "--ca", ca.c_str(),
+                  "--scenario", scen.c_str(), "--trace", m_trace.c_str(), "--port-file",
+                  m_portFile.c_str(), "--count", countText.c_str(), "--idle", "30", (char*)nullptr);
+            _exit(127);
+        }
+        for (int i = 0; i < 500 && m_port == 0; ++i) {
+            std::string text = ReadFile(m_portFile);
+            if (!text.empty()) m_port = static_cast<uint16_t>(atoi(text.c_str()));
+            else if (waitpid(m_pid, &m_status, WNOHANG) == m_pid) { m_pid = -1; break; }
+            else usleep(20000);
+        }
+    }
+    ~HostEmu() {
+        if (m_pid > 0) {
+            kill(m_pid, SIGTERM);
+            waitpid(m_pid, &m_status, 0);
+        }
+    }
+    uint16_t port() const { return m_port; }
+    std::string trace() const { return ReadFile(m_trace); }
+    // Waits (at most 10 s) for the emulator to end by itself; its exit status or -1.
+    int waitExit() {
+        for (int i = 0; i < 500 && m_pid > 0; ++i) {
+            if (waitpid(m_pid, &m_status, WNOHANG) == m_pid) {
+                m_pid = -1;
+                return WIFEXITED(m_status) ? WEXITSTATUS(m_status) : -1;
+            }
+            usleep(20000);
+        }
+        return -1;
+    }
+
+private:
+    pid_t m_pid = -1;
+    int m_status = 0;
+    uint16_t m_port = 0;
+    std::string m_trace, m_portFile;
+};
+
+// Loads the terminal's TLS files from pki/<set>/ ("sha256" or "sha1").
+int LoadTerminal(const std::string& set) {
+    NetLayer_InitCredentials();
+    std::string dir = g_work->file("pki/" + set + "/");
+    int rc = NetLayer_ParseCAFile((dir + "SSLA").c_str());
+    if (rc == 0) rc = NetLayer_ParseClientCertFile((dir + "SSLC").c_str());
+    if (rc == 0) rc = NetLayer_ParseClientKeyFile((dir + "SSLK").c_str());
+    return rc;
+}
+
+std::vector<uint8_t> EchoRequest() {
+    uint16_t length = 0;
+    uint8_t* packet = TMMsgBuilder_ParseEchoTestRq("TERM0001", 1, 1, 1, &length);
+    return std::vector<uint8_t>(packet, packet + length);
+}
+
+class TransportTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        g_work.reset(new TempDir(true));
+        mkdir("LOG", 0777);
+        mkdir("DATA", 0777);
+        std::string cmd = std::string(kMakePki) + " '" + g_work->file("pki") + "' >/dev/null 2>&1";
+        g_pkiReady = system(cmd.c_str()) == 0 && access(kHostEmu, X_OK) == 0;
+        NetLayer_Init();
+        TMMsgBuilder_Init();
+    }
+    static void TearDownTestSuite() {
+        NetLayer_FreeCredentials();
+        g_work.reset();
+    }
+    void SetUp() override {
+        if (!g_pkiReady) GTEST_SKIP() << "openssl or host_emu missing";
+        ClearLog();
+        snprintf(g_Config.szHost, sizeof(g_Config.szHost), "127.0.0.1");
+        strcpy(g_Config.szTerminalId, "TERM0001");
+        ASSERT_EQ(0, LoadTerminal("sha256"));
+    }
+    void TearDown() override { Transmaster_Disconnect(); }
+
+    // Connects to the emulator, sends an echo request and reads one packet.
+    int EchoExchange(HostEmu& emu, std::vector<uint8_t>* answer) {
+        g_Config.usSecPort = emu.port();
+        int rc = Transmaster_Connect();
+        if (rc != 0) return rc;
+        std::vector<uint8_t> rq = EchoRequest();
+        rc = Transmaster_SendPacket(rq.data(), static_cast<uint16_t>(rq.size()));
+        if (rc != 0) return rc;
+        std::vector<uint8_t> buf(TRANSMASTER_MAX_PACKET);
+        uint16_t length = 0xFFFF;
+        rc = Transmaster_Receive(buf.data(), &length);
+        if (rc == 0) answer->assign(buf.begin(), buf.begin() + length);
+        return rc;
+    }
+};
+
+// The terminal's certificate decides how the host is checked and which protocol is spoken.
+TEST_F(TransportTest, HandshakeFollowsTerminalCertificate) {
+    struct Case {
+        const char* name;
+        const char* terminal;  // pki/<terminal>/SSL[ACK]
+        const char* hostDir;   // host certificate
+        int connect;
+        const char* protocol;  // as traced by the host; null when no session
+        const char* logged;
+    };
+    const Case cases[] = {
+        {"SHA-256 terminal, trusted host", "sha256", "pki", 0, "TLSv1.2 ", "SSL Hanshake OK. Protocol is [TLSv1.2], Ciphersuite is [TLS-RSA-WITH-3DES-EDE-CBC-SHA]"},
+        {"SHA-1 terminal held to TLS 1.0", "sha1", "pki", 0, "TLSv1.0 ", "Protocol is [TLSv1.0]"},
+        {"SHA-256 terminal refuses an untrusted host", "sha256", "pki/rogue", RES_HOST_CONNECT, nullptr,
+         "mbedtls_x509_crt_verify_info:  ! The certificate is not correctly signed by the trusted CA"},
+        {"SHA-1 terminal only notes an untrusted host", "sha1", "pki/rogue", 0, "TLSv1.0 ", "Protocol is [TLSv1.0]"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ClearLog();
+        ASSERT_EQ(0, LoadTerminal(c.terminal));
+        HostEmu emu("default", c.hostDir);
+        ASSERT_NE(0, emu.port());
+        std::vector<uint8_t> answer;
+        EXPECT_EQ(c.connect, EchoExchange(emu, &answer));
+        Transmaster_Disconnect();
+        std::string log = ReadLog();
+        EXPECT_NE(std::string::npos, log.find(c.logged)) << log;
+        if (c.protocol != nullptr) {
+            ASSERT_GE(answer.size(), 5u);
+            EXPECT_EQ(0, answer[0]);
+            EXPECT_EQ("1810", std::string(answer.begin() + 1, answer.begin() + 5));
+            uint16_t action = 0;
+            EXPECT_EQ(0, TMMsgBuilder_GetEchoTestResponse(answer.data(), static_cast<uint16_t>(answer.size()), &action));
+            EXPECT_EQ(800, action);
+            std::string trace = emu.trace();
+            EXPECT_NE(std::string::npos, trace.find(std::string("CONN 1 ") + c.protocol + "TLS-RSA-WITH-3DES-EDE-CBC-SHA")) << trace;
+            EXPECT_NE(std::string::npos, trace.find("tid=TERM0001 kind=0")) << trace;
+            EXPECT_NE(std::string::npos, trace.find("mti=1800")) << trace;
+        } else {
+            EXPECT_NE(std::string::npos, log.find("ERROR. ssl_handshake_client: [-0x2700]")) << log;
+            EXPECT_NE(std::string::npos, log.find("ERROR. Transmaster_Connect. Connect: 1080")) << log;
+        }
+    }
+}
+
+// What the host sends back, frame by frame, and what the packet layer makes of it.
+TEST_F(TransportTest, ReceiveFramesAndFaults) {
+    const std::string longest(1023, 'A');  // with the status byte: exactly 1024
+    struct Case {
+        std::string name;
+        std::string scenario;
+        std::vector<int> results;   // one per Transmaster_Receive
+        std::vector<int> lengths;   // of the successful receives
+        int firstByte;              // of the last successful packet, -1 to skip
+        const char* logged;
+    };
+    const Case cases[] = {
+        {"usual echo answer", "default", {0}, {-1}, 0, nullptr},
+        {"status byte alone", "status 41", {0}, {1}, 0x41, nullptr},
+        {"empty packet", "frame 0000", {0}, {0}, -1, nullptr},
+        {"1024 bytes is the longest packet", "raw " + longest, {0}, {1024}, 0, nullptr},
+        {"1025 announced: refused after the two length bytes", "oversize", {RES_HOST_SEND}, {}, -1,
+         "ERROR. Transmaster_Receive. Length too big: 1025"},
+        {"0xFFFF announced", "frame FFFF 00", {RES_HOST_SEND}, {}, -1, "Length too big: 65535"},
+        {"dropped before any byte", "drop", {RES_HOST_SEND}, {}, -1, "ERROR. Transmaster_Receive. Recv: -1"},
+        {"one length byte then dropped", "bytes 00; drop", {RES_HOST_SEND}, {}, -1, "Transmaster_Receive. Recv:"},
+        {"lying length: 100 announced, 3 sent", "frame 0064 00 31 38; drop", {RES_HOST_SEND}, {}, -1,
+         "ERROR. Transmaster_Receive. Recv2: -1. Length: 100"},
+        {"hold-ons then the answer", "holdon 2; status 50", {0, 0, 0}, {-1, -1, 1}, 0x50, nullptr},
+        {"two frames in one write are read apart", "frame 0001 41 0002 00 31", {0, 0}, {1, 2}, 0, nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ClearLog();
+        HostEmu emu(c.scenario);
+        ASSERT_NE(0, emu.port());
+        g_Config.usSecPort = emu.port();
+        ASSERT_EQ(0, Transmaster_Connect());
+        std::vector<uint8_t> rq = EchoRequest();
+        ASSERT_EQ(0, Transmaster_SendPacket(rq.data(), static_cast<uint16_t>(rq.size())));
+        // Guard bytes behind the 1024-byte buffer catch any write past it.
+        std::vector<uint8_t> buf(TRANSMASTER_MAX_PACKET + 64, 0xEE);
+        uint8_t lastFirst = 0;
+        for (size_t i = 0; i < c.results.size(); ++i) {
+            uint16_t length = 0xBEEF;
+            ASSERT_EQ(c.results[i], Transmaster_Receive(buf.data(), &length)) << "receive " << i;
+            if (c.results[i] == 0) {
+                if (c.lengths[i] >= 0) {
+                    EXPECT_EQ(c.lengths[i], length) << "receive " << i;
+                } else {
+                    EXPECT_GT(length, 20) << "receive " << i;
+                }
+                lastFirst = buf[0];
+            } else {
+                EXPECT_EQ(0xBEEF, length) << "a failed receive leaves the length alone";
+            }
+        }
+        for (size_t i = TRANSMASTER_MAX_PACKET; i < buf.size(); ++i) ASSERT_EQ(0xEE, buf[i]) << "overrun at " << i;
+        if (c.firstByte >= 0) {
+            EXPECT_EQ(c.firstByte, lastFirst);
+        }
+        if (c.logged) {
+            EXPECT_NE(std::string::npos, ReadLog().find(c.logged)) << ReadLog();
+        }
+        Transmaster_Disconnect();
+    }
+}
+
+// Malformed answers that arrive intact: the parsers get the codes, not a crash.
+TEST_F(TransportTest, MalformedAnswersGiveCodes) {
+    struct Case {
+        const char* name;
+        const char* scenario;
+        int parsed;  // TMMsgBuilder_GetEchoTestResponse
+        uint16_t action;
+    };
+    const Case cases[] = {
+        {"usual answer", "default", 0, 800},
+        {"front end without bank connection", "status 50", RES_HOST_STATUS_BASE + 0x50, 0},
+        {"link error status", "status FF", RES_HOST_STATUS_BASE + 0xFF, 0},
+        {"action code removed", "default f39=", RES_HOST_NO_RRN_AUTH, 0},
+        {"bit 39 set, message ends at the bitmap", "raw 18100000000002000000", RES_HOST_NO_RRN_AUTH, 0},
+        {"non-digit length prefix before field 39", "raw 18104000000002000000XY1234567890800", RES_HOST_NO_RRN_AUTH, 0},
+        {"field 2 claims more than was received", "raw 18104000000002000000151238000", RES_HOST_NO_RRN_AUTH, 0},
+        {"bitmap of non-hex characters", "raw 1810ZZZZZZZZZZZZZZZZ800", RES_HOST_NO_RRN_AUTH, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        HostEmu emu(c.scenario);
+        ASSERT_NE(0, emu.port());
+        std::vector<uint8_t> answer;
+        ASSERT_EQ(0, EchoExchange(emu, &answer));
+        uint16_t action = 0;
+        EXPECT_EQ(c.parsed, TMMsgBuilder_GetEchoTestResponse(answer.data(), static_cast<uint16_t>(answer.size()), &action));
+        if (c.parsed == 0) {
+            EXPECT_EQ(c.action, action);
+        }
+        Transmaster_Disconnect();
+    }
+}
+
+// A host that stops talking: each read of a packet ends after its 45 seconds (on a fast clock).
+TEST_F(TransportTest, StalledHostTimesOut) {
+    struct Case {
+        const char* name;
+        const char* scenario;
+        const char* logged;
+    };
+    const Case cases[] = {
+        {"stall after the length bytes", "stall", "ERROR. Transmaster_Receive. Recv2: -26624. Length: "},
+        {"no answer at all", "wait 20000", "ERROR. Transmaster_Receive. Recv: -26624"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ClearLog();
+        HostEmu emu(c.scenario);
+        ASSERT_NE(0, emu.port());
+        g_Config.usSecPort = emu.port();
+        ASSERT_EQ(0, Transmaster_Connect());
+        std::vector<uint8_t> rq = EchoRequest();
+        ASSERT_EQ(0, Transmaster_SendPacket(rq.data(), static_cast<uint16_t>(rq.size())));
+        std::vector<uint8_t> buf(TRANSMASTER_MAX_PACKET);
+        uint16_t length = 0;
+        auto start = std::chrono::steady_clock::now();
+        {
+            FastClock fast;
+            EXPECT_EQ(RES_HOST_SEND, Transmaster_Receive(buf.data(), &length));
+        }
+        double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        EXPECT_LT(seconds, 10.0) << "the wait must follow the clock seam";
+        EXPECT_GT(seconds, 0.3) << "45 s on a 100x clock is about 0.45 s";
+        std::string log = ReadLog();
+        EXPECT_NE(std::string::npos, log.find("ERROR. NetReceiveTimeout. Socket read timeout [45] sec")) << log;
+        EXPECT_NE(std::string::npos, log.find(c.logged)) << log;
+        Transmaster_Disconnect();
+    }
+}
+
+// A peer that accepts TCP but never answers the handshake must not hold the till for ever.
+TEST_F(TransportTest, SilentPeerFailsHandshake) {
+    int listener = socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(listener, 0);
+    struct sockaddr_in addr = {};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(0, bind(listener, reinterpret_cast<struct sockaddr*>(&addr), sizeof(addr)));
+    ASSERT_EQ(0, listen(listener, 1));
+    socklen_t len = sizeof(addr);
+    getsockname(listener, reinterpret_cast<struct sockaddr*>(&addr), &len);
+    g_Config.usSecPort = ntohs(addr.sin_port);
+    {
+        FastClock fast;
+        EXPECT_EQ(RES_HOST_CONNECT, Transmaster_Connect());
+    }
+    EXPECT_NE(std::string::npos, ReadLog().find("ssl_handshake_client: [-0x6800]")) << ReadLog();
+    Transmaster_Disconnect();
+    close(listener);
+}
+
+// Connections that cannot be made, and closing what is not open.
+TEST_F(TransportTest, ConnectFailures) {
+    struct Case {
+        const char* name;
+        const char* host;
+        uint16_t port;
+        const char* logged;
+    };
+    // A port that was free a moment ago: nothing listens there.
+    int probe = socket(AF_INET, SOCK_STREAM, 0);
+    struct sockaddr_in addr = {};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(probe, reinterpret_cast<struct sockaddr*>(&addr), sizeof(addr));
+    socklen_t len = sizeof(addr);
+    getsockname(probe, reinterpret_cast<struct sockaddr*>(&addr), &len);
+    uint16_t closedPort = ntohs(addr.sin_port);
+    close(probe);
+
+    const Case cases[] = {
+        {"host name instead of a dotted address", "localhost", 443, "ERROR. NetConnect: 22"},
+        {"empty address", "", 443, "ERROR. NetConnect: 22"},
+        {"nothing listening", "127.0.0.1", closedPort, "ERROR. NetConnect: 111"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ClearLog();
+        snprintf(g_Config.szHost, sizeof(g_Config.szHost), "%s", c.host);
+        g_Config.usSecPort = c.port;
+        EXPECT_EQ(RES_HOST_CONNECT, Transmaster_Connect());
+        std::string log = ReadLog();
+        EXPECT_NE(std::string::npos, log.find(c.logged)) << log;
+        EXPECT_NE(std::string::npos, log.find("ERROR. Transmaster_Connect. Connect: 1080")) << log;
+        // Nothing is open: reads, writes and closes fail or do nothing, never crash.
+        uint8_t buf[TRANSMASTER_MAX_PACKET];
+        uint16_t length = 0;
+        EXPECT_EQ(RES_HOST_SEND, Transmaster_Receive(buf, &length));
+        EXPECT_EQ(RES_HOST_SEND, Transmaster_SendPacket(buf, 10));
+        EXPECT_EQ(0, Transmaster_Disconnect());
+        EXPECT_EQ(0, Transmaster_Disconnect());
+    }
+}
+
+// Requests longer than a packet are refused before anything is written; the longest passes whole.
+TEST_F(TransportTest, SendLimitAndSequentialConnections) {
+    HostEmu emu("default", "pki", 2);
+    ASSERT_NE(0, emu.port());
+    g_Config.usSecPort = emu.port();
+
+    ASSERT_EQ(0, Transmaster_Connect());
+    std::vector<uint8_t> big(TRANSMASTER_MAX_PACKET + 1, 'Z');
+    EXPECT_EQ(RES_HOST_SEND, Transmaster_SendPacket(big.data(), static_cast<uint16_t>(big.size())));
+    EXPECT_NE(std::string::npos, ReadLog().find("ERROR. Transmaster_SendPacket. usBufferLen: 1025"));
+    // 1024 bytes of an envelope that does not decode: the host says it was not processed.
+    EXPECT_EQ(0, Transmaster_SendPacket(big.data(), TRANSMASTER_MAX_PACKET));
+    std::vector<uint8_t> buf(TRANSMASTER_MAX_PACKET);
+    uint16_t length = 0;
+    ASSERT_EQ(0, Transmaster_Receive(buf.data(), &length));
+    EXPECT_EQ(1, length);
+    EXPECT_EQ(0x41, buf[0]);
+    Transmaster_Disconnect();
+
+    // The second connection: a card transaction request with card data in the clear in
+    // field 2 and in security elements; none of it may reach the host's trace.
+    ASSERT_EQ(0, Transmaster_Connect());
+    TMMsgPrs_InitContainer(&stTMMsg);
+    TMMsgPrs_SetMTI(&stTMMsg, 1200);
+    TMMsgPrs_AddField(&stTMMsg, 2, "4111111111111111", 16);
+    TMMsgPrs_AddField(&stTMMsg, 3, "000000", 6);
+    TMMsgPrs_AddField(&stTMMsg, 4, "1500", 4);
+    TMMsgPrs_AddField(&stTMMsg, 41, "TERM0001", 8);
+    uint16_t msgLength = stTMMsg.usLength;
+    const uint8_t pan[16] = {0x41, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11};
+    aux_TMMsgBuilder_AddSecField(&stTMMsg, 1, 2, 16, pan);
+    TMMsgBuilder_PrepareSecPacket(&stTMMsg, "TERM0001", TMMSG_PACKET_TRANSACTION, msgLength);
+    ASSERT_EQ(0, Transmaster_SendPacket(reinterpret_cast<uint8_t*>(stTMMsg.acMessage), stTMMsg.usLength));
+    ASSERT_EQ(0, Transmaster_Receive(buf.data(), &length));
+    S_PAY_ORDER order = {};
+    order.ucOpType = 1;
+    EXPECT_EQ(0, TMMsgBuilder_ParseTransactionRs(buf.data(), length, &order, nullptr));
+    EXPECT_EQ(0, order.usRespCode);
+    Transmaster_Disconnect();
+
+    EXPECT_EQ(0, emu.waitExit()) << "the emulator ends after the given count of connections";
+    std::string trace = emu.trace();
+    EXPECT_NE(std::string::npos, trace.find("CONN 2 ")) << trace;
+    EXPECT_NE(std::string::npos, trace.find("REQ 1 conn=1 bad-envelope")) << trace;
+    EXPECT_NE(std::string::npos, trace.find("REQ 2 conn=2 tid=TERM0001 kind=1")) << trace;
+    EXPECT_NE(std::string::npos, trace.find("f2=[16 masked] f3=000000 f4=000000001500")) << trace;
+    EXPECT_NE(std::string::npos, trace.find("sec1=f2/16/16")) << trace;
+    EXPECT_EQ(std::string::npos, trace.find("4111111111111111")) << trace;
+}
+
+// The emulator's usual answer to a key download carries the key asked for.
+TEST_F(TransportTest, KeyDownloadDefaultAnswer) {
+    HostEmu emu("holdon; default");
+    ASSERT_NE(0, emu.port());
+    g_Config.usSecPort = emu.port();
+    ASSERT_EQ(0, Transmaster_Connect());
+    uint16_t rqLength = 0;
+    uint8_t* rq = TMMsgBuilder_GetKeyDownloadRq(0, &rqLength, RTPS_KEY_TPK, 1, 1);
+    ASSERT_NE(nullptr, rq);
+    ASSERT_EQ(0, Transmaster_SendPacket(rq, rqLength));
+    std::vector<uint8_t> buf(TRANSMASTER_MAX_PACKET);
+    char keyData[TMMSG_KEY_DATA_SIZE] = {};
+    char authCode[7] = {};
+    uint16_t action = 0;
+    uint16_t length = 0;
+    ASSERT_EQ(0, Transmaster_Receive(buf.data(), &length));
+    EXPECT_EQ(RES_HOST_ONLY_HOLDON, TMMsgBuilder_ParseKeyDownloadRs(buf.data(), length, keyData, &action, authCode, nullptr));
+    ASSERT_EQ(0, Transmaster_Receive(buf.data(), &length));
+    EXPECT_EQ(0, TMMsgBuilder_ParseKeyDownloadRs(buf.data(), length, keyData, &action, authCode, nullptr));
+    EXPECT_EQ(800, action);
+    EXPECT_STREQ("MTPK0320123456789ABCDEFFEDCBA9876543210", keyData);
+}
+
+}  // namespace
