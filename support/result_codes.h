@@ -92,6 +92,32 @@ enum : int {
     RES_REMOTE_KEYS_MISSING = 1750, // remote keys expected but absent
 
     // ---- chip and contactless (1800..1854) ----
+    RES_EMV_EMPTY_REPLY = 1800,    // empty reply from the pad
+    RES_EMV_TRACK2 = 1801,         // track-2 data malformed
+    RES_EMV_MASKED_PAN = 1802,     // masked PAN missing or of bad length
+    RES_EMV_PAN = 1803,            // enciphered PAN missing or malformed
+    RES_EMV_AID = 1805,            // AID missing or of bad length
+    RES_EMV_APP_LABEL = 1806,      // neither preferred name nor label
+    RES_EMV_EXPIRY = 1807,         // expiry date missing (not for a return)
+    RES_EMV_VALID_FLAG = 1809,     // expiry indicator missing
+    RES_EMV_RANGE_NO = 1810,       // card-range number missing
+    RES_EMV_AMOUNT = 1811,         // amount beyond 32 bits
+    RES_EMV_CANCEL_TAG = 1812,     // cancel reply without its tag
+    RES_EMV_TRAN_TYPE = 1814,      // transaction type missing in the reply
+    RES_EMV_TRAN_STATE = 1815,     // transaction state missing or 0
+    RES_EMV_TVR = 1816,            // TVR missing
+    RES_EMV_CVM = 1817,            // cardholder verification not acceptable
+    RES_EMV_DATE = 1818,           // transaction date missing
+    RES_EMV_TIME = 1819,           // transaction time missing
+    RES_EMV_APP_VERSION = 1820,    // application version number missing
+    RES_EMV_PP_STATUS = 1821,      // pad transaction status missing
+    RES_EMV_NO_DATA = 1822,        // no EMV data to complete
+    RES_EMV_CID = 1823,            // cryptogram information data missing
+    RES_EMV_CVM_RESULTS = 1824,    // CVM results missing
+    RES_EMV_DATA_TOO_LONG = 1825,  // EMV data longer than the order's field
+    RES_CLESS_RESULT = 1851,       // contactless result not successful
+    RES_CLESS_MODE = 1854,         // contactless outcome kind missing or out of range
+    RES_EMV_CHIP_RETRY = 8554,     // pad status: chip not read, read again
 
     // ---- PIN-pad link and device commands (1900..1921) ----
     RES_PP_PORT_OPEN = 1901,       // serial port not opened (also: bad pad file name, transfer step failed)
