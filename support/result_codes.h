@@ -90,6 +90,9 @@ enum : int {
 
     // ---- remote keys (1750..1755) ----
     RES_REMOTE_KEYS_MISSING = 1750, // remote keys expected but absent
+    RES_KEY_DATA_BAD = 1750,       // downloaded key data malformed
+    RES_KEY_SKIPPED = 1751,        // key-data element of an unsupported type or length (skipped)
+    RES_KEY_NOT_FOUND = 1752,      // expected key not in the downloaded key data
 
     // ---- chip and contactless (1800..1854) ----
     RES_EMV_EMPTY_REPLY = 1800,    // empty reply from the pad
