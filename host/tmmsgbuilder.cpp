@@ -252,6 +252,8 @@ uint8_t* TMMsgBuilder_GetTransactionRq(S_PAY_ORDER* order, const char* terminalI
                                        const char* batchOpenDate, uint16_t batchNo,
                                        uint16_t transIndex, uint16_t rrnIndex, uint8_t mode,
                                        uint16_t* outLength) {
+    if (outLength) *outLength = 0;
+    if (order == nullptr) return nullptr;
     const uint8_t op = order->ucOpType;
     const uint16_t mti = aux_TMMsgBuilder_GetMTI(op, mode);
     const bool adviceOrReversal = mti == 1220 || mti == 1420;
@@ -360,6 +362,7 @@ uint8_t* TMMsgBuilder_GetTransactionRq(S_PAY_ORDER* order, const char* terminalI
 
 int TMMsgBuilder_ParseTransactionRs(const uint8_t* packet, uint16_t count, S_PAY_ORDER* order,
                                     char* addAmounts) {
+    if (order == nullptr) return RES_HOST_NO_OUT_BUFFER;
     const int rc = TMMsgPrs_ParseResponse(&stTMMsg, packet, count);
     if (rc != RES_OK) return rc;
     if (TMMsgPrs_GetMTI(&stTMMsg) == TMMSG_HOLD_ON_MTI) return RES_HOST_ONLY_HOLDON;

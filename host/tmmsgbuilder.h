@@ -72,7 +72,7 @@ int TMMsgBuilder_PrepareRsPacket(STMMsgContainer* msg, uint8_t status);
 // Builds the request for an order: message class from the operation code and
 // the mode, card data as security elements. Fills the order's szDateTime and
 // szRRN when empty and usOriginalCode (from transIndex) when 0. Returns the
-// envelope inside stTMMsg and writes its length.
+// envelope inside stTMMsg and writes its length (null and 0 without an order).
 uint8_t* TMMsgBuilder_GetTransactionRq(S_PAY_ORDER* order, const char* terminalId,
                                        const char* batchOpenDate, uint16_t batchNo,
                                        uint16_t transIndex, uint16_t rrnIndex, uint8_t mode,
@@ -80,7 +80,8 @@ uint8_t* TMMsgBuilder_GetTransactionRq(S_PAY_ORDER* order, const char* terminalI
 // Reads a transaction response into the order; addAmounts (null, or at least
 // TMMSG_ADD_AMOUNTS_SIZE bytes) receives field 54. 0, 1093 bad length,
 // 2000 + status, 1092 hold-on, 1086 no three-character action code,
-// 1087 no reference number or approval code. Approval is judged by the caller.
+// 1087 no reference number or approval code, 1630 without an order.
+// Approval is judged by the caller.
 int TMMsgBuilder_ParseTransactionRs(const uint8_t* packet, uint16_t count, S_PAY_ORDER* order,
                                     char* addAmounts);
 

@@ -243,10 +243,16 @@ bool TMMsgPrs_IsFieldsExists(const STMMsgContainer* msg, const char* list) {
 }
 
 void TMMsgPrs_ParseMessage(STMMsgContainer* msg, const char* data, uint16_t count) {
-    TMMsgPrs_InitContainer(msg);
     if (data == nullptr) count = 0;
     if (count > TMMSG_MAX_LENGTH) count = TMMSG_MAX_LENGTH;
-    if (count > 0) memcpy(msg->acMessage, data, count);
+    // The bytes may already sit in this container (a packet received in place).
+    if (count > 0) memmove(msg->acMessage, data, count);
+    memset(msg->acMessage + count, 0, TMMSG_MAX_LENGTH - count);
+    for (int i = TMMSG_BITMAP_OFFSET; i < TMMSG_HEADER_CHARS; ++i)
+        if (i >= count) msg->acMessage[i] = '0';
+    memset(msg->astField, 0, sizeof(msg->astField));
+    msg->astField[0].usOffset = TMMSG_BITMAP_OFFSET;
+    msg->astField[0].usLength = TMMSG_BITMAP_CHARS;
     msg->usLength = count;
 
     int pos = TMMSG_HEADER_CHARS;

@@ -184,6 +184,11 @@ TEST_F(TMMsgTest, BuiltMessageSplitsBackToSameFields) {
     EXPECT_EQ(Field(4), "000000001500");
     EXPECT_EQ(Field(48), "KEYDATA");
     EXPECT_EQ(Field(128), "ABCDEF0123456789");
+
+    // Splitting the container's own bytes in place gives the same result.
+    TMMsgPrs_ParseMessage(&built, built.acMessage, built.usLength);
+    EXPECT_EQ(0, memcmp(msg.astField, built.astField, sizeof(msg.astField)));
+    EXPECT_EQ(0, memcmp(msg.acMessage, built.acMessage, sizeof(msg.acMessage)));
 }
 
 TEST_F(TMMsgTest, SplitWithoutSecondaryBitmapReadsFieldsUpTo64) {
