@@ -393,7 +393,7 @@ int TMMsgBuilder_ParseTransactionRs(const uint8_t* packet, uint16_t count, S_PAY
     aux_TMMsgBuilder_RetrieveField(37, order->szRRN, 12);
     aux_TMMsgBuilder_RetrieveField(38, order->szAuthCode, 6);
     if (addAmounts) {
-        memset(addAmounts, 0, TMMSG_ADD_AMOUNTS_SIZE);
+        addAmounts[0] = '\0';
         aux_TMMsgBuilder_RetrieveField(54, addAmounts, TMMSG_ADD_AMOUNTS_SIZE - 1);
     }
     aux_TMMsgBuilder_RetrieveField(55, order->szICCData, sizeof(order->szICCData) - 1);

@@ -3,9 +3,11 @@
 // reconciliation, echo and key-download answers, including hostile ones.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <random>
 #include <string>
 #include <utility>
 #include <vector>
@@ -392,6 +394,48 @@ TEST_F(HostMessagesTest, TruncatedTransactionResponseIsNotReadFromGarbage) {
                                               nullptr),
               RES_HOST_NO_RESPCODE);
     EXPECT_STREQ(order.szAuthCode, "");
+}
+
+TEST_F(HostMessagesTest, MutatedAnswersStayWithinReceivedBytes) {
+    const std::string keyText = "KYVL039MTPK032" + std::string(32, 'A');
+    const std::vector<uint8_t> seeds[] = {
+        Response(1210, {{1, "0000000000000000"}, {4, "1500"}, {11, "000777"}, {32, "12345"},
+                        {37, "503414070099"}, {38, "A1B2C3"}, {39, "000"}, {54, "0041933C0001"},
+                        {55, "910A0102"}, {95, "F95"}}),
+        Response(1814, {{39, "800"}, {48, "01046" + keyText}}),
+    };
+    std::mt19937 gen(12345);  // fixed seed: the same cases on every run
+    const int allowed[] = {RES_OK, RES_HOST_BAD_LENGTH, RES_HOST_ONLY_HOLDON, RES_HOST_NO_RESPCODE,
+                           RES_HOST_NO_RRN_AUTH, RES_HOST_KEY_NO_RESPCODE, RES_HOST_KEY_REFUSED};
+    for (int round = 0; round < 3000; ++round) {
+        std::vector<uint8_t> packet = seeds[round % 2];
+        packet.resize(1 + gen() % packet.size());  // cut anywhere
+        for (int k = gen() % 4; k > 0 && packet.size() > 1; --k)
+            packet[1 + gen() % (packet.size() - 1)] = (uint8_t)("0123456789AF;9 \x00"[gen() % 15]);
+        SCOPED_TRACE(round);
+        int rc;
+        if (round % 2 == 0) {
+            memset(&order, 0, sizeof(order));
+            char add[TMMSG_ADD_AMOUNTS_SIZE] = "";
+            rc = TMMsgBuilder_ParseTransactionRs(packet.data(), (uint16_t)packet.size(), &order, add);
+            ASSERT_LT(strnlen(order.szAcquirerId, sizeof(order.szAcquirerId)), sizeof(order.szAcquirerId));
+            ASSERT_LT(strnlen(add, sizeof(add)), sizeof(add));
+        } else {
+            char keys[TMMSG_KEY_DATA_SIZE];
+            char auth[7];
+            uint16_t action = 0;
+            rc = TMMsgBuilder_ParseKeyDownloadRs(packet.data(), (uint16_t)packet.size(), keys,
+                                                 &action, auth, nullptr);
+            ASSERT_LT(strnlen(keys, sizeof(keys)), sizeof(keys));
+        }
+        ASSERT_NE(std::find(std::begin(allowed), std::end(allowed), rc), std::end(allowed)) << rc;
+        for (int f = 1; f <= 128; ++f) {
+            const STMFieldEntry& e = stTMMsg.astField[f];
+            if (e.usLength) {
+                ASSERT_LE(e.usOffset + e.usLength, (int)packet.size() - 1) << f;
+            }
+        }
+    }
 }
 
 // -------------------------------------------------------------- reconciliation
