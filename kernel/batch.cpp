@@ -88,8 +88,10 @@ int Batch_Open() {
     SBatchInfo before = m_BatchInfo;
     struct tm now;
     SysClock_LocalTime(&now);
-    snprintf(m_BatchInfo.szOpenedDate, sizeof(m_BatchInfo.szOpenedDate), "%02d%02d%02d", now.tm_year % 100,
-             now.tm_mon + 1, now.tm_mday);
+    char date[32];
+    snprintf(date, sizeof(date), "%02d%02d%02d", now.tm_year % 100, now.tm_mon + 1, now.tm_mday);
+    memcpy(m_BatchInfo.szOpenedDate, date, sizeof(m_BatchInfo.szOpenedDate) - 1);
+    m_BatchInfo.szOpenedDate[sizeof(m_BatchInfo.szOpenedDate) - 1] = '\0';
     m_BatchInfo.usNumber = static_cast<uint16_t>(m_BatchInfo.usNumber + 1);
     if (m_BatchInfo.usNumber > 999) m_BatchInfo.usNumber = 1;
     m_BatchInfo.ucOpened = 1;

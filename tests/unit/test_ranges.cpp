@@ -61,7 +61,7 @@ TEST_F(RangesTest, SetRangeWalksFromTheEnd) {
         Ranges_Reset();
         EXPECT_EQ(c.result, Ranges_SetRange(c.pan, c.rangeNo));
         EXPECT_EQ(c.index, Ranges_GetIndex());
-        if (c.result == 0) EXPECT_EQ("SYS" + std::to_string(c.index), Ranges_GetPaySysName());
+        if (c.result == 0) { EXPECT_EQ("SYS" + std::to_string(c.index), Ranges_GetPaySysName()); }
     }
 }
 

@@ -131,7 +131,7 @@ TEST_F(ReversalTest, RemoveModes) {
         EXPECT_EQ(c.after.rvs, Exists(REVERSAL_FILE));
         EXPECT_EQ(c.after.rvsLast, Exists(REVERSAL_LAST_FILE));
         EXPECT_EQ(c.after.flag, DiskFlag());
-        if (c.lastContent) EXPECT_EQ(*c.lastContent, ReadFile(REVERSAL_LAST_FILE).value_or(""));
+        if (c.lastContent) { EXPECT_EQ(*c.lastContent, ReadFile(REVERSAL_LAST_FILE).value_or("")); }
     }
 }
 
@@ -190,7 +190,7 @@ TEST_F(ReversalTest, ReadingRules) {
         EXPECT_EQ(c.lastResult, Kernel_ReadReverseLastFile(&last.order));
         EXPECT_TRUE(pending.intact());
         EXPECT_TRUE(last.intact());
-        if (c.pendingResult == RES_OK) EXPECT_EQ(rec, Raw(pending.order));
+        if (c.pendingResult == RES_OK) { EXPECT_EQ(rec, Raw(pending.order)); }
         if (c.lastResult == RES_OK) EXPECT_EQ(rec, Raw(last.order));
     }
 }
