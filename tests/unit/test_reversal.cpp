@@ -191,7 +191,7 @@ TEST_F(ReversalTest, ReadingRules) {
         EXPECT_TRUE(pending.intact());
         EXPECT_TRUE(last.intact());
         if (c.pendingResult == RES_OK) { EXPECT_EQ(rec, Raw(pending.order)); }
-        if (c.lastResult == RES_OK) EXPECT_EQ(rec, Raw(last.order));
+        if (c.lastResult == RES_OK) { EXPECT_EQ(rec, Raw(last.order)); }
     }
 }
 
