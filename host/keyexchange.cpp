@@ -1,0 +1,209 @@
+// host/keyexchange.cpp
+#include "host/keyexchange.h"
+
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+
+#include "host/tmmsgbuilder.h"
+#include "host/transmaster.h"
+#include "pinpad/ppfile.h"
+#include "pinpad/pplayer.h"
+#include "support/convert.h"
+#include "support/cp1251.h"
+#include "support/log.h"
+#include "support/param.h"
+#include "support/payorder.h"
+#include "support/resource.h"
+#include "support/result_codes.h"
+#include "support/utilmsg.h"
+#include "support/vars.h"
+
+static_assert(sizeof(S_PAY_ORDER) <= SHARED_BUF_HOST_RECV_OFFSET,
+              "the scratch order must end before the host receive area of the shared buffer");
+static_assert(sizeof(S_PAY_ORDER::szICCData) >= TMMSG_KEY_DATA_SIZE,
+              "the chip-data text of the scratch order receives the key data");
+
+// Failure flags of g_Vars.ucKeyLoadErrFlags, one per key of the chain.
+enum : uint8_t { KEYX_ERR_TMK = 1, KEYX_ERR_TMP = 2, KEYX_ERR_TPK = 4 };
+
+// Reads exactly three decimal digits; -1 when any is not a digit.
+static int aux_KeyExchange_ReadLength(const char* text) {
+    int value = 0;
+    for (int i = 0; i < 3; ++i) {
+        if (!isdigit(static_cast<unsigned char>(text[i]))) return -1;
+        value = value * 10 + (text[i] - '0');
+    }
+    return value;
+}
+
+int aux_ParseKey(const char* element, uint16_t* hexLen, uint8_t* type, uint8_t key[16]) {
+    size_t remaining = strnlen(element, TMMSG_KEY_DATA_SIZE);
+    if (remaining < KEYX_ELEMENT_HEAD + 1u) return RES_KEY_DATA_BAD;
+    int n = aux_KeyExchange_ReadLength(element + 4);
+    // A length that is not three digits leaves no way to find the next element.
+    if (n < 0 || remaining < static_cast<size_t>(n) + KEYX_ELEMENT_HEAD) return RES_KEY_DATA_BAD;
+
+    uint16_t expected = *hexLen;
+    *hexLen = static_cast<uint16_t>(n);
+    *type = GetRTPSKeyType(element);
+    if (*type == RTPS_KEY_UNKNOWN) {
+        LogStringEx(LOG_WARNING, "WARNING. Skipping unsupported key type [%c%c%c%c] of Hex size [%d].", element[0],
+                    element[1], element[2], element[3], n);
+        return RES_KEY_SKIPPED;
+    }
+    if (n != expected) {
+        LogStringEx(LOG_WARNING,
+                    "WARNING. Skipping remote key [%c%c%c%c] of unsupported length: Hex size [%d], expected [%d].",
+                    element[0], element[1], element[2], element[3], n, expected);
+        return RES_KEY_SKIPPED;
+    }
+    // Non-hexadecimal characters would silently become zero bits of a key.
+    const char* hex = element + KEYX_ELEMENT_HEAD;
+    for (int i = 0; i < n; ++i) {
+        if (!isxdigit(static_cast<unsigned char>(hex[i]))) {
+            LogString("ERROR. aux_ParseKey. Key [%c%c%c%c] is not hexadecimal.", element[0], element[1], element[2],
+                      element[3]);
+            return RES_KEY_DATA_BAD;
+        }
+    }
+    Convert_HexToBin(hex, key, n / 2);
+    return RES_OK;
+}
+
+// Loads one matching key into its slot of the chain:
+// transport key 1 -> master key 2 (TMK) -> master key 3 (TMP) -> working key 2 (TPK).
+static int aux_KeyExchange_Load(uint8_t type, const char* hex, const uint8_t* key, uint32_t* kcv) {
+    int rc;
+    switch (type) {
+    case RTPS_KEY_MTMK:
+        rc = KeyLoad(1, PP_KEY_MK, 2, key, kcv);
+        if (rc != RES_OK) g_Vars.ucKeyLoadErrFlags |= KEYX_ERR_TMK;
+        return rc;
+    case RTPS_KEY_MTMP:
+        rc = KeyLoad(2, PP_KEY_MK, 3, key, kcv);
+        if (rc != RES_OK) g_Vars.ucKeyLoadErrFlags |= KEYX_ERR_TMP;
+        return rc;
+    default: {
+        // The pad forgets a working key between operations: every PIN entry
+        // loads it again from the settings, so it is kept there first.
+        char text[KEYX_KEY_HEX_LEN + 1];
+        memcpy(text, hex, KEYX_KEY_HEX_LEN);
+        text[KEYX_KEY_HEX_LEN] = '\0';
+        rc = Param_WriteConfigParam("DEVICE.INI", "REMOTEOPENKEY", text);
+        memset(text, 0, sizeof(text));
+        if (rc == RES_OK) rc = KeyLoad(3, PP_KEY_WK, 2, key, kcv);
+        if (rc != RES_OK) g_Vars.ucKeyLoadErrFlags |= KEYX_ERR_TPK;
+        LogString("%s. Saving working key [%s] locally [%d].", rc == RES_OK ? "INFO" : "ERROR",
+                  GetRTPSKeyName(type), rc);
+        return rc;
+    }
+    }
+}
+
+int aux_SaveKey(const char* keyData, uint8_t expectedType, uint32_t* kcv) {
+    size_t total = strnlen(keyData, TMMSG_KEY_DATA_SIZE);
+    size_t pos = 0;
+    uint8_t key[PP_KEY_SIZE];
+    int rc = RES_KEY_NOT_FOUND;
+    while (pos < total) {
+        uint16_t n = KEYX_KEY_HEX_LEN;
+        uint8_t type = RTPS_KEY_UNKNOWN;
+        int parsed = aux_ParseKey(keyData + pos, &n, &type, key);
+        if (parsed == RES_KEY_DATA_BAD) {
+            LogString("ERROR. aux_SaveKey. Malformed key data at [%u].", static_cast<unsigned>(pos));
+            rc = RES_KEY_DATA_BAD;
+            break;
+        }
+        const char* element = keyData + pos;
+        pos += KEYX_ELEMENT_HEAD + n;
+        if (parsed == RES_KEY_SKIPPED) continue;
+        bool match = type == expectedType ||
+                     (expectedType == RTPS_KEY_MTPK && (type == RTPS_KEY_MTPK || type == RTPS_KEY_KTPK));
+        if (!match) {
+            LogStringEx(LOG_WARNING, "WARNING. Ignoring key [%s] due to unexpected type [%s].", GetRTPSKeyName(type),
+                        GetRTPSKeyName(expectedType));
+            continue;
+        }
+        rc = aux_KeyExchange_Load(type, element + KEYX_ELEMENT_HEAD, key, kcv);
+        memset(key, 0, sizeof(key));
+        return rc;
+    }
+    memset(key, 0, sizeof(key));
+    if (rc == RES_KEY_NOT_FOUND)
+        LogString("ERROR. aux_SaveKey. Expected key [%s] not found.", GetRTPSKeyName(expectedType));
+    return rc;
+}
+
+void aux_ShowResultMsg(uint8_t keyType, uint32_t kcv, int result, const char* stageWord, char* msgBuf,
+                       size_t msgSize) {
+    if (result == RES_OK) {
+        snprintf(msgBuf, msgSize, CP1251("УДАЛ КЛЮЧ [%s]|УСПЕШНО ОБНОВЛЕН|KCV [0x%06lX]"), GetRTPSKeyName(keyType),
+                 static_cast<unsigned long>(kcv));
+    } else {
+        snprintf(msgBuf, msgSize, CP1251("ОШИБКА [%d]|%s|УДАЛ КЛЮЧА [%s]"), result, stageWord,
+                 GetRTPSKeyName(keyType));
+    }
+    PPLayer_ShowMessage(msgBuf, KEYX_RESULT_WAIT_S);
+    memset(msgBuf, 0, msgSize);
+}
+
+// Connects, asks for the key and reads answers while the host asks to hold
+// on; the key data lands in the work order's chip-data text.
+static int aux_KeyExchange_Download(uint8_t keyType, uint8_t* recvBuf, uint16_t batchNo, uint16_t rrnIndex,
+                                    S_PAY_ORDER* work) {
+    int rc = Transmaster_Connect();
+    if (rc != RES_OK) {
+        LogString("ERROR. KeyExchange. Connect: %d", rc);
+        return RES_HOST_CONNECT;
+    }
+    uint16_t length = 0;
+    uint8_t* request = TMMsgBuilder_GetKeyDownloadRq(0, &length, keyType, batchNo, rrnIndex);
+    rc = request != nullptr ? Transmaster_SendPacket(request, length) : RES_HOST_SEND;
+    if (rc != RES_OK) {
+        Transmaster_Disconnect();
+        LogString("ERROR. KeyExchange. Send: %d", rc);
+        return RES_HOST_SEND;
+    }
+    rc = RES_OK;
+    for (uint16_t i = 0; i < g_Config.usHoldOns; ++i) {
+        uint16_t count = 0;
+        int received = Transmaster_Receive(recvBuf, &count);
+        if (received != RES_OK) {
+            Transmaster_Disconnect();
+            LogString("ERROR. KeyExchange. Receive: %d", received);
+            return RES_HOST_SEND;
+        }
+        rc = TMMsgBuilder_ParseKeyDownloadRs(recvBuf, count, work->szICCData, &work->usRespCode, work->szAuthCode,
+                                             nullptr);
+        if (rc != RES_HOST_ONLY_HOLDON) break;
+        LogStringEx(LOG_WARNING, "WARNING. KeyExchange. HoldOn[%d]", i + 1);
+    }
+    LogString("%s. KeyExchange. Result: %d", rc == RES_OK ? "SUCCESS" : "ERROR", rc);
+    Transmaster_Disconnect();
+    return rc;
+}
+
+int KeyExchange(uint8_t keyType, uint8_t* recvBuf, uint16_t batchNo, uint16_t rrnIndex) {
+    if (keyType > RTPS_KEY_MTPK) {
+        LogString("ERROR. KeyExchange. Key type [%d] is not downloadable.", keyType);
+        return RES_KEY_SKIPPED;
+    }
+    S_PAY_ORDER* work = reinterpret_cast<S_PAY_ORDER*>(g_pvSharedBuf);
+    memset(work, 0, sizeof(*work));
+    UtilMsg_Display(Resource_GetInformMessage(CP1251("ПОЖАЛУЙСТА, ПОДОЖДИТЕ|ОБНОВЛЕНИЕ КЛЮЧЕЙ")));
+    PPLayer_ShowMessage(CP1251("ПОЖАЛУЙСТА, ЖДИТЕ|ОБНОВЛЕНИЕ КЛЮЧЕЙ"), 0);
+
+    int rc = aux_KeyExchange_Download(keyType, recvBuf, batchNo, rrnIndex, work);
+    uint32_t kcv = 0;
+    if (rc == RES_OK) {
+        rc = aux_SaveKey(work->szICCData, keyType, &kcv);
+        aux_ShowResultMsg(keyType, kcv, rc, CP1251("ЗАПИСИ"), work->szICCData, sizeof(work->szICCData));
+    } else {
+        aux_ShowResultMsg(keyType, kcv, rc, CP1251("ПОЛУЧЕНИЯ"), work->szICCData, sizeof(work->szICCData));
+    }
+    // The key data must not outlive the download in the shared buffer.
+    memset(work, 0, sizeof(*work));
+    memset(recvBuf, 0, TRANSMASTER_MAX_PACKET);
+    return rc;
+}

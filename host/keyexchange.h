@@ -1,0 +1,47 @@
+// host/keyexchange.h
+// Remote PIN-key download: after a day close the batch close asks the host
+// for the pad's keys one at a time (transport master key, master key, PIN
+// working key), each on a connection of its own, and loads each into the pad.
+// Key data arrives as a run of elements: four-character tag, three-digit
+// length, that many hexadecimal characters (32 for a supported key).
+//
+// The batch belongs to the kernel, which this layer may not call: the batch
+// close passes the batch number and reference index in (they make the
+// request's retrieval reference number).
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+enum : uint16_t {
+    KEYX_KEY_HEX_LEN = 32,          // hexadecimal characters of a supported key
+    KEYX_ELEMENT_HEAD = 7,          // tag (4) and length (3) of a key-data element
+    KEYX_RESULT_WAIT_S = 30,        // how long the outcome stays on the pad waiting for a key
+};
+
+// Work area of a download: the start of g_pvSharedBuf as a scratch payment order.
+
+// One download for host key type 0 (MTMK), 1 (MTMP) or 2 (MTPK); recvBuf holds
+// at least 1024 bytes. Shows progress on the till and the outcome on the pad.
+// 0, 1080, 1081, a key-download response code (1092, 1093, 1087, 1094, 1450,
+// 2000 + status), 1750, 1751 (type not downloadable), 1752, the pad's load
+// error or the settings-file error.
+int KeyExchange(uint8_t keyType, uint8_t* recvBuf, uint16_t batchNo, uint16_t rrnIndex);
+
+// Finds the element of expectedType (a working key also as "KTPK") in the
+// terminated key data and loads it into the pad; a working key is first saved
+// as REMOTEOPENKEY of DEVICE.INI. Writes the pad's KCV; ORs 1, 2 or 4 into
+// g_Vars.ucKeyLoadErrFlags for a failed load. 0, 1750, 1752 or the load's /
+// file write's error.
+int aux_SaveKey(const char* keyData, uint8_t expectedType, uint32_t* kcv);
+
+// Reads the element at the start of the terminated text element: *hexLen in
+// is the expected value length, out the element's own (except for 1750);
+// *type gets the host key type of its tag, key the 16 bytes of a supported key.
+// 0, 1750 (cut short or malformed), or 1751 (unsupported tag or length: skip it).
+int aux_ParseKey(const char* element, uint16_t* hexLen, uint8_t* type, uint8_t key[16]);
+
+// Formats the outcome of a download (success: key name and KCV; failure: the
+// result, stageWord and key name) into msgBuf, shows it on the pad waiting up
+// to 30 s for a key, then clears msgBuf.
+void aux_ShowResultMsg(uint8_t keyType, uint32_t kcv, int result, const char* stageWord, char* msgBuf,
+                       size_t msgSize);
