@@ -132,9 +132,9 @@ TEST_F(BatchTest, RecordIsByteExact) {
     EXPECT_EQ(2, sales);
     EXPECT_EQ(1, cancels);
     EXPECT_EQ(1, refunds);
-    EXPECT_EQ(1u, saleAmt.ulHigh);
-    EXPECT_EQ(999999999u, cancelAmt.ulLow);
-    EXPECT_EQ(700u, refundAmt.ulLow);
+    EXPECT_EQ(1u, uint32_t(saleAmt.ulHigh));
+    EXPECT_EQ(999999999u, uint32_t(cancelAmt.ulLow));
+    EXPECT_EQ(700u, uint32_t(refundAmt.ulLow));
 }
 
 TEST_F(BatchTest, InitializeChecksVersionAndReadsAtMostTheRecord) {

@@ -109,10 +109,10 @@ TEST_F(OpStoreTest, WalkReadsEntriesInOrderAndStopsAtTheLast) {
         ASSERT_EQ(RES_OK, OpStore_GetCurrent(&back));
         EXPECT_EQ(ops[i].ucOpType, back.ucOpType);
         EXPECT_STREQ(ops[i].szCurrency, back.szCurrency);
-        EXPECT_EQ(ops[i].stAmount.ulLow, back.stAmount.ulLow);
+        EXPECT_EQ(uint32_t(ops[i].stAmount.ulLow), uint32_t(back.stAmount.ulLow));
         EXPECT_EQ(1, back.stOrigAmount.ucSign);
-        EXPECT_EQ(258, back.usOriginalCode);
-        EXPECT_EQ(772, back.usRespCode);
+        EXPECT_EQ(258, uint32_t(back.usOriginalCode));
+        EXPECT_EQ(772, uint32_t(back.usRespCode));
         EXPECT_STREQ("503414070042", back.szRRN);
         EXPECT_STREQ("A0000000031010A0", back.szAID);
         EXPECT_STREQ("VISA CREDIT", back.szAppLabel);
@@ -203,7 +203,7 @@ TEST_F(OpStoreTest, TornTailIsCutBeforeTheNextAppend) {
     ASSERT_EQ(RES_OK, OpStore_GetCurrent(&back));
     EXPECT_EQ(OP_RETURN, back.ucOpType);
     EXPECT_STREQ("USD", back.szCurrency);
-    EXPECT_EQ(200u, back.stAmount.ulLow);
+    EXPECT_EQ(200u, uint32_t(back.stAmount.ulLow));
 }
 
 TEST_F(OpStoreTest, AppendAndClearFailures) {

@@ -285,7 +285,7 @@ TEST_F(RecordsCrashTest, JournalCountMatchesCompletedAppends) {
                 ASSERT_EQ(0, OpStore_Next());
                 S_PAY_ORDER back;
                 ASSERT_EQ(RES_OK, OpStore_GetCurrent(&back));
-                EXPECT_EQ(amount, back.stAmount.ulLow);
+                EXPECT_EQ(amount, uint32_t(back.stAmount.ulLow));
                 EXPECT_STREQ("XXXXXXXXXXXX1111", back.szPAN);
             }
             if (!hit) break;
