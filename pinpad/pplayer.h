@@ -1,0 +1,67 @@
+// pinpad/pplayer.h
+// The PIN-pad operations that the kernel calls: connect with line-speed
+// auto-switching, the check of the pad's payment application, card reading
+// with its chip, stripe and contactless fallbacks, PIN entry, amount
+// confirmation, balance and message display, and the pad's screen layout.
+// Texts for the pad are Windows-1251 with "|" between display rows.
+#pragma once
+#include <cstdint>
+
+#include "support/payorder.h"
+
+// Application versions that gate the pad's features.
+enum : uint32_t {
+    KWPAD_VER_TOO_OLD = 0x010206FF,     // this version and older are refused
+    KWPAD_VER_AMOUNT_LINE = 0x01020700, // shows the amount line during PIN entry
+    KWPAD_VER_REMOTE_KEYS = 0x010207FF, // above it: remote keys and the serial number
+};
+enum : uint16_t { PP_TYPE_CLESS = 6 };  // the contactless-capable model
+// Screen layout.
+enum : uint8_t {
+    PP_LINE_WIDTH = 20,
+    PP_LINE_WIDTH_CLESS = 26,
+    PP_ALIGN_LEFT = 0,
+    PP_ALIGN_RIGHT = 1,
+    PP_ALIGN_CENTER = 2,
+};
+// Card reading.
+enum : uint8_t {
+    PP_CHIP_ATTEMPTS = 3,   // chip reads answered "read again" before the stripe is asked for
+    PP_CLESS_ATTEMPTS = 3,  // failed contactless reads before the chip is asked for
+    PP_MIN_TRACK2_LEN = 20, // shorter track 2 is a bad swipe
+};
+enum : uint32_t {
+    PP_CHIP_RETRY_PAUSE_MS = 3000,  // pause before the card is asked for again
+    PP_READ_ERROR_SHOW_MS = 2000,   // how long the read-error text stays
+};
+// Room for PPLayer_GetPPFileName's result.
+enum : uint32_t { PP_FILE_NAME_SIZE = 16 };
+
+// Connects on port, trying 115200 and 19200 when the configured speed fails;
+// a speed that worked after a switch is written to DEVICE.INI. 0 or 1310.
+int PPLayer_Connect(uint8_t port);
+// Releases the link; always 0.
+int PPLayer_Disconnect();
+// Checks the pad's application (version, TLS files, remote keys) and records
+// its capabilities in g_Vars; version and name (32 bytes) get the pad's values.
+// 0, 1306 or 1750.
+int PPLayer_CheckKWPADVer(uint32_t* version, char* name);
+// Reads a card within timeout seconds into order (chip, stripe or contactless). 0 or 1301.
+int PPLayer_ReadCard(uint16_t timeout, S_PAY_ORDER* order);
+// Loads the working key (32 hex characters) under master key mkIndex as
+// working key wkIndex and takes the PIN block into order. 0, 1303 or 1450.
+int PPLayer_InputPin(uint16_t timeout, const char* keyHex, uint8_t mkIndex, uint8_t wkIndex, S_PAY_ORDER* order);
+// Shows the operation's amount and waits for the cardholder's confirmation. 0 or 1304.
+int PPLayer_ConfirmAmount(uint16_t timeout, uint8_t operation, const char* amount, const char* currency);
+// Shows a balance and waits for a key. 0 or 1305.
+int PPLayer_ShowBalance(uint16_t timeout, const char* amount, const char* currency);
+// Shows text centred from row 2; with a timeout, beeps and waits for a key. 0 or 1300.
+int PPLayer_ShowMessage(const char* text, uint16_t timeout);
+// Name of the pad's configuration file for the model (PP_FILE_NAME_SIZE bytes). 0, or 1 for an unknown model.
+int PPLayer_GetPPFileName(const char* devName, char* fileName);
+// Shows text row by row from firstRow, one "|"-separated piece per row. 0 or the first display error.
+int aux_PPLayer_DisplayText(const char* text, uint8_t firstRow, uint8_t alignment);
+// Shows len bytes of text on row, aligned within the line width; the display result.
+int aux_PPLayer_DisplayString(const char* text, uint32_t len, uint8_t row, uint8_t alignment);
+// Characters per display row of the connected model.
+uint8_t PPLayer_GetLineWidth();
