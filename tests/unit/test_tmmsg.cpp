@@ -170,6 +170,7 @@ TEST_F(TMMsgTest, FieldListChecks) {
 
 TEST_F(TMMsgTest, BuiltMessageSplitsBackToSameFields) {
     STMMsgContainer built;
+    memset(&built, 0, sizeof(built));  // the whole buffers are compared below
     TMMsgPrs_InitContainer(&built);
     TMMsgPrs_SetMTI(&built, 1210);
     const std::vector<std::pair<uint8_t, std::string>> fields = {
