@@ -505,4 +505,80 @@ TEST_F(TransportTest, KeyDownloadDefaultAnswer) {
     EXPECT_STREQ("MTPK0320123456789ABCDEFFEDCBA9876543210", keyData);
 }
 
+// A free TCP port on 127.0.0.1 at the moment of asking.
+uint16_t FreePort() {
+    int probe = socket(AF_INET, SOCK_STREAM, 0);
+    struct sockaddr_in addr = {};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(probe, reinterpret_cast<struct sockaddr*>(&addr), sizeof(addr));
+    socklen_t len = sizeof(addr);
+    getsockname(probe, reinterpret_cast<struct sockaddr*>(&addr), &len);
+    close(probe);
+    return ntohs(addr.sin_port);
+}
+
+// Another TLS implementation as the peer: GnuTLS's echo server offering only
+// TLS_RSA_3DES_EDE_CBC_SHA1 and demanding a client certificate.
+TEST_F(TransportTest, HandshakeWithGnuTLSServer) {
+    const char* const gnutlsServ = "/usr/bin/gnutls-serv";
+    if (access(gnutlsServ, X_OK) != 0) GTEST_SKIP() << "gnutls-serv not installed (package gnutls-bin)";
+    const char* const priority =
+        "NORMAL:-KX-ALL:+RSA:-CIPHER-ALL:+3DES-CBC:-MAC-ALL:+SHA1:+VERS-TLS1.0:+VERS-TLS1.1:"
+        "%VERIFY_ALLOW_SIGN_WITH_SHA1";
+    struct Case {
+        const char* terminal;
+        const char* protocol;
+    };
+    const Case cases[] = {{"sha256", "Protocol is [TLSv1.2]"}, {"sha1", "Protocol is [TLSv1.0]"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.terminal);
+        ClearLog();
+        ASSERT_EQ(0, LoadTerminal(c.terminal));
+        uint16_t port = FreePort();
+        std::string portText = std::to_string(port);
+        std::string cert = g_work->file("pki/host.crt"), key = g_work->file("pki/host.key"),
+                    ca = g_work->file("pki/ca.crt");
+        pid_t pid = fork();
+        if (pid == 0) {
+            freopen("/dev/null", "w", stdout);
+            freopen("/dev/null", "w", stderr);
+            execl(gnutlsServ, gnutlsServ, "--echo", "-p", portText.c_str(), "--x509certfile", cert.c_str(),
+                  "--x509keyfile", key.c_str(), "--x509cafile", ca.c_str(), "--require-client-cert",
+                  "--verify-client-cert", "--priority", priority, (char*)nullptr);
+            _exit(127);
+        }
+        // Ready once its port takes a TCP connection (at most 10 s).
+        bool listening = false;
+        for (int i = 0; i < 500 && !listening; ++i) {
+            int s = socket(AF_INET, SOCK_STREAM, 0);
+            struct sockaddr_in addr = {};
+            addr.sin_family = AF_INET;
+            addr.sin_port = htons(port);
+            addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            listening = connect(s, reinterpret_cast<struct sockaddr*>(&addr), sizeof(addr)) == 0;
+            close(s);
+            if (!listening) usleep(20000);
+        }
+        ASSERT_TRUE(listening);
+        g_Config.usSecPort = port;
+        EXPECT_EQ(0, Transmaster_Connect());
+        // The echo server answers a whole text line with what it received: a packet of
+        // 0x141 bytes (no zero byte in its frame) ending in a line feed comes back as it went.
+        std::vector<uint8_t> rq(0x141, 'A');
+        rq.back() = '\n';
+        EXPECT_EQ(0, Transmaster_SendPacket(rq.data(), static_cast<uint16_t>(rq.size())));
+        std::vector<uint8_t> buf(TRANSMASTER_MAX_PACKET);
+        uint16_t length = 0;
+        EXPECT_EQ(0, Transmaster_Receive(buf.data(), &length));
+        EXPECT_EQ(rq, std::vector<uint8_t>(buf.begin(), buf.begin() + length));
+        Transmaster_Disconnect();
+        kill(pid, SIGTERM);
+        waitpid(pid, nullptr, 0);
+        std::string log = ReadLog();
+        EXPECT_NE(std::string::npos, log.find(c.protocol)) << log;
+        EXPECT_NE(std::string::npos, log.find("Ciphersuite is [TLS-RSA-WITH-3DES-EDE-CBC-SHA]")) << log;
+    }
+}
+
 }  // namespace
