@@ -581,4 +581,29 @@ TEST_F(TransportTest, HandshakeWithGnuTLSServer) {
     }
 }
 
+// A scenario the emulator cannot follow stops it before it listens, naming the line.
+TEST_F(TransportTest, EmulatorRefusesBadScenario) {
+    const char* const lines[] = {
+        "pickup 150",       // pick-up codes are 200..299
+        "decline",          // no action code
+        "approve 1234",     // action codes have three characters
+        "status 00",        // a status byte alone is never 0
+        "frame 12 00",      // the announced length has four hexadecimal digits
+        "holdon x",
+        "approve; ; drop",  // an empty answer
+        "teleport",
+    };
+    for (const char* line : lines) {
+        SCOPED_TRACE(line);
+        std::string scen = g_work->file("bad.scen");
+        std::ofstream(scen) << "# comment\napprove\n" << line << "\n";
+        std::string cmd = std::string(kHostEmu) + " --cert pki/host.crt --key pki/host.key --ca pki/ca.crt" +
+                          " --scenario " + scen + " 2>" + g_work->file("bad.err") + " >/dev/null";
+        int status = system(cmd.c_str());
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(2, WEXITSTATUS(status));
+        EXPECT_NE(std::string::npos, ReadFile(g_work->file("bad.err")).find("bad.scen:3:"));
+    }
+}
+
 }  // namespace
