@@ -1,0 +1,239 @@
+// The PADFEED program run as a technician runs it, in a working directory
+// with DATA/, against the pad emulator on a pseudo-terminal: its switches,
+// the size limits, the names on the pad, the transport-key report and the
+// restart that follows only a load.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+#include "tests/common/tempdir.h"
+
+namespace {
+
+const char* kEmu = RAVO_BUILD_DIR "/emulators/pinpad/pinpad_emu";
+const char* kPadfeed = RAVO_BUILD_DIR "/padfeed/PADFEED";
+
+const char kUsage[] =
+    "PADFEED v. 1.6\nUsage: PADFEED.EXE {[-s] [-r] [-e]}\n-s:\t\tUpload SSLA, SSLC, SSLK from dir 'DATA'\n"
+    "-r:\t\tUpload 'RANGE.CFG' from dir 'DATA'\n-e:\t\tUpload 'EMVCFG' and 'EMVCAPK' (if exists) from dir 'DATA'\n";
+
+size_t Count(const std::string& text, const std::string& what) {
+    size_t n = 0;
+    for (size_t p = text.find(what); p != std::string::npos; p = text.find(what, p + 1)) ++n;
+    return n;
+}
+
+// The emulator as a child process with its own scenario and trace.
+class PadEmu {
+public:
+    PadEmu(const TempDir& dir, const std::string& scenario) : m_dir(dir) {
+        dir.write("pad.scn", scenario);
+        std::string ptyFile = dir.file("pad.pty"), trace = dir.file("pad.trace"), scn = dir.file("pad.scn");
+        m_pid = fork();
+        if (m_pid == 0) {
+            int null = open("/dev/null", O_WRONLY);
+            dup2(null, 1);
+            execl(kEmu, kEmu, "-s", scn.c_str(), "-p", ptyFile.c_str(), "-t", trace.c_str(), (char*)nullptr);
+            _exit(127);
+        }
+        for (int i = 0; i < 500 && !dir.exists("pad.pty"); ++i) usleep(10000);
+        std::istringstream in(dir.read("pad.pty"));
+        in >> m_path;
+    }
+    ~PadEmu() {
+        if (m_pid > 0) {
+            kill(m_pid, SIGTERM);
+            waitpid(m_pid, nullptr, 0);
+        }
+    }
+    const std::string& path() const { return m_path; }
+    std::string trace() const { return m_dir.read("pad.trace"); }
+
+private:
+    const TempDir& m_dir;
+    pid_t m_pid = -1;
+    std::string m_path;
+};
+
+struct SRun {
+    int status = -1;
+    std::string out;  // standard output
+    std::string log;  // all log lines of the run
+};
+
+std::string Files(size_t n, char c) { return std::string(n, c); }
+
+class Padfeed : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(0, access(kEmu, X_OK)) << "pad emulator not built at " << kEmu;
+        ASSERT_EQ(0, access(kPadfeed, X_OK)) << "PADFEED not built at " << kPadfeed;
+    }
+    // A fresh working directory with the configuration and the given DATA files.
+    void Prepare(const std::vector<std::pair<std::string, std::string>>& data, const std::string& scenario,
+                 const char* device = nullptr) {
+        m_work.reset();
+        m_emu.reset();
+        m_work.reset(new TempDir(false));
+        m_work->write("DATA/CONFIG.INI",
+                      "TERMINALID=12345678\nHOST=10.0.0.1\nSECPORT=443\nKWRMHOST=10.0.0.2\nKWRMPORT=8000\n"
+                      "OPENKEY=0123456789ABCDEF0123456789ABCDEF\n");
+        m_emu.reset(new PadEmu(*m_work, scenario));
+        m_work->write("DATA/DEVICE.INI", std::string("COMPORT=1\nBAUDRATE=115200\nPROTO_TO=5000\nCOMDEVICE=") +
+                                             (device ? device : m_emu->path().c_str()) + "\n");
+        for (const auto& f : data) m_work->write("DATA/" + f.first, f.second);
+    }
+    SRun Run(const std::vector<std::string>& args) {
+        SRun r;
+        std::string outFile = m_work->file("stdout.txt");
+        pid_t pid = fork();
+        if (pid == 0) {
+            if (chdir(m_work->path().c_str()) != 0) _exit(126);
+            int fd = open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            dup2(fd, 1);
+            std::vector<char*> argv{const_cast<char*>(kPadfeed)};
+            for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+            argv.push_back(nullptr);
+            execv(kPadfeed, argv.data());
+            _exit(127);
+        }
+        int status = 0;
+        waitpid(pid, &status, 0);
+        r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        r.out = m_work->read("stdout.txt");
+        if (DIR* dir = opendir(m_work->file("LOG").c_str())) {
+            while (struct dirent* e = readdir(dir))
+                if (e->d_name[0] != '.') r.log += m_work->read(std::string("LOG/") + e->d_name);
+            closedir(dir);
+        }
+        return r;
+    }
+    std::unique_ptr<TempDir> m_work;
+    std::unique_ptr<PadEmu> m_emu;
+};
+
+TEST_F(Padfeed, ImproperArgumentsShowTheUsageAndTouchNoPad) {
+    struct Case {
+        std::vector<std::string> args;
+        const char* reason;
+    } cases[] = {
+        {{}, "No args!"},
+        {{"-s", "-s"}, "-s"},
+        {{"-r", "-e", "-R"}, "-R"},
+        {{"-x"}, "-x"},
+        {{"-s", ""}, "No description"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.reason);
+        Prepare({{"SSLA", Files(600, 'a')}}, "");
+        SRun r = Run(c.args);
+        EXPECT_EQ(0, r.status);
+        EXPECT_EQ(kUsage, r.out);
+        EXPECT_NE(std::string::npos, r.log.find(std::string("Improper usage. Returned error: [") + c.reason + "]."));
+        EXPECT_NE(std::string::npos, r.log.find(">>>> PADFEED STARTED v.1.6 <<<<"));
+        EXPECT_NE(std::string::npos, r.log.find("<<<< PADFEED FINISHED [0] <<<<"));
+        EXPECT_EQ(0u, Count(m_emu->trace(), "REQ ")) << m_emu->trace();
+    }
+}
+
+TEST_F(Padfeed, UploadsUnderThePadNamesAndRestartsOnlyAfterALoad) {
+    struct Case {
+        const char* name;
+        std::vector<std::string> args;
+        std::vector<std::pair<std::string, std::string>> data;
+        std::vector<std::string> padNames;  // files written to the pad, in order
+        std::vector<std::string> lines;     // printed lines expected
+        const char* finished;
+        bool restart;
+    } cases[] = {
+        {"-S -r: TLS files and the range table",
+         {"-S", "-r"},
+         {{"SSLA", Files(512, 'a')}, {"SSLC", Files(4096, 'c')}, {"SSLK", Files(700, 'k')},
+          {"RANGE.CFG", Files(100, 'r')}},
+         {"SSLA", "SSLC", "SSLK", "RANGES"},
+         {"Starting...\n", "INFO. 'SSLA' (512 bytes) successfully uploaded.\n",
+          "INFO. 'RANGE.CFG' (100 bytes) successfully uploaded.\n"},
+         "[0]",
+         true},
+        {"-e without EMVCAPK",
+         {"-e"},
+         {{"EMVCFG", Files(65000, 'e')}},
+         {"EMVCFG"},
+         {"INFO. 'EMVCFG' (65000 bytes) successfully uploaded.\n"},
+         "[0]",
+         true},
+        {"SSLA of 511 bytes",
+         {"-s"},
+         {{"SSLA", Files(511, 'a')}, {"SSLC", Files(600, 'c')}, {"SSLK", Files(600, 'k')}},
+         {"SSLC", "SSLK"},
+         {"File (DATA/SSLA) is bad because of wrong file size (511 bytes).\n"},
+         "[1]",
+         true},
+        {"every requested file fails", {"-r", "-s"}, {{"RANGE.CFG", Files(65001, 'r')}, {"SSLA", Files(4097, 'a')}},
+         {}, {"Failed to open the file (DATA/SSLC).\n"}, "[15]", false},
+        {"a failed EMVCFG and an absent EMVCAPK", {"-e"}, {{"EMVCFG", Files(99, 'e')}}, {}, {}, "[16]", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Prepare(c.data, "block_size=800\n");
+        SRun r = Run(c.args);
+        EXPECT_EQ(0, r.status);
+        std::string trace = m_emu->trace();
+        size_t pos = 0;
+        for (const std::string& n : c.padNames) {
+            pos = trace.find("FileStartWrite name=" + n + " ", pos);
+            EXPECT_NE(std::string::npos, pos) << n << "\n" << trace;
+        }
+        EXPECT_EQ(c.padNames.size(), Count(trace, "FileStartWrite")) << trace;
+        for (const std::string& l : c.lines) EXPECT_NE(std::string::npos, r.out.find(l)) << l << "\n" << r.out;
+        EXPECT_NE(std::string::npos, r.out.find("WARNING. Transport key is not loaded! Please upload it to PinPad.\n"));
+        EXPECT_EQ(c.restart, trace.find("DevRestart") != std::string::npos) << trace;
+        EXPECT_NE(std::string::npos, r.log.find(std::string("<<<< PADFEED FINISHED ") + c.finished + " <<<<")) << r.log;
+    }
+
+    // A second run finds the pad in step: nothing is sent, the run still counts as a load.
+    Prepare({{"RANGE.CFG", Files(300, 'r')}}, "key=TK:1:ABCDEF\n");
+    Run({"-r"});
+    SRun r = Run({"-R"});
+    EXPECT_EQ(1u, Count(m_emu->trace(), "FileStartWrite"));
+    EXPECT_NE(std::string::npos, r.out.find("INFO. Transport key is loaded, KCV: (0xABCDEF).\n")) << r.out;
+    EXPECT_NE(std::string::npos, r.log.find("INFO. Writing finished. Errors mask: [0x00000000]."));
+}
+
+TEST_F(Padfeed, SetUpFailuresEndTheRunBeforeAnyUpload) {
+    struct Case {
+        const char* name;
+        std::string scenario;
+        const char* device;
+        bool noConfig;
+        const char* line;
+        const char* finished;
+    } cases[] = {
+        {"no configuration", "", nullptr, true, "\nInvalid config file (CONFIG.INI).", "[1020]"},
+        {"no pad on the port", "", "/nonexistent/tty", false, "PinPad connection error: (1310), COM port used: (1).",
+         "[5001]"},
+        {"application too old", "app_version=0x010206FF\n", nullptr, false,
+         "Invalid KWPAD version: (0x010206FF), must be (0x01020700) or higher.", "[5001]"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Prepare({{"RANGE.CFG", Files(300, 'r')}}, c.scenario, c.device);
+        if (c.noConfig) unlink(m_work->file("DATA/CONFIG.INI").c_str());
+        SRun r = Run({"-r"});
+        EXPECT_EQ(0, r.status);
+        EXPECT_NE(std::string::npos, r.out.find(c.line)) << r.out;
+        EXPECT_EQ(std::string::npos, r.out.find("Starting..."));
+        EXPECT_NE(std::string::npos, r.log.find(std::string("<<<< PADFEED FINISHED ") + c.finished + " <<<<")) << r.log;
+        EXPECT_EQ(0u, Count(m_emu->trace(), "FileStartWrite"));
+    }
+}
+
+}  // namespace
