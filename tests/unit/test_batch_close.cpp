@@ -12,6 +12,7 @@
 #include "support/payorder.h"
 #include "support/result_codes.h"
 #include "support/utilfile.h"
+#include "support/utilmsg.h"
 #include "support/vars.h"
 #include "tests/unit/host_pad_emu.h"
 
@@ -20,6 +21,10 @@ namespace {
 using emu::Has;
 
 std::unique_ptr<emu::Workspace> g_ws;
+
+// What the cashier's display was given.
+std::string g_display;
+void CaptureDisplay(char* text) { g_display += std::string(text) + "\n"; }
 
 // Makes the Nth write of the batch file (counted from arming) fail at its start.
 int g_failBatchWrite = 0;
@@ -102,8 +107,12 @@ TEST_F(BatchCloseTest, SettlementOutcomes) {
             g_Config.usSecPort = emu::ClosedPort();
         }
         uint16_t respCode = 0xFFFF;
+        g_display.clear();
+        UtilMsg_Init(CaptureDisplay);
         EXPECT_EQ(c.result, Batch_Close(&respCode));
+        UtilMsg_Init(nullptr);
         EXPECT_EQ(c.respCode < 0 ? 0xFFFF : c.respCode, respCode);
+        EXPECT_TRUE(Has(g_display, "ПОЖАЛУЙСТА, ПОДОЖДИТЕ ОБМЕН ДАННЫМИ С БАНКОМ")) << g_display;
         EXPECT_TRUE(Has(emu::ReadLog(), c.logged)) << emu::ReadLog();
 
         SBatchInfo info = Stored();
@@ -269,6 +278,7 @@ TEST_F(BatchCloseTest, RemoteKeyUpdateAfterClose) {
             padTrace = pad.trace();
         }
         EXPECT_EQ(c.result, result);
+        EXPECT_EQ(c.open, Has(padTrace, CP1251("ОБМЕН С БАНКОМ"))) << padTrace;
         std::string log = emu::ReadLog();
         EXPECT_TRUE(Has(log, c.logged)) << log;
 
