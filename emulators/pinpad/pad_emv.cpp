@@ -102,6 +102,8 @@ std::vector<STlvObj> Walk(const std::vector<uint8_t>& d) {
     std::vector<STlvObj> out;
     size_t pos = 0;
     while (pos < d.size()) {
+        // A zero byte is no tag: the padding of an enciphered request.
+        if (d[pos] == 0x00) return out;
         uint32_t tag = d[pos++];
         if ((tag & 0x1F) == 0x1F) {
             uint8_t b;
