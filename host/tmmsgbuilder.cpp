@@ -648,6 +648,8 @@ int TMMsgBuilder_ParseKeyDownloadRs(const uint8_t* packet, uint16_t count, char*
     LogStringEx(LOG_INFO, "%s. ParseKeyDownloadRs. ActionCode [%03d], AuthCode [%s].",
                 result == RES_OK ? "INFO" : "ERROR", *actionCode, authCode);
     if (result == RES_OK)
-        LogStringEx(LOG_DEBUG, "DEBUG. ParseKeyDownloadRs. Extra (KYVL) [%s].", keyData);
+        // Key material never reaches the log, only its size.
+        LogStringEx(LOG_DEBUG, "DEBUG. ParseKeyDownloadRs. Extra (KYVL) [%u characters].",
+                    static_cast<unsigned>(strlen(keyData)));
     return result;
 }

@@ -20,5 +20,30 @@ int Kernel_Initialize(S_PAY_ORDER* order);
 // Ejects the card, shows the result on the pad and the cashier display, frees the session.
 void Kernel_CloseSession(int result, S_PAY_ORDER* order);
 
+// Refuses work on a banned batch and sends a pending reversal first; 0 or a result code.
+int Kernel_CheckBatchState(S_PAY_ORDER* order);
+// Reverses the operation kept in DATA/RVSLAST.SAV; 0 or a result code.
+int Kernel_ReverseLast(S_PAY_ORDER* order);
+
+// One request and its answers: mode 0 the operation, 3 a saved reversal, 5 a reverse-last.
+int Kernel_HostExchange(S_PAY_ORDER* order, uint8_t mode);
+// Finds the purchase a cancel refers to; 0, 1503, 1091 or 9999.
+int aux_Kernel_FindVoidTransaction(S_PAY_ORDER* order, S_PAY_ORDER* found);
+// For a cancel, copies the purchase's host data into the order; 0, 1503, 1091, 1001 or 9999.
+int Kernel_ProcessVoidTransaction(S_PAY_ORDER* order);
+// Echo test with the host; 0 or a result code.
+int Kernel_TestConnect();
+
+// Card, PIN and confirmation stages of Sale, Return, Reversal and Balance.
+int Kernel_ReadCard(S_PAY_ORDER* order);
+int Kernel_CheckRange(S_PAY_ORDER* order);
+int Kernel_EntryPIN(S_PAY_ORDER* order);
+int Kernel_StartOperation(S_PAY_ORDER* order);
+int Kernel_CommitOperation(S_PAY_ORDER* order);
+// Finishes a chip sale with the host's answer; reverses it at once when the card refuses.
+int Kernel_CompleteOperation(int hostResult, S_PAY_ORDER* order);
+// Shows a balance (minor units text, formatted in place) on the PIN pad; 0 or 1305.
+int Kernel_ShowBalance(char* amount, const char* currency);
+
 // Copies the value of <tag>...</tag> (1 to 32 characters) into out; 1 when present, else 0.
 int aux_Kernel_GetInputParam(const char* text, const char* tag, char* out);

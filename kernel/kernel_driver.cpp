@@ -5,9 +5,15 @@
 #include <sys/vfs.h>
 #include <unistd.h>
 
+#include "host/netlayer.h"
+#include "kernel/batch.h"
 #include "kernel/error.h"
 #include "kernel/kernel.h"
 #include "kernel/reversal.h"
+#include "pinpad/emv.h"
+#include "pinpad/ppcmd.h"
+#include "pinpad/pplayer.h"
+#include "support/param.h"
 #include "support/cp1251.h"
 #include "support/log.h"
 #include "support/resource.h"
@@ -73,17 +79,38 @@ static int aux_Kernel_StartupChecks() {
 // Shows a Windows-1251 text on the cashier display.
 static void aux_Kernel_ShowCashier(const char* text) { UtilMsg_Display(Resource_GetInformMessage(text)); }
 
-// Runs the stages of the operation after a successful initialisation.
+// Runs the stages of the operation after a successful initialisation; each
+// stage runs only while the ones before it returned 0.
 static int aux_Kernel_RunStages(S_PAY_ORDER* order, bool* markRemote) {
     switch (order->ucOpType) {
     case OP_DAY_REPORT:
         return RES_OK;
-    default:
-        // The card, host and day-close stages come with the operations release.
-        LogString("ERROR. int_PerformCardOperation. Operation %u not available in this build", order->ucOpType);
-        return RES_NOT_IMPLEMENTED;
+    case OP_TEST_BANK:
+        return Kernel_TestConnect();
+    case OP_REVERSE_LAST: {
+        int rc = Kernel_CheckBatchState(order);
+        return rc != RES_OK ? rc : Kernel_ReverseLast(order);
     }
-    (void)markRemote;
+    case OP_CLOSE_DAY: {
+        int rc = Kernel_CheckBatchState(order);
+        if (rc == RES_OK) rc = Batch_Close(&order->usRespCode);
+        if (rc == RES_OK || rc == RES_BATCH_CLOSED) *markRemote = true;
+        return rc;
+    }
+    default:
+        break;
+    }
+    static int (*const kCardStages[])(S_PAY_ORDER*) = {
+        Kernel_CheckBatchState, Kernel_ReadCard, Kernel_CheckRange, Kernel_EntryPIN,
+        Kernel_ProcessVoidTransaction, Kernel_StartOperation, Kernel_CommitOperation,
+    };
+    for (auto stage : kCardStages) {
+        int rc = stage(order);
+        if (rc != RES_OK) return rc;
+    }
+    int rc = Kernel_HostExchange(order, 0);
+    if (order->ucOpType == OP_SALE) rc = Kernel_CompleteOperation(rc, order);
+    return rc;
 }
 
 int int_PerformCardOperation(const char* request, char** response, PFN_SHOW_MESSAGE show) {
@@ -140,9 +167,29 @@ int int_PerformCardOperation(const char* request, char** response, PFN_SHOW_MESS
 }
 
 void Kernel_CloseSession(int result, S_PAY_ORDER* order) {
-    (void)order;
-    // The PIN pad is only connected once the PIN-pad layer is in; nothing to eject before that.
+    if (g_Vars.ucPinpadConnected) {
+        if (order->ucCardEntry == ENTRY_CHIP) {
+            uint8_t present = 0;
+            SmartPresent(&present);
+            if (!g_Vars.ucEMVFinalized) {
+                uint16_t status = 0;
+                int cancel = EMVCancel(&status);
+                LogString("INFO. Kernel_CloseSession. EMVCancel [%lu].", static_cast<unsigned long>(cancel));
+            }
+            if (present) {
+                aux_Kernel_ShowCashier(CP1251("ПОЖАЛУЙСТА,|ВОЗЬМИТЕ КАРТОЧКУ"));
+                PPLayer_ShowMessage(CP1251("ПОЖАЛУЙСТА|ВОЗЬМИТЕ КАРТОЧКУ"), 0);
+                long eject = SmartEject(0, g_Config.usClientTimeout);
+                LogString("INFO. Kernel_CloseSession. Card Eject [%ld].", eject);
+                DisplayClear();
+                EMVDestroyContext();
+            }
+        }
+        PPLayer_ShowMessage(Error_GetResultMsg(static_cast<uint16_t>(result), ERR_FORM_PINPAD), 0);
+        PPLayer_Disconnect();
+    }
     aux_Kernel_ShowCashier(Error_GetResultMsg(static_cast<uint16_t>(result), ERR_FORM_CASHIER));
     if (result != RES_OK) SysClock_SleepMs(FAILURE_PAUSE_MS);
+    NetLayer_FreeCredentials();
     LogString("SUCCESS. Kernel_CloseSession. Memory free");
 }

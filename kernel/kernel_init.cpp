@@ -5,13 +5,26 @@
 #include <cstring>
 #include <ctime>
 
+#include "host/netlayer.h"
+#include "host/tmmsgbuilder.h"
+#include "kernel/batch.h"
 #include "kernel/kernel.h"
+#include "kernel/reversal.h"
+#include "pinpad/emv.h"
+#include "pinpad/ppfile.h"
+#include "pinpad/pplayer.h"
 #include "support/bigint.h"
+#include "support/cp1251.h"
 #include "support/currency.h"
 #include "support/log.h"
 #include "support/param.h"
 #include "support/result_codes.h"
 #include "support/sysclock.h"
+#include "support/vars.h"
+
+// What the TLS client loads from the three files the PIN pad keeps.
+static const S_PP_SSL_PARSERS kSslParsers = {NetLayer_ParseCAFile, NetLayer_ParseClientCertFile,
+                                             NetLayer_ParseClientKeyFile};
 
 // Divides a non-negative or negative amount by 100, dropping the remainder.
 static void aux_Kernel_DivideBy100(SBigInt* amount) {
@@ -83,8 +96,43 @@ int Kernel_Initialize(S_PAY_ORDER* order) {
     LogStringEx(LOG_INFO, "INFO. Kernel_Initialize. Currency [%s:%u], amount [%s].", order->szCurrency,
                 order->usCurrencyCode, amount);
 
-    // The PIN-pad connection, its checks and the TLS credentials come with
-    // the PIN-pad release; until then no operation gets past this point.
-    LogString("ERROR. Kernel_Initialize. PIN pad not available in this build");
-    return RES_NOT_IMPLEMENTED;
+    NetLayer_Init();
+    TMMsgBuilder_Init();
+    Batch_Initialize();
+
+    rc = PPLayer_Connect(static_cast<uint8_t>(g_ComConfig.usComPort));
+    if (rc != RES_OK) {
+        LogString("ERROR. Kernel_Initialize. PPLayer_Connect(%u):[%d]", g_ComConfig.usComPort, rc);
+        return RES_PP_CONNECT;
+    }
+    PPLayer_ShowMessage(CP1251("ПОДОЖДИТЕ,ПОЖАЛУЙСТА|ИНИЦИАЛИЗАЦИЯ"), 0);
+
+    rc = PPLayer_CheckKWPADVer(&g_Vars.ulKwpadVer, g_Vars.szDevName);
+    if (rc != RES_OK) return rc;
+
+    rc = PPlayer_CheckPA(&g_Vars.ulRangesCrc, &g_Vars.ulTKKcv);
+    if (rc != RES_OK) return rc;
+    LogStringEx(LOG_INFO, "TK KCV [0x%06lX].", static_cast<unsigned long>(g_Vars.ulTKKcv));
+
+    rc = PPlayer_CheckEMV(&g_Vars.ulEMVCfgCrc, &g_Vars.ulCapkCrc);
+    if (rc != RES_OK) return rc;
+
+    LogStringEx(LOG_INFO, "INFO. Kernel_Initialize. Load CRT, mem. avail.: %lu", 640000ul);
+    NetLayer_InitCredentials();
+    const struct { const char* name; uint32_t crc; } files[] = {
+        {"SSLA", g_Vars.ulSSLACrc}, {"SSLC", g_Vars.ulSSLCCrc}, {"SSLK", g_Vars.ulSSLKCrc}};
+    for (const auto& file : files) {
+        rc = PPlayer_UpdateAndParseSSLFile(file.name, file.crc, &kSslParsers);
+        if (rc != RES_OK) {
+            LogString("ERROR. Kernel_Initialize. %s: %d", file.name, rc);
+            return RES_TLS_PAD_FILE;
+        }
+    }
+
+    // A reverse-last may only directly follow the operation it reverses.
+    if (order->ucOpType != OP_REVERSE_LAST) Kernel_RemoveReversal(REV_REMOVE_TYPE_LAST);
+    EMV_SetRRNInputs(Batch_GetNumber(), Batch_GetRRNIndex());
+
+    LogString("SUCCESS. Kernel_Initialize");
+    return RES_OK;
 }

@@ -23,7 +23,7 @@ struct PaymentDir {
         if (library) symlink(library, dir.file("libRAVOux.so").c_str());
         if (withData) {
             dir.write("DATA/CONFIG.INI", kConfig);
-            dir.write("DATA/DEVICE.INI", "COMPORT=1\n");
+            dir.write("DATA/DEVICE.INI", "COMPORT=1\nCOMDEVICE=/nonexistent/pad\n");
         }
     }
     // Runs Ravo there and returns its exit code.

@@ -190,7 +190,7 @@ TEST(KernelDriver, RequestErrorsAndConfigurationErrorsReachTheResponse) {
             dir.write("DATA/CONFIG.INI",
                       "TERMINALID=T0000001\nHOST=127.0.0.1\nSECPORT=7000\nKWRMHOST=127.0.0.1\nKWRMPORT=7001\n"
                       "OPENKEY=0123456789ABCDEF0123456789ABCDEF\nENABLEDCURRENCY=USD|\n");
-            dir.write("DATA/DEVICE.INI", "COMPORT=1\n");
+            dir.write("DATA/DEVICE.INI", "COMPORT=1\nCOMDEVICE=/nonexistent/pad\n");
         }
         char* response = nullptr;
         EXPECT_EQ(0, RunDriver(c.request, &response));
@@ -206,7 +206,7 @@ TEST(KernelDriver, OldRoubleAmountIsConverted) {
     dir.write("DATA/CONFIG.INI",
               "TERMINALID=T0000001\nHOST=127.0.0.1\nSECPORT=7000\nKWRMHOST=127.0.0.1\nKWRMPORT=7001\n"
               "OPENKEY=0123456789ABCDEF0123456789ABCDEF\n");
-    dir.write("DATA/DEVICE.INI", "COMPORT=1\n");
+    dir.write("DATA/DEVICE.INI", "COMPORT=1\nCOMDEVICE=/nonexistent/pad\n");
     char* response = nullptr;
     RunDriver("<OperationType>Sale</OperationType><Amount>150099</Amount><Currency>BYR</Currency>", &response);
     delete[] response;

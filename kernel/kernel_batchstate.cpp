@@ -1,0 +1,72 @@
+// kernel/kernel_batchstate.cpp
+// The batch-state check run before an operation, and the reverse-last.
+#include <cerrno>
+#include <cstring>
+
+#include "kernel/batch.h"
+#include "kernel/kernel.h"
+#include "kernel/reversal.h"
+#include "support/bigint.h"
+#include "support/log.h"
+#include "support/result_codes.h"
+#include "support/utilfile.h"
+
+static const char* const RVS_PATH = "DATA/RVS.SAV";
+static const char* const RVSLAST_PATH = "DATA/RVSLAST.SAV";
+
+int Kernel_CheckBatchState(S_PAY_ORDER* order) {
+    const uint8_t op = order->ucOpType;
+    if (op != OP_CLOSE_DAY && Batch_IsClosing()) {
+        LogString("ERROR. Kernel_CheckBatchState. Batch ban");
+        return RES_BATCH_BANNED;
+    }
+    if ((op == OP_REVERSAL || op == OP_REVERSAL_OTHER || op == OP_REVERSE_LAST) && !Batch_IsOpened()) {
+        LogString("ERROR. Kernel_CheckBatchState. Deny reversal on closed batch");
+        return RES_VOID_NOT_FOUND;
+    }
+    if (Batch_IsReversal() && UtilFile_IsExists(RVS_PATH)) {
+        S_PAY_ORDER* saved = reinterpret_cast<S_PAY_ORDER*>(g_pvSharedBuf);
+        memset(saved, 0, sizeof(*saved));
+        int rc = Kernel_ReadReversalFile(saved);
+        if (rc != RES_OK) return RES_RVS_READ;
+        saved->ucPINType = PIN_NONE;
+        rc = Kernel_HostExchange(saved, 3);
+        if (rc == RES_OK) Kernel_RemoveReversal(REV_REMOVE_TYPE_FULL);
+        // A reversal that did not get through stops the new operation.
+        return rc;
+    }
+    return RES_OK;
+}
+
+int Kernel_ReverseLast(S_PAY_ORDER* order) {
+    if (!UtilFile_IsExists(RVSLAST_PATH)) {
+        LogString("ERROR. Kernel_ReverseLast. No File: %s [%d]", RVSLAST_PATH, RES_RVS_NOT_FOUND);
+        return RES_RVS_NOT_FOUND;
+    }
+    S_PAY_ORDER* saved = reinterpret_cast<S_PAY_ORDER*>(g_pvSharedBuf);
+    memset(saved, 0, sizeof(*saved));
+    if (Kernel_ReadReverseLastFile(saved) != RES_OK) return RES_RVS_NOT_FOUND;
+
+    const SBigInt zero = {};
+    if (BigInt_ModCmp(&order->stAmount, &zero) == 0) {
+        order->stAmount = saved->stAmount;
+        order->stOrigAmount = saved->stOrigAmount;
+    } else if (BigInt_ModCmp(&order->stAmount, &saved->stAmount) != 0) {
+        char requested[32];
+        char kept[32];
+        BigInt_IntToStr(&order->stAmount, requested);
+        BigInt_IntToStr(&saved->stAmount, kept);
+        LogString("ERROR. Kernel_ReverseLast. Invalid amount [%s : %s]", requested, kept);
+        return RES_RVS_NOT_FOUND;
+    }
+
+    saved->ucPINType = PIN_NO_ONLINE;
+    int rc = Kernel_HostExchange(saved, 5);
+    if (rc == RES_OK) {
+        saved->ucOpType = saved->ucOpType == OP_SALE ? OP_REVERSAL : OP_REVERSAL_OTHER;
+        memcpy(order, saved, sizeof(*order));
+        Kernel_RemoveReversal(REV_REMOVE_TYPE_FULL);
+    }
+    LogString("Kernel_ReverseLast. Result: %d", rc);
+    return rc;
+}

@@ -1,0 +1,248 @@
+// kernel/kernel_host.cpp
+// Conversations with the acquiring host: the operation's exchange, the
+// reversal of a saved operation, the void lookup and the echo test.
+#include <cstring>
+#include <string>
+
+#include "host/hostcodes.h"
+#include "host/netlayer.h"
+#include "host/tmmsgbuilder.h"
+#include "host/transmaster.h"
+#include "kernel/batch.h"
+#include "kernel/kernel.h"
+#include "kernel/opstore.h"
+#include "kernel/reversal.h"
+#include "pinpad/pplayer.h"
+#include "support/bigint.h"
+#include "support/cp1251.h"
+#include "support/currency.h"
+#include "support/log.h"
+#include "support/param.h"
+#include "support/resource.h"
+#include "support/result_codes.h"
+#include "support/utilmsg.h"
+
+enum { BALANCE_BLOCK = 20, VOID_LOOKUP_READ_FAILED = 9999 };
+
+static char m_szAddAmounts[TMMSG_ADD_AMOUNTS_SIZE];
+
+// Shows a text on the cashier display and on the PIN pad.
+static void aux_Kernel_ShowBoth(const char* cashier, const char* pad) {
+    UtilMsg_Display(Resource_GetInformMessage(cashier));
+    if (pad) PPLayer_ShowMessage(pad, 0);
+}
+
+// Picks the balance block for the operation's currency and shows it; 0, 1090 or the display's result.
+static int aux_Kernel_ShowHostBalance(S_PAY_ORDER* order) {
+    size_t len = strnlen(m_szAddAmounts, sizeof(m_szAddAmounts));
+    if (len < BALANCE_BLOCK) {
+        LogString("ERROR. Kernel_HostExchange. Balance length too small: %d", static_cast<int>(len));
+        return RES_BALANCE_SHORT;
+    }
+    size_t blocks = len / BALANCE_BLOCK;
+    const char* chosen = m_szAddAmounts;
+    for (size_t i = blocks; i-- > 0;) {
+        const char* block = m_szAddAmounts + i * BALANCE_BLOCK;
+        bool available = strncmp(block + 2, "02", 2) == 0 || strncmp(block + 2, "12", 2) == 0;
+        if (available && strncmp(block + 4, order->szCurrency, 3) == 0) {
+            chosen = block;
+            break;
+        }
+    }
+    // Block: account type (2), amount type (2), currency (3), sign (1), amount (12).
+    std::string digits;
+    for (int i = 0; i < 12; ++i) {
+        char c = chosen[8 + i];
+        if (c >= '0' && c <= '9') digits += c;
+    }
+    size_t first = digits.find_first_not_of('0');
+    digits = first == std::string::npos ? "0" : digits.substr(first);
+    char amount[40];
+    snprintf(amount, sizeof(amount), "%s%s", chosen[7] == 'D' ? "-" : "", digits.c_str());
+    memcpy(order->szCurrency, chosen + 4, 3);
+    order->szCurrency[3] = '\0';
+    int rc = Kernel_ShowBalance(amount, order->szCurrency);
+    if (rc != RES_OK) LogString("ERROR. Kernel_HostExchange. ShowBalance: %d", rc);
+    return rc;
+}
+
+int Kernel_HostExchange(S_PAY_ORDER* order, uint8_t mode) {
+    aux_Kernel_ShowBoth(CP1251("ПОДОЖДИТЕ,ПОЖАЛУЙСТА|ВЫПОЛНЯЕТСЯ|ЗАПРОС В БАНК"),
+                        CP1251("ПОДОЖДИТЕ,ПОЖАЛУЙСТА|ВЫПОЛНЯЕТСЯ|ЗАПРОС В БАНК"));
+
+    int rc = Transmaster_Connect();
+    if (rc != RES_OK) {
+        LogString("ERROR. Kernel_HostExchange. Connect: %d", rc);
+        return RES_HOST_CONNECT;
+    }
+    rc = Batch_Open();
+    if (rc != RES_OK) {
+        Transmaster_Disconnect();
+        return rc;
+    }
+
+    uint16_t length = 0;
+    const uint8_t* request = TMMsgBuilder_GetTransactionRq(order, g_Config.szTerminalId, Batch_GetOpenedDate(),
+                                                           Batch_GetNumber(), Batch_GetTransactIndex(),
+                                                           Batch_GetRRNIndex(), mode, &length);
+    // Card secrets leave memory as soon as they are inside the request.
+    memset(order->ucTrack2Enc, 0, sizeof(order->ucTrack2Enc));
+    memset(order->ucPINBlock, 0, sizeof(order->ucPINBlock));
+
+    const bool purchaseOrRefund = order->ucOpType == OP_SALE || order->ucOpType == OP_RETURN;
+    if (mode == 0 && purchaseOrRefund && Kernel_SetReversal(order) != RES_OK) {
+        Transmaster_Disconnect();
+        return RES_RVS_WRITE;
+    }
+    if (mode == 0) Batch_IncRRNIndex();
+
+    rc = (request != nullptr && length > 0) ? Transmaster_SendPacket(request, length) : RES_HOST_SEND;
+    if (rc != RES_OK) {
+        LogString("ERROR. Kernel_HostExchange. Send: %d", rc);
+        NetLayer_Close();
+        return RES_HOST_SEND;
+    }
+
+    // At least one answer is read even with HOLDONS 0: an unread answer is no result.
+    const uint16_t limit = g_Config.usHoldOns > 0 ? g_Config.usHoldOns : 1;
+    uint8_t* buffer = g_pvSharedBuf + SHARED_BUF_HOST_RECV_OFFSET;
+    int result = RES_HOST_ONLY_HOLDON;
+    for (uint16_t answers = 0; answers < limit; ++answers) {
+        uint16_t received = 0;
+        rc = Transmaster_Receive(buffer, &received);
+        if (rc != RES_OK) {
+            LogString("ERROR. Kernel_HostExchange. Receive: %d", rc);
+            NetLayer_Close();
+            return RES_HOST_SEND;  // send and receive failures share one code
+        }
+        memset(m_szAddAmounts, 0, sizeof(m_szAddAmounts));
+        result = TMMsgBuilder_ParseTransactionRs(buffer, received, order, m_szAddAmounts);
+        if (result != RES_HOST_ONLY_HOLDON) break;
+        LogStringEx(LOG_WARNING, "WARNING. Kernel_HostExchange. HoldOn[%d]", answers + 1);
+    }
+    LogString("%s. Kernel_HostExchange. Result: %d", result == RES_OK ? "SUCCESS" : "ERROR", result);
+    Transmaster_Disconnect();
+
+    if (result != RES_OK) {
+        const bool notProcessed = result == RES_HOST_STATUS_BASE + 0x40 || result == RES_HOST_STATUS_BASE + 0x41 ||
+                                  result == RES_HOST_STATUS_BASE + 0x50;
+        if (mode == 0 && notProcessed) Kernel_RemoveReversal(REV_REMOVE_TYPE_FULL);
+        return result;
+    }
+
+    if (mode == 0) {
+        if (!TMMsgBuilder_IsSuccessResult(order->usRespCode)) {
+            LogString("ERROR. Kernel_HostExchange. Action: %u", order->usRespCode);
+            Kernel_RemoveReversal(REV_REMOVE_TYPE_FULL);
+            return order->usRespCode;
+        }
+        if (order->ucOpType == OP_BALANCE) return aux_Kernel_ShowHostBalance(order);
+        return RES_OK;
+    }
+
+    LogString("Kernel_HostExchange. Reversal processed: %d", order->usRespCode);
+    if (TMMsgBuilder_IsSuccessResult(order->usRespCode) && mode == 3) {
+        // The batch counts the operation and its cancellation.
+        Batch_IncOperationTotals(order->ucOpType, order->stAmount);
+        Batch_IncOperationTotals(order->ucOpType == OP_SALE ? OP_REVERSAL : OP_REVERSAL_OTHER, order->stAmount);
+    }
+    Kernel_RemoveReversal(REV_REMOVE_TYPE_FULL);
+    return RES_OK;
+}
+
+int aux_Kernel_FindVoidTransaction(S_PAY_ORDER* order, S_PAY_ORDER* found) {
+    int target = -1;
+    OpStore_Reset();
+    while (OpStore_Next() == 0) {
+        if (OpStore_GetCurrent(found) != RES_OK) break;
+        if (found->usOriginalCode == order->usOriginalCode && BigInt_ModCmp(&found->stAmount, &order->stAmount) == 0 &&
+            found->ucOpType == OP_SALE) {
+            target = OpStore_GetIndex();
+            break;
+        }
+    }
+    if (target < 0) {
+        LogString("ERROR. aux_Kernel_FindVoidTransaction. Original for reversal not found");
+        return RES_VOID_NOT_FOUND;
+    }
+
+    size_t panLen = strnlen(order->szPAN, sizeof(order->szPAN));
+    if (panLen <= 3 || strncmp(order->szPAN + panLen - 4, found->szPAN + 12, 4) != 0) {
+        LogString("ERROR. aux_Kernel_FindVoidTransaction. PAN not the same");
+        return RES_VOID_NOT_FOUND;
+    }
+
+    while (OpStore_Next() == 0) {
+        if (OpStore_GetCurrent(found) != RES_OK) {
+            LogString("ERROR. aux_Kernel_FindVoidTransaction. Check rvsl. GetCurrent, idx: %d", OpStore_GetIndex());
+            return VOID_LOOKUP_READ_FAILED;
+        }
+        if (found->usOriginalCode == order->usOriginalCode && found->ucOpType == OP_REVERSAL) {
+            LogStringEx(LOG_WARNING, "WARNING. aux_Kernel_FindVoidTransaction. Transaction reversed");
+            return RES_ALREADY_CANCELLED;
+        }
+    }
+    OpStore_SetIndex(target);
+    if (OpStore_GetCurrent(found) != RES_OK) return VOID_LOOKUP_READ_FAILED;
+    return RES_OK;
+}
+
+int Kernel_ProcessVoidTransaction(S_PAY_ORDER* order) {
+    if (order->ucOpType == OP_REVERSAL_OTHER) {
+        LogString("ERROR. Kernel_FindVoidTransaction. Credit reversal not supported");
+        return RES_REQ_OPERATION;
+    }
+    if (order->ucOpType != OP_REVERSAL) return RES_OK;
+
+    S_PAY_ORDER* found = reinterpret_cast<S_PAY_ORDER*>(g_pvSharedBuf);
+    memset(found, 0, sizeof(*found));
+    int rc = aux_Kernel_FindVoidTransaction(order, found);
+    if (rc == RES_OK || rc == RES_ALREADY_CANCELLED) {
+        order->usRespCode = found->usRespCode;
+        memcpy(order->szSTAN, found->szSTAN, sizeof(order->szSTAN));
+        memcpy(order->szRRN, found->szRRN, sizeof(order->szRRN));
+        memcpy(order->szAuthCode, found->szAuthCode, sizeof(order->szAuthCode));
+        memcpy(order->szDateTime, found->szDateTime, sizeof(order->szDateTime));
+        memcpy(order->szCurrency, found->szCurrency, sizeof(order->szCurrency));
+        order->stOrigAmount = found->stOrigAmount;
+        memcpy(order->szAID, found->szAID, sizeof(order->szAID));
+        memcpy(order->szAppLabel, found->szAppLabel, sizeof(order->szAppLabel));
+    }
+    return rc;
+}
+
+int Kernel_TestConnect() {
+    aux_Kernel_ShowBoth(CP1251("ПОЖАЛУЙСТА, ПОДОЖДИТЕ|ОБМЕН ДАННЫМИ|С БАНКОМ"),
+                        CP1251("ПОЖАЛУЙСТА, ЖДИТЕ|ОБМЕН ДАННЫМИ|С БАНКОМ"));
+    int rc = Transmaster_Connect();
+    if (rc != RES_OK) {
+        LogString("ERROR. Kernel_TestConnect. Connect: %d", rc);
+        return RES_HOST_CONNECT;
+    }
+    uint16_t length = 0;
+    const uint8_t* request = TMMsgBuilder_ParseEchoTestRq(g_Config.szTerminalId, Batch_GetTransactIndex(),
+                                                          Batch_GetNumber(), Batch_GetRRNIndex(), &length);
+    rc = (request != nullptr && length > 0) ? Transmaster_SendPacket(request, length) : RES_HOST_SEND;
+    if (rc != RES_OK) {
+        LogString("ERROR. Kernel_TestConnect. SendPacket: %d", rc);
+        NetLayer_Close();
+        return RES_HOST_SEND;
+    }
+    uint8_t* buffer = g_pvSharedBuf + SHARED_BUF_HOST_RECV_OFFSET;
+    uint16_t received = 0;
+    rc = Transmaster_Receive(buffer, &received);
+    if (rc != RES_OK) {
+        LogString("ERROR. Kernel_TestConnect. Receive: %d", rc);
+        NetLayer_Close();
+        return RES_HOST_SEND;
+    }
+    Transmaster_Disconnect();
+    uint16_t action = 0;
+    rc = TMMsgBuilder_GetEchoTestResponse(buffer, received, &action);
+    if (rc != RES_OK) {
+        LogString("ERROR. Kernel_TestConnect. Parse: %d", rc);
+        return RES_HOST_NO_RRN_AUTH;
+    }
+    LogString("Kernel_TestConnect. Result: %u", action);
+    return (action == 0 || action == 800) ? RES_OK : action;
+}
