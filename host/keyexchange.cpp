@@ -7,8 +7,6 @@
 
 #include "host/tmmsgbuilder.h"
 #include "host/transmaster.h"
-#include "pinpad/ppfile.h"
-#include "pinpad/pplayer.h"
 #include "support/convert.h"
 #include "support/cp1251.h"
 #include "support/log.h"
@@ -23,6 +21,31 @@ static_assert(sizeof(S_PAY_ORDER) <= SHARED_BUF_HOST_RECV_OFFSET,
               "the scratch order must end before the host receive area of the shared buffer");
 static_assert(sizeof(S_PAY_ORDER::szICCData) >= TMMSG_KEY_DATA_SIZE,
               "the chip-data text of the scratch order receives the key data");
+
+static const char* const m_szRTPSKeyNames[] = {"MTMK", "MTMP", "MTPK", "KTPK"};
+static const SKeyPadOps* m_pPad = nullptr;
+
+const char* GetRTPSKeyName(uint8_t type) {
+    return type < sizeof(m_szRTPSKeyNames) / sizeof(m_szRTPSKeyNames[0]) ? m_szRTPSKeyNames[type] : "Unknown";
+}
+
+uint8_t GetRTPSKeyType(const char* name) {
+    if (name == nullptr) return RTPS_KEY_UNKNOWN;
+    for (uint8_t i = 0; i < sizeof(m_szRTPSKeyNames) / sizeof(m_szRTPSKeyNames[0]); ++i)
+        if (strncmp(name, m_szRTPSKeyNames[i], 4) == 0) return i;
+    return RTPS_KEY_UNKNOWN;
+}
+
+void KeyExchange_SetPad(const SKeyPadOps* pad) { m_pPad = pad; }
+
+static int aux_KeyExchange_PadLoad(uint8_t type, const uint8_t* key, uint32_t* kcv) {
+    if (m_pPad == nullptr || m_pPad->pfnLoadKey == nullptr) return RES_PP_KEY_LOAD;
+    return m_pPad->pfnLoadKey(type, key, kcv);
+}
+
+static void aux_KeyExchange_PadShow(const char* text, uint16_t timeout) {
+    if (m_pPad != nullptr && m_pPad->pfnShowMessage != nullptr) m_pPad->pfnShowMessage(text, timeout);
+}
 
 // Failure flags of g_Vars.ucKeyLoadErrFlags, one per key of the chain.
 enum : uint8_t { KEYX_ERR_TMK = 1, KEYX_ERR_TMP = 2, KEYX_ERR_TPK = 4 };
@@ -71,17 +94,16 @@ int aux_ParseKey(const char* element, uint16_t* hexLen, uint8_t* type, uint8_t k
     return RES_OK;
 }
 
-// Loads one matching key into its slot of the chain:
-// transport key 1 -> master key 2 (TMK) -> master key 3 (TMP) -> working key 2 (TPK).
+// Loads one matching key into its slot of the pad's chain.
 static int aux_KeyExchange_Load(uint8_t type, const char* hex, const uint8_t* key, uint32_t* kcv) {
     int rc;
     switch (type) {
     case RTPS_KEY_MTMK:
-        rc = KeyLoad(1, PP_KEY_MK, 2, key, kcv);
+        rc = aux_KeyExchange_PadLoad(type, key, kcv);
         if (rc != RES_OK) g_Vars.ucKeyLoadErrFlags |= KEYX_ERR_TMK;
         return rc;
     case RTPS_KEY_MTMP:
-        rc = KeyLoad(2, PP_KEY_MK, 3, key, kcv);
+        rc = aux_KeyExchange_PadLoad(type, key, kcv);
         if (rc != RES_OK) g_Vars.ucKeyLoadErrFlags |= KEYX_ERR_TMP;
         return rc;
     default: {
@@ -92,7 +114,7 @@ static int aux_KeyExchange_Load(uint8_t type, const char* hex, const uint8_t* ke
         text[KEYX_KEY_HEX_LEN] = '\0';
         rc = Param_WriteConfigParam("DEVICE.INI", "REMOTEOPENKEY", text);
         memset(text, 0, sizeof(text));
-        if (rc == RES_OK) rc = KeyLoad(3, PP_KEY_WK, 2, key, kcv);
+        if (rc == RES_OK) rc = aux_KeyExchange_PadLoad(RTPS_KEY_MTPK, key, kcv);
         if (rc != RES_OK) g_Vars.ucKeyLoadErrFlags |= KEYX_ERR_TPK;
         LogString("%s. Saving working key [%s] locally [%d].", rc == RES_OK ? "INFO" : "ERROR",
                   GetRTPSKeyName(type), rc);
@@ -104,7 +126,7 @@ static int aux_KeyExchange_Load(uint8_t type, const char* hex, const uint8_t* ke
 int aux_SaveKey(const char* keyData, uint8_t expectedType, uint32_t* kcv) {
     size_t total = strnlen(keyData, TMMSG_KEY_DATA_SIZE);
     size_t pos = 0;
-    uint8_t key[PP_KEY_SIZE];
+    uint8_t key[KEYX_KEY_BYTES];
     int rc = RES_KEY_NOT_FOUND;
     while (pos < total) {
         uint16_t n = KEYX_KEY_HEX_LEN;
@@ -144,7 +166,7 @@ void aux_ShowResultMsg(uint8_t keyType, uint32_t kcv, int result, const char* st
         snprintf(msgBuf, msgSize, CP1251("ОШИБКА [%d]|%s|УДАЛ КЛЮЧА [%s]"), result, stageWord,
                  GetRTPSKeyName(keyType));
     }
-    PPLayer_ShowMessage(msgBuf, KEYX_RESULT_WAIT_S);
+    aux_KeyExchange_PadShow(msgBuf, KEYX_RESULT_WAIT_S);
     memset(msgBuf, 0, msgSize);
 }
 
@@ -192,7 +214,7 @@ int KeyExchange(uint8_t keyType, uint8_t* recvBuf, uint16_t batchNo, uint16_t rr
     S_PAY_ORDER* work = reinterpret_cast<S_PAY_ORDER*>(g_pvSharedBuf);
     memset(work, 0, sizeof(*work));
     UtilMsg_Display(Resource_GetInformMessage(CP1251("ПОЖАЛУЙСТА, ПОДОЖДИТЕ|ОБНОВЛЕНИЕ КЛЮЧЕЙ")));
-    PPLayer_ShowMessage(CP1251("ПОЖАЛУЙСТА, ЖДИТЕ|ОБНОВЛЕНИЕ КЛЮЧЕЙ"), 0);
+    aux_KeyExchange_PadShow(CP1251("ПОЖАЛУЙСТА, ЖДИТЕ|ОБНОВЛЕНИЕ КЛЮЧЕЙ"), 0);
 
     int rc = aux_KeyExchange_Download(keyType, recvBuf, batchNo, rrnIndex, work);
     uint32_t kcv = 0;

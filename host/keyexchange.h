@@ -12,11 +12,38 @@
 #include <cstddef>
 #include <cstdint>
 
+// Key types of the host's key download.
+enum RTPS_KEY_TYPE : uint8_t {
+    RTPS_KEY_MTMK = 0,
+    RTPS_KEY_MTMP = 1,
+    RTPS_KEY_MTPK = 2,
+    RTPS_KEY_KTPK = 3,
+    RTPS_KEY_UNKNOWN = 4,
+};
+
+// The PIN-pad side of a download. This layer does not drive the pad itself:
+// the batch close hands these in with KeyExchange_SetPad.
+struct SKeyPadOps {
+    // Loads the 16 bytes of a key of host type hostKeyType into its pad slot; KCV out; 0 or the load's error.
+    int (*pfnLoadKey)(uint8_t hostKeyType, const uint8_t* key, uint32_t* kcv);
+    // Shows a text on the pad, waiting up to timeout seconds for a key press (0: no wait).
+    int (*pfnShowMessage)(const char* text, uint16_t timeout);
+};
+
 enum : uint16_t {
+    KEYX_KEY_BYTES = 16,            // bytes of a supported key
     KEYX_KEY_HEX_LEN = 32,          // hexadecimal characters of a supported key
     KEYX_ELEMENT_HEAD = 7,          // tag (4) and length (3) of a key-data element
     KEYX_RESULT_WAIT_S = 30,        // how long the outcome stays on the pad waiting for a key
 };
+
+// Name of a host key type ("MTMK", "MTMP", "MTPK", "KTPK" or "Unknown").
+const char* GetRTPSKeyName(uint8_t type);
+// Host key type named by the first four characters of name; RTPS_KEY_UNKNOWN when none matches.
+uint8_t GetRTPSKeyType(const char* name);
+
+// Installs the pad operations the downloads use (null: none, every load fails).
+void KeyExchange_SetPad(const SKeyPadOps* pad);
 
 // Work area of a download: the start of g_pvSharedBuf as a scratch payment order.
 

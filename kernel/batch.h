@@ -42,6 +42,8 @@ int Batch_Save();
 int Batch_Open();
 // Day close with the host's settlement; 0, 1101 or a failure code (built with the host link).
 int Batch_Close(uint16_t* respCode);
+// The pad operations that the remote key download after a close uses.
+const struct SKeyPadOps* Batch_GetKeyPadOps();
 // Copies the purchase, purchase-cancel and refund counts and totals out; returns 0.
 int Batch_Report(uint16_t* purchases, uint16_t* purchaseCancels, uint16_t* refunds, SBigInt* purchaseTotal,
                  SBigInt* purchaseCancelTotal, SBigInt* refundTotal);

@@ -36,6 +36,23 @@ static int aux_Batch_PadKeyFlags() {
     return static_cast<int>(flags);
 }
 
+// Where each downloaded key goes in the pad: transport key 1 -> master key 2
+// (TMK) -> master key 3 (TMP) -> working key 2 (TPK).
+static int aux_Batch_LoadPadKey(uint8_t hostKeyType, const uint8_t* key, uint32_t* kcv) {
+    switch (hostKeyType) {
+    case RTPS_KEY_MTMK:
+        return KeyLoad(1, PP_KEY_MK, 2, key, kcv);
+    case RTPS_KEY_MTMP:
+        return KeyLoad(2, PP_KEY_MK, 3, key, kcv);
+    default:
+        return KeyLoad(3, PP_KEY_WK, 2, key, kcv);
+    }
+}
+
+static const SKeyPadOps m_KeyPadOps = {aux_Batch_LoadPadKey, PPLayer_ShowMessage};
+
+const SKeyPadOps* Batch_GetKeyPadOps() { return &m_KeyPadOps; }
+
 static bool aux_Batch_KeysPending() {
     return g_Vars.ucRemoteKeysSupport != 0 && (g_Vars.ucUpdTMP != 0 || g_Vars.ucUpdTPK != 0);
 }
@@ -114,6 +131,7 @@ static void aux_Batch_UpdateRemoteKeys() {
         return;
     }
     LogString("Starting remote key update...");
+    KeyExchange_SetPad(&m_KeyPadOps);
     uint16_t batchNo = Batch_GetNumber();
     uint16_t rrnIndex = Batch_GetRRNIndex();
     int rc;

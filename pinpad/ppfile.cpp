@@ -22,7 +22,6 @@
 static const uint32_t PP_FILE_MAX_BLOCKS = 0x10000u;
 
 static const char* const m_szPPKeyNames[] = {"ROOT", "MK", "WK", "MAC", "TK", "GK", "DTDES", "RDTDES"};
-static const char* const m_szRTPSKeyNames[] = {"MTMK", "MTMP", "MTPK", "KTPK"};
 
 // One plain exchange with the request in g_ucInBuf and the reply into g_ucOutBuf.
 static int aux_PPFile_Run(uint8_t cls, uint8_t code, int32_t len) {
@@ -94,17 +93,6 @@ static int32_t aux_PPFile_ReadAt(const char* path, int32_t offset, uint8_t* out,
 
 const char* GetPPKeyName(uint8_t type) {
     return type < sizeof(m_szPPKeyNames) / sizeof(m_szPPKeyNames[0]) ? m_szPPKeyNames[type] : "Unknown";
-}
-
-const char* GetRTPSKeyName(uint8_t type) {
-    return type < sizeof(m_szRTPSKeyNames) / sizeof(m_szRTPSKeyNames[0]) ? m_szRTPSKeyNames[type] : "Unknown";
-}
-
-uint8_t GetRTPSKeyType(const char* name) {
-    if (name == nullptr) return RTPS_KEY_UNKNOWN;
-    for (uint8_t i = 0; i < sizeof(m_szRTPSKeyNames) / sizeof(m_szRTPSKeyNames[0]); ++i)
-        if (strncmp(name, m_szRTPSKeyNames[i], 4) == 0) return i;
-    return RTPS_KEY_UNKNOWN;
 }
 
 int FileCheck(const char* name, uint32_t* crc, uint32_t* length, uint8_t quiet) {

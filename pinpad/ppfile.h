@@ -20,14 +20,6 @@ enum PP_KEY_TYPE : uint8_t {
     PP_KEY_DTDES = 6,
     PP_KEY_RDTDES = 7,
 };
-// Key types of the host's key download.
-enum RTPS_KEY_TYPE : uint8_t {
-    RTPS_KEY_MTMK = 0,
-    RTPS_KEY_MTMP = 1,
-    RTPS_KEY_MTPK = 2,
-    RTPS_KEY_KTPK = 3,
-    RTPS_KEY_UNKNOWN = 4,
-};
 
 enum : uint32_t {
     PP_FILE_NAME_MAX = 7,       // longest file name on the pad
@@ -58,10 +50,6 @@ enum : uint8_t { PP_FILE_DIR_WRITE = 0, PP_FILE_DIR_READ = 1 };
 
 // Name of a pad key type as logged ("ROOT", "MK", ... or "Unknown").
 const char* GetPPKeyName(uint8_t type);
-// Name of a host key type ("MTMK", "MTMP", "MTPK", "KTPK" or "Unknown").
-const char* GetRTPSKeyName(uint8_t type);
-// Host key type named by the first four characters of name; RTPS_KEY_UNKNOWN when none matches.
-uint8_t GetRTPSKeyType(const char* name);
 
 // (18,1) Length and CRC of a pad file (name or path); crc in: sent, out: the pad's.
 // 0 (also when the pad has no such file: CRC and length 0), 1 when the pad's

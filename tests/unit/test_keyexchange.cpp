@@ -7,6 +7,7 @@
 #include <string>
 
 #include "host/keyexchange.h"
+#include "kernel/batch.h"
 #include "pinpad/des.h"
 #include "pinpad/ppfile.h"
 #include "support/convert.h"
@@ -58,6 +59,7 @@ protected:
         strcpy(g_Config.szTerminalId, "TERM0001");
         g_Config.usHoldOns = 5;
         g_ws->dir().write("DATA/DEVICE.INI", "COMPORT=1\n");
+        KeyExchange_SetPad(Batch_GetKeyPadOps());  // the pad as the batch close drives it
     }
     void RequireEmulators() {
         if (!g_ws->ready()) GTEST_SKIP() << "openssl, host_emu or pinpad_emu missing";

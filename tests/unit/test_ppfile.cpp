@@ -24,6 +24,7 @@
 #include "pinpad/crc.h"
 #include "pinpad/ppadproto.h"
 #include "pinpad/ppcmd.h"
+#include "host/keyexchange.h"
 #include "pinpad/ppfile.h"
 #include "support/param.h"
 #include "support/result_codes.h"
