@@ -52,7 +52,9 @@ static int aux_Kernel_SettleCurrency(S_PAY_ORDER* order) {
     }
 
     const uint8_t op = order->ucOpType;
-    if (op != OP_DAY_REPORT && op != OP_CLOSE_DAY && op != OP_REVERSE_LAST) {
+    // The echo test carries no amount and its request no currency: like the
+    // reports it takes the base currency rather than failing every time.
+    if (op != OP_DAY_REPORT && op != OP_CLOSE_DAY && op != OP_REVERSE_LAST && op != OP_TEST_BANK) {
         if (strcmp(order->szCurrency, "BYR") == 0) {
             strcpy(order->szCurrency, "BYN");
             aux_Kernel_DivideBy100(&order->stAmount);

@@ -1,0 +1,310 @@
+// tests/e2e/terminal.cpp
+#include "tests/e2e/terminal.h"
+
+#include <arpa/inet.h>
+#include <chrono>
+#include <csignal>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <fstream>
+#include <iconv.h>
+#include <memory>
+#include <netinet/in.h>
+#include <sstream>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "kernel/ranges.h"
+#include "tests/common/tempdir.h"
+
+namespace e2e {
+namespace {
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+void WriteFile(const std::string& path, const std::string& text) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << text;
+}
+
+long NowMs() {
+    using namespace std::chrono;
+    return static_cast<long>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+// The pad shows Windows-1251; the tests compare UTF-8.
+std::string FromCp1251(const std::string& text) {
+    iconv_t cd = iconv_open("UTF-8", "CP1251");
+    if (cd == reinterpret_cast<iconv_t>(-1)) return text;
+    std::string out(text.size() * 3 + 1, '\0');
+    char* in = const_cast<char*>(text.data());
+    size_t inLeft = text.size(), outLeft = out.size();
+    char* o = &out[0];
+    iconv(cd, &in, &inLeft, &o, &outLeft);
+    iconv_close(cd);
+    out.resize(out.size() - outLeft);
+    return out;
+}
+
+// One PKI per test program: making keys is the slow part of a set-up.
+const std::string& Pki() {
+    static std::unique_ptr<TempDir> dir;
+    if (!dir) {
+        dir.reset(new TempDir(false));
+        std::string cmd = std::string(RAVO_SOURCE_DIR "/scripts/make_test_pki.sh '") + dir->file("pki") + "' >/dev/null 2>&1";
+        if (system(cmd.c_str()) != 0) ADD_FAILURE() << "test PKI not made";
+    }
+    static const std::string path = dir->file("pki");
+    return path;
+}
+
+// A loopback port on which nothing listens, for the terminal manager.
+uint16_t ClosedPort() {
+    int probe = socket(AF_INET, SOCK_STREAM, 0);
+    struct sockaddr_in addr = {};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(probe, reinterpret_cast<struct sockaddr*>(&addr), sizeof(addr));
+    socklen_t len = sizeof(addr);
+    getsockname(probe, reinterpret_cast<struct sockaddr*>(&addr), &len);
+    close(probe);
+    return ntohs(addr.sin_port);
+}
+
+// Two ranges, searched from the last: cards starting with 4 ask for a PIN,
+// every other card falls back to the first, which does not.
+std::string RangeTable() {
+    SRangeEntry entries[2];
+    memset(entries, 0, sizeof(entries));
+    strcpy(entries[0].szPrefix, "*");
+    strcpy(entries[0].szPaySysName, "OTHER");
+    strcpy(entries[1].szPrefix, "4");
+    strcpy(entries[1].szPaySysName, "VISA");
+    for (int i = 0; i < 2; ++i) {
+        entries[i].ucPinFlag = i == 1 ? 1 : 0;
+        entries[i].ucChipFlag = 1;
+        entries[i].ucReturnFlag = 1;
+        entries[i].ucBalanceFlag = 1;
+    }
+    return std::string(reinterpret_cast<const char*>(entries), sizeof(entries));
+}
+
+pid_t Spawn(const std::vector<std::string>& args, const std::string& dir, const std::string& out,
+            const std::vector<std::string>& env = {}) {
+    pid_t pid = fork();
+    if (pid == 0) {
+        setpgid(0, 0);
+        if (!dir.empty() && chdir(dir.c_str()) != 0) _exit(126);
+        int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+        dup2(fd, 1);
+        dup2(fd, 2);
+        for (const auto& e : env) putenv(strdup(e.c_str()));
+        std::vector<char*> argv;
+        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    return pid;
+}
+
+void Stop(pid_t pid) {
+    if (pid <= 0) return;
+    kill(pid, SIGTERM);
+    for (int i = 0; i < 200; ++i) {
+        if (waitpid(pid, nullptr, WNOHANG) == pid) return;
+        usleep(10000);
+    }
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+}
+
+std::string ReadLogs(const std::string& dir) {
+    std::string all;
+    DIR* d = opendir(dir.c_str());
+    if (d == nullptr) return all;
+    while (struct dirent* e = readdir(d))
+        if (e->d_name[0] != '.') all += ReadFile(dir + "/" + e->d_name);
+    closedir(d);
+    return all;
+}
+
+void ClearLogs(const std::string& dir) {
+    DIR* d = opendir(dir.c_str());
+    if (d == nullptr) return;
+    while (struct dirent* e = readdir(d))
+        if (e->d_name[0] != '.') unlink((dir + "/" + e->d_name).c_str());
+    closedir(d);
+}
+
+}  // namespace
+
+std::string RunResult::Field(const std::string& tag) const {
+    std::string open = "<" + tag + ">", close = "</" + tag + ">";
+    size_t b = response.find(open);
+    if (b == std::string::npos) return "";
+    b += open.size();
+    size_t e = response.find(close, b);
+    return e == std::string::npos ? "" : response.substr(b, e - b);
+}
+
+int RunResult::ResultCode() const {
+    std::string code = Field("ResultCode");
+    return code.empty() ? -1 : atoi(code.c_str());
+}
+
+Terminal::Terminal() {
+    char tmpl[] = "/tmp/ravo-e2e-XXXXXX";
+    m_root = mkdtemp(tmpl) ? tmpl : "/tmp";
+    m_pay = m_root + "/pay";
+    mkdir(m_pay.c_str(), 0777);
+    mkdir((m_pay + "/DATA").c_str(), 0777);
+    symlink(RAVO_BIN, (m_pay + "/Ravo").c_str());
+    symlink(RAVO_LIB, (m_pay + "/libRAVOux.so").c_str());
+    WriteFile(m_pay + "/DATA/RANGE.CFG", RangeTable());
+    config = {
+        {"TERMINALID", "TERM0001"}, {"HOST", "127.0.0.1"},      {"KWRMHOST", "127.0.0.1"},
+        {"OPENKEY", "0123456789ABCDEF0123456789ABCDEF"},        {"ENABLEDCURRENCY", "BYN|USD|"},
+        {"CHEQUEWIDTH", "32"},                                  {"HOLDONS", "3"},
+    };
+    config["KWRMPORT"] = std::to_string(ClosedPort());
+}
+
+Terminal::~Terminal() {
+    std::string cmd = "rm -rf '" + m_root + "'";
+    if (system(cmd.c_str()) != 0) {
+    }
+}
+
+RunResult Terminal::Run(const std::string& request, const std::string& padScenario, const std::string& hostScenario,
+                        const KillAt& kill) {
+    RunResult r;
+    const std::string& pki = Pki();
+    std::string base = m_root + "/run" + std::to_string(++m_runs);
+    std::string padScn = base + ".pad.scn", padPty = base + ".pty", padTrace = base + ".pad.trace";
+    std::string hostScn = base + ".host.scn", hostPort = base + ".port", hostTrace = base + ".host.trace";
+    std::string events = base + ".events";
+
+    WriteFile(padScn, "card=stripe\npin=entered\nconfirm=yes\n"
+                      "file_from=SSLA:" + pki + "/sha256/SSLA\nfile_from=SSLC:" + pki + "/sha256/SSLC\n"
+                      "file_from=SSLK:" + pki + "/sha256/SSLK\nkey=TK:1:A1B2C3\nfile=EMVCFG:TESTEMVCONFIG\n" +
+                      padScenario + "\n");
+    WriteFile(hostScn, hostScenario + "\n");
+
+    pid_t pad = Spawn({PAD_EMU, "-s", padScn, "-p", padPty, "-t", padTrace}, "", base + ".pad.out");
+    pid_t host = Spawn({HOST_EMU, "--cert", pki + "/host.crt", "--key", pki + "/host.key", "--ca", pki + "/ca.crt",
+                        "--port", "0", "--port-file", hostPort, "--scenario", hostScn, "--trace", hostTrace, "--idle", "60"},
+                       "", base + ".host.out");
+    std::string pty, port;
+    for (int i = 0; i < 1000 && (pty.empty() || port.empty()); ++i) {
+        std::istringstream(ReadFile(padPty)) >> pty;
+        std::istringstream(ReadFile(hostPort)) >> port;
+        if (pty.empty() || port.empty()) usleep(5000);
+    }
+    EXPECT_FALSE(pty.empty()) << "pad emulator did not start";
+    EXPECT_FALSE(port.empty()) << "host emulator did not start";
+
+    config["SECPORT"] = port;
+    std::string ini;
+    for (const auto& kv : config) ini += kv.first + "=" + kv.second + "\n";
+    WriteFile(m_pay + "/DATA/CONFIG.INI", ini);
+    WriteFile(m_pay + "/DATA/DEVICE.INI", "COMPORT=1\nCOMDEVICE=" + pty + "\nLOGLEVEL=3\n");
+    WriteFile(m_pay + "/RAVORQ.XML", request);
+    unlink((m_pay + "/RAVORS.XML").c_str());
+    ClearLogs(m_pay + "/LOG");
+
+    std::vector<std::string> env;
+    if (kill.fileEvent != 0) {
+        env = {std::string("LD_PRELOAD=") + CRASH_LIB, "E2E_CRASH_AT=" + std::to_string(kill.fileEvent > 0 ? kill.fileEvent : 0),
+               "E2E_CRASH_LOG=" + events};
+    }
+    long start = NowMs();
+    pid_t ravo = Spawn({"./Ravo"}, m_pay, base + ".ravo.out", env);
+    int status = 0;
+    for (;;) {
+        pid_t done = waitpid(ravo, &status, WNOHANG);
+        if (done == ravo) break;
+        long elapsed = NowMs() - start;
+        bool fire = (kill.afterMs > 0 && elapsed >= kill.afterMs) ||
+                    (!kill.hostTrace.empty() && Has(ReadFile(hostTrace), kill.hostTrace)) ||
+                    (!kill.padTrace.empty() && Has(ReadFile(padTrace), kill.padTrace));
+        if (elapsed > 240000) {
+            ADD_FAILURE() << "Ravo did not finish in time";
+            fire = true;
+        }
+        if (fire) {
+            ::kill(ravo, SIGKILL);
+            waitpid(ravo, &status, 0);
+            break;
+        }
+        usleep(2000);
+    }
+    r.elapsedMs = NowMs() - start;
+    r.killed = WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
+    r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+
+    Stop(pad);
+    Stop(host);
+    r.response = ReadFile(m_pay + "/RAVORS.XML");
+    r.log = ReadLogs(m_pay + "/LOG");
+    r.pad = FromCp1251(ReadFile(padTrace));
+    r.host = ReadFile(hostTrace);
+    m_hostHistory += r.host;
+    std::istringstream ev(ReadFile(events));
+    for (std::string line; std::getline(ev, line);) r.fileEvents.push_back(line);
+    return r;
+}
+
+bool Terminal::Exists(const std::string& name) const { return access((m_pay + "/" + name).c_str(), F_OK) == 0; }
+
+SBatchInfo Terminal::Batch() const {
+    SBatchInfo b;
+    memset(&b, 0, sizeof(b));
+    std::string data = ReadFile(m_pay + "/" BATCH_FILE);
+    memcpy(&b, data.data(), std::min(data.size(), sizeof(b)));
+    return b;
+}
+
+std::vector<SOpStoreEntry> Terminal::Journal() const {
+    std::string data = ReadFile(m_pay + "/" OPSTORE_FILE);
+    std::vector<SOpStoreEntry> out(data.size() / sizeof(SOpStoreEntry));
+    if (!out.empty()) memcpy(out.data(), data.data(), out.size() * sizeof(SOpStoreEntry));
+    return out;
+}
+
+std::string Request(const std::string& op, long amount, const std::string& extra) {
+    std::string r = "<OperationDataRq><OperationType>" + op + "</OperationType>";
+    if (amount >= 0) r += "<Amount>" + std::to_string(amount) + "</Amount>";
+    return r + "<Currency>BYN</Currency>" + extra + "</OperationDataRq>";
+}
+
+bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+int Count(const std::string& text, const std::string& part) {
+    int n = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+    return n;
+}
+
+std::vector<std::string> HostRequests(const std::string& trace, const std::string& mti) {
+    std::vector<std::string> out;
+    std::istringstream in(trace);
+    for (std::string line; std::getline(in, line);)
+        if (line.rfind("REQ ", 0) == 0 && (mti.empty() || Has(line, " mti=" + mti + " "))) out.push_back(line);
+    return out;
+}
+
+long long AmountOf(const SBigInt& v) {
+    long long value = static_cast<long long>(v.ulHigh) * 1000000000LL + v.ulLow;
+    return v.ucSign == 1 ? -value : value;
+}
+
+}  // namespace e2e

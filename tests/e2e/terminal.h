@@ -1,0 +1,82 @@
+// tests/e2e/terminal.h
+// A till's payment directory driven through the real processes: Ravo loads
+// libRAVOux.so, which talks to pinpad_emu over a pseudo-terminal and to
+// host_emu over TLS. Each run starts both emulators with scenarios written by
+// the test, runs Ravo on one request and stops them again; the response, the
+// record files, the log and both traces are there to be checked afterwards.
+#pragma once
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "kernel/batch.h"
+#include "kernel/opstore.h"
+
+namespace e2e {
+
+// When to SIGKILL Ravo during a run; all empty means let it finish.
+struct KillAt {
+    std::string hostTrace;   // the host emulator's trace shows this text
+    std::string padTrace;    // the pad emulator's trace shows this text
+    int afterMs = 0;         // so long after the start
+    int fileEvent = 0;       // just before the Nth change under DATA/ (crash-point shim); -1 only lists them
+};
+
+struct RunResult {
+    int exitCode = -1;       // Ravo's exit status, -1 when killed
+    bool killed = false;
+    long elapsedMs = 0;
+    std::string response;    // RAVORS.XML, "" when missing
+    std::string log;         // LOG/*.LOG of this run
+    std::string pad;         // pad trace of this run (texts converted to UTF-8)
+    std::string host;        // host trace of this run
+    std::vector<std::string> fileEvents;  // changes under DATA/ seen by the shim, in order
+
+    // Text of the first element <tag>, "" when absent.
+    std::string Field(const std::string& tag) const;
+    int ResultCode() const;
+};
+
+class Terminal {
+public:
+    Terminal();
+    ~Terminal();
+    Terminal(const Terminal&) = delete;
+    Terminal& operator=(const Terminal&) = delete;
+
+    // CONFIG.INI keys on top of the defaults (written before each run).
+    std::map<std::string, std::string> config;
+
+    // Runs one request. padScenario lines come after the pad's standard
+    // contents (TLS files, transport key, EMV configuration); hostScenario is
+    // the whole host scenario.
+    RunResult Run(const std::string& request, const std::string& padScenario, const std::string& hostScenario,
+                  const KillAt& kill = KillAt());
+
+    bool Exists(const std::string& name) const;
+    SBatchInfo Batch() const;                   // zeros when there is no batch file
+    std::vector<SOpStoreEntry> Journal() const;
+    const std::string& Path() const { return m_pay; }
+    // Every host trace line of every run so far.
+    const std::string& HostHistory() const { return m_hostHistory; }
+
+private:
+    std::string m_root;
+    std::string m_pay;
+    std::string m_hostHistory;
+    int m_runs = 0;
+};
+
+// Request texts.
+std::string Request(const std::string& op, long amount = -1, const std::string& extra = "");
+
+bool Has(const std::string& text, const std::string& part);
+int Count(const std::string& text, const std::string& part);
+// Host trace lines starting with "REQ" whose text holds every one of parts.
+std::vector<std::string> HostRequests(const std::string& trace, const std::string& mti);
+long long AmountOf(const SBigInt& v);
+
+}  // namespace e2e

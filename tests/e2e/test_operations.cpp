@@ -1,0 +1,314 @@
+// Every card operation of the till run through the real processes, checked on
+// the response, the record files and the emulators' traces.
+#include <fstream>
+#include <iterator>
+#include <regex>
+
+#include "tests/e2e/terminal.h"
+
+namespace e2e {
+namespace {
+
+const char* const kCard = "4000001234567899";   // the pad emulator's card, a range with PIN
+const char* const kNoPinCard = "pan=5100001234560008";
+
+// Card data must not leave the pad in clear.
+void ExpectNoClearCard(const Terminal& t, const RunResult& r) {
+    EXPECT_FALSE(Has(r.log, kCard)) << "card number in the log";
+    EXPECT_FALSE(Has(r.response, kCard)) << "card number in the response";
+    EXPECT_FALSE(Has(r.host, kCard)) << "card number in the host trace";
+    for (const char* name : {"DATA/RVS.SAV", "DATA/RVSLAST.SAV", "DATA/TRANS.CFG", "DATA/BATCH.CFG"}) {
+        std::ifstream in(t.Path() + "/" + name, std::ios::binary);
+        std::string data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        EXPECT_FALSE(Has(data, kCard)) << "card number in " << name;
+        EXPECT_FALSE(Has(data, "4000001234567899=")) << "track data in " << name;
+    }
+}
+
+// A completed sale of 15.00 BYN and what it left behind.
+RunResult CompletedSale(Terminal& t, const std::string& pad = "", long amount = 1500) {
+    RunResult r = t.Run(Request("Sale", amount), pad, "* approve");
+    EXPECT_EQ(0, r.ResultCode()) << r.response << r.log;
+    return r;
+}
+
+TEST(Operations, SaleApprovedByEveryCardEntry) {
+    const struct { const char* name; const char* pad; const char* padMark; const char* receiptMark; } cases[] = {
+        {"stripe with online PIN", "card=stripe", "PinBlockInitEx", "ПИН"},
+        {"chip", "card=chip", "EMVFINAL", ""},
+        {"contactless", "card=contactless", "CLESSGET", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Terminal t;
+        RunResult r = t.Run(Request("Sale", 1500), c.pad, "* approve");
+        ASSERT_EQ(0, r.exitCode) << r.log;
+        EXPECT_EQ(0, r.ResultCode()) << r.response << r.log;
+        EXPECT_EQ("ОДОБРЕНО БАНКОМ", r.Field("ResultText"));
+        EXPECT_EQ("TERM0001", r.Field("TerminalId"));
+        EXPECT_TRUE(Has(r.Field("ChequeText"), "15.00 BYN")) << r.response;
+        EXPECT_TRUE(Has(r.Field("ChequeText"), c.receiptMark)) << r.response;
+        EXPECT_EQ("2", r.Field("ChequeCount"));
+        EXPECT_EQ("1", r.Field("OriginalCode"));
+        EXPECT_EQ("************7899", r.Field("CardNo"));
+        EXPECT_TRUE(std::regex_match(r.Field("DateTime"), std::regex(R"(20\d\d-\d\d-\d\dT\d\d:\d\d:\d\d)")))
+            << r.Field("DateTime");
+        EXPECT_TRUE(Has(r.pad, c.padMark)) << r.pad;
+
+        EXPECT_TRUE(t.Exists("DATA/RVSLAST.SAV"));
+        EXPECT_FALSE(t.Exists("DATA/RVS.SAV"));
+        auto journal = t.Journal();
+        ASSERT_EQ(1u, journal.size());
+        EXPECT_EQ(OP_SALE, journal[0].ucOpType);
+        EXPECT_EQ(1500, AmountOf(journal[0].stAmount));
+        SBatchInfo b = t.Batch();
+        EXPECT_EQ(1, b.ucOpened);
+        EXPECT_EQ(1, b.usSaleCount);
+        EXPECT_EQ(1500, AmountOf(b.stSaleTotal));
+        EXPECT_EQ(2, b.usTransactIndex);
+
+        auto requests = HostRequests(r.host, "1200");
+        ASSERT_EQ(1u, requests.size()) << r.host;
+        EXPECT_TRUE(Has(requests[0], "f4=000000001500")) << requests[0];
+        EXPECT_TRUE(Has(requests[0], "f49=933")) << requests[0];
+        ExpectNoClearCard(t, r);
+    }
+}
+
+TEST(Operations, ReturnIsCountedAsRefund) {
+    Terminal t;
+    RunResult r = t.Run(Request("Return", 700), kNoPinCard, "* approve");
+    EXPECT_EQ(0, r.ResultCode()) << r.response << r.log;
+    EXPECT_EQ("2", r.Field("ChequeCount"));
+    EXPECT_EQ("1", r.Field("OriginalCode"));
+    EXPECT_TRUE(Has(r.pad, "ConfirmAmount") || Has(r.pad, "7.00")) << "a refund without PIN is confirmed";
+    auto requests = HostRequests(r.host, "");
+    ASSERT_EQ(1u, requests.size()) << r.host;
+    EXPECT_TRUE(Has(requests[0], "f3=20")) << requests[0];
+    SBatchInfo b = t.Batch();
+    EXPECT_EQ(0, b.usSaleCount);
+    EXPECT_EQ(1, b.usReturnCount);
+    EXPECT_EQ(700, AmountOf(b.stReturnTotal));
+    auto journal = t.Journal();
+    ASSERT_EQ(1u, journal.size());
+    EXPECT_EQ(OP_RETURN, journal[0].ucOpType);
+    EXPECT_TRUE(t.Exists("DATA/RVSLAST.SAV"));
+    EXPECT_FALSE(t.Exists("DATA/RVS.SAV"));
+}
+
+// A cancel names the sale by its OriginalCode and amount; one cancel only.
+TEST(Operations, ReversalOfAnEarlierSale) {
+    Terminal t;
+    CompletedSale(t);
+    const std::string code = "<OriginalCode>1</OriginalCode>";
+
+    RunResult wrong = t.Run(Request("Reversal", 1000, code), "", "* approve");
+    EXPECT_EQ(1091, wrong.ResultCode()) << wrong.log;
+    EXPECT_TRUE(HostRequests(wrong.host, "").empty()) << "nothing is sent for an unknown sale";
+
+    RunResult ok = t.Run(Request("Reversal", 1500, code), "", "* approve");
+    EXPECT_EQ(0, ok.ResultCode()) << ok.response << ok.log;
+    EXPECT_EQ("************7899", ok.Field("CardNo"));
+    EXPECT_EQ("", ok.Field("OriginalCode"));
+    EXPECT_FALSE(ok.Field("ChequeText").empty());
+    EXPECT_EQ(1u, HostRequests(ok.host, "").size()) << ok.host;
+    SBatchInfo b = t.Batch();
+    EXPECT_EQ(1, b.usSaleCount);
+    EXPECT_EQ(1, b.usSaleCancelCount);
+    EXPECT_EQ(1500, AmountOf(b.stSaleCancelTotal));
+    EXPECT_EQ(2, b.usTransactIndex) << "a cancel does not take a new code";
+    auto journal = t.Journal();
+    ASSERT_EQ(2u, journal.size());
+    EXPECT_EQ(OP_REVERSAL, journal[1].ucOpType);
+    EXPECT_FALSE(t.Exists("DATA/RVS.SAV"));
+    EXPECT_FALSE(t.Exists("DATA/RVSLAST.SAV"));
+
+    RunResult again = t.Run(Request("Reversal", 1500, code), "", "* approve");
+    EXPECT_EQ(1503, again.ResultCode()) << again.log;
+    EXPECT_FALSE(again.Field("ChequeText").empty()) << "an earlier cancel is answered with its receipt";
+    EXPECT_EQ("************7899", again.Field("CardNo"));
+    EXPECT_TRUE(HostRequests(again.host, "").empty()) << again.host;
+    EXPECT_EQ(1, t.Batch().usSaleCancelCount);
+    EXPECT_EQ(2u, t.Journal().size());
+}
+
+TEST(Operations, BalanceIsShownOnThePad) {
+    Terminal t;
+    RunResult r = t.Run(Request("Balance"), "", "* approve");
+    EXPECT_EQ(0, r.ResultCode()) << r.response << r.log;
+    EXPECT_TRUE(Has(r.pad, "СУММА НА СЧЕТЕ")) << r.pad;
+    EXPECT_TRUE(Has(r.pad, "1 000.00")) << r.pad;
+    EXPECT_EQ("", r.Field("ChequeText"));
+    EXPECT_FALSE(r.Field("DateTime").empty());
+    auto requests = HostRequests(r.host, "1100");
+    ASSERT_EQ(1u, requests.size()) << r.host;
+    EXPECT_TRUE(Has(requests[0], "f3=31")) << requests[0];
+    EXPECT_FALSE(t.Exists("DATA/RVS.SAV"));
+    EXPECT_FALSE(t.Exists("DATA/RVSLAST.SAV"));
+    EXPECT_EQ(0, t.Batch().usSaleCount);
+    EXPECT_TRUE(t.Journal().empty());
+}
+
+TEST(Operations, CloseDaySettlesAndThenFindsTheBatchClosed) {
+    const struct { const char* host; const char* mark; } cases[] = {
+        {"approve 500", "Итого"},
+        {"approve 501", "НЕСОВПАДЕНИЕ СУММ !!!"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.host);
+        Terminal t;
+        CompletedSale(t);
+        RunResult r = t.Run(Request("CloseDay"), "", c.host);
+        EXPECT_EQ(0, r.ResultCode()) << r.response << r.log;
+        EXPECT_TRUE(Has(r.Field("ChequeText"), c.mark)) << r.response;
+        EXPECT_EQ("1", r.Field("ChequeCount"));
+        EXPECT_EQ("1500", r.Field("SaleAmt"));
+        EXPECT_EQ("1", r.Field("SaleCount"));
+        EXPECT_EQ("1500", r.Field("TotalAmt"));
+        auto requests = HostRequests(r.host, "1520");
+        ASSERT_EQ(1u, requests.size()) << r.host;
+        SBatchInfo b = t.Batch();
+        EXPECT_EQ(0, b.ucOpened);
+        EXPECT_EQ(0, b.ucClosing);
+        EXPECT_FALSE(t.Exists("DATA/RVSLAST.SAV"));
+
+        RunResult closed = t.Run(Request("CloseDay"), "", "* approve");
+        EXPECT_EQ(0, closed.ResultCode()) << closed.response;
+        EXPECT_EQ("ОТКЛОНЕНО\nСМЕНА УЖЕ ЗАКРЫТА", closed.Field("ChequeText")) << closed.response;
+        EXPECT_EQ("1", closed.Field("ChequeCount"));
+        EXPECT_TRUE(HostRequests(closed.host, "").empty()) << "a closed batch is not settled again";
+    }
+}
+
+TEST(Operations, DayReportShowsTheOpenBatchWithoutTheHost) {
+    Terminal t;
+    t.config["REPORTCOUNT"] = "2";
+    CompletedSale(t);
+    CompletedSale(t, "", 250);
+    RunResult r = t.Run(Request("DayReport"), "", "* approve");
+    EXPECT_EQ(0, r.ResultCode()) << r.response << r.log;
+    EXPECT_EQ("2", r.Field("ChequeCount"));
+    EXPECT_EQ("1750", r.Field("SaleAmt"));
+    EXPECT_EQ("2", r.Field("SaleCount"));
+    EXPECT_EQ("2", r.Field("TotalCount"));
+    EXPECT_TRUE(Has(r.Field("ChequeText"), "17.50")) << r.response;
+    EXPECT_TRUE(HostRequests(r.host, "").empty()) << r.host;
+    EXPECT_EQ(1, t.Batch().ucOpened);
+    EXPECT_EQ(2u, t.Journal().size());
+}
+
+TEST(Operations, TestBankEchoes) {
+    Terminal t;
+    RunResult r = t.Run(Request("TestBank"), "", "* approve");
+    EXPECT_EQ(0, r.ResultCode()) << r.response << r.log;
+    EXPECT_EQ(1u, HostRequests(r.host, "1800").size()) << r.host;
+    EXPECT_TRUE(Has(r.host, "f39=800")) << r.host;
+}
+
+TEST(Operations, ReverseLastCancelsTheLastSaleOnly) {
+    Terminal t;
+    CompletedSale(t);
+    RunResult r = t.Run(Request("ReverseLast"), "", "* approve");
+    EXPECT_EQ(0, r.ResultCode()) << r.response << r.log;
+    EXPECT_FALSE(r.Field("ChequeText").empty());
+    EXPECT_EQ("************7899", r.Field("CardNo"));
+    auto reversals = HostRequests(r.host, "1420");
+    ASSERT_EQ(1u, reversals.size()) << r.host;
+    EXPECT_TRUE(Has(reversals[0], "f4=000000001500")) << reversals[0];
+    EXPECT_FALSE(t.Exists("DATA/RVS.SAV"));
+    EXPECT_FALSE(t.Exists("DATA/RVSLAST.SAV"));
+    SBatchInfo b = t.Batch();
+    EXPECT_EQ(1, b.usSaleCount);
+    EXPECT_EQ(1, b.usSaleCancelCount);
+    EXPECT_EQ(2u, t.Journal().size());
+
+    // A Balance in between takes the last sale out of reach.
+    CompletedSale(t);
+    EXPECT_EQ(0, t.Run(Request("Balance"), "", "* approve").ResultCode());
+    RunResult late = t.Run(Request("ReverseLast"), "", "* approve");
+    EXPECT_EQ(1046, late.ResultCode()) << late.log;
+    EXPECT_TRUE(HostRequests(late.host, "").empty());
+}
+
+TEST(Operations, FailuresLeaveNoTrace) {
+    const struct {
+        const char* name;
+        const char* pad;
+        const char* host;
+        const char* timeout;
+        int code;
+        bool hostAsked;
+        bool receipt;
+    } cases[] = {
+        {"host declines", "", "decline 116", nullptr, 116, true, false},
+        {"host keeps the card", "", "pickup 208", nullptr, 208, true, true},
+        {"PIN cancelled", "pin=cancel", "* approve", nullptr, 1303, false, false},
+        {"amount not confirmed", "confirm=no\npan=5100001234560008", "* approve", nullptr, 1304, false, false},
+        {"no card within CLIENTTIMEOUT", "card=none", "* approve", "2", 1301, false, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Terminal t;
+        if (c.timeout) t.config["CLIENTTIMEOUT"] = c.timeout;
+        RunResult r = t.Run(Request("Sale", 1500), c.pad, c.host);
+        EXPECT_EQ(c.code, r.ResultCode()) << r.response << r.log;
+        EXPECT_EQ(c.receipt, !r.Field("ChequeText").empty()) << r.response;
+        EXPECT_EQ(c.receipt ? "2" : "", r.Field("ChequeCount"));
+        EXPECT_EQ("", r.Field("OriginalCode"));
+        EXPECT_EQ(c.hostAsked, !HostRequests(r.host, "1200").empty()) << r.host;
+        EXPECT_GE(r.elapsedMs, 3000) << "a failure pauses for 3 s";
+        EXPECT_FALSE(t.Exists("DATA/RVS.SAV"));
+        EXPECT_FALSE(t.Exists("DATA/RVSLAST.SAV"));
+        EXPECT_EQ(0, t.Batch().usSaleCount);
+        EXPECT_TRUE(t.Journal().empty());
+        EXPECT_EQ(0, t.Batch().ucReversal && t.Exists("DATA/RVS.SAV"));
+    }
+}
+
+TEST(Operations, HoldOnsThenApproval) {
+    Terminal t;
+    RunResult r = t.Run(Request("Sale", 1500), "", "holdon 2; approve");
+    EXPECT_EQ(0, r.ResultCode()) << r.response << r.log;
+    EXPECT_EQ(2, Count(r.log, "WARNING. Kernel_HostExchange. HoldOn[")) << r.log;
+    EXPECT_EQ(1, t.Batch().usSaleCount);
+}
+
+// A settlement whose answer is lost keeps the batch closing: only CloseDay may run.
+TEST(Operations, LostSettlementBansTheBatch) {
+    Terminal t;
+    CompletedSale(t);
+    RunResult lost = t.Run(Request("CloseDay"), "", "drop");
+    EXPECT_EQ(1081, lost.ResultCode()) << lost.log;
+    EXPECT_EQ(1, t.Batch().ucClosing);
+
+    RunResult banned = t.Run(Request("Sale", 100), "", "* approve");
+    EXPECT_EQ(1100, banned.ResultCode()) << banned.log;
+    EXPECT_FALSE(Has(banned.pad, "CardReaderInitTK")) << "no card is asked for";
+    EXPECT_TRUE(HostRequests(banned.host, "").empty());
+
+    RunResult settled = t.Run(Request("CloseDay"), "", "approve 500");
+    EXPECT_EQ(0, settled.ResultCode()) << settled.log;
+    EXPECT_EQ("1", settled.Field("SaleCount"));
+    EXPECT_EQ(0, t.Batch().ucClosing);
+    EXPECT_EQ(0, t.Batch().ucOpened);
+}
+
+// The card's refusal after the host's approval is reversed in the same call.
+TEST(Operations, ChipRefusedAfterApprovalIsReversedAtOnce) {
+    Terminal t;
+    RunResult r = t.Run(Request("Sale", 1500), "card=chip\ncard_decision=1", "* approve");
+    EXPECT_EQ(1312, r.ResultCode()) << r.response << r.log;
+    EXPECT_EQ("", r.Field("ChequeText"));
+    auto sale = HostRequests(r.host, "1200"), reversal = HostRequests(r.host, "1420");
+    ASSERT_EQ(1u, sale.size()) << r.host;
+    ASSERT_EQ(1u, reversal.size()) << r.host;
+    EXPECT_LT(r.host.find(sale[0]), r.host.find(reversal[0]));
+    EXPECT_FALSE(t.Exists("DATA/RVS.SAV"));
+    SBatchInfo b = t.Batch();
+    EXPECT_EQ(b.usSaleCount, b.usSaleCancelCount) << "the sale and its reversal net out";
+    EXPECT_EQ(AmountOf(b.stSaleTotal), AmountOf(b.stSaleCancelTotal));
+    EXPECT_TRUE(t.Journal().empty());
+}
+
+}  // namespace
+}  // namespace e2e
