@@ -31,12 +31,24 @@ static void aux_PPadProto_PutCrc(uint8_t* at, uint16_t crc) {
     at[1] = static_cast<uint8_t>(crc >> 8);
 }
 
-// Bytes left behind by a refused or late reply would be taken for the next
-// reply's header; they are dropped before a new request goes out.
+// Bytes left behind by a late reply would be taken for the next reply's
+// header; they are dropped before a new request goes out.
 static void aux_PPadProto_DropStale() {
-    uint8_t scratch[64];
+    uint8_t scratch[256];
     for (int i = 0; i < 64; ++i) {
         if (ComPort_ReadBuffer(scratch, sizeof(scratch), 0) < static_cast<int32_t>(sizeof(scratch))) return;
+    }
+}
+
+// The rest of a refused reply is read and thrown away (within the reply
+// time-out) so that it cannot pass for the next reply.
+static void aux_PPadProto_Discard(uint32_t count, uint32_t timeoutMs) {
+    uint8_t scratch[256];
+    while (count > 0) {
+        int32_t want = count < sizeof(scratch) ? static_cast<int32_t>(count) : static_cast<int32_t>(sizeof(scratch));
+        int32_t got = ComPort_ReadBuffer(scratch, want, timeoutMs);
+        if (got <= 0) return;
+        count -= static_cast<uint32_t>(got);
     }
 }
 
@@ -189,6 +201,7 @@ static int PPadProto_aux_Exchange(uint8_t cmdClass, uint8_t cmdCode, const uint8
     if (rest + PP_REPLY_HEADER > static_cast<uint32_t>(PP_FRAME_BUF_SIZE) ||
         (n >= 2 && n - 2 > static_cast<uint32_t>(outCapacity < 0 ? 0 : outCapacity))) {
         LogString("ERROR. PPadProto_aux_Exchange. Reply too long [%lu].", static_cast<unsigned long>(n));
+        aux_PPadProto_Discard(rest, timeout);
         return RES_PP_REPLY_TOO_LONG;
     }
 
