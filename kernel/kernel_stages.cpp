@@ -98,6 +98,8 @@ int Kernel_EntryPIN(S_PAY_ORDER* order) {
 int Kernel_StartOperation(S_PAY_ORDER* order) {
     if (order->ucCardEntry != ENTRY_CHIP) return RES_OK;
     if (!Batch_IsOpened()) Batch_Open();
+    // A reference number made by the chip step carries the open batch's number and index.
+    EMV_SetRRNInputs(Batch_GetNumber(), Batch_GetRRNIndex());
     int rc = EMVTransaction(order);
     if (rc != RES_OK) LogString("ERROR. Kernel_StartOperation. EMVTransaction: [%lu]", static_cast<unsigned long>(rc));
     else LogStringEx(LOG_INFO, "INFO. Kernel_StartOperation. EMVTransaction: [%lu]", static_cast<unsigned long>(rc));
