@@ -152,6 +152,30 @@ int Batch_IncOperationTotals(uint8_t op, SBigInt amount) {
     return aux_Batch_Commit(&before);
 }
 
+int Batch_CountReversed(uint8_t op, SBigInt amount, int countOperation) {
+    aux_Batch_Load();
+    SBatchInfo before = m_BatchInfo;
+    if (op == OP_SALE) {
+        if (countOperation) {
+            ++m_BatchInfo.usSaleCount;
+            BigInt_Add(&m_BatchInfo.stSaleTotal, &amount);
+            ++m_BatchInfo.usTransactIndex;
+        }
+        ++m_BatchInfo.usSaleCancelCount;
+        BigInt_Add(&m_BatchInfo.stSaleCancelTotal, &amount);
+    } else if (op == OP_RETURN) {
+        if (countOperation) {
+            ++m_BatchInfo.usReturnCount;
+            BigInt_Add(&m_BatchInfo.stReturnTotal, &amount);
+            ++m_BatchInfo.usTransactIndex;
+        }
+        ++m_BatchInfo.usReturnCancelCount;
+        BigInt_Add(&m_BatchInfo.stReturnCancelTotal, &amount);
+    }
+    m_BatchInfo.ucReversal = 0;
+    return aux_Batch_Commit(&before);
+}
+
 // Sets one flag byte of the record and saves it.
 static int aux_Batch_SetFlag(uint8_t* flag, uint8_t value) {
     SBatchInfo before = m_BatchInfo;

@@ -51,6 +51,11 @@ int Batch_Report(uint16_t* purchases, uint16_t* purchaseCancels, uint16_t* refun
 int Batch_GetInfo(SBatchInfo* out);
 // Counts a completed operation 1, 2, 6 or 7 and saves; others change nothing; 0 or 1040.
 int Batch_IncOperationTotals(uint8_t op, SBigInt amount);
+// Counts a reversed purchase or refund (op 1 or 2) in one save: the operation
+// itself unless countOperation is 0, its cancellation (6 or 7), and the
+// reversal flag cleared, so that a crash never counts the cancellation twice;
+// 0 or 1040.
+int Batch_CountReversed(uint8_t op, SBigInt amount, int countOperation);
 // Set or clear the reversal flag and save; 0 or 1040.
 int Batch_SetReversal();
 int Batch_RemoveReversal();

@@ -66,6 +66,38 @@ static int aux_Kernel_ShowHostBalance(S_PAY_ORDER* order) {
     return rc;
 }
 
+// The batch counts a reversed operation and its cancellation. A call killed
+// after the operation was counted (the transaction index moved past its code)
+// and perhaps journalled, but before its reversal file went away, leaves the
+// operation to be reversed by the next call: then only the cancellation is
+// still to be counted, and a journalled operation gets its cancel entry, so
+// that the totals, the journal and the host agree. The counts and the cleared
+// reversal flag go to the disk in one save: a crash before it repeats this
+// step harmlessly, a crash after it leaves nothing to repeat.
+static void aux_Kernel_CountReversed(const S_PAY_ORDER* order) {
+    const uint8_t cancelOp = order->ucOpType == OP_SALE ? OP_REVERSAL : OP_REVERSAL_OTHER;
+    const bool counted = Batch_GetTransactIndex() > order->usOriginalCode;
+    if (counted) {
+        bool journalled = false, cancelled = false;
+        S_PAY_ORDER entry;
+        OpStore_Reset();
+        while (OpStore_Next() == 0 && OpStore_GetCurrent(&entry) == RES_OK) {
+            if (entry.usOriginalCode != order->usOriginalCode) continue;
+            journalled |= entry.ucOpType == order->ucOpType;
+            cancelled |= entry.ucOpType == cancelOp;
+        }
+        if (journalled && !cancelled) {
+            S_PAY_ORDER cancel;
+            memcpy(&cancel, order, sizeof(cancel));
+            cancel.ucOpType = cancelOp;
+            OpStore_AddTransaction(&cancel);
+        }
+        LogStringEx(LOG_WARNING, "WARNING. Kernel_HostExchange. Reversed operation %u was already counted",
+                    order->usOriginalCode);
+    }
+    Batch_CountReversed(order->ucOpType, order->stAmount, counted ? 0 : 1);
+}
+
 int Kernel_HostExchange(S_PAY_ORDER* order, uint8_t mode) {
     aux_Kernel_ShowBoth(CP1251("ПОДОЖДИТЕ,ПОЖАЛУЙСТА|ВЫПОЛНЯЕТСЯ|ЗАПРОС В БАНК"),
                         CP1251("ПОДОЖДИТЕ,ПОЖАЛУЙСТА|ВЫПОЛНЯЕТСЯ|ЗАПРОС В БАНК"));
@@ -141,11 +173,7 @@ int Kernel_HostExchange(S_PAY_ORDER* order, uint8_t mode) {
     }
 
     LogString("Kernel_HostExchange. Reversal processed: %d", order->usRespCode);
-    if (TMMsgBuilder_IsSuccessResult(order->usRespCode) && mode == 3) {
-        // The batch counts the operation and its cancellation.
-        Batch_IncOperationTotals(order->ucOpType, order->stAmount);
-        Batch_IncOperationTotals(order->ucOpType == OP_SALE ? OP_REVERSAL : OP_REVERSAL_OTHER, order->stAmount);
-    }
+    if (TMMsgBuilder_IsSuccessResult(order->usRespCode) && mode == 3) aux_Kernel_CountReversed(order);
     Kernel_RemoveReversal(REV_REMOVE_TYPE_FULL);
     return RES_OK;
 }

@@ -64,24 +64,24 @@ F Real(const char* name) {
 
 extern "C" {
 
-ssize_t write(int fd, const void* buf, size_t count) {
+__attribute__((visibility("default"))) ssize_t write(int fd, const void* buf, size_t count) {
     FdEvent("write", fd);
     return static_cast<ssize_t>(syscall(SYS_write, fd, buf, count));
 }
 
-int rename(const char* from, const char* to) {
+__attribute__((visibility("default"))) int rename(const char* from, const char* to) {
     Event("rename", to);
     static auto real = Real<int (*)(const char*, const char*)>("rename");
     return real(from, to);
 }
 
-int unlink(const char* path) {
+__attribute__((visibility("default"))) int unlink(const char* path) {
     Event("unlink", path);
     static auto real = Real<int (*)(const char*)>("unlink");
     return real(path);
 }
 
-int ftruncate(int fd, off_t length) {
+__attribute__((visibility("default"))) int ftruncate(int fd, off_t length) {
     FdEvent("ftruncate", fd);
     static auto real = Real<int (*)(int, off_t)>("ftruncate");
     return real(fd, length);

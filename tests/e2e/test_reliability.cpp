@@ -1,2 +1,197 @@
-// Lost host answers and crashes of Ravo at every point of a sale.
+// Lost host answers and crashes of Ravo at every point of a sale: whatever
+// happens, the next request settles the matter with the host, and the batch
+// totals, the journal and the host agree on what was sold.
+#include <map>
+#include <set>
+#include <sstream>
+
 #include "tests/e2e/terminal.h"
+
+namespace e2e {
+namespace {
+
+std::string Word(const std::string& line, const std::string& key) {
+    size_t at = line.find(" " + key + "=");
+    if (at == std::string::npos) return "";
+    at += key.size() + 2;
+    return line.substr(at, line.find(' ', at) - at);
+}
+
+// What the host saw: purchases it approved and did not see reversed.
+struct HostView {
+    long long netAmount = 0;
+    int netCount = 0;
+};
+
+HostView HostNet(const std::string& history) {
+    std::map<std::string, std::string> pending;  // request number -> line, within one run
+    std::map<std::string, long long> approved;   // reference number -> amount
+    std::set<std::string> reversed;
+    std::istringstream in(history);
+    for (std::string line; std::getline(in, line);) {
+        std::istringstream words(line);
+        std::string kind, no;
+        words >> kind >> no;
+        if (kind == "REQ") pending[no] = line;
+        if (kind != "ANS" || pending.count(no) == 0) continue;
+        const std::string& req = pending[no];
+        std::string mti = Word(req, "mti"), rrn = Word(req, "f37");
+        if (mti == "1200" && Word(req, "f3").rfind("00", 0) == 0 && Word(line, "f39") == "000")
+            approved[rrn] = atoll(Word(req, "f4").c_str());
+        if (mti == "1420") reversed.insert(rrn);
+    }
+    HostView v;
+    for (const auto& a : approved)
+        if (reversed.count(a.first) == 0) {
+            v.netAmount += a.second;
+            ++v.netCount;
+        }
+    return v;
+}
+
+// No reversal left pending, and the host, the batch and the journal agree.
+void ExpectConsistent(const Terminal& t) {
+    SBatchInfo b = t.Batch();
+    EXPECT_FALSE(b.ucReversal && t.Exists("DATA/RVS.SAV")) << "a reversal is still pending";
+    EXPECT_LE(b.usSaleCancelCount, b.usSaleCount);
+
+    long long journalAmount = 0;
+    int journalCount = 0;
+    auto journal = t.Journal();
+    for (size_t i = 0; i < journal.size(); ++i) {
+        if (journal[i].ucOpType != OP_SALE) continue;
+        bool cancelled = false;
+        for (size_t j = i + 1; j < journal.size(); ++j)
+            cancelled |= journal[j].ucOpType == OP_REVERSAL && journal[j].usOriginalCode == journal[i].usOriginalCode;
+        if (!cancelled) {
+            journalAmount += AmountOf(journal[i].stAmount);
+            ++journalCount;
+        }
+    }
+    HostView host = HostNet(t.HostHistory());
+    long long batchAmount = AmountOf(b.stSaleTotal) - AmountOf(b.stSaleCancelTotal);
+    int batchCount = b.usSaleCount - b.usSaleCancelCount;
+    EXPECT_EQ(host.netCount, batchCount) << "batch against host\n" << t.HostHistory();
+    EXPECT_EQ(host.netAmount, batchAmount) << "batch against host";
+    EXPECT_EQ(batchCount, journalCount) << "journal against batch";
+    EXPECT_EQ(batchAmount, journalAmount) << "journal against batch";
+}
+
+TEST(Reliability, LostSaleAnswerIsReversedByTheNextRequest) {
+    const struct {
+        const char* loss;
+        const char* next;
+        int nextCode;
+        const char* nextMti;  // what the next request sends after the reversal, "" nothing
+    } cases[] = {
+        {"drop", "Sale", 0, "1200"},
+        {"frame 0064 00 31 32 31 30; drop", "Balance", 0, "1100"},
+        {"bytes 00; drop", "Return", 0, "1200"},
+        {"drop", "CloseDay", 0, "1520"},
+        {"drop", "ReverseLast", 1046, ""},
+        {"stall", "Sale", 0, "1200"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.loss) + " then " + c.next);
+        Terminal t;
+        RunResult lost = t.Run(Request("Sale", 1500), "", c.loss);
+        EXPECT_EQ(1081, lost.ResultCode()) << lost.log;
+        EXPECT_EQ(1u, HostRequests(lost.host, "1200").size()) << "the sale reached the host";
+        EXPECT_TRUE(t.Exists("DATA/RVS.SAV"));
+        EXPECT_EQ(1, t.Batch().ucReversal);
+        EXPECT_EQ(0, t.Batch().usSaleCount);
+
+        long amount = std::string(c.next) == "Sale" || std::string(c.next) == "Return" ? 300 : -1;
+        RunResult next = t.Run(Request(c.next, amount), "pan=5100001234560008", "* approve");
+        EXPECT_EQ(c.nextCode, next.ResultCode()) << next.response << next.log;
+        auto all = HostRequests(next.host, "");
+        ASSERT_FALSE(all.empty()) << next.host;
+        EXPECT_TRUE(Has(all[0], "mti=1420") && Has(all[0], "f4=000000001500")) << "the reversal goes first: " << all[0];
+        EXPECT_EQ(Word(HostRequests(lost.host, "1200")[0], "f37"), Word(all[0], "f37")) << "it names the lost sale";
+        if (*c.nextMti) {
+            ASSERT_EQ(2u, all.size()) << next.host;
+            EXPECT_TRUE(Has(all[1], "mti=" + std::string(c.nextMti))) << all[1];
+        } else {
+            EXPECT_EQ(1u, all.size()) << next.host;
+        }
+        EXPECT_FALSE(t.Exists("DATA/RVS.SAV"));
+        if (std::string(c.next) == "CloseDay") {
+            EXPECT_EQ("1", next.Field("SaleCount")) << "the settlement counts the sale and its reversal";
+            EXPECT_EQ("1", next.Field("ReversalCount"));
+            EXPECT_EQ("0", next.Field("TotalAmt"));
+        } else {
+            ExpectConsistent(t);
+        }
+    }
+}
+
+// Ravo killed between any two changes of its record files during a sale, and
+// at moments seen on the emulators; the next request puts everything right.
+TEST(Reliability, SaleKilledAnywhereLeavesConsistentRecords) {
+    Terminal probe;
+    RunResult listed = probe.Run(Request("Sale", 1500), "", "* approve", KillAt{"", "", 0, -1});
+    ASSERT_EQ(0, listed.ResultCode()) << listed.log;
+    const int changes = static_cast<int>(listed.fileEvents.size());
+    ASSERT_GT(changes, 5) << "the crash-point shim saw no record changes";
+
+    std::vector<std::pair<std::string, KillAt>> points;
+    for (int k = 1; k <= changes; ++k) points.push_back({"before " + listed.fileEvents[k - 1], KillAt{"", "", 0, k}});
+    points.push_back({"waiting for the card", KillAt{"", "CARDINIT", 0, 0}});
+    points.push_back({"sale sent, answer not there yet", KillAt{"REQ 1", "", 0, 0}});
+
+    for (const auto& p : points) {
+        SCOPED_TRACE(p.first);
+        Terminal t;
+        const bool slowHost = !p.second.hostTrace.empty(), slowCard = !p.second.padTrace.empty();
+        RunResult killed = t.Run(Request("Sale", 1500), slowCard ? "card_delay_ms=1500" : "",
+                                 slowHost ? "wait 1500; approve" : "* approve", p.second);
+        EXPECT_TRUE(killed.killed) << "Ravo finished before the kill point: " << killed.response;
+        RunResult next = t.Run(Request("Balance"), "", "* approve");
+        EXPECT_EQ(0, next.ResultCode()) << next.log;
+        ExpectConsistent(t);
+    }
+}
+
+// The call that reverses such a sale is itself killed at each of its record
+// changes: the reversal is repeated, never counted twice.
+TEST(Reliability, RecoveryKilledAnywhereCountsTheReversalOnce) {
+    // The sale is recorded in the totals and the journal, and killed before
+    // its reversal file becomes the reverse-last copy.
+    auto recordedSale = [](Terminal& t) {
+        RunResult listed = t.Run(Request("Sale", 1500), "", "* approve", KillAt{"", "", 0, -1});
+        int last = 0;
+        for (size_t i = 0; i < listed.fileEvents.size(); ++i)
+            if (Has(listed.fileEvents[i], "rename DATA/RVSLAST.SAV")) last = static_cast<int>(i) + 1;
+        return last;
+    };
+    Terminal probe;
+    const int renameAt = recordedSale(probe);
+    ASSERT_GT(renameAt, 0) << "no reverse-last copy made";
+
+    auto killedSale = [&](Terminal& t) {
+        RunResult killed = t.Run(Request("Sale", 1500), "", "* approve", KillAt{"", "", 0, renameAt});
+        EXPECT_TRUE(killed.killed);
+    };
+    Terminal listing;
+    killedSale(listing);
+    RunResult recovery = listing.Run(Request("Balance"), "", "* approve", KillAt{"", "", 0, -1});
+    ASSERT_EQ(0, recovery.ResultCode()) << recovery.log;
+    ASSERT_EQ(2u, HostRequests(recovery.host, "").size()) << recovery.host;
+    ExpectConsistent(listing);
+
+    for (size_t k = 1; k <= recovery.fileEvents.size(); ++k) {
+        SCOPED_TRACE("recovery killed before " + recovery.fileEvents[k - 1]);
+        Terminal t;
+        killedSale(t);
+        t.Run(Request("Balance"), "", "* approve", KillAt{"", "", 0, static_cast<int>(k)});
+        RunResult next = t.Run(Request("Balance"), "", "* approve");
+        EXPECT_EQ(0, next.ResultCode()) << next.log;
+        ExpectConsistent(t);
+        SBatchInfo b = t.Batch();
+        EXPECT_EQ(1, b.usSaleCount);
+        EXPECT_EQ(1, b.usSaleCancelCount);
+    }
+}
+
+}  // namespace
+}  // namespace e2e
