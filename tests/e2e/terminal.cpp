@@ -233,8 +233,7 @@ RunResult Terminal::Run(const std::string& request, const std::string& padScenar
         pid_t done = waitpid(ravo, &status, WNOHANG);
         if (done == ravo) break;
         long elapsed = NowMs() - start;
-        bool fire = (kill.afterMs > 0 && elapsed >= kill.afterMs) ||
-                    (!kill.hostTrace.empty() && Has(ReadFile(hostTrace), kill.hostTrace)) ||
+        bool fire = (!kill.hostTrace.empty() && Has(ReadFile(hostTrace), kill.hostTrace)) ||
                     (!kill.padTrace.empty() && Has(ReadFile(padTrace), kill.padTrace));
         if (elapsed > 240000) {
             ADD_FAILURE() << "Ravo did not finish in time";

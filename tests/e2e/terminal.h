@@ -21,7 +21,6 @@ namespace e2e {
 struct KillAt {
     std::string hostTrace;   // the host emulator's trace shows this text
     std::string padTrace;    // the pad emulator's trace shows this text
-    int afterMs = 0;         // so long after the start
     int fileEvent = 0;       // just before the Nth change under DATA/ (crash-point shim); -1 only lists them
 };
 

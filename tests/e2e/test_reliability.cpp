@@ -129,15 +129,15 @@ TEST(Reliability, LostSaleAnswerIsReversedByTheNextRequest) {
 // at moments seen on the emulators; the next request puts everything right.
 TEST(Reliability, SaleKilledAnywhereLeavesConsistentRecords) {
     Terminal probe;
-    RunResult listed = probe.Run(Request("Sale", 1500), "", "* approve", KillAt{"", "", 0, -1});
+    RunResult listed = probe.Run(Request("Sale", 1500), "", "* approve", KillAt{"", "", -1});
     ASSERT_EQ(0, listed.ResultCode()) << listed.log;
     const int changes = static_cast<int>(listed.fileEvents.size());
     ASSERT_GT(changes, 5) << "the crash-point shim saw no record changes";
 
     std::vector<std::pair<std::string, KillAt>> points;
-    for (int k = 1; k <= changes; ++k) points.push_back({"before " + listed.fileEvents[k - 1], KillAt{"", "", 0, k}});
-    points.push_back({"waiting for the card", KillAt{"", "CARDINIT", 0, 0}});
-    points.push_back({"sale sent, answer not there yet", KillAt{"REQ 1", "", 0, 0}});
+    for (int k = 1; k <= changes; ++k) points.push_back({"before " + listed.fileEvents[k - 1], KillAt{"", "", k}});
+    points.push_back({"waiting for the card", KillAt{"", "CARDINIT", 0}});
+    points.push_back({"sale sent, answer not there yet", KillAt{"REQ 1", "", 0}});
 
     for (const auto& p : points) {
         SCOPED_TRACE(p.first);
@@ -158,7 +158,7 @@ TEST(Reliability, RecoveryKilledAnywhereCountsTheReversalOnce) {
     // The sale is recorded in the totals and the journal, and killed before
     // its reversal file becomes the reverse-last copy.
     auto recordedSale = [](Terminal& t) {
-        RunResult listed = t.Run(Request("Sale", 1500), "", "* approve", KillAt{"", "", 0, -1});
+        RunResult listed = t.Run(Request("Sale", 1500), "", "* approve", KillAt{"", "", -1});
         int last = 0;
         for (size_t i = 0; i < listed.fileEvents.size(); ++i)
             if (Has(listed.fileEvents[i], "rename DATA/RVSLAST.SAV")) last = static_cast<int>(i) + 1;
@@ -169,12 +169,12 @@ TEST(Reliability, RecoveryKilledAnywhereCountsTheReversalOnce) {
     ASSERT_GT(renameAt, 0) << "no reverse-last copy made";
 
     auto killedSale = [&](Terminal& t) {
-        RunResult killed = t.Run(Request("Sale", 1500), "", "* approve", KillAt{"", "", 0, renameAt});
+        RunResult killed = t.Run(Request("Sale", 1500), "", "* approve", KillAt{"", "", renameAt});
         EXPECT_TRUE(killed.killed);
     };
     Terminal listing;
     killedSale(listing);
-    RunResult recovery = listing.Run(Request("Balance"), "", "* approve", KillAt{"", "", 0, -1});
+    RunResult recovery = listing.Run(Request("Balance"), "", "* approve", KillAt{"", "", -1});
     ASSERT_EQ(0, recovery.ResultCode()) << recovery.log;
     ASSERT_EQ(2u, HostRequests(recovery.host, "").size()) << recovery.host;
     ExpectConsistent(listing);
@@ -183,7 +183,7 @@ TEST(Reliability, RecoveryKilledAnywhereCountsTheReversalOnce) {
         SCOPED_TRACE("recovery killed before " + recovery.fileEvents[k - 1]);
         Terminal t;
         killedSale(t);
-        t.Run(Request("Balance"), "", "* approve", KillAt{"", "", 0, static_cast<int>(k)});
+        t.Run(Request("Balance"), "", "* approve", KillAt{"", "", static_cast<int>(k)});
         RunResult next = t.Run(Request("Balance"), "", "* approve");
         EXPECT_EQ(0, next.ResultCode()) << next.log;
         ExpectConsistent(t);
