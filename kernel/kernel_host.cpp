@@ -120,6 +120,12 @@ int Kernel_HostExchange(S_PAY_ORDER* order, uint8_t mode) {
     // Card secrets leave memory as soon as they are inside the request.
     memset(order->ucTrack2Enc, 0, sizeof(order->ucTrack2Enc));
     memset(order->ucPINBlock, 0, sizeof(order->ucPINBlock));
+    if (request == nullptr || length == 0) {
+        // Nothing will be sent, so nothing may be left to reverse.
+        LogString("ERROR. Kernel_HostExchange. Request not built");
+        Transmaster_Disconnect();
+        return RES_HOST_SEND;
+    }
 
     const bool purchaseOrRefund = order->ucOpType == OP_SALE || order->ucOpType == OP_RETURN;
     if (mode == 0 && purchaseOrRefund && Kernel_SetReversal(order) != RES_OK) {
@@ -128,7 +134,7 @@ int Kernel_HostExchange(S_PAY_ORDER* order, uint8_t mode) {
     }
     if (mode == 0) Batch_IncRRNIndex();
 
-    rc = (request != nullptr && length > 0) ? Transmaster_SendPacket(request, length) : RES_HOST_SEND;
+    rc = Transmaster_SendPacket(request, length);
     if (rc != RES_OK) {
         LogString("ERROR. Kernel_HostExchange. Send: %d", rc);
         NetLayer_Close();
