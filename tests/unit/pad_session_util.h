@@ -1,19 +1,15 @@
 // tests/unit/pad_session_util.h
-// A connected session with the pad emulator for the PIN-pad layer and chip
-// tests: the emulator as a child process on a pseudo-terminal with its own
-// scenario and trace, a working directory with DATA/ and LOG/, and a clock
-// whose waits cost no real time (the monotonic clock jumps instead).
+// A connected session with the pad emulator for the PIN-pad layer, file and
+// chip tests: the emulator (tests/common/emulators.h) with the link pointed
+// at its pseudo-terminal, a working directory with DATA/ and LOG/, and a
+// clock whose waits cost no real time (the monotonic clock jumps instead).
 #pragma once
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <cstring>
-#include <dirent.h>
-#include <fcntl.h>
+#include <ctime>
 #include <memory>
-#include <sstream>
 #include <string>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include "pinpad/comport.h"
@@ -21,11 +17,13 @@
 #include "support/param.h"
 #include "support/sysclock.h"
 #include "support/vars.h"
+#include "tests/common/emulators.h"
 #include "tests/common/tempdir.h"
 
 namespace padtest {
 
-inline const char* EmuPath() { return RAVO_BUILD_DIR "/emulators/pinpad/pinpad_emu"; }
+using emu::Count;
+using emu::PadEmuPath;
 
 // Virtual time: sleeps advance the monotonic clock without waiting.
 inline uint64_t& SkewMs() {
@@ -44,51 +42,27 @@ inline void UseVirtualClock() {
     SysClock_SetSeam(&seam);
 }
 
-inline size_t Count(const std::string& text, const std::string& what) {
-    size_t n = 0;
-    for (size_t p = text.find(what); p != std::string::npos; p = text.find(what, p + 1)) ++n;
-    return n;
+// Points the link at a device (the emulator's pty or a scripted peer) as DEVICE.INI would.
+inline void ConfigureLink(const std::string& device, uint32_t baud = 115200, uint16_t protoTO = 1000) {
+    memset(&g_ComConfig, 0, sizeof(g_ComConfig));
+    g_ComConfig.usComPort = 1;
+    g_ComConfig.ulBaudrate = baud;
+    g_ComConfig.usProtoTO = protoTO;
+    snprintf(g_ComConfig.szComDevice, sizeof(g_ComConfig.szComDevice), "%s", device.c_str());
 }
 
-class PadEmu {
+// pinpad_emu that the test drives through the link: the link is closed
+// before the emulator stops.
+class PadEmu : public emu::PadEmuProcess {
 public:
-    PadEmu(const TempDir& dir, const std::string& scenario) : m_dir(dir) {
-        dir.write("pad.scn", scenario);
-        std::string ptyFile = dir.file("pad.pty"), trace = dir.file("pad.trace"), scn = dir.file("pad.scn");
-        unlink(ptyFile.c_str());
-        unlink(trace.c_str());
-        m_pid = fork();
-        if (m_pid == 0) {
-            int null = open("/dev/null", O_WRONLY);
-            dup2(null, 1);
-            execl(EmuPath(), EmuPath(), "-s", scn.c_str(), "-p", ptyFile.c_str(), "-t", trace.c_str(),
-                  static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        for (int i = 0; i < 500 && !dir.exists("pad.pty"); ++i) usleep(10000);
-        std::istringstream in(dir.read("pad.pty"));
-        in >> m_path;
-    }
-    ~PadEmu() {
-        Disconnect();
-        if (m_pid > 0) {
-            kill(m_pid, SIGTERM);
-            waitpid(m_pid, nullptr, 0);
-        }
-    }
-    const std::string& path() const { return m_path; }
-    std::string trace() const { return m_dir.read("pad.trace"); }
-
-private:
-    const TempDir& m_dir;
-    pid_t m_pid = -1;
-    std::string m_path;
+    using emu::PadEmuProcess::PadEmuProcess;
+    ~PadEmu() { Disconnect(); }
 };
 
 class PadSession : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_EQ(0, access(EmuPath(), X_OK)) << "pad emulator not built at " << EmuPath();
+        ASSERT_EQ(0, access(PadEmuPath(), X_OK)) << "pad emulator not built at " << PadEmuPath();
         m_dir.write("LOG/.keep", "");
         m_dir.write("DATA/DEVICE.INI", "COMPORT=1\nBAUDRATE=115200\n");
         Vars_Clear();
@@ -107,11 +81,7 @@ protected:
     void Start(const std::string& scenario, uint32_t baud = 115200) {
         m_emu.reset(new PadEmu(m_dir, scenario));
         ASSERT_FALSE(m_emu->path().empty()) << "emulator gave no pty path";
-        memset(&g_ComConfig, 0, sizeof(g_ComConfig));
-        g_ComConfig.usComPort = 1;
-        g_ComConfig.ulBaudrate = baud;
-        g_ComConfig.usProtoTO = 1000;
-        snprintf(g_ComConfig.szComDevice, sizeof(g_ComConfig.szComDevice), "%s", m_emu->path().c_str());
+        ConfigureLink(m_emu->path(), baud);
     }
     void StartConnected(const std::string& scenario) {
         Start(scenario);
@@ -119,15 +89,7 @@ protected:
     }
     std::string trace() const { return m_emu->trace(); }
     // Everything logged so far.
-    std::string log() const {
-        std::string all;
-        DIR* d = opendir((m_dir.path() + "/LOG").c_str());
-        if (d == nullptr) return all;
-        while (struct dirent* e = readdir(d))
-            if (strstr(e->d_name, ".LOG")) all += m_dir.read(std::string("LOG/") + e->d_name);
-        closedir(d);
-        return all;
-    }
+    std::string log() const { return emu::ReadLog(m_dir.file("LOG")); }
     TempDir m_dir;
     std::unique_ptr<PadEmu> m_emu;
 };

@@ -104,7 +104,7 @@ TEST_F(BatchCloseTest, SettlementOutcomes) {
             host.reset(new emu::HostEmu(g_ws->dir(), c.scenario));
         } else {
             snprintf(g_Config.szHost, sizeof(g_Config.szHost), "127.0.0.1");
-            g_Config.usSecPort = emu::ClosedPort();
+            g_Config.usSecPort = emu::FreePort();
         }
         uint16_t respCode = 0xFFFF;
         g_display.clear();

@@ -273,7 +273,7 @@ TEST_F(KeyExchangeTest, DownloadFailures) {
             host.reset(new emu::HostEmu(g_ws->dir(), c.answer));
         } else {
             snprintf(g_Config.szHost, sizeof(g_Config.szHost), "127.0.0.1");
-            g_Config.usSecPort = emu::ClosedPort();
+            g_Config.usSecPort = emu::FreePort();
         }
         std::string padTrace;
         {
@@ -305,7 +305,7 @@ TEST_F(KeyExchangeTest, DownloadFailures) {
 // A key type that cannot be downloaded is refused before any connection.
 TEST_F(KeyExchangeTest, UndownloadableTypeRefused) {
     snprintf(g_Config.szHost, sizeof(g_Config.szHost), "127.0.0.1");
-    g_Config.usSecPort = emu::ClosedPort();
+    g_Config.usSecPort = emu::FreePort();
     EXPECT_EQ(RES_KEY_SKIPPED, KeyExchange(RTPS_KEY_KTPK, g_pvSharedBuf + SHARED_BUF_HOST_RECV_OFFSET, 1, 1));
     EXPECT_FALSE(Has(emu::ReadLog(), "Connect")) << emu::ReadLog();
 }

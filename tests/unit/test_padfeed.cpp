@@ -4,64 +4,25 @@
 // restart that follows only a load.
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <cstring>
-#include <dirent.h>
 #include <fcntl.h>
-#include <sstream>
 #include <string>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
+#include "tests/common/emulators.h"
 #include "tests/common/tempdir.h"
 
 namespace {
 
-const char* kEmu = RAVO_BUILD_DIR "/emulators/pinpad/pinpad_emu";
 const char* kPadfeed = RAVO_BUILD_DIR "/padfeed/PADFEED";
 
 const char kUsage[] =
     "PADFEED v. 1.6\nUsage: PADFEED.EXE {[-s] [-r] [-e]}\n-s:\t\tUpload SSLA, SSLC, SSLK from dir 'DATA'\n"
     "-r:\t\tUpload 'RANGE.CFG' from dir 'DATA'\n-e:\t\tUpload 'EMVCFG' and 'EMVCAPK' (if exists) from dir 'DATA'\n";
 
-size_t Count(const std::string& text, const std::string& what) {
-    size_t n = 0;
-    for (size_t p = text.find(what); p != std::string::npos; p = text.find(what, p + 1)) ++n;
-    return n;
-}
-
-// The emulator as a child process with its own scenario and trace.
-class PadEmu {
-public:
-    PadEmu(const TempDir& dir, const std::string& scenario) : m_dir(dir) {
-        dir.write("pad.scn", scenario);
-        std::string ptyFile = dir.file("pad.pty"), trace = dir.file("pad.trace"), scn = dir.file("pad.scn");
-        m_pid = fork();
-        if (m_pid == 0) {
-            int null = open("/dev/null", O_WRONLY);
-            dup2(null, 1);
-            execl(kEmu, kEmu, "-s", scn.c_str(), "-p", ptyFile.c_str(), "-t", trace.c_str(), (char*)nullptr);
-            _exit(127);
-        }
-        for (int i = 0; i < 500 && !dir.exists("pad.pty"); ++i) usleep(10000);
-        std::istringstream in(dir.read("pad.pty"));
-        in >> m_path;
-    }
-    ~PadEmu() {
-        if (m_pid > 0) {
-            kill(m_pid, SIGTERM);
-            waitpid(m_pid, nullptr, 0);
-        }
-    }
-    const std::string& path() const { return m_path; }
-    std::string trace() const { return m_dir.read("pad.trace"); }
-
-private:
-    const TempDir& m_dir;
-    pid_t m_pid = -1;
-    std::string m_path;
-};
+using emu::Count;
 
 struct SRun {
     int status = -1;
@@ -74,7 +35,7 @@ std::string Files(size_t n, char c) { return std::string(n, c); }
 class Padfeed : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_EQ(0, access(kEmu, X_OK)) << "pad emulator not built at " << kEmu;
+        ASSERT_EQ(0, access(emu::PadEmuPath(), X_OK)) << "pad emulator not built at " << emu::PadEmuPath();
         ASSERT_EQ(0, access(kPadfeed, X_OK)) << "PADFEED not built at " << kPadfeed;
     }
     // A fresh working directory with the configuration and the given DATA files.
@@ -86,7 +47,7 @@ protected:
         m_work->write("DATA/CONFIG.INI",
                       "TERMINALID=12345678\nHOST=10.0.0.1\nSECPORT=443\nKWRMHOST=10.0.0.2\nKWRMPORT=8000\n"
                       "OPENKEY=0123456789ABCDEF0123456789ABCDEF\n");
-        m_emu.reset(new PadEmu(*m_work, scenario));
+        m_emu.reset(new emu::PadEmuProcess(*m_work, scenario));
         m_work->write("DATA/DEVICE.INI", std::string("COMPORT=1\nBAUDRATE=115200\nPROTO_TO=5000\nCOMDEVICE=") +
                                              (device ? device : m_emu->path().c_str()) + "\n");
         for (const auto& f : data) m_work->write("DATA/" + f.first, f.second);
@@ -109,15 +70,11 @@ protected:
         waitpid(pid, &status, 0);
         r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
         r.out = m_work->read("stdout.txt");
-        if (DIR* dir = opendir(m_work->file("LOG").c_str())) {
-            while (struct dirent* e = readdir(dir))
-                if (e->d_name[0] != '.') r.log += m_work->read(std::string("LOG/") + e->d_name);
-            closedir(dir);
-        }
+        r.log = emu::ReadLog(m_work->file("LOG"));
         return r;
     }
     std::unique_ptr<TempDir> m_work;
-    std::unique_ptr<PadEmu> m_emu;
+    std::unique_ptr<emu::PadEmuProcess> m_emu;
 };
 
 TEST_F(Padfeed, ImproperArgumentsShowTheUsageAndTouchNoPad) {

@@ -3,15 +3,8 @@
 // bytes, against a small scripted peer).
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <cstring>
-#include <fcntl.h>
-#include <fstream>
-#include <poll.h>
-#include <sstream>
 #include <string>
-#include <sys/wait.h>
-#include <termios.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -26,64 +19,18 @@
 #include "support/result_codes.h"
 #include "support/sysclock.h"
 #include "support/vars.h"
-#include "tests/common/tempdir.h"
+#include "tests/unit/pad_session_util.h"
 
 namespace {
 
-const char* kEmu = RAVO_BUILD_DIR "/emulators/pinpad/pinpad_emu";
-
-void Configure(const std::string& device, uint16_t protoTO = 1000) {
-    memset(&g_ComConfig, 0, sizeof(g_ComConfig));
-    g_ComConfig.usComPort = 1;
-    g_ComConfig.ulBaudrate = 115200;
-    g_ComConfig.usProtoTO = protoTO;
-    snprintf(g_ComConfig.szComDevice, sizeof(g_ComConfig.szComDevice), "%s", device.c_str());
-}
-
-// The emulator as a child process with its own scenario and trace.
-class PadEmu {
-public:
-    PadEmu(const TempDir& dir, const std::string& scenario) : m_dir(dir) {
-        dir.write("pad.scn", scenario);
-        std::string ptyFile = dir.file("pad.pty"), trace = dir.file("pad.trace"), scn = dir.file("pad.scn");
-        unlink(ptyFile.c_str());
-        unlink(trace.c_str());
-        m_pid = fork();
-        if (m_pid == 0) {
-            int null = open("/dev/null", O_WRONLY);
-            dup2(null, 1);
-            execl(kEmu, kEmu, "-s", scn.c_str(), "-p", ptyFile.c_str(), "-t", trace.c_str(), (char*)nullptr);
-            _exit(127);
-        }
-        for (int i = 0; i < 500 && !dir.exists("pad.pty"); ++i) usleep(10000);
-        std::istringstream in(dir.read("pad.pty"));
-        in >> m_path;
-    }
-    ~PadEmu() {
-        Disconnect();
-        if (m_pid > 0) {
-            kill(m_pid, SIGTERM);
-            for (int i = 0; i < 300 && waitpid(m_pid, nullptr, WNOHANG) == 0; ++i) usleep(10000);
-            if (waitpid(m_pid, nullptr, WNOHANG) == 0) {
-                kill(m_pid, SIGKILL);
-                waitpid(m_pid, nullptr, 0);
-            }
-        }
-    }
-    const std::string& path() const { return m_path; }
-    std::string trace() const { return m_dir.read("pad.trace"); }
-
-private:
-    const TempDir& m_dir;
-    pid_t m_pid = -1;
-    std::string m_path;
-};
+using padtest::ConfigureLink;
+using padtest::PadEmu;
 
 class PinpadLink : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_EQ(0, access(kEmu, X_OK)) << "pad emulator not built at " << kEmu
-                                         << " (build the pinpad_emu target first)";
+        ASSERT_EQ(0, access(emu::PadEmuPath(), X_OK)) << "pad emulator not built at " << emu::PadEmuPath()
+                                                       << " (build the pinpad_emu target first)";
         m_dir.write("LOG/.keep", "");
         Vars_Clear();
         ComPort_Init();
@@ -92,7 +39,7 @@ protected:
     void Start(const std::string& scenario, uint16_t protoTO = 1000) {
         m_emu.reset(new PadEmu(m_dir, scenario));
         ASSERT_FALSE(m_emu->path().empty()) << "emulator gave no pty path";
-        Configure(m_emu->path(), protoTO);
+        ConfigureLink(m_emu->path(), 115200, protoTO);
     }
     void StartConnected(const std::string& scenario, uint16_t protoTO = 1000) {
         Start(scenario, protoTO);
@@ -180,7 +127,7 @@ TEST_F(PinpadLink, ConnectFailures) {
         EXPECT_EQ(0, ComPort_IsOpen()) << "a failed connect leaves the port closed";
         m_emu.reset();
     }
-    Configure(m_dir.file("no-such-tty"));
+    ConfigureLink(m_dir.file("no-such-tty"));
     EXPECT_EQ(RES_PP_PORT_OPEN, Connect(1));
 }
 
@@ -384,39 +331,10 @@ TEST_F(PinpadLink, MalformedCommandRepliesAreRefused) {
 
 // ---- exact frame bytes against a scripted peer on a raw pty ----
 
-struct RawPeer {
-    int master = -1;
-    std::string path;
-    RawPeer() {
-        master = posix_openpt(O_RDWR | O_NOCTTY);
-        grantpt(master);
-        unlockpt(master);
-        path = ptsname(master);
-        int keep = open(path.c_str(), O_RDWR | O_NOCTTY);
-        struct termios tio;
-        tcgetattr(keep, &tio);
-        cfmakeraw(&tio);
-        tcsetattr(keep, TCSANOW, &tio);
-        m_keep = keep;
-    }
-    ~RawPeer() {
-        close(master);
-        close(m_keep);
-    }
-    std::vector<uint8_t> Read(size_t n) {
-        std::vector<uint8_t> got;
-        while (got.size() < n) {
-            struct pollfd p = {master, POLLIN, 0};
-            if (poll(&p, 1, 3000) <= 0) break;
-            uint8_t b[256];
-            ssize_t r = read(master, b, n - got.size() < sizeof(b) ? n - got.size() : sizeof(b));
-            if (r <= 0) break;
-            got.insert(got.end(), b, b + r);
-        }
-        return got;
-    }
-    void Write(const std::vector<uint8_t>& v) { ASSERT_EQ(static_cast<ssize_t>(v.size()), write(master, v.data(), v.size())); }
-    int m_keep;
+// Reads give up after 3 s of silence.
+struct RawPeer : emu::RawPty {
+    std::vector<uint8_t> Read(size_t n) { return emu::RawPty::Read(n, 3000); }
+    void Write(const std::vector<uint8_t>& v) { ASSERT_EQ(static_cast<ssize_t>(v.size()), emu::RawPty::Write(v)); }
 };
 
 std::vector<uint8_t> ReplyFrame(uint8_t flag, uint16_t n, uint16_t status, std::vector<uint8_t> body) {
@@ -433,7 +351,7 @@ TEST(PinpadFrames, RequestBytesAndCraftedReplies) {
     TempDir dir;
     dir.write("LOG/.keep", "");
     RawPeer peer;
-    Configure(peer.path);
+    ConfigureLink(peer.path());
     ComPort_Init();
     ASSERT_EQ(0, ComPort_Open());
     const uint8_t zeroKey[16] = {};  // no key agreed: the session key is all zero
@@ -516,7 +434,7 @@ TEST(PinpadSerial, PortRulesAndTimedReads) {
     } cases[] = {{0, 115200, -1}, {251, 115200, -1}, {1, 14400, -1}, {1, 0, -1}, {1, 4800, 0}, {250, 38400, 0}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.port * 1000000 + c.baud);
-        Configure(peer.path);
+        ConfigureLink(peer.path());
         g_ComConfig.usComPort = c.port;
         g_ComConfig.ulBaudrate = c.baud;
         EXPECT_EQ(c.result, ComPort_Open());
@@ -526,7 +444,7 @@ TEST(PinpadSerial, PortRulesAndTimedReads) {
     EXPECT_EQ(-1, ComPort_ReadBuffer(buf, 6, 10));
     EXPECT_EQ(-1, ComPort_WriteBuffer(buf, 6, 0));
 
-    Configure(peer.path);
+    ConfigureLink(peer.path());
     ASSERT_EQ(0, ComPort_Open());
     // Four of six bytes arrive: the read returns 4 once the time-out passes.
     peer.Write({1, 2, 3, 4});

@@ -4,15 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <csignal>
 #include <cstring>
-#include <fcntl.h>
 #include <functional>
-#include <poll.h>
-#include <sstream>
 #include <string>
-#include <sys/wait.h>
-#include <termios.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -29,20 +23,13 @@
 #include "support/param.h"
 #include "support/result_codes.h"
 #include "support/vars.h"
-#include "tests/common/tempdir.h"
+#include "tests/unit/pad_session_util.h"
 
 namespace {
 
-const char* kEmu = RAVO_BUILD_DIR "/emulators/pinpad/pinpad_emu";
-const char* kMakePki = RAVO_SOURCE_DIR "/scripts/make_test_pki.sh";
-
-void Configure(const std::string& device) {
-    memset(&g_ComConfig, 0, sizeof(g_ComConfig));
-    g_ComConfig.usComPort = 1;
-    g_ComConfig.ulBaudrate = 115200;
-    g_ComConfig.usProtoTO = 1000;
-    snprintf(g_ComConfig.szComDevice, sizeof(g_ComConfig.szComDevice), "%s", device.c_str());
-}
+using emu::Count;
+using padtest::ConfigureLink;
+using padtest::PadEmu;
 
 std::string Bytes(size_t n, unsigned seed) {
     std::string s;
@@ -54,51 +41,10 @@ uint32_t Crc(const std::string& s) {
     return CRC_CalcCRC32(reinterpret_cast<const uint8_t*>(s.data()), static_cast<uint32_t>(s.size()), 0);
 }
 
-size_t Count(const std::string& text, const std::string& what) {
-    size_t n = 0;
-    for (size_t p = text.find(what); p != std::string::npos; p = text.find(what, p + 1)) ++n;
-    return n;
-}
-
-// The emulator as a child process with its own scenario and trace.
-class PadEmu {
-public:
-    PadEmu(const TempDir& dir, const std::string& scenario) : m_dir(dir) {
-        unlink(dir.file("pad.pty").c_str());
-        unlink(dir.file("pad.trace").c_str());
-        dir.write("pad.scn", scenario);
-        std::string ptyFile = dir.file("pad.pty"), trace = dir.file("pad.trace"), scn = dir.file("pad.scn");
-        m_pid = fork();
-        if (m_pid == 0) {
-            int null = open("/dev/null", O_WRONLY);
-            dup2(null, 1);
-            execl(kEmu, kEmu, "-s", scn.c_str(), "-p", ptyFile.c_str(), "-t", trace.c_str(), (char*)nullptr);
-            _exit(127);
-        }
-        for (int i = 0; i < 500 && !dir.exists("pad.pty"); ++i) usleep(10000);
-        std::istringstream in(dir.read("pad.pty"));
-        in >> m_path;
-    }
-    ~PadEmu() {
-        Disconnect();
-        if (m_pid > 0) {
-            kill(m_pid, SIGTERM);
-            waitpid(m_pid, nullptr, 0);
-        }
-    }
-    const std::string& path() const { return m_path; }
-    std::string trace() const { return m_dir.read("pad.trace"); }
-
-private:
-    const TempDir& m_dir;
-    pid_t m_pid = -1;
-    std::string m_path;
-};
-
 class PadFiles : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_EQ(0, access(kEmu, X_OK)) << "pad emulator not built at " << kEmu;
+        ASSERT_EQ(0, access(emu::PadEmuPath(), X_OK)) << "pad emulator not built at " << emu::PadEmuPath();
         m_dir.write("LOG/.keep", "");
         m_dir.write("DATA/.keep", "");
         Vars_Clear();
@@ -108,7 +54,7 @@ protected:
         m_emu.reset();
         m_emu.reset(new PadEmu(m_dir, scenario));
         ASSERT_FALSE(m_emu->path().empty());
-        Configure(m_emu->path());
+        ConfigureLink(m_emu->path());
         ASSERT_EQ(RES_OK, Connect(1));
     }
     // A pad file preset from a file of the test directory.
@@ -250,44 +196,22 @@ typedef std::function<SReply(uint8_t, uint8_t, const std::vector<uint8_t>&)> Pad
 class ScriptedPad {
 public:
     explicit ScriptedPad(PadScript script) : m_script(std::move(script)) {
-        m_master = posix_openpt(O_RDWR | O_NOCTTY);
-        grantpt(m_master);
-        unlockpt(m_master);
-        m_path = ptsname(m_master);
-        m_keep = open(m_path.c_str(), O_RDWR | O_NOCTTY);
-        struct termios tio;
-        tcgetattr(m_keep, &tio);
-        cfmakeraw(&tio);
-        tcsetattr(m_keep, TCSANOW, &tio);
         m_thread = std::thread([this] { Serve(); });
     }
     ~ScriptedPad() {
         m_stop = true;
         m_thread.join();
-        close(m_master);
-        close(m_keep);
     }
-    const std::string& path() const { return m_path; }
+    const std::string& path() const { return m_pty.path(); }
 
 private:
-    std::vector<uint8_t> Read(size_t n) {
-        std::vector<uint8_t> got;
-        while (got.size() < n && !m_stop) {
-            struct pollfd p = {m_master, POLLIN, 0};
-            if (poll(&p, 1, 50) <= 0) continue;
-            uint8_t b[1300];
-            ssize_t r = read(m_master, b, n - got.size() < sizeof(b) ? n - got.size() : sizeof(b));
-            if (r <= 0) break;
-            got.insert(got.end(), b, b + r);
-        }
-        return got;
-    }
+    std::vector<uint8_t> Read(size_t n) { return m_pty.Read(n, 50, &m_stop); }
     void Serve() {
         while (!m_stop) {
             std::vector<uint8_t> two = Read(2);
             if (two.size() < 2) return;
             if (two[1] == 0x03) {  // link test
-                (void)!write(m_master, two.data(), 2);
+                (void)m_pty.Write(two);
                 continue;
             }
             std::vector<uint8_t> head = Read(2);
@@ -307,12 +231,11 @@ private:
             f.push_back(0x03);
             f.push_back(uint8_t(crc));
             f.push_back(uint8_t(crc >> 8));
-            (void)!write(m_master, f.data(), f.size());
+            (void)m_pty.Write(f);
         }
     }
     PadScript m_script;
-    int m_master = -1, m_keep = -1;
-    std::string m_path;
+    emu::RawPty m_pty;
     std::thread m_thread;
     std::atomic<bool> m_stop{false};
 };
@@ -341,7 +264,7 @@ protected:
     }
     void TearDown() override { ComPort_Close(); }
     void Open(const ScriptedPad& pad) {
-        Configure(pad.path());
+        ConfigureLink(pad.path());
         ComPort_Close();
         ASSERT_EQ(0, ComPort_Open());
     }
@@ -551,23 +474,6 @@ TEST_F(PadFiles, AppUpdateSendsTheImageWithItsCrc) {
 
 // ---- TLS files: the pad holds the master copies ----
 
-// Makes the throw-away test PKI in dir; its path, or "" when it failed.
-std::string MakePki(const std::string& dir) {
-    std::string cmd = std::string(kMakePki) + " " + dir + " >/dev/null 2>&1";
-    return system(cmd.c_str()) == 0 ? dir : "";
-}
-
-std::string ReadAll(const std::string& path) {
-    FILE* f = fopen(path.c_str(), "rb");
-    std::string s;
-    if (f == nullptr) return s;
-    char b[4096];
-    size_t n;
-    while ((n = fread(b, 1, sizeof(b), f)) > 0) s.append(b, n);
-    fclose(f);
-    return s;
-}
-
 int g_parsed[3];
 int CountCA(const char*) { return ++g_parsed[0], 0; }
 int CountCert(const char*) { return ++g_parsed[1], 0; }
@@ -581,10 +487,10 @@ int CountKey(const char* path) {
 }
 
 TEST_F(PadFiles, TlsFilesAreFetchedWhenMissingOrDifferentAndThenParsed) {
-    std::string pki = MakePki(m_dir.file("pki"));
-    ASSERT_FALSE(pki.empty()) << "test PKI not made";
-    const std::string ca = ReadAll(pki + "/sha256/SSLA"), cert = ReadAll(pki + "/sha256/SSLC"),
-                      key = ReadAll(pki + "/sha256/SSLK");
+    const std::string pki = m_dir.file("pki");
+    ASSERT_TRUE(emu::MakeTestPki(pki)) << "test PKI not made";
+    const std::string ca = emu::ReadFile(pki + "/sha256/SSLA"), cert = emu::ReadFile(pki + "/sha256/SSLC"),
+                      key = emu::ReadFile(pki + "/sha256/SSLK");
     Start(PadFile("SSLA", ca) + PadFile("SSLC", cert) + PadFile("SSLK", key));
     ASSERT_EQ(0, RsaCheckAll());
     EXPECT_EQ(Crc(ca), g_Vars.ulSSLACrc);

@@ -8,11 +8,9 @@
 #include <chrono>
 #include <csignal>
 #include <cstring>
-#include <dirent.h>
 #include <fstream>
 #include <memory>
 #include <netinet/in.h>
-#include <sstream>
 #include <string>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -27,41 +25,18 @@
 #include "support/param.h"
 #include "support/result_codes.h"
 #include "support/sysclock.h"
+#include "tests/common/emulators.h"
 #include "tests/common/tempdir.h"
 
 namespace {
 
-const char* const kHostEmu = RAVO_BUILD_DIR "/emulators/host/host_emu";
-const char* const kMakePki = RAVO_SOURCE_DIR "/scripts/make_test_pki.sh";
+using emu::ClearLog;
+using emu::FreePort;
+using emu::ReadFile;
+using emu::ReadLog;
 
 std::unique_ptr<TempDir> g_work;  // current directory of the tests: LOG/, pki/
 bool g_pkiReady = false;
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
-// All of today's log lines (the log is one file per day under LOG/).
-std::string ReadLog() {
-    std::string all;
-    DIR* dir = opendir("LOG");
-    if (dir == nullptr) return all;
-    while (struct dirent* e = readdir(dir))
-        if (e->d_name[0] != '.') all += ReadFile(std::string("LOG/") + e->d_name);
-    closedir(dir);
-    return all;
-}
-
-void ClearLog() {
-    DIR* dir = opendir("LOG");
-    if (dir == nullptr) return;
-    while (struct dirent* e = readdir(dir))
-        if (e->d_name[0] != '.') unlink((std::string("LOG/") + e->d_name).c_str());
-    closedir(dir);
-}
 
 // A clock on which time runs a hundred times faster than on the wall, so that
 // the 45-second limits pass in well under a second of real waiting.
@@ -76,61 +51,12 @@ struct FastClock {
     ~FastClock() { SysClock_SetSeam(nullptr); }
 };
 
-// host_emu as a child process for the length of one test case.
-class HostEmu {
+// host_emu as a child process for the length of one test case; hostDir holds
+// host.crt/host.key ("pki" or "pki/rogue"), the CA is always pki/ca.crt.
+class HostEmu : public emu::HostEmuProcess {
 public:
-    // hostDir holds host.crt/host.key ("pki" or "pki/rogue"); the CA is always pki/ca.crt.
-    HostEmu(const std::string& scenario, const std::string& hostDir = "pki", unsigned count = 0) {
-        static int serial = 0;
-        std::string base = g_work->path() + "/emu" + std::to_string(++serial);
-        m_trace = base + ".trace";
-        m_portFile = base + ".port";
-        std::string scen = base + ".scen";
-        std::ofstream(scen) << scenario << "\n";
-        std::string cert = g_work->file(hostDir + "/host.crt");
-        std::string key = g_work->file(hostDir + "/host.key");
-        std::string ca = g_work->file("pki/ca.crt");
-        std::string countText = std::to_string(count);
-        m_pid = fork();
-        if (m_pid == 0) {
-            freopen("/dev/null", "w", stdout);
-            execl(kHostEmu, kHostEmu, "--cert", cert.c_str(), "--key", key.c_str(), "--ca", ca.c_str(),
-                  "--scenario", scen.c_str(), "--trace", m_trace.c_str(), "--port-file",
-                  m_portFile.c_str(), "--count", countText.c_str(), "--idle", "30", (char*)nullptr);
-            _exit(127);
-        }
-        for (int i = 0; i < 500 && m_port == 0; ++i) {
-            std::string text = ReadFile(m_portFile);
-            if (!text.empty()) m_port = static_cast<uint16_t>(atoi(text.c_str()));
-            else if (waitpid(m_pid, &m_status, WNOHANG) == m_pid) { m_pid = -1; break; }
-            else usleep(20000);
-        }
-    }
-    ~HostEmu() {
-        if (m_pid > 0) {
-            kill(m_pid, SIGTERM);
-            waitpid(m_pid, &m_status, 0);
-        }
-    }
-    uint16_t port() const { return m_port; }
-    std::string trace() const { return ReadFile(m_trace); }
-    // Waits (at most 10 s) for the emulator to end by itself; its exit status or -1.
-    int waitExit() {
-        for (int i = 0; i < 500 && m_pid > 0; ++i) {
-            if (waitpid(m_pid, &m_status, WNOHANG) == m_pid) {
-                m_pid = -1;
-                return WIFEXITED(m_status) ? WEXITSTATUS(m_status) : -1;
-            }
-            usleep(20000);
-        }
-        return -1;
-    }
-
-private:
-    pid_t m_pid = -1;
-    int m_status = 0;
-    uint16_t m_port = 0;
-    std::string m_trace, m_portFile;
+    HostEmu(const std::string& scenario, const std::string& hostDir = "pki", unsigned count = 0)
+        : emu::HostEmuProcess(*g_work, scenario, g_work->file(hostDir), count) {}
 };
 
 // Loads the terminal's TLS files from pki/<set>/ ("sha256" or "sha1").
@@ -155,8 +81,7 @@ protected:
         g_work.reset(new TempDir(true));
         mkdir("LOG", 0777);
         mkdir("DATA", 0777);
-        std::string cmd = std::string(kMakePki) + " '" + g_work->file("pki") + "' >/dev/null 2>&1";
-        g_pkiReady = system(cmd.c_str()) == 0 && access(kHostEmu, X_OK) == 0;
+        g_pkiReady = emu::MakeTestPki(g_work->file("pki")) && access(emu::HostEmuPath(), X_OK) == 0;
         NetLayer_Init();
         TMMsgBuilder_Init();
     }
@@ -505,19 +430,6 @@ TEST_F(TransportTest, KeyDownloadDefaultAnswer) {
     EXPECT_STREQ("MTPK0320123456789ABCDEFFEDCBA9876543210", keyData);
 }
 
-// A free TCP port on 127.0.0.1 at the moment of asking.
-uint16_t FreePort() {
-    int probe = socket(AF_INET, SOCK_STREAM, 0);
-    struct sockaddr_in addr = {};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(probe, reinterpret_cast<struct sockaddr*>(&addr), sizeof(addr));
-    socklen_t len = sizeof(addr);
-    getsockname(probe, reinterpret_cast<struct sockaddr*>(&addr), &len);
-    close(probe);
-    return ntohs(addr.sin_port);
-}
-
 // Another TLS implementation as the peer: GnuTLS's echo server offering only
 // TLS_RSA_3DES_EDE_CBC_SHA1 and demanding a client certificate.
 TEST_F(TransportTest, HandshakeWithGnuTLSServer) {
@@ -597,7 +509,7 @@ TEST_F(TransportTest, EmulatorRefusesBadScenario) {
         SCOPED_TRACE(line);
         std::string scen = g_work->file("bad.scen");
         std::ofstream(scen) << "# comment\napprove\n" << line << "\n";
-        std::string cmd = std::string(kHostEmu) + " --cert pki/host.crt --key pki/host.key --ca pki/ca.crt" +
+        std::string cmd = std::string(emu::HostEmuPath()) + " --cert pki/host.crt --key pki/host.key --ca pki/ca.crt" +
                           " --scenario " + scen + " 2>" + g_work->file("bad.err") + " >/dev/null";
         int status = system(cmd.c_str());
         ASSERT_TRUE(WIFEXITED(status));

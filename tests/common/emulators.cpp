@@ -1,0 +1,191 @@
+// tests/common/emulators.cpp
+#include "tests/common/emulators.h"
+
+#include <arpa/inet.h>
+#include <dirent.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <vector>
+
+#include "tests/common/tempdir.h"
+
+namespace emu {
+
+namespace {
+
+// Runs argv[0] as a child with its standard output thrown away; its pid.
+pid_t Spawn(const std::vector<std::string>& args) {
+    std::vector<char*> argv;
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    pid_t pid = fork();
+    if (pid == 0) {
+        int null = open("/dev/null", O_WRONLY);
+        dup2(null, 1);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    return pid;
+}
+
+// SIGTERM, then SIGKILL when the child has not ended within 3 s.
+void Stop(pid_t pid, int* status) {
+    if (pid <= 0) return;
+    kill(pid, SIGTERM);
+    for (int i = 0; i < 300; ++i) {
+        if (waitpid(pid, status, WNOHANG) == pid) return;
+        usleep(10000);
+    }
+    kill(pid, SIGKILL);
+    waitpid(pid, status, 0);
+}
+
+}  // namespace
+
+const char* PadEmuPath() { return RAVO_BUILD_DIR "/emulators/pinpad/pinpad_emu"; }
+const char* HostEmuPath() { return RAVO_BUILD_DIR "/emulators/host/host_emu"; }
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+size_t Count(const std::string& text, const std::string& part) {
+    size_t n = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+    return n;
+}
+
+std::string ReadLog(const std::string& logDir) {
+    std::string all;
+    DIR* dir = opendir(logDir.c_str());
+    if (dir == nullptr) return all;
+    while (struct dirent* e = readdir(dir))
+        if (e->d_name[0] != '.') all += ReadFile(logDir + "/" + e->d_name);
+    closedir(dir);
+    return all;
+}
+
+void ClearLog(const std::string& logDir) {
+    DIR* dir = opendir(logDir.c_str());
+    if (dir == nullptr) return;
+    while (struct dirent* e = readdir(dir))
+        if (e->d_name[0] != '.') unlink((logDir + "/" + e->d_name).c_str());
+    closedir(dir);
+}
+
+uint16_t FreePort() {
+    int probe = socket(AF_INET, SOCK_STREAM, 0);
+    struct sockaddr_in addr = {};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(probe, reinterpret_cast<struct sockaddr*>(&addr), sizeof(addr));
+    socklen_t len = sizeof(addr);
+    getsockname(probe, reinterpret_cast<struct sockaddr*>(&addr), &len);
+    close(probe);
+    return ntohs(addr.sin_port);
+}
+
+bool MakeTestPki(const std::string& dir) {
+    std::string cmd = std::string(RAVO_SOURCE_DIR "/scripts/make_test_pki.sh '") + dir + "' >/dev/null 2>&1";
+    return system(cmd.c_str()) == 0;
+}
+
+PadEmuProcess::PadEmuProcess(const TempDir& dir, const std::string& scenario) : m_dir(dir) {
+    std::string ptyFile = dir.file("pad.pty"), trace = dir.file("pad.trace"), scn = dir.file("pad.scn");
+    unlink(ptyFile.c_str());
+    unlink(trace.c_str());
+    dir.write("pad.scn", scenario);
+    m_pid = Spawn({PadEmuPath(), "-s", scn, "-p", ptyFile, "-t", trace});
+    for (int i = 0; i < 500 && !dir.exists("pad.pty"); ++i) usleep(10000);
+    std::istringstream(dir.read("pad.pty")) >> m_path;
+}
+
+PadEmuProcess::~PadEmuProcess() { Stop(m_pid, nullptr); }
+
+std::string PadEmuProcess::trace() const { return m_dir.read("pad.trace"); }
+
+HostEmuProcess::HostEmuProcess(const TempDir& dir, const std::string& scenario, const std::string& certDir,
+                               unsigned count) {
+    static int serial = 0;
+    std::string base = dir.path() + "/host" + std::to_string(++serial);
+    m_trace = base + ".trace";
+    std::string portFile = base + ".port", scen = base + ".scen";
+    std::ofstream(scen) << scenario << "\n";
+    std::string certs = certDir.empty() ? dir.file("pki") : certDir;
+    m_pid = Spawn({HostEmuPath(), "--cert", certs + "/host.crt", "--key", certs + "/host.key", "--ca",
+                   dir.file("pki/ca.crt"), "--scenario", scen, "--trace", m_trace, "--port-file", portFile,
+                   "--count", std::to_string(count), "--idle", "30"});
+    for (int i = 0; i < 500 && m_port == 0; ++i) {
+        std::string text = ReadFile(portFile);
+        if (!text.empty()) m_port = static_cast<uint16_t>(atoi(text.c_str()));
+        else if (waitpid(m_pid, &m_status, WNOHANG) == m_pid) {
+            m_pid = -1;
+            break;
+        } else usleep(20000);
+    }
+}
+
+HostEmuProcess::~HostEmuProcess() { Stop(m_pid, &m_status); }
+
+int HostEmuProcess::waitExit() {
+    for (int i = 0; i < 500 && m_pid > 0; ++i) {
+        if (waitpid(m_pid, &m_status, WNOHANG) == m_pid) {
+            m_pid = -1;
+            return WIFEXITED(m_status) ? WEXITSTATUS(m_status) : -1;
+        }
+        usleep(20000);
+    }
+    return -1;
+}
+
+RawPty::RawPty() {
+    m_master = posix_openpt(O_RDWR | O_NOCTTY);
+    grantpt(m_master);
+    unlockpt(m_master);
+    m_path = ptsname(m_master);
+    m_keep = open(m_path.c_str(), O_RDWR | O_NOCTTY);
+    struct termios tio;
+    tcgetattr(m_keep, &tio);
+    cfmakeraw(&tio);
+    tcsetattr(m_keep, TCSANOW, &tio);
+}
+
+RawPty::~RawPty() {
+    close(m_master);
+    close(m_keep);
+}
+
+std::vector<uint8_t> RawPty::Read(size_t n, int waitMs, const std::atomic<bool>* stop) {
+    std::vector<uint8_t> got;
+    while (got.size() < n && !(stop && *stop)) {
+        struct pollfd p = {m_master, POLLIN, 0};
+        if (poll(&p, 1, waitMs) <= 0) {
+            if (stop) continue;
+            break;
+        }
+        uint8_t b[1300];
+        ssize_t r = read(m_master, b, n - got.size() < sizeof(b) ? n - got.size() : sizeof(b));
+        if (r <= 0) break;
+        got.insert(got.end(), b, b + r);
+    }
+    return got;
+}
+
+ssize_t RawPty::Write(const std::vector<uint8_t>& bytes) { return write(m_master, bytes.data(), bytes.size()); }
+
+}  // namespace emu

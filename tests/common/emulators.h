@@ -1,0 +1,104 @@
+// tests/common/emulators.h
+// The pieces every test that runs the emulators needs: the built pad and host
+// emulators as child processes, the throw-away test PKI, a free loopback port,
+// and reading the files and the daily log they leave behind. Nothing here
+// touches the payment modules; the tests point the link or the host
+// configuration at what these start.
+#pragma once
+#include <sys/types.h>
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+class TempDir;
+
+namespace emu {
+
+const char* PadEmuPath();
+const char* HostEmuPath();
+
+// The whole content of a file, or "" when it cannot be read.
+std::string ReadFile(const std::string& path);
+bool Has(const std::string& text, const std::string& part);
+// Number of times part occurs in text (overlapping ones too).
+size_t Count(const std::string& text, const std::string& part);
+
+// All lines of the daily log files (one file a day) under logDir.
+std::string ReadLog(const std::string& logDir = "LOG");
+// Removes the daily log files under logDir, so that a case sees only its own lines.
+void ClearLog(const std::string& logDir = "LOG");
+
+// A loopback port that was free a moment ago: nothing listens there.
+uint16_t FreePort();
+
+// Makes the test PKI (CA, host, rogue host, terminal sets sha256/ and sha1/) in dir.
+bool MakeTestPki(const std::string& dir);
+
+// pinpad_emu on a pseudo-terminal with a scenario, its trace in dir; the
+// files pad.scn, pad.pty and pad.trace of dir are its own. Stopped on destruction.
+class PadEmuProcess {
+public:
+    PadEmuProcess(const TempDir& dir, const std::string& scenario);
+    ~PadEmuProcess();
+    PadEmuProcess(const PadEmuProcess&) = delete;
+    PadEmuProcess& operator=(const PadEmuProcess&) = delete;
+    // The pty the emulator listens on; "" when it never said.
+    const std::string& path() const { return m_path; }
+    std::string trace() const;
+
+private:
+    const TempDir& m_dir;
+    pid_t m_pid = -1;
+    std::string m_path;
+};
+
+// host_emu on a free loopback port answering from a scenario (see
+// emulators/host/README.md). Its certificate and key come from certDir
+// (default <dir>/pki; "<dir>/pki/rogue" for an untrusted host), the CA is
+// always <dir>/pki/ca.crt; count ends it after that many connections (0: never).
+class HostEmuProcess {
+public:
+    HostEmuProcess(const TempDir& dir, const std::string& scenario, const std::string& certDir = "",
+                   unsigned count = 0);
+    ~HostEmuProcess();
+    HostEmuProcess(const HostEmuProcess&) = delete;
+    HostEmuProcess& operator=(const HostEmuProcess&) = delete;
+    // 0 when it never listened (it stopped at once, e.g. on a bad scenario).
+    uint16_t port() const { return m_port; }
+    std::string trace() const { return ReadFile(m_trace); }
+    // Waits (at most 10 s) for the emulator to end by itself; its exit status or -1.
+    int waitExit();
+
+private:
+    pid_t m_pid = -1;
+    int m_status = 0;
+    uint16_t m_port = 0;
+    std::string m_trace;
+};
+
+// A raw pseudo-terminal for a scripted peer in place of the pad: the link
+// opens path(), the test reads and writes the other side. The far side is
+// held open so that its raw line settings last between the link's opens.
+class RawPty {
+public:
+    RawPty();
+    ~RawPty();
+    RawPty(const RawPty&) = delete;
+    RawPty& operator=(const RawPty&) = delete;
+    const std::string& path() const { return m_path; }
+    int fd() const { return m_master; }
+    // Up to n bytes. Without stop, a silence of waitMs ends the read early;
+    // with it, the read waits on until n bytes came or *stop is set.
+    std::vector<uint8_t> Read(size_t n, int waitMs, const std::atomic<bool>* stop = nullptr);
+    // The count written, as write() gives it.
+    ssize_t Write(const std::vector<uint8_t>& bytes);
+
+private:
+    int m_master = -1, m_keep = -1;
+    std::string m_path;
+};
+
+}  // namespace emu
