@@ -15,6 +15,7 @@
 #include "pinpad/comport.h"
 #include "pinpad/ppcmd.h"
 #include "support/param.h"
+#include "support/payorder.h"
 #include "support/sysclock.h"
 #include "support/vars.h"
 #include "tests/common/emulators.h"
@@ -58,6 +59,17 @@ public:
     using emu::PadEmuProcess::PadEmuProcess;
     ~PadEmu() { Disconnect(); }
 };
+
+// A sale of 12.50 BYN as the till hands it in.
+inline S_PAY_ORDER SaleOrder() {
+    S_PAY_ORDER order;
+    memset(&order, 0, sizeof(order));
+    order.ucOpType = OP_SALE;
+    order.stAmount.ulLow = 1250;
+    memcpy(order.szCurrency, "BYN", 3);
+    order.usCurrencyCode = 933;
+    return order;
+}
 
 class PadSession : public ::testing::Test {
 protected:

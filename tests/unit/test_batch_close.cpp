@@ -51,6 +51,10 @@ protected:
         strcpy(g_Config.szTerminalId, "TERM0001");
         g_Config.usHoldOns = 5;
         g_ws->dir().write("DATA/DEVICE.INI", "COMPORT=1\n");
+        NoBatch();
+    }
+    // No batch file and an empty log, as at the start of each case of a table.
+    static void NoBatch() {
         unlink(BATCH_FILE);
         Batch_Initialize();
         emu::ClearLog();
@@ -95,9 +99,7 @@ TEST_F(BatchCloseTest, SettlementOutcomes) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        unlink(BATCH_FILE);
-        Batch_Initialize();
-        emu::ClearLog();
+        NoBatch();
         OpenBatchWithOperations();
         std::unique_ptr<emu::HostEmu> host;
         if (c.scenario) {
@@ -181,9 +183,7 @@ TEST_F(BatchCloseTest, BatchFileNotWritten) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        unlink(BATCH_FILE);
-        Batch_Initialize();
-        emu::ClearLog();
+        NoBatch();
         OpenBatchWithOperations();
         emu::HostEmu host(g_ws->dir(), "default");
         g_batchWrites = 0;
@@ -255,9 +255,7 @@ TEST_F(BatchCloseTest, RemoteKeyUpdateAfterClose) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        unlink(BATCH_FILE);
-        Batch_Initialize();
-        emu::ClearLog();
+        NoBatch();
         g_ws->dir().write("DATA/DEVICE.INI", "COMPORT=1\n");
         if (c.open) OpenBatchWithOperations();
         emu::HostEmu host(g_ws->dir(), c.hostScenario);

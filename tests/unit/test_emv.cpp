@@ -119,11 +119,7 @@ class EmvTest : public PadSession {
 protected:
     void SetUp() override {
         PadSession::SetUp();
-        memset(&order, 0, sizeof(order));
-        order.ucOpType = OP_SALE;
-        order.stAmount.ulLow = 1250;
-        memcpy(order.szCurrency, "BYN", 3);
-        order.usCurrencyCode = 933;
+        order = padtest::SaleOrder();
         strcpy(order.szRRN, "503414070042");
         g_Vars.ucEMVSupport = 1;
     }

@@ -5,7 +5,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -15,6 +14,7 @@
 #include "support/log.h"
 #include "support/param.h"
 #include "support/result_codes.h"
+#include "tests/common/emulators.h"
 
 namespace fs = std::filesystem;
 
@@ -25,22 +25,8 @@ void Write(const char* name, const std::string& text) {
     out << text;
 }
 
-std::string Read(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
-std::string Log() {
-    std::string all;
-    for (const auto& entry : fs::directory_iterator("LOG")) all += Read(entry.path().string());
-    return all;
-}
-
-void ClearLog() {
-    for (const auto& entry : fs::directory_iterator("LOG")) fs::remove(entry.path());
-}
+using emu::ClearLog;
+using emu::ReadLog;
 
 // Every test runs in a fresh directory with DATA/ and LOG/, as the payment directory looks.
 class ParamTest : public ::testing::Test {
@@ -146,7 +132,7 @@ void RunLoadCases(const std::vector<LoadCase>& cases) {
         if (tc.device != nullptr) Write("DEVICE.INI", tc.device);
         EXPECT_EQ(Param_LoadConfig(), tc.result);
         for (const auto& f : tc.fields) EXPECT_EQ(Field(f.first), f.second) << f.first;
-        std::string text = Log();
+        std::string text = ReadLog();
         for (const auto& line : tc.logs) EXPECT_NE(text.find(line + "\n"), std::string::npos) << line << "\nlog:\n" << text;
     }
 }
@@ -299,11 +285,11 @@ TEST_F(ParamTest, DeviceIniAndLineSettings) {
 
 TEST_F(ParamTest, FileFaults) {
     EXPECT_EQ(Param_LoadConfig(), RES_CFG_FILE);
-    EXPECT_NE(Log().find("WARNING. Open or create config file [DATA/CONFIG.INI].\n"), std::string::npos);
+    EXPECT_NE(ReadLog().find("WARNING. Open or create config file [DATA/CONFIG.INI].\n"), std::string::npos);
 
     Write("CONFIG.INI", "");
     EXPECT_EQ(Param_LoadConfig(), RES_CFG_FILE);
-    EXPECT_NE(Log().find("ERROR. OpenConfig. Empty config [DATA/CONFIG.INI].\n"), std::string::npos);
+    EXPECT_NE(ReadLog().find("ERROR. OpenConfig. Empty config [DATA/CONFIG.INI].\n"), std::string::npos);
 
     unlink("DATA/CONFIG.INI");
     ASSERT_EQ(mkdir("DATA/CONFIG.INI", 0777), 0);
@@ -360,7 +346,7 @@ TEST_F(ParamTest, RewriteOneKey) {
         Write("TMPCFG.INI", "stale copy of an interrupted rewrite\n");
         EXPECT_EQ(Param_WriteConfigParam(tc.file, tc.param, tc.value), tc.result);
         if (!tc.missing) {
-            EXPECT_EQ(Read(std::string("DATA/") + tc.file), tc.after);
+            EXPECT_EQ(emu::ReadFile(std::string("DATA/") + tc.file), tc.after);
         }
         if (tc.result == RES_OK) {
             EXPECT_FALSE(fs::exists("DATA/TMPCFG.INI"));
@@ -372,7 +358,7 @@ TEST_F(ParamTest, RewriteRefusedWhenTheCopyCannotBeCreated) {
     Write("DEVICE.INI", "BAUDRATE=9600\n");
     ASSERT_EQ(mkdir("DATA/TMPCFG.INI", 0777), 0);
     EXPECT_EQ(Param_WriteConfigParam("DEVICE.INI", "BAUDRATE", "115200"), RES_CFG_FILE);
-    EXPECT_EQ(Read("DATA/DEVICE.INI"), "BAUDRATE=9600\n");
+    EXPECT_EQ(emu::ReadFile("DATA/DEVICE.INI"), "BAUDRATE=9600\n");
 }
 
 TEST_F(ParamTest, RewrittenKeyIsLoadedNextTime) {

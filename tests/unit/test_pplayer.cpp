@@ -21,11 +21,7 @@ class PPLayerTest : public PadSession {
 protected:
     void SetUp() override {
         PadSession::SetUp();
-        memset(&order, 0, sizeof(order));
-        order.ucOpType = OP_SALE;
-        order.stAmount.ulLow = 1250;
-        memcpy(order.szCurrency, "BYN", 3);
-        order.usCurrencyCode = 933;
+        order = padtest::SaleOrder();
     }
     // Connects and runs the application check, as initialisation does.
     void Checked(const std::string& scenario) {

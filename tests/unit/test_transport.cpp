@@ -98,6 +98,14 @@ protected:
     }
     void TearDown() override { Transmaster_Disconnect(); }
 
+    // Points the terminal at the emulator, connects and sends an echo request.
+    void ConnectAndSendEcho(const HostEmu& emu) {
+        ASSERT_NE(0, emu.port());
+        g_Config.usSecPort = emu.port();
+        ASSERT_EQ(0, Transmaster_Connect());
+        std::vector<uint8_t> rq = EchoRequest();
+        ASSERT_EQ(0, Transmaster_SendPacket(rq.data(), static_cast<uint16_t>(rq.size())));
+    }
     // Connects to the emulator, sends an echo request and reads one packet.
     int EchoExchange(HostEmu& emu, std::vector<uint8_t>* answer) {
         g_Config.usSecPort = emu.port();
@@ -190,11 +198,7 @@ TEST_F(TransportTest, ReceiveFramesAndFaults) {
         SCOPED_TRACE(c.name);
         ClearLog();
         HostEmu emu(c.scenario);
-        ASSERT_NE(0, emu.port());
-        g_Config.usSecPort = emu.port();
-        ASSERT_EQ(0, Transmaster_Connect());
-        std::vector<uint8_t> rq = EchoRequest();
-        ASSERT_EQ(0, Transmaster_SendPacket(rq.data(), static_cast<uint16_t>(rq.size())));
+        ASSERT_NO_FATAL_FAILURE(ConnectAndSendEcho(emu));
         // Guard bytes behind the 1024-byte buffer catch any write past it.
         std::vector<uint8_t> buf(TRANSMASTER_MAX_PACKET + 64, 0xEE);
         uint8_t lastFirst = 0;
@@ -271,11 +275,7 @@ TEST_F(TransportTest, StalledHostTimesOut) {
         SCOPED_TRACE(c.name);
         ClearLog();
         HostEmu emu(c.scenario);
-        ASSERT_NE(0, emu.port());
-        g_Config.usSecPort = emu.port();
-        ASSERT_EQ(0, Transmaster_Connect());
-        std::vector<uint8_t> rq = EchoRequest();
-        ASSERT_EQ(0, Transmaster_SendPacket(rq.data(), static_cast<uint16_t>(rq.size())));
+        ASSERT_NO_FATAL_FAILURE(ConnectAndSendEcho(emu));
         std::vector<uint8_t> buf(TRANSMASTER_MAX_PACKET);
         uint16_t length = 0;
         auto start = std::chrono::steady_clock::now();
@@ -322,16 +322,7 @@ TEST_F(TransportTest, ConnectFailures) {
         uint16_t port;
         const char* logged;
     };
-    // A port that was free a moment ago: nothing listens there.
-    int probe = socket(AF_INET, SOCK_STREAM, 0);
-    struct sockaddr_in addr = {};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(probe, reinterpret_cast<struct sockaddr*>(&addr), sizeof(addr));
-    socklen_t len = sizeof(addr);
-    getsockname(probe, reinterpret_cast<struct sockaddr*>(&addr), &len);
-    uint16_t closedPort = ntohs(addr.sin_port);
-    close(probe);
+    const uint16_t closedPort = FreePort();  // nothing listens there
 
     const Case cases[] = {
         {"host name instead of a dotted address", "localhost", 443, "ERROR. NetConnect: 22"},

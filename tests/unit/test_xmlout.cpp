@@ -2,23 +2,17 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "support/result_codes.h"
 #include "support/xmlout.h"
+#include "tests/common/emulators.h"
 
 namespace {
 
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
+using emu::ReadFile;
 
 // Runs in a scratch payment directory with LOG/, so that the log lines of
 // failures can be checked.
@@ -38,16 +32,7 @@ protected:
         std::string cmd = "rm -rf '" + dir_ + "'";
         ASSERT_EQ(0, system(cmd.c_str()));
     }
-    std::string Log() {
-        std::string all;
-        std::string cmd = "cat LOG/*.LOG 2>/dev/null";
-        FILE* p = popen(cmd.c_str(), "r");
-        char buf[512];
-        size_t n;
-        while ((n = fread(buf, 1, sizeof(buf), p)) > 0) all.append(buf, n);
-        pclose(p);
-        return all;
-    }
+    std::string Log() { return emu::ReadLog(); }
     std::string dir_;
     char oldCwd_[4096];
 };
