@@ -342,35 +342,41 @@ static int aux_ReadKeyValue(FILE* file, long* remaining, const SParamKey* key) {
     return status;
 }
 
+// Reads name=value lines to the end of the file, taking the values of the
+// known keys and passing over the rest. 0 when the whole file went; else the
+// first fault's code, with its key in *badKey when the value was at fault
+// (nullptr when the name was).
+static int aux_ReadKeys(FILE* file, long* remaining, const SParamKey* keys, size_t count, const SParamKey** badKey) {
+    char name[PARAM_NAME_MAX + 1];
+    *badKey = nullptr;
+    for (;;) {
+        int rc = aux_ReadParamName(file, remaining, name);
+        if (rc <= 0) return rc;
+        const SParamKey* key = aux_FindKey(keys, count, name);
+        if (key == nullptr) {
+            aux_FindNewLine(file, remaining);
+            continue;
+        }
+        rc = aux_ReadKeyValue(file, remaining, key);
+        if (rc < 0) *badKey = key;
+        if (rc <= 0) return rc;
+    }
+}
+
 // DEVICE.INI: whatever it holds, the load goes on; a broken file keeps what was read before the fault.
 static void aux_LoadComConfig() {
     FILE* file = nullptr;
     long remaining = 0;
     if (aux_OpenConfig("DEVICE.INI", &file, &remaining, 0) != RES_OK) return;
 
-    char name[PARAM_NAME_MAX + 1];
-    for (;;) {
-        int rc = aux_ReadParamName(file, &remaining, name);
-        if (rc < 0) {
-            fclose(file);
-            LogString("WARN. LoadComConfig. Config parse error: %d", rc);
-            return;
-        }
-        if (rc == 0) break;
-        const SParamKey* key = aux_FindKey(kDeviceKeys, sizeof(kDeviceKeys) / sizeof(kDeviceKeys[0]), name);
-        if (key == nullptr) {
-            aux_FindNewLine(file, &remaining);
-            continue;
-        }
-        rc = aux_ReadKeyValue(file, &remaining, key);
-        if (rc < 0) {
-            fclose(file);
-            LogString("WARN. LoadComConfig. Param <%s> parse error: %d", key->key, rc);
-            return;
-        }
-        if (rc == 0) break;
-    }
+    const SParamKey* badKey = nullptr;
+    int rc = aux_ReadKeys(file, &remaining, kDeviceKeys, sizeof(kDeviceKeys) / sizeof(kDeviceKeys[0]), &badKey);
     fclose(file);
+    if (rc < 0) {
+        if (badKey != nullptr) LogString("WARN. LoadComConfig. Param <%s> parse error: %d", badKey->key, rc);
+        else LogString("WARN. LoadComConfig. Config parse error: %d", rc);
+        return;
+    }
     LogString("Using LogLevel [%d].", GetLogLevel());
     LogString("SUCCESS. LoadComConfig");
 }
@@ -410,29 +416,17 @@ int Param_LoadConfig() {
     int rc = aux_OpenConfig("CONFIG.INI", &file, &remaining, 0);
     if (rc != RES_OK) return rc;
 
-    char name[PARAM_NAME_MAX + 1];
-    for (;;) {
-        rc = aux_ReadParamName(file, &remaining, name);
-        if (rc < 0) {
-            fclose(file);
-            LogString("ERROR. Param_LoadConfig. Config parse error: %d", rc);
-            return RES_CFG_NAME;
-        }
-        if (rc == 0) break;
-        const SParamKey* key = aux_FindKey(kConfigKeys, sizeof(kConfigKeys) / sizeof(kConfigKeys[0]), name);
-        if (key == nullptr) {
-            aux_FindNewLine(file, &remaining);
-            continue;
-        }
-        rc = aux_ReadKeyValue(file, &remaining, key);
-        if (rc < 0) {
-            fclose(file);
-            LogString("ERROR. Param_LoadConfig. Param <%s> parse error: %d", key->key, rc);
-            return RES_CFG_VALUE;
-        }
-        if (rc == 0) break;
-    }
+    const SParamKey* badKey = nullptr;
+    rc = aux_ReadKeys(file, &remaining, kConfigKeys, sizeof(kConfigKeys) / sizeof(kConfigKeys[0]), &badKey);
     fclose(file);
+    if (rc < 0 && badKey != nullptr) {
+        LogString("ERROR. Param_LoadConfig. Param <%s> parse error: %d", badKey->key, rc);
+        return RES_CFG_VALUE;
+    }
+    if (rc < 0) {
+        LogString("ERROR. Param_LoadConfig. Config parse error: %d", rc);
+        return RES_CFG_NAME;
+    }
 
     aux_LoadComConfig();
     aux_ProcessComConfig();
