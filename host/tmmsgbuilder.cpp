@@ -474,17 +474,22 @@ int TMMsgBuilder_ParseBatchCloseRs(const uint8_t* packet, uint16_t count, char* 
 
 // ------------------------------------------------------------------ echo test
 
-uint8_t* TMMsgBuilder_ParseEchoTestRq(const char* terminalId, uint16_t transIndex,
-                                      uint16_t batchNo, uint16_t rrnIndex, uint16_t* outLength) {
+// The head of an echo test or key download: local time, function code and RRN.
+static void aux_StartAdminRq(uint16_t mti, unsigned functionCode, uint16_t batchNo, uint16_t rrnIndex) {
     TMMsgPrs_InitContainer(&stTMMsg);
-    TMMsgPrs_SetMTI(&stTMMsg, 1800);
+    TMMsgPrs_SetMTI(&stTMMsg, mti);
     char text[MPSUTILS_DATETIME_SIZE];
     MPSUtils_GetCurrentTime(text);
     aux_AddText(12, text);
-    aux_AddNumber(24, "%03u", 831);
+    aux_AddNumber(24, "%03u", functionCode);
     char rrn[MPSUTILS_RRN_SIZE];
     MPSUtils_MakeRRN(rrn, batchNo, rrnIndex);
     aux_AddText(37, rrn);
+}
+
+uint8_t* TMMsgBuilder_ParseEchoTestRq(const char* terminalId, uint16_t transIndex,
+                                      uint16_t batchNo, uint16_t rrnIndex, uint16_t* outLength) {
+    aux_StartAdminRq(1800, 831, batchNo, rrnIndex);
     if (terminalId) aux_AddBounded(41, terminalId, TMMSG_TERMINAL_ID_CHARS);
     return aux_FinishPacket(terminalId, TMMSG_PACKET_ADMIN, stTMMsg.usLength, outLength);
 }
@@ -511,15 +516,7 @@ uint8_t* TMMsgBuilder_GetKeyDownloadRq(uint8_t keyIndexFlag, uint16_t* outLength
     char terminalId[TMMSG_TERMINAL_ID_CHARS + 1] = {0};
     memcpy(terminalId, g_Config.szTerminalId, strnlen(g_Config.szTerminalId, TMMSG_TERMINAL_ID_CHARS));
 
-    TMMsgPrs_InitContainer(&stTMMsg);
-    TMMsgPrs_SetMTI(&stTMMsg, 1804);
-    char text[MPSUTILS_DATETIME_SIZE];
-    MPSUtils_GetCurrentTime(text);
-    aux_AddText(12, text);
-    aux_AddNumber(24, "%03u", 811);
-    char rrn[MPSUTILS_RRN_SIZE];
-    MPSUtils_MakeRRN(rrn, batchNo, rrnIndex);
-    aux_AddText(37, rrn);
+    aux_StartAdminRq(1804, 811, batchNo, rrnIndex);
     aux_AddText(41, terminalId);
 
     char keyText[32];
