@@ -184,14 +184,13 @@ Terminal::~Terminal() {
     }
 }
 
-RunResult Terminal::Run(const std::string& request, const std::string& padScenario, const std::string& hostScenario,
-                        const KillAt& kill) {
+RunResult Terminal::Serve(const std::string& padScenario, const std::string& hostScenario,
+                          const std::function<void(const std::string& base, RunResult& r)>& body) {
     RunResult r;
     const std::string& pki = Pki();
     std::string base = m_root + "/run" + std::to_string(++m_runs);
     std::string padScn = base + ".pad.scn", padPty = base + ".pty", padTrace = base + ".pad.trace";
     std::string hostScn = base + ".host.scn", hostPort = base + ".port", hostTrace = base + ".host.trace";
-    std::string events = base + ".events";
 
     WriteFile(padScn, "card=stripe\npin=entered\nconfirm=yes\n"
                       "file_from=SSLA:" + pki + "/sha256/SSLA\nfile_from=SSLC:" + pki + "/sha256/SSLC\n"
@@ -217,38 +216,10 @@ RunResult Terminal::Run(const std::string& request, const std::string& padScenar
     for (const auto& kv : config) ini += kv.first + "=" + kv.second + "\n";
     WriteFile(m_pay + "/DATA/CONFIG.INI", ini);
     WriteFile(m_pay + "/DATA/DEVICE.INI", "COMPORT=1\nCOMDEVICE=" + pty + "\nLOGLEVEL=3\n");
-    WriteFile(m_pay + "/RAVORQ.XML", request);
     unlink((m_pay + "/RAVORS.XML").c_str());
     ClearLogs(m_pay + "/LOG");
 
-    std::vector<std::string> env;
-    if (kill.fileEvent != 0) {
-        env = {std::string("LD_PRELOAD=") + CRASH_LIB, "E2E_CRASH_AT=" + std::to_string(kill.fileEvent > 0 ? kill.fileEvent : 0),
-               "E2E_CRASH_LOG=" + events};
-    }
-    long start = NowMs();
-    pid_t ravo = Spawn({"./Ravo"}, m_pay, base + ".ravo.out", env);
-    int status = 0;
-    for (;;) {
-        pid_t done = waitpid(ravo, &status, WNOHANG);
-        if (done == ravo) break;
-        long elapsed = NowMs() - start;
-        bool fire = (!kill.hostTrace.empty() && Has(ReadFile(hostTrace), kill.hostTrace)) ||
-                    (!kill.padTrace.empty() && Has(ReadFile(padTrace), kill.padTrace));
-        if (elapsed > 240000) {
-            ADD_FAILURE() << "Ravo did not finish in time";
-            fire = true;
-        }
-        if (fire) {
-            ::kill(ravo, SIGKILL);
-            waitpid(ravo, &status, 0);
-            break;
-        }
-        usleep(2000);
-    }
-    r.elapsedMs = NowMs() - start;
-    r.killed = WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
-    r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    body(base, r);
 
     Stop(pad);
     Stop(host);
@@ -257,9 +228,56 @@ RunResult Terminal::Run(const std::string& request, const std::string& padScenar
     r.pad = FromCp1251(ReadFile(padTrace));
     r.host = ReadFile(hostTrace);
     m_hostHistory += r.host;
-    std::istringstream ev(ReadFile(events));
-    for (std::string line; std::getline(ev, line);) r.fileEvents.push_back(line);
     return r;
+}
+
+RunResult Terminal::RunVia(const std::function<void()>& launch, const std::string& padScenario,
+                           const std::string& hostScenario) {
+    return Serve(padScenario, hostScenario, [&launch](const std::string&, RunResult& r) {
+        long start = NowMs();
+        launch();
+        r.elapsedMs = NowMs() - start;
+    });
+}
+
+RunResult Terminal::Run(const std::string& request, const std::string& padScenario, const std::string& hostScenario,
+                        const KillAt& kill) {
+    return Serve(padScenario, hostScenario, [&](const std::string& base, RunResult& r) {
+        const std::string padTrace = base + ".pad.trace", hostTrace = base + ".host.trace";
+        const std::string events = base + ".events";
+        WriteFile(m_pay + "/RAVORQ.XML", request);
+
+        std::vector<std::string> env;
+        if (kill.fileEvent != 0) {
+            env = {std::string("LD_PRELOAD=") + CRASH_LIB,
+                   "E2E_CRASH_AT=" + std::to_string(kill.fileEvent > 0 ? kill.fileEvent : 0), "E2E_CRASH_LOG=" + events};
+        }
+        long start = NowMs();
+        pid_t ravo = Spawn({"./Ravo"}, m_pay, base + ".ravo.out", env);
+        int status = 0;
+        for (;;) {
+            pid_t done = waitpid(ravo, &status, WNOHANG);
+            if (done == ravo) break;
+            long elapsed = NowMs() - start;
+            bool fire = (!kill.hostTrace.empty() && Has(ReadFile(hostTrace), kill.hostTrace)) ||
+                        (!kill.padTrace.empty() && Has(ReadFile(padTrace), kill.padTrace));
+            if (elapsed > 240000) {
+                ADD_FAILURE() << "Ravo did not finish in time";
+                fire = true;
+            }
+            if (fire) {
+                ::kill(ravo, SIGKILL);
+                waitpid(ravo, &status, 0);
+                break;
+            }
+            usleep(2000);
+        }
+        r.elapsedMs = NowMs() - start;
+        r.killed = WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
+        r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        std::istringstream ev(ReadFile(events));
+        for (std::string line; std::getline(ev, line);) r.fileEvents.push_back(line);
+    });
 }
 
 bool Terminal::Exists(const std::string& name) const { return access((m_pay + "/" + name).c_str(), F_OK) == 0; }

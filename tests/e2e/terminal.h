@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -55,6 +56,12 @@ public:
     RunResult Run(const std::string& request, const std::string& padScenario, const std::string& hostScenario,
                   const KillAt& kill = KillAt());
 
+    // Like Run, but the operation is started by `launch` while both emulators
+    // serve it: a caller such as the point-of-sale plug-in writes the request
+    // and runs Ravo itself. exitCode and killed stay unset.
+    RunResult RunVia(const std::function<void()>& launch, const std::string& padScenario,
+                     const std::string& hostScenario);
+
     bool Exists(const std::string& name) const;
     SBatchInfo Batch() const;                   // zeros when there is no batch file
     std::vector<SOpStoreEntry> Journal() const;
@@ -63,6 +70,11 @@ public:
     const std::string& HostHistory() const { return m_hostHistory; }
 
 private:
+    // Starts both emulators, writes the configuration, runs `body` (given the
+    // run's file prefix) and collects what the run left behind.
+    RunResult Serve(const std::string& padScenario, const std::string& hostScenario,
+                    const std::function<void(const std::string& base, RunResult& r)>& body);
+
     std::string m_root;
     std::string m_pay;
     std::string m_hostHistory;

@@ -1,0 +1,63 @@
+// A card sale made the way the point-of-sale application makes it: a headless
+// Qt host loads the built plug-in with QPluginLoader, takes its payment
+// interface and pays; the plug-in writes the request and runs the real Ravo,
+// which loads libRAVOux.so, reads the card on pinpad_emu (pseudo-terminal) and
+// is approved by host_emu (TLS). Only the answer the till receives is checked
+// here, against what the processes did.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QPluginLoader>
+
+#include "abstractpaymentprocessing.h"
+#include "paymentprocessinganswer.h"
+#include "tests/e2e/terminal.h"
+
+namespace {
+
+QString U(const char* utf8) { return QString::fromUtf8(utf8); }
+
+TEST(PluginSale, CardSaleThroughThePluginAndTheRealProcesses)
+{
+    QPluginLoader loader(QStringLiteral(VELMONT_PLUGIN_PATH));
+    auto* processor = qobject_cast<AbstractPaymentProcessing*>(loader.instance());
+    ASSERT_NE(nullptr, processor) << qPrintable(loader.errorString());
+
+    e2e::Terminal terminal;
+    processor->setProcessingDirectory(QString::fromStdString(terminal.Path()));
+
+    PaymentProcessingAnswer answer;
+    const e2e::RunResult run = terminal.RunVia(
+        [&] { answer = processor->payment(PaymentProcessingRequest(PaymentProcessingRequest::Sale, 1500)); },
+        "card=stripe", "* approve");
+
+    ASSERT_TRUE(answer.isSuccess()) << qPrintable(answer.getMessage().ru()) << "\n" << run.response << run.log;
+    EXPECT_EQ(0, answer.getCode());
+    EXPECT_EQ(U("ОДОБРЕНО БАНКОМ"), answer.getMessage().ru());
+    // The emulated card is 4000001234567899: the till sees only its last four digits.
+    EXPECT_EQ(QStringLiteral("************7899"), answer.getCardNumber());
+    EXPECT_EQ(QStringLiteral("1"), answer.getAuthorizationCode());
+
+    // The amount the till asked for is the one the acquirer authorised.
+    const std::vector<std::string> authorisations = e2e::HostRequests(run.host, "1200");
+    ASSERT_EQ(1u, authorisations.size()) << run.host;
+    EXPECT_TRUE(e2e::Has(authorisations[0], "f4=000000001500")) << authorisations[0];
+
+    // Two copies of one receipt: the customer's and the merchant's.
+    const QStringList images = answer.getPrintImages();
+    ASSERT_EQ(2, images.size());
+    EXPECT_EQ(images[0], images[1]);
+    EXPECT_EQ(QString::fromStdString(run.Field("ChequeText")), images[0]) << "the whole receipt the library wrote";
+    EXPECT_TRUE(images[0].contains(QStringLiteral("15.00 BYN"))) << qPrintable(images[0]);
+    EXPECT_TRUE(images[0].contains(QStringLiteral("7899"))) << qPrintable(images[0]);
+    EXPECT_FALSE(images[0].contains(QStringLiteral("4000001234567899"))) << "clear card number on the receipt";
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
