@@ -24,9 +24,18 @@ void Kernel_CloseSession(int result, S_PAY_ORDER* order);
 int Kernel_CheckBatchState(S_PAY_ORDER* order);
 // Reverses the operation kept in DATA/RVSLAST.SAV; 0 or a result code.
 int Kernel_ReverseLast(S_PAY_ORDER* order);
+// Counts the cancellation (operation 6 or 7) made by a reverse-last whose
+// operation is still the pending reversal, together with the clearing of the
+// reversal flag; 1 when it did, 0 when the order is no such cancellation.
+int Kernel_CountReverseLast(const S_PAY_ORDER* order);
 
 // One request and its answers: mode 0 the operation, 3 a saved reversal, 5 a reverse-last.
 int Kernel_HostExchange(S_PAY_ORDER* order, uint8_t mode);
+// Counts a reversed purchase or refund (the order as sent, operation 1 or 2)
+// and its cancellation in the batch and the journal, and clears the reversal
+// flag in the same save; an operation the batch has already counted gets only
+// its cancellation, and a journal cancel entry unless there is one.
+void aux_Kernel_CountReversed(const S_PAY_ORDER* order, bool warnCounted);
 // Finds the purchase a cancel refers to; 0, 1503, 1091 or 9999.
 int aux_Kernel_FindVoidTransaction(S_PAY_ORDER* order, S_PAY_ORDER* found);
 // For a cancel, copies the purchase's host data into the order; 0, 1503, 1091, 1001 or 9999.

@@ -63,10 +63,27 @@ int Kernel_ReverseLast(S_PAY_ORDER* order) {
     saved->ucPINType = PIN_NO_ONLINE;
     int rc = Kernel_HostExchange(saved, 5);
     if (rc == RES_OK) {
+        // The reversal stays pending until the response has counted the
+        // cancellation; the driver removes it after that.
         saved->ucOpType = saved->ucOpType == OP_SALE ? OP_REVERSAL : OP_REVERSAL_OTHER;
         memcpy(order, saved, sizeof(*order));
-        Kernel_RemoveReversal(REV_REMOVE_TYPE_FULL);
     }
     LogString("Kernel_ReverseLast. Result: %d", rc);
     return rc;
+}
+
+int Kernel_CountReverseLast(const S_PAY_ORDER* order) {
+    const uint8_t op = order->ucOpType == OP_REVERSAL ? OP_SALE : order->ucOpType == OP_REVERSAL_OTHER ? OP_RETURN : 0;
+    if (op == 0 || !Kernel_IsReversalPending()) return 0;
+    S_PAY_ORDER pending;
+    if (Kernel_ReadReversalFile(&pending) != RES_OK) return 0;
+    if (pending.ucOpType != op || pending.usOriginalCode != order->usOriginalCode) return 0;
+    // Counted with the flag's clearing, the cancellation is counted once
+    // whether the call is killed before this (the next call's batch-state
+    // check reverses and counts it) or after.
+    S_PAY_ORDER reversed;
+    memcpy(&reversed, order, sizeof(reversed));
+    reversed.ucOpType = op;
+    aux_Kernel_CountReversed(&reversed, false);
+    return 1;
 }

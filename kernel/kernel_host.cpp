@@ -74,7 +74,7 @@ static int aux_Kernel_ShowHostBalance(S_PAY_ORDER* order) {
 // that the totals, the journal and the host agree. The counts and the cleared
 // reversal flag go to the disk in one save: a crash before it repeats this
 // step harmlessly, a crash after it leaves nothing to repeat.
-static void aux_Kernel_CountReversed(const S_PAY_ORDER* order) {
+void aux_Kernel_CountReversed(const S_PAY_ORDER* order, bool warnCounted) {
     const uint8_t cancelOp = order->ucOpType == OP_SALE ? OP_REVERSAL : OP_REVERSAL_OTHER;
     const bool counted = Batch_GetTransactIndex() > order->usOriginalCode;
     if (counted) {
@@ -92,8 +92,10 @@ static void aux_Kernel_CountReversed(const S_PAY_ORDER* order) {
             cancel.ucOpType = cancelOp;
             OpStore_AddTransaction(&cancel);
         }
-        LogStringEx(LOG_WARNING, "WARNING. Kernel_HostExchange. Reversed operation %u was already counted",
-                    order->usOriginalCode);
+        if (warnCounted) {
+            LogStringEx(LOG_WARNING, "WARNING. Kernel_HostExchange. Reversed operation %u was already counted",
+                        order->usOriginalCode);
+        }
     }
     Batch_CountReversed(order->ucOpType, order->stAmount, counted ? 0 : 1);
 }
@@ -128,10 +130,16 @@ int Kernel_HostExchange(S_PAY_ORDER* order, uint8_t mode) {
     }
 
     const bool purchaseOrRefund = order->ucOpType == OP_SALE || order->ucOpType == OP_RETURN;
-    if (mode == 0 && purchaseOrRefund && Kernel_SetReversal(order) != RES_OK) {
+    // A reverse-last is as unsettled as a sale once it is on its way: its copy
+    // becomes the pending reversal, so that a call killed from here on leaves
+    // the next call's batch-state check to finish it. The copy goes once the
+    // pending reversal holds it, so that no later reverse-last sends it again.
+    const bool savePending = (mode == 0 || mode == 5) && purchaseOrRefund;
+    if (savePending && Kernel_SetReversal(order) != RES_OK) {
         Transmaster_Disconnect();
         return RES_RVS_WRITE;
     }
+    if (savePending && mode == 5) Kernel_RemoveReversal(REV_REMOVE_TYPE_LAST);
     if (mode == 0) Batch_IncRRNIndex();
 
     rc = Transmaster_SendPacket(request, length);
@@ -165,6 +173,8 @@ int Kernel_HostExchange(S_PAY_ORDER* order, uint8_t mode) {
         const bool notProcessed = result == RES_HOST_STATUS_BASE + 0x40 || result == RES_HOST_STATUS_BASE + 0x41 ||
                                   result == RES_HOST_STATUS_BASE + 0x50;
         if (mode == 0 && notProcessed) Kernel_RemoveReversal(REV_REMOVE_TYPE_FULL);
+        // Not processed: the sale stands and stays the one to reverse-last.
+        if (mode == 5 && notProcessed && purchaseOrRefund) Kernel_RemoveReversal(REV_REMOVE_TYPE_REPLACE);
         return result;
     }
 
@@ -179,7 +189,11 @@ int Kernel_HostExchange(S_PAY_ORDER* order, uint8_t mode) {
     }
 
     LogString("Kernel_HostExchange. Reversal processed: %d", order->usRespCode);
-    if (TMMsgBuilder_IsSuccessResult(order->usRespCode) && mode == 3) aux_Kernel_CountReversed(order);
+    // A reverse-last stays pending until the response counts its cancellation
+    // (Kernel_CountReverseLast): removed here, a crash before the count would
+    // leave the host with the sale reversed and the till still counting it.
+    if (mode == 5) return RES_OK;
+    if (TMMsgBuilder_IsSuccessResult(order->usRespCode) && mode == 3) aux_Kernel_CountReversed(order, true);
     Kernel_RemoveReversal(REV_REMOVE_TYPE_FULL);
     return RES_OK;
 }

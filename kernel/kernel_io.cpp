@@ -283,7 +283,8 @@ int Kernel_CreateResponse(int result, S_PAY_ORDER* order, char** response) {
         if (op == OP_CLOSE_DAY || op == OP_DAY_REPORT) aux_Kernel_CreateBatchTotals();
     }
 
-    if (result == RES_OK && aux_IsOneOf(op, {OP_SALE, OP_RETURN, OP_REVERSAL, OP_REVERSAL_OTHER})) {
+    if (result == RES_OK && aux_IsOneOf(op, {OP_SALE, OP_RETURN, OP_REVERSAL, OP_REVERSAL_OTHER}) &&
+        !Kernel_CountReverseLast(order)) {
         Batch_IncOperationTotals(op, order->stAmount);
         OpStore_AddTransaction(order);
     }

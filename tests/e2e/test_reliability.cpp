@@ -193,5 +193,94 @@ TEST(Reliability, RecoveryKilledAnywhereCountsTheReversalOnce) {
     }
 }
 
+// A reverse-last killed at each of its record changes and while the host
+// holds its reversal: whatever the next request is, the host, the batch and
+// the journal agree, and the cancellation is never counted twice.
+TEST(Reliability, ReverseLastKilledAnywhereCountsTheCancellationOnce) {
+    auto completedSale = [](Terminal& t) {
+        RunResult sale = t.Run(Request("Sale", 1500), "", "* approve");
+        ASSERT_EQ(0, sale.ResultCode()) << sale.log;
+        ASSERT_TRUE(t.Exists("DATA/RVSLAST.SAV"));
+    };
+    Terminal probe;
+    completedSale(probe);
+    RunResult listed = probe.Run(Request("ReverseLast"), "", "* approve", KillAt{"", "", -1});
+    ASSERT_EQ(0, listed.ResultCode()) << listed.log;
+    ExpectConsistent(probe);
+    EXPECT_EQ(1, probe.Batch().usSaleCancelCount);
+    const int changes = static_cast<int>(listed.fileEvents.size());
+    ASSERT_GT(changes, 3) << "the crash-point shim saw no record changes";
+
+    std::vector<std::pair<std::string, KillAt>> points;
+    for (int k = 1; k <= changes; ++k) points.push_back({"before " + listed.fileEvents[k - 1], KillAt{"", "", k}});
+    points.push_back({"connected to the host", KillAt{"CONN 1", "", 0}});
+    points.push_back({"reversal sent, answer not there yet", KillAt{"REQ 1", "", 0}});
+
+    const struct {
+        const char* request;
+        std::set<int> codes;  // the reversal may still be the reverse-last's to send (0) or already settled (1046)
+        bool reversed;        // afterwards the sale is reversed in every case
+    } nexts[] = {
+        {"Balance", {0}, false},
+        {"ReverseLast", {0, 1046}, true},
+    };
+    for (const auto& p : points) {
+        for (const auto& n : nexts) {
+            SCOPED_TRACE(p.first + ", then " + n.request);
+            Terminal t;
+            completedSale(t);
+            const bool slowHost = !p.second.hostTrace.empty();
+            RunResult killed = t.Run(Request("ReverseLast"), "", slowHost ? "wait 1500; approve" : "* approve", p.second);
+            EXPECT_TRUE(killed.killed) << "Ravo finished before the kill point: " << killed.response;
+            RunResult next = t.Run(Request(n.request), "", "* approve");
+            EXPECT_EQ(1u, n.codes.count(next.ResultCode())) << next.response << next.log;
+            ExpectConsistent(t);
+            SBatchInfo b = t.Batch();
+            EXPECT_EQ(1, b.usSaleCount);
+            if (n.reversed) {
+                EXPECT_EQ(1, b.usSaleCancelCount) << t.HostHistory();
+            }
+        }
+    }
+}
+
+// A reverse-last that got no answer may have reversed the sale at the host:
+// it stays pending and the next request settles it. One the host's front end
+// did not process leaves the sale standing, still there to reverse-last.
+TEST(Reliability, ReverseLastWithoutAnAnswerIsSettledByTheNextRequest) {
+    const struct {
+        const char* loss;
+        int code;
+        bool pending;  // otherwise the reverse-last copy is kept
+        const char* next;
+    } cases[] = {
+        {"drop", 1081, true, "Balance"},
+        {"bytes 00; drop", 1081, true, "ReverseLast"},
+        {"status 41", 2065, false, "ReverseLast"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.loss) + " then " + c.next);
+        Terminal t;
+        ASSERT_EQ(0, t.Run(Request("Sale", 1500), "", "* approve").ResultCode());
+        RunResult lost = t.Run(Request("ReverseLast"), "", c.loss);
+        EXPECT_EQ(c.code, lost.ResultCode()) << lost.log;
+        EXPECT_EQ(1u, HostRequests(lost.host, "1420").size()) << lost.host;
+        EXPECT_EQ(c.pending, t.Exists("DATA/RVS.SAV") && t.Batch().ucReversal == 1);
+        EXPECT_EQ(!c.pending, t.Exists("DATA/RVSLAST.SAV"));
+        EXPECT_EQ(0, t.Batch().usSaleCancelCount);
+
+        RunResult next = t.Run(Request(c.next), "", "* approve");
+        const bool reverseLast = std::string(c.next) == "ReverseLast";
+        EXPECT_EQ(reverseLast && c.pending ? 1046 : 0, next.ResultCode()) << next.response << next.log;
+        auto reversals = HostRequests(next.host, "1420");
+        ASSERT_EQ(1u, reversals.size()) << next.host;
+        EXPECT_TRUE(Has(reversals[0], "f4=000000001500")) << reversals[0];
+        EXPECT_FALSE(t.Exists("DATA/RVS.SAV"));
+        EXPECT_FALSE(t.Exists("DATA/RVSLAST.SAV"));
+        ExpectConsistent(t);
+        EXPECT_EQ(1, t.Batch().usSaleCancelCount);
+    }
+}
+
 }  // namespace
 }  // namespace e2e
