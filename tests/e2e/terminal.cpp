@@ -18,17 +18,13 @@
 #include <unistd.h>
 
 #include "kernel/ranges.h"
+#include "tests/common/emulators.h"
 #include "tests/common/tempdir.h"
 
 namespace e2e {
 namespace {
 
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
+using emu::ReadFile;
 
 void WriteFile(const std::string& path, const std::string& text) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -59,24 +55,10 @@ const std::string& Pki() {
     static std::unique_ptr<TempDir> dir;
     if (!dir) {
         dir.reset(new TempDir(false));
-        std::string cmd = std::string(RAVO_SOURCE_DIR "/scripts/make_test_pki.sh '") + dir->file("pki") + "' >/dev/null 2>&1";
-        if (system(cmd.c_str()) != 0) ADD_FAILURE() << "test PKI not made";
+        if (!emu::MakeTestPki(dir->file("pki"))) ADD_FAILURE() << "test PKI not made";
     }
     static const std::string path = dir->file("pki");
     return path;
-}
-
-// A loopback port on which nothing listens, for the terminal manager.
-uint16_t ClosedPort() {
-    int probe = socket(AF_INET, SOCK_STREAM, 0);
-    struct sockaddr_in addr = {};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(probe, reinterpret_cast<struct sockaddr*>(&addr), sizeof(addr));
-    socklen_t len = sizeof(addr);
-    getsockname(probe, reinterpret_cast<struct sockaddr*>(&addr), &len);
-    close(probe);
-    return ntohs(addr.sin_port);
 }
 
 // Two ranges, searched from the last: cards starting with 4 ask for a PIN,
@@ -127,24 +109,6 @@ void Stop(pid_t pid) {
     waitpid(pid, nullptr, 0);
 }
 
-std::string ReadLogs(const std::string& dir) {
-    std::string all;
-    DIR* d = opendir(dir.c_str());
-    if (d == nullptr) return all;
-    while (struct dirent* e = readdir(d))
-        if (e->d_name[0] != '.') all += ReadFile(dir + "/" + e->d_name);
-    closedir(d);
-    return all;
-}
-
-void ClearLogs(const std::string& dir) {
-    DIR* d = opendir(dir.c_str());
-    if (d == nullptr) return;
-    while (struct dirent* e = readdir(d))
-        if (e->d_name[0] != '.') unlink((dir + "/" + e->d_name).c_str());
-    closedir(d);
-}
-
 }  // namespace
 
 std::string RunResult::Field(const std::string& tag) const {
@@ -175,7 +139,7 @@ Terminal::Terminal() {
         {"OPENKEY", "0123456789ABCDEF0123456789ABCDEF"},        {"ENABLEDCURRENCY", "BYN|USD|"},
         {"CHEQUEWIDTH", "32"},                                  {"HOLDONS", "3"},
     };
-    config["KWRMPORT"] = std::to_string(ClosedPort());
+    config["KWRMPORT"] = std::to_string(emu::FreePort());  // nothing listens there
 }
 
 Terminal::~Terminal() {
@@ -217,14 +181,14 @@ RunResult Terminal::Serve(const std::string& padScenario, const std::string& hos
     WriteFile(m_pay + "/DATA/CONFIG.INI", ini);
     WriteFile(m_pay + "/DATA/DEVICE.INI", "COMPORT=1\nCOMDEVICE=" + pty + "\nLOGLEVEL=3\n");
     unlink((m_pay + "/RAVORS.XML").c_str());
-    ClearLogs(m_pay + "/LOG");
+    emu::ClearLog(m_pay + "/LOG");
 
     body(base, r);
 
     Stop(pad);
     Stop(host);
     r.response = ReadFile(m_pay + "/RAVORS.XML");
-    r.log = ReadLogs(m_pay + "/LOG");
+    r.log = emu::ReadLog(m_pay + "/LOG");
     r.pad = FromCp1251(ReadFile(padTrace));
     r.host = ReadFile(hostTrace);
     m_hostHistory += r.host;
@@ -303,7 +267,7 @@ std::string Request(const std::string& op, long amount, const std::string& extra
     return r + "<Currency>BYN</Currency>" + extra + "</OperationDataRq>";
 }
 
-bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+bool Has(const std::string& text, const std::string& part) { return emu::Has(text, part); }
 
 int Count(const std::string& text, const std::string& part) {
     int n = 0;
