@@ -4,6 +4,7 @@
 // scenario asks and traces what the terminal sent, decoded (amounts, the
 // amount line, dates, the host outcome), never card data in clear.
 #include "emulators/pinpad/pad_emv.h"
+#include "emulators/pinpad/padscenario.h"
 
 #include <cstdlib>
 #include <map>
@@ -43,19 +44,6 @@ struct SEmvScript {
 };
 
 SEmvScript g_script;
-
-bool ParseHex(const std::string& s, std::vector<uint8_t>* out) {
-    if (s.size() % 2) return false;
-    out->clear();
-    for (size_t i = 0; i < s.size(); i += 2) {
-        char* end = nullptr;
-        std::string byte = s.substr(i, 2);
-        unsigned long v = strtoul(byte.c_str(), &end, 16);
-        if (*end != '\0') return false;
-        out->push_back(static_cast<uint8_t>(v));
-    }
-    return true;
-}
 
 bool ParseNum(const std::string& s, uint32_t* out) {
     if (s.empty()) return false;
@@ -219,20 +207,20 @@ bool PadEmv_ParseKey(const std::string& key, const std::string& val, bool* ok) {
             e.cmd = p[0];
             e.tag = tag;
             e.remove = p[2] == "-";
-            *ok = e.remove || ParseHex(p[2], &e.value);
+            *ok = e.remove || PadScen_ParseHex(p[2], &e.value);
         }
         if (*ok) g_script.edits.push_back(e);
     } else if (key == "raw_reply") {  // CMD:HEX (empty HEX: an empty reply)
         size_t colon = val.find(':');
         std::vector<uint8_t> data;
-        *ok = colon != std::string::npos && KnownCmd(val.substr(0, colon)) && ParseHex(val.substr(colon + 1), &data);
+        *ok = colon != std::string::npos && KnownCmd(val.substr(0, colon)) && PadScen_ParseHex(val.substr(colon + 1), &data);
         if (*ok) g_script.raw[val.substr(0, colon)] = data;
     } else if (key == "cless_results") {  // 9FFF15 values of successive reads, e.g. 0001,0001,0000
         g_script.clessResults.clear();
         *ok = true;
         for (const std::string& r : Split(val, ',')) {
             std::vector<uint8_t> b;
-            *ok = *ok && ParseHex(r, &b) && b.size() == 2;
+            *ok = *ok && PadScen_ParseHex(r, &b) && b.size() == 2;
             g_script.clessResults.push_back(b);
         }
     } else if (key == "cless_set_status") {

@@ -24,7 +24,7 @@ static bool aux_Num(const std::string& s, uint32_t* out) {
     return true;
 }
 
-static bool aux_Hex(const std::string& s, std::vector<uint8_t>* out) {
+bool PadScen_ParseHex(const std::string& s, std::vector<uint8_t>* out) {
     if (s.size() % 2) return false;
     out->clear();
     for (size_t i = 0; i < s.size(); i += 2) {
@@ -161,14 +161,14 @@ bool PadScen_ParseLine(const std::string& raw, SPadScenario* s, std::string* err
         ok = aux_Num(val, &s->emvRetries);
     } else if (key == "cvm") {
         std::vector<uint8_t> b;
-        ok = aux_Hex(val, &b) && b.size() == 3;
+        ok = PadScen_ParseHex(val, &b) && b.size() == 3;
         s->cvm = val;
     } else if (key == "card_decision") {
         ok = aux_Num(val, &n);
         s->cardDecision = static_cast<uint8_t>(n);
     } else if (key == "cless_result") {
         std::vector<uint8_t> b;
-        ok = aux_Hex(val, &b) && b.size() == 2;
+        ok = PadScen_ParseHex(val, &b) && b.size() == 2;
         s->clessResult = val;
     } else if (key == "cless_cvm") {
         ok = aux_Num(val, &n);
@@ -186,7 +186,7 @@ bool PadScen_ParseLine(const std::string& raw, SPadScenario* s, std::string* err
         std::vector<uint8_t> kcv;
         uint32_t idx = 0;
         int type = a == std::string::npos ? -1 : aux_KeyType(val.substr(0, a));
-        ok = type >= 0 && b != a && aux_Num(val.substr(a + 1, b - a - 1), &idx) && aux_Hex(val.substr(b + 1), &kcv) &&
+        ok = type >= 0 && b != a && aux_Num(val.substr(a + 1, b - a - 1), &idx) && PadScen_ParseHex(val.substr(b + 1), &kcv) &&
              kcv.size() == 3;
         if (ok) s->keys.push_back(SPadKey{static_cast<uint8_t>(type), static_cast<uint8_t>(idx), {kcv[0], kcv[1], kcv[2]}});
     } else if (key == "file" || key == "file_hex" || key == "file_from") {  // NAME:content
@@ -199,7 +199,7 @@ bool PadScen_ParseLine(const std::string& raw, SPadScenario* s, std::string* err
             if (key == "file") {
                 f.data.assign(content.begin(), content.end());
             } else if (key == "file_hex") {
-                ok = aux_Hex(content, &f.data);
+                ok = PadScen_ParseHex(content, &f.data);
             } else {
                 std::ifstream in(content, std::ios::binary);
                 ok = static_cast<bool>(in);

@@ -74,6 +74,8 @@ struct SPadScenario {
     std::vector<SPadFault> faults;
 };
 
+// Reads an even number of hexadecimal digits into bytes; false on anything else.
+bool PadScen_ParseHex(const std::string& s, std::vector<uint8_t>* out);
 // Reads the scenario file; false with a message in err on a bad line.
 bool PadScen_Load(const char* path, SPadScenario* scen, std::string* err);
 // Parses one "key=value" line (comments and blank lines are accepted); false on error.
