@@ -159,11 +159,12 @@ int int_PerformCardOperation(const char* request, char** response, PFN_SHOW_MESS
     delete order;
     LogString("<<<<<<<<<<<<<<<< RAVO FINISHED [%d] \n", result);
 
+    // 1 tells the caller that a management session ran; this build has none
+    // yet, so a call that asked for one says so in the log and returns 0.
     if (markRemote) {
-        // The management session arrives with the remote-management release.
         LogString("WARNING. int_PerformCardOperation. Remote management session not available in this build");
     }
-    return markRemote ? 1 : 0;
+    return 0;
 }
 
 void Kernel_CloseSession(int result, S_PAY_ORDER* order) {
