@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSettings>
 
 #include <log4qt/logger.h>
@@ -60,6 +61,28 @@ bool aux_WriteRequest(const QString& path, const QByteArray& data, QString& erro
     if (!written)
         QFile::remove(path);
     return written;
+}
+
+// The card system writes response values verbatim, so a merchant name such as
+// "Smith & Co" on the receipt leaves a bare "&" that no XML parser accepts, and
+// an approved payment would reach the cashier as a failure (and be paid twice).
+// Every "&" that does not begin a character or entity reference is escaped;
+// a well-formed response is returned unchanged.
+QByteArray aux_EscapeBareAmpersands(const QByteArray& data)
+{
+    static const QRegularExpression reference(
+        QStringLiteral("^&(?:[A-Za-z_][A-Za-z0-9_.-]*|#[0-9]+|#x[0-9A-Fa-f]+);"));
+    QByteArray escaped;
+    escaped.reserve(data.size());
+    for (int i = 0; i < data.size(); ++i) {
+        escaped.append(data[i]);
+        if (data[i] != '&')
+            continue;
+        const QString rest = QString::fromLatin1(data.mid(i, 40));
+        if (!reference.match(rest).hasMatch())
+            escaped.append("amp;");
+    }
+    return escaped;
 }
 
 } // namespace
@@ -268,7 +291,8 @@ PaymentProcessingAnswer VelmontProcessing::run(EVelmontProcessing::Operation ope
     QString parseError;
     int errorLine = 0;
     int errorColumn = 0;
-    if (!response.setContent(responseData, &parseError, &errorLine, &errorColumn)) {
+    if (!response.setContent(responseData, &parseError, &errorLine, &errorColumn)
+        && (!responseData.contains('&') || !response.setContent(aux_EscapeBareAmpersands(responseData)))) {
         logger->error(aux_Ru("Ошибка разбора XML в %1:%2 '%3'")
                           .arg(QString::number(errorLine), QString::number(errorColumn), parseError));
         answer.setMessage(aux_Undefined(aux_Ru("Ошибка разбора файла ответа")));

@@ -294,7 +294,10 @@ TEST_F(PluginHost, MapsTheResponseIntoTheAnswer)
                                                                "ResultCode></OperationResultRs></Envelope>"),
          false, 1101, "", 0, "", "", 0},
         {"malformed XML", edited("</ResultText>", "</ResultTxt>"), false, 0, fail, 0, "", "", 0},
-        {"unescaped ampersand", edited("Одобрено", "A & B"), false, 0, fail, 0, "", "", 0},
+        // The card system writes values unescaped: a bare "&" must not turn an approval into a failure.
+        {"unescaped ampersand beside a reference", edited("Одобрено", "A & B &amp; C&#1040;"), true, 0,
+         "A & B & CА", 2, "************1234", "42", 12345678},
+        {"stray less-than sign", edited("Одобрено", "A < B"), false, 0, fail, 0, "", "", 0},
         {"missing ResultCode", edited("  <ResultCode>0</ResultCode>\n", ""), false, 0,
          "Ошибка получения кода статуса", 0, "", "", 0},
         {"ResultCode not a number", edited("<ResultCode>0<", "<ResultCode>OK<"), false, 0,
