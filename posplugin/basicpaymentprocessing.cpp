@@ -1,6 +1,6 @@
 #include "basicpaymentprocessing.h"
 
-#include <unistd.h>
+#include <ctime>
 
 namespace {
 
@@ -182,8 +182,13 @@ void BasicPaymentProcessing::waitBeforeNextOperation(int seconds) const
     long long leftSeconds = static_cast<long long>(lastOperationTime.tv_sec) + seconds - now.tv_sec;
     if (leftSeconds > 0 || (leftSeconds == 0 && lastOperationTime.tv_nsec > now.tv_nsec)) {
         long long micros = leftSeconds * 1000000LL + (lastOperationTime.tv_nsec - now.tv_nsec) / 1000;
-        if (micros > 0)
-            usleep(static_cast<useconds_t>(micros));
+        // Not usleep: its 32-bit count would cut a wait of over about 71 minutes short.
+        if (micros > 0) {
+            struct timespec pause;
+            pause.tv_sec = static_cast<time_t>(micros / 1000000);
+            pause.tv_nsec = static_cast<long>(micros % 1000000) * 1000;
+            nanosleep(&pause, nullptr);
+        }
     }
 }
 

@@ -4,9 +4,28 @@
 #include <cmath>
 #include <ctime>
 #include <functional>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include "basicpaymentprocessing.h"
+
+namespace {
+
+// While set, the pacing's sleep is only recorded, so that waits of hours can be checked.
+bool g_RecordSleepOnly = false;
+struct timespec g_RecordedSleep = {0, 0};
+
+} // namespace
+
+// Replaces the C library's nanosleep for this test program.
+extern "C" int nanosleep(const struct timespec* requested, struct timespec* remaining)
+{
+    if (g_RecordSleepOnly) {
+        g_RecordedSleep = *requested;
+        return 0;
+    }
+    return static_cast<int>(syscall(SYS_nanosleep, requested, remaining));
+}
 
 namespace {
 
@@ -165,6 +184,14 @@ TEST(BasicPaymentProcessing, PacingWaitsOutTheRestOfTheInterval)
     waited = aux_MonotonicMs() - start;
     EXPECT_GE(waited, 300);
     EXPECT_LT(waited, 600);
+
+    // A pause of two hours is waited whole, not cut short by a 32-bit microsecond count.
+    processor.setLastOperationTime();
+    g_RecordSleepOnly = true;
+    processor.waitBeforeNextOperation(7200);
+    g_RecordSleepOnly = false;
+    EXPECT_GE(g_RecordedSleep.tv_sec, 7199);
+    EXPECT_LE(g_RecordedSleep.tv_sec, 7200);
 }
 
 TEST(PaymentProcessingAnswer, DefaultIsAFailureWithCodeZero)
