@@ -258,6 +258,8 @@ PaymentProcessingAnswer VelmontProcessing::run(EVelmontProcessing::Operation ope
     process.setProcessChannelMode(QProcess::SeparateChannels);
     process.start(program, arguments);
     const bool finished = process.waitForFinished(kRunLimitMs);
+    // A launcher killed by a signal never gave its answer: it is a process
+    // error like one that could not start, not a run whose response is read.
     if (!finished || process.exitStatus() != QProcess::NormalExit) {
         const bool timedOut = !finished && process.error() == QProcess::Timedout;
         process.kill();
