@@ -45,10 +45,13 @@ static int aux_Kernel_SettleCurrency(S_PAY_ORDER* order) {
         LogStringEx(LOG_WARNING, "WARNING. Kernel_Initialize. Input currency assumed as BYN because of local settings!");
     }
 
-    // BYN is always accepted; the list is widened in memory only.
+    // BYN is always accepted; the list is widened in memory only. A list too
+    // full to take "BYN|" still accepts BYN rather than running over its field.
     char* enabled = g_Config.szEnabledCurrency;
-    if (strstr(enabled, "BYN") == nullptr && strlen(enabled) + 4 < sizeof(g_Config.szEnabledCurrency)) {
-        strcat(enabled, "BYN|");
+    bool bynUnlisted = false;
+    if (strstr(enabled, "BYN") == nullptr) {
+        if (strlen(enabled) + 4 < sizeof(g_Config.szEnabledCurrency)) strcat(enabled, "BYN|");
+        else bynUnlisted = true;
     }
 
     const uint8_t op = order->ucOpType;
@@ -68,7 +71,8 @@ static int aux_Kernel_SettleCurrency(S_PAY_ORDER* order) {
     if (order->szCurrency[0] == '\0') {
         strcpy(order->szCurrency, g_Config.szBaseCurrency);
     } else {
-        bool listed = strstr(enabled, order->szCurrency) != nullptr;
+        bool listed = strstr(enabled, order->szCurrency) != nullptr ||
+                      (bynUnlisted && strcmp(order->szCurrency, "BYN") == 0);
         bool base = strncmp(order->szCurrency, g_Config.szBaseCurrency, 3) == 0;
         if (!(listed || base) || strlen(order->szCurrency) < 3) {
             LogString("ERROR. Kernel_Initialize. Currency not enable: [%.3s]", order->szCurrency);

@@ -173,23 +173,29 @@ TEST(KernelDriver, MissingDataStopsWithoutResponse) {
 }
 
 TEST(KernelDriver, RequestErrorsAndConfigurationErrorsReachTheResponse) {
-    const struct { const char* name; const char* request; bool config; const char* code; } cases[] = {
-        {"no operation", "<Amount>1</Amount>", true, "<ResultCode>1001</ResultCode>"},
-        {"no config file", "<OperationType>Sale</OperationType><Amount>1</Amount><Currency>BYN</Currency>", false,
+    const char* const kUsd = "ENABLEDCURRENCY=USD|\n";
+    // settings: CONFIG.INI lines after the common ones, null for no configuration files.
+    const struct { const char* name; const char* request; const char* settings; const char* code; } cases[] = {
+        {"no operation", "<Amount>1</Amount>", kUsd, "<ResultCode>1001</ResultCode>"},
+        {"no config file", "<OperationType>Sale</OperationType><Amount>1</Amount><Currency>BYN</Currency>", nullptr,
          "<ResultCode>1020</ResultCode>"},
-        {"currency not enabled", "<OperationType>Sale</OperationType><Amount>1</Amount><Currency>EUR</Currency>", true,
+        {"currency not enabled", "<OperationType>Sale</OperationType><Amount>1</Amount><Currency>EUR</Currency>", kUsd,
          "<ResultCode>1006</ResultCode>"},
-        {"no currency, no forcing", "<OperationType>Sale</OperationType><Amount>1</Amount>", true,
+        {"no currency, no forcing", "<OperationType>Sale</OperationType><Amount>1</Amount>", kUsd,
          "<ResultCode>1006</ResultCode>"},
+        // BYN passes the currency check and the call goes on to the (absent) PIN pad.
+        {"BYN with a list too full to take it", "<OperationType>Sale</OperationType><Amount>1</Amount><Currency>BYN</Currency>",
+         "BASECURRENCY=USD\nENABLEDCURRENCY=EUR|RUB|GBP|PLN|UAH|CNY|JPY|\n", "<ResultCode>1300</ResultCode>"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         TempDir dir;
         mkdir("DATA", 0777);
-        if (c.config) {
+        if (c.settings) {
             dir.write("DATA/CONFIG.INI",
-                      "TERMINALID=T0000001\nHOST=127.0.0.1\nSECPORT=7000\nKWRMHOST=127.0.0.1\nKWRMPORT=7001\n"
-                      "OPENKEY=0123456789ABCDEF0123456789ABCDEF\nENABLEDCURRENCY=USD|\n");
+                      std::string("TERMINALID=T0000001\nHOST=127.0.0.1\nSECPORT=7000\nKWRMHOST=127.0.0.1\nKWRMPORT=7001\n"
+                                  "OPENKEY=0123456789ABCDEF0123456789ABCDEF\n") +
+                          c.settings);
             dir.write("DATA/DEVICE.INI", "COMPORT=1\nCOMDEVICE=/nonexistent/pad\n");
         }
         char* response = nullptr;
