@@ -19,7 +19,7 @@
 #include "support/vars.h"
 
 // Remote keys: the working key REMOTEOPENKEY under master key 3, working-key slot 2.
-enum : uint8_t { REMOTE_MK_INDEX = 3, REMOTE_WK_INDEX = 2 };
+static const uint8_t REMOTE_MK_INDEX = 3, REMOTE_WK_INDEX = 2;
 
 static void aux_Kernel_ShowCashier(const char* text) { UtilMsg_Display(Resource_GetInformMessage(text)); }
 
@@ -86,7 +86,7 @@ int Kernel_EntryPIN(S_PAY_ORDER* order) {
     const char* workingKey = remote ? g_ComConfig.szRemoteOpenKey : g_Config.szOpenKey;
     uint8_t mkIdx = remote ? REMOTE_MK_INDEX : g_Config.ucMKIdx;
     uint8_t wkIdx = remote ? REMOTE_WK_INDEX : g_Config.ucMKIdx;
-    // The working key is a key under encryption, never the clear PIN; still, only its length goes to the log.
+    // The working key is a key under encryption, never the clear PIN; still, only its first characters go to the log.
     LogStringEx(LOG_DEBUG, "DEBUG. Using ucMKIdx[%d], ucWKIdx[%d], cpWK[%.4s...]", mkIdx, wkIdx, workingKey);
 
     int rc = PPLayer_InputPin(g_Config.usClientTimeout, workingKey, mkIdx, wkIdx, order);
