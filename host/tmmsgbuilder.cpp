@@ -269,12 +269,14 @@ uint8_t* TMMsgBuilder_GetTransactionRq(S_PAY_ORDER* order, const char* terminalI
     aux_AddNumber(3, "%02u0000", aux_TMMsgBuilder_GetProcCode(op));
     aux_AddText(4, op == OP_BALANCE ? "000000000000" : aux_GetAmt(&order->stAmount, 12));
 
+    // Field 12 is the time of this message; a saved order (a reversal, a
+    // cancel) keeps its own szDateTime, which travels in field 56 instead.
     if (g_Vars.szHostDateTime[0] == '\0') MPSUtils_GetCurrentTime(g_Vars.szHostDateTime);
     if (order->szDateTime[0] == '\0') {
         memcpy(order->szDateTime, g_Vars.szHostDateTime, sizeof(order->szDateTime));
         order->szDateTime[sizeof(order->szDateTime) - 1] = '\0';
     }
-    aux_AddBounded(12, order->szDateTime, sizeof(order->szDateTime));
+    aux_AddBounded(12, g_Vars.szHostDateTime, sizeof(g_Vars.szHostDateTime));
 
     if (adviceOrReversal && order->szField15[0] != '\0')
         aux_AddBounded(15, order->szField15, sizeof(order->szField15));
@@ -603,6 +605,8 @@ void aux_TMMsgBuilder_Parse48Field(const char* data, uint16_t length, uint16_t* 
         if (len - pos >= 4 && aux_ReadDigits(data + pos, 3, &n)) pos += 3 + n;
     }
     if (presence & 0x01) {
+        // The three-digit length is taken whole: cut to a byte it would drop
+        // every key past the 255th character of the key data.
         int n = 0;
         if (len - pos >= 3 && aux_ReadDigits(data + pos, 3, &n) && pos + 3 + n <= len) {
             aux_TMMsgBuilder_ParseKeyData(data + pos + 3, (uint16_t)n, keyData);

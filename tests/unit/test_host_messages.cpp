@@ -250,7 +250,9 @@ TEST_F(HostMessagesTest, RequestVariants) {
         for (int i = 0; i < sec.ucElementCount; ++i) tags.push_back(sec.astElement[i].ucTag);
         EXPECT_EQ(tags, c.tags);
         EXPECT_EQ(sec.ucKind, TMMSG_PACKET_TRANSACTION);
-        EXPECT_EQ(Rx(12), "250202101010");
+        // Field 12 is this message's time, not the saved order's.
+        EXPECT_EQ(Rx(12), "250203140509");
+        EXPECT_STREQ(order.szDateTime, "250202101010");
         EXPECT_EQ(Rx(37), "R00000000001");
     }
 }
