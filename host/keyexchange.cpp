@@ -12,7 +12,6 @@
 #include "support/log.h"
 #include "support/param.h"
 #include "support/payorder.h"
-#include "support/resource.h"
 #include "support/result_codes.h"
 #include "support/utilmsg.h"
 #include "support/vars.h"
@@ -213,7 +212,7 @@ int KeyExchange(uint8_t keyType, uint8_t* recvBuf, uint16_t batchNo, uint16_t rr
     }
     S_PAY_ORDER* work = reinterpret_cast<S_PAY_ORDER*>(g_pvSharedBuf);
     memset(work, 0, sizeof(*work));
-    UtilMsg_Display(Resource_GetInformMessage(CP1251("ПОЖАЛУЙСТА, ПОДОЖДИТЕ|ОБНОВЛЕНИЕ КЛЮЧЕЙ")));
+    UtilMsg_Show(CP1251("ПОЖАЛУЙСТА, ПОДОЖДИТЕ|ОБНОВЛЕНИЕ КЛЮЧЕЙ"));
     aux_KeyExchange_PadShow(CP1251("ПОЖАЛУЙСТА, ЖДИТЕ|ОБНОВЛЕНИЕ КЛЮЧЕЙ"), 0);
 
     int rc = aux_KeyExchange_Download(keyType, recvBuf, batchNo, rrnIndex, work);

@@ -15,7 +15,6 @@
 #include "support/log.h"
 #include "support/param.h"
 #include "support/payorder.h"
-#include "support/resource.h"
 #include "support/result_codes.h"
 #include "support/utilmsg.h"
 #include "support/vars.h"
@@ -69,7 +68,7 @@ static int aux_Batch_Settle(uint16_t* respCode) {
         LogString("ERROR. Batch_Close. SetClosing: %d", rc);
         return rc;
     }
-    UtilMsg_Display(Resource_GetInformMessage(CP1251("ПОЖАЛУЙСТА, ПОДОЖДИТЕ|ОБМЕН ДАННЫМИ С БАНКОМ")));
+    UtilMsg_Show(CP1251("ПОЖАЛУЙСТА, ПОДОЖДИТЕ|ОБМЕН ДАННЫМИ С БАНКОМ"));
     PPLayer_ShowMessage(CP1251("ПОЖАЛУЙСТА, ЖДИТЕ|ОБМЕН С БАНКОМ"), 0);
 
     rc = Transmaster_Connect();

@@ -9,10 +9,6 @@
 #include "support/bigint.h"
 #include "support/log.h"
 #include "support/result_codes.h"
-#include "support/utilfile.h"
-
-static const char* const RVS_PATH = "DATA/RVS.SAV";
-static const char* const RVSLAST_PATH = "DATA/RVSLAST.SAV";
 
 int Kernel_CheckBatchState(S_PAY_ORDER* order) {
     const uint8_t op = order->ucOpType;
@@ -24,9 +20,8 @@ int Kernel_CheckBatchState(S_PAY_ORDER* order) {
         LogString("ERROR. Kernel_CheckBatchState. Deny reversal on closed batch");
         return RES_VOID_NOT_FOUND;
     }
-    if (Batch_IsReversal() && UtilFile_IsExists(RVS_PATH)) {
+    if (Kernel_IsReversalPending()) {
         S_PAY_ORDER* saved = reinterpret_cast<S_PAY_ORDER*>(g_pvSharedBuf);
-        memset(saved, 0, sizeof(*saved));
         int rc = Kernel_ReadReversalFile(saved);
         if (rc != RES_OK) return RES_RVS_READ;
         saved->ucPINType = PIN_NONE;
@@ -39,12 +34,7 @@ int Kernel_CheckBatchState(S_PAY_ORDER* order) {
 }
 
 int Kernel_ReverseLast(S_PAY_ORDER* order) {
-    if (!UtilFile_IsExists(RVSLAST_PATH)) {
-        LogString("ERROR. Kernel_ReverseLast. No File: %s [%d]", RVSLAST_PATH, RES_RVS_NOT_FOUND);
-        return RES_RVS_NOT_FOUND;
-    }
     S_PAY_ORDER* saved = reinterpret_cast<S_PAY_ORDER*>(g_pvSharedBuf);
-    memset(saved, 0, sizeof(*saved));
     if (Kernel_ReadReverseLastFile(saved) != RES_OK) return RES_RVS_NOT_FOUND;
 
     const SBigInt zero = {};

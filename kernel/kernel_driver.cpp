@@ -16,7 +16,6 @@
 #include "support/param.h"
 #include "support/cp1251.h"
 #include "support/log.h"
-#include "support/resource.h"
 #include "support/result_codes.h"
 #include "support/sysclock.h"
 #include "support/utilfile.h"
@@ -76,9 +75,6 @@ static int aux_Kernel_StartupChecks() {
     return RES_OK;
 }
 
-// Shows a Windows-1251 text on the cashier display.
-static void aux_Kernel_ShowCashier(const char* text) { UtilMsg_Display(Resource_GetInformMessage(text)); }
-
 // Runs the stages of the operation after a successful initialisation; each
 // stage runs only while the ones before it returned 0.
 static int aux_Kernel_RunStages(S_PAY_ORDER* order, bool* markRemote) {
@@ -126,7 +122,7 @@ int int_PerformCardOperation(const char* request, char** response, PFN_SHOW_MESS
     }
 
     UtilMsg_Init(show);
-    aux_Kernel_ShowCashier(CP1251("ПОДОЖДИТЕ, ПОЖАЛУЙСТА"));
+    UtilMsg_Show(CP1251("ПОДОЖДИТЕ, ПОЖАЛУЙСТА"));
     char cwd[1024];
     if (getcwd(cwd, sizeof(cwd)) == nullptr) strcpy(cwd, "?");
     LogString("INFO. Current working dir : [%s].", cwd);
@@ -178,7 +174,7 @@ void Kernel_CloseSession(int result, S_PAY_ORDER* order) {
                 LogString("INFO. Kernel_CloseSession. EMVCancel [%lu].", static_cast<unsigned long>(cancel));
             }
             if (present) {
-                aux_Kernel_ShowCashier(CP1251("ПОЖАЛУЙСТА,|ВОЗЬМИТЕ КАРТОЧКУ"));
+                UtilMsg_Show(CP1251("ПОЖАЛУЙСТА,|ВОЗЬМИТЕ КАРТОЧКУ"));
                 PPLayer_ShowMessage(CP1251("ПОЖАЛУЙСТА|ВОЗЬМИТЕ КАРТОЧКУ"), 0);
                 long eject = SmartEject(0, g_Config.usClientTimeout);
                 LogString("INFO. Kernel_CloseSession. Card Eject [%ld].", eject);
@@ -189,7 +185,7 @@ void Kernel_CloseSession(int result, S_PAY_ORDER* order) {
         PPLayer_ShowMessage(Error_GetResultMsg(static_cast<uint16_t>(result), ERR_FORM_PINPAD), 0);
         PPLayer_Disconnect();
     }
-    aux_Kernel_ShowCashier(Error_GetResultMsg(static_cast<uint16_t>(result), ERR_FORM_CASHIER));
+    UtilMsg_Show(Error_GetResultMsg(static_cast<uint16_t>(result), ERR_FORM_CASHIER));
     if (result != RES_OK) SysClock_SleepMs(FAILURE_PAUSE_MS);
     NetLayer_FreeCredentials();
     LogString("SUCCESS. Kernel_CloseSession. Memory free");

@@ -18,7 +18,6 @@
 #include "support/currency.h"
 #include "support/log.h"
 #include "support/param.h"
-#include "support/resource.h"
 #include "support/result_codes.h"
 #include "support/utilmsg.h"
 
@@ -28,7 +27,7 @@ static char m_szAddAmounts[TMMSG_ADD_AMOUNTS_SIZE];
 
 // Shows a text on the cashier display and on the PIN pad.
 static void aux_Kernel_ShowBoth(const char* cashier, const char* pad) {
-    UtilMsg_Display(Resource_GetInformMessage(cashier));
+    UtilMsg_Show(cashier);
     if (pad) PPLayer_ShowMessage(pad, 0);
 }
 
@@ -292,5 +291,5 @@ int Kernel_TestConnect() {
         return RES_HOST_NO_RRN_AUTH;
     }
     LogString("Kernel_TestConnect. Result: %u", action);
-    return (action == 0 || action == 800) ? RES_OK : action;
+    return (action == 0 || action == 800) ? static_cast<int>(RES_OK) : static_cast<int>(action);
 }

@@ -13,15 +13,12 @@
 #include "support/currency.h"
 #include "support/log.h"
 #include "support/param.h"
-#include "support/resource.h"
 #include "support/result_codes.h"
 #include "support/utilmsg.h"
 #include "support/vars.h"
 
 // Remote keys: the working key REMOTEOPENKEY under master key 3, working-key slot 2.
 static const uint8_t REMOTE_MK_INDEX = 3, REMOTE_WK_INDEX = 2;
-
-static void aux_Kernel_ShowCashier(const char* text) { UtilMsg_Display(Resource_GetInformMessage(text)); }
 
 int Kernel_ReadCard(S_PAY_ORDER* order) {
     order->ucCardEntry = ENTRY_STRIPE;
@@ -81,7 +78,7 @@ int Kernel_EntryPIN(S_PAY_ORDER* order) {
         return RES_OK;
     }
 
-    aux_Kernel_ShowCashier(CP1251("ПОЖАЛУЙСТА|ВВЕДИТЕ ПИН-КОД"));
+    UtilMsg_Show(CP1251("ПОЖАЛУЙСТА|ВВЕДИТЕ ПИН-КОД"));
     const bool remote = g_Vars.ucRemoteKeysSupport && g_Vars.ucKeyCfg;
     const char* workingKey = remote ? g_ComConfig.szRemoteOpenKey : g_Config.szOpenKey;
     uint8_t mkIdx = remote ? REMOTE_MK_INDEX : g_Config.ucMKIdx;
@@ -115,7 +112,7 @@ int Kernel_CommitOperation(S_PAY_ORDER* order) {
         pin == PIN_OFFLINE || pin == PIN_OFFLINE_SIGNATURE || pin == PIN_ONLINE) {
         return RES_OK;
     }
-    aux_Kernel_ShowCashier(CP1251("ПОЖАЛУЙСТА|ПОДТВЕРДИТЕ СУММУ"));
+    UtilMsg_Show(CP1251("ПОЖАЛУЙСТА|ПОДТВЕРДИТЕ СУММУ"));
     char amount[CURRENCY_DISPLAY_SIZE + 8];
     BigInt_IntToStr(&order->stAmount, amount);
     Currency_FormatAmount(order->szCurrency, amount);
@@ -144,7 +141,7 @@ int Kernel_CompleteOperation(int hostResult, S_PAY_ORDER* order) {
 }
 
 int Kernel_ShowBalance(char* amount, const char* currency) {
-    aux_Kernel_ShowCashier(CP1251("КЛИЕНТ ПРОСМАТРИВАЕТ|СУММУ НА СЧЕТЕ"));
+    UtilMsg_Show(CP1251("КЛИЕНТ ПРОСМАТРИВАЕТ|СУММУ НА СЧЕТЕ"));
     Currency_FormatAmount(currency, amount);
     return PPLayer_ShowBalance(g_Config.usClientTimeout, amount, currency);
 }

@@ -28,12 +28,9 @@ enum : uint8_t { CARD_REQUEST_P1 = 2, CARD_REQUEST_P2 = 1 };
 // Longest "amount currency" line that the confirmation screens show.
 enum : size_t { PP_AMOUNT_LINE_MAX = 31, PP_PIN_AMOUNT_LINE_SIZE = 100 };
 
-// Shows a text on the cashier's display.
-static void aux_PPLayer_Inform(const char* text) { UtilMsg_Display(Resource_GetInformMessage(text)); }
-
 // Shows a text on the cashier's display and centred from row 2 on the pad.
 static void aux_PPLayer_Prompt(const char* text) {
-    aux_PPLayer_Inform(text);
+    UtilMsg_Show(text);
     aux_PPLayer_DisplayText(Resource_GetDeviceMessage(text), 2, PP_ALIGN_CENTER);
 }
 

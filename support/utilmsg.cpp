@@ -1,6 +1,8 @@
 // support/utilmsg.cpp
 #include "support/utilmsg.h"
 
+#include "support/resource.h"
+
 #include <cstdio>
 
 static UtilMsg_ShowFn pfExternShowMessage = nullptr;
@@ -17,3 +19,5 @@ void UtilMsg_Display(const char* text) {
 }
 
 void UtilMsg_SetCursorMode(int mode) { (void)mode; }
+
+void UtilMsg_Show(const char* cp1251Text) { UtilMsg_Display(Resource_GetInformMessage(cp1251Text)); }

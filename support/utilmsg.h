@@ -9,5 +9,7 @@ typedef void (*UtilMsg_ShowFn)(char* text);
 void UtilMsg_Init(UtilMsg_ShowFn show);
 // Hands text (already in UTF-8, see Resource_GetInformMessage) to the display function, if any.
 void UtilMsg_Display(const char* text);
+// Shows a Windows-1251 display text ("|" between lines) as one UTF-8 line on the display.
+void UtilMsg_Show(const char* cp1251Text);
 // Kept for callers of the older display interface; has no effect.
 void UtilMsg_SetCursorMode(int mode);
