@@ -126,10 +126,9 @@ static Answer aux_TmEmu_StartDownload(uint8_t command, const std::string& name, 
 }
 
 // A file is newer unless the terminal's identifier is the CRC of the served file.
-static Answer aux_TmEmu_FileRequest(uint8_t command, const uint8_t* data, uint16_t n, std::string* rx) {
+static Answer aux_TmEmu_FileRequest(uint8_t command, const uint8_t* data, uint16_t n) {
     if (n < 4) return aux_TmEmu_Status(command, KWRM_STATUS_REFUSED, "short-request");
     uint32_t identifier = KwrmFrame_GetU32(data);
-    *rx += " id=" + aux_TmEmu_Hex(identifier, 8);
     const char* name = nullptr;
     for (const ServedFile& f : kServed)
         if (f.command == command) name = f.name;
@@ -143,7 +142,7 @@ static Answer aux_TmEmu_FileRequest(uint8_t command, const uint8_t* data, uint16
 
 // Software offers: newer when the offered version differs from the terminal's, or,
 // offered without a version, when the file's CRC differs from the terminal's copy.
-static Answer aux_TmEmu_AppRequest(uint8_t command, const uint8_t* data, uint16_t n, std::string* rx) {
+static Answer aux_TmEmu_AppRequest(uint8_t command, const uint8_t* data, uint16_t n) {
     bool resume = command == KWRM_CMD_APP_RESUME;
     if (n != (resume ? TM_APP_RESUME_REQUEST : TM_APP_REQUEST))
         return aux_TmEmu_Status(command, KWRM_STATUS_REFUSED, "bad-request");
@@ -152,9 +151,6 @@ static Answer aux_TmEmu_AppRequest(uint8_t command, const uint8_t* data, uint16_
     uint32_t crc = KwrmFrame_GetU32(data + TM_NAME_FIELD + 4);
     uint32_t offset = resume ? KwrmFrame_GetU32(data + TM_APP_REQUEST) : 0;
     uint32_t partialCrc = resume ? KwrmFrame_GetU32(data + TM_APP_REQUEST + 4) : 0;
-    *rx += " name=" + aux_TmEmu_Printable(reinterpret_cast<const uint8_t*>(name.data()), name.size()) +
-           " ver=" + aux_TmEmu_Hex(version, 8) + " crc=" + aux_TmEmu_Hex(crc, 8);
-    if (resume) *rx += " offset=" + std::to_string(offset) + " pcrc=" + aux_TmEmu_Hex(partialCrc, 8);
     const STmOffer* offer = nullptr;
     for (const STmOffer& o : TmScen_Get().offers)
         if (o.name == name) offer = &o;
@@ -207,13 +203,11 @@ static bool aux_TmEmu_StoreUpload() {
     return ok && rename(tmp.c_str(), path.c_str()) == 0;
 }
 
-static Answer aux_TmEmu_Upload(uint8_t command, const uint8_t* data, uint16_t n, std::string* rx) {
+static Answer aux_TmEmu_Upload(uint8_t command, const uint8_t* data, uint16_t n) {
     if (command == KWRM_CMD_LOG_START) {
         if (n != TM_UPLOAD_START) return aux_TmEmu_Status(command, KWRM_STATUS_REFUSED, "bad-request");
         m_Upload.size = KwrmFrame_GetU32(data);
         m_Upload.name = aux_TmEmu_Name(data + 4, TM_NAME_FIELD);
-        *rx += " size=" + std::to_string(m_Upload.size) + " name=" +
-               aux_TmEmu_Printable(reinterpret_cast<const uint8_t*>(m_Upload.name.data()), m_Upload.name.size());
         bool nameOk = !m_Upload.name.empty() && m_Upload.name.find('/') == std::string::npos && m_Upload.name[0] != '.';
         if (!nameOk) return aux_TmEmu_Status(command, KWRM_STATUS_REFUSED, "bad-name");
         m_Upload.active = true;
@@ -228,7 +222,6 @@ static Answer aux_TmEmu_Upload(uint8_t command, const uint8_t* data, uint16_t n,
     m_Upload.active = false;
     uint32_t crc = n >= 4 ? KwrmFrame_GetU32(data) : 0;
     uint32_t own = CRC_CalcCRC32(m_Upload.content.data(), static_cast<uint32_t>(m_Upload.content.size()), 0);
-    *rx += " crc=" + aux_TmEmu_Hex(crc, 8);
     if (n < 4 || crc != own || m_Upload.content.size() != m_Upload.size)
         return aux_TmEmu_Status(command, KWRM_STATUS_REFUSED,
                                 "upload-bad size=" + std::to_string(m_Upload.content.size()) + " crc=" +
@@ -238,9 +231,8 @@ static Answer aux_TmEmu_Upload(uint8_t command, const uint8_t* data, uint16_t n,
                             "stored=" + m_Upload.name + " size=" + std::to_string(m_Upload.content.size()));
 }
 
-static Answer aux_TmEmu_TransportKey(const uint8_t* data, uint16_t n, std::string* rx) {
+static Answer aux_TmEmu_TransportKey(uint16_t n) {
     if (n != 3) return aux_TmEmu_Status(KWRM_CMD_TK, KWRM_STATUS_REFUSED, "bad-request");
-    *rx += " kcv=" + aux_TmEmu_Hex(static_cast<uint32_t>(data[0]) << 16 | data[1] << 8 | data[2], 6);
     const STmScenario& scen = TmScen_Get();
     if (!scen.bKey) return Answer{KWRM_CMD_TK, {KWRM_STATUS_OK, 0}, "st=00 no-key"};
     Answer a{KWRM_CMD_TK, {KWRM_STATUS_OK, scen.ucKeyFlag, sizeof(scen.aucKey)}, ""};
@@ -264,12 +256,60 @@ static Answer aux_TmEmu_DateTime() {
     return a;
 }
 
-// The usual answer to a well-formed request; rx gathers what the trace says of the request.
-static Answer aux_TmEmu_Handle(uint8_t command, const uint8_t* data, uint16_t n, bool endNow, bool wrongCrc,
-                               std::string* rx) {
+// What the trace says of a request.
+static std::string aux_TmEmu_Describe(uint8_t command, const uint8_t* data, uint16_t n) {
     switch (command) {
         case KWRM_CMD_OPEN:
-            *rx += " tid=" + aux_TmEmu_Printable(data, n);
+            return " tid=" + aux_TmEmu_Printable(data, n);
+        case KWRM_CMD_CONFIG:
+        case KWRM_CMD_RANGES:
+        case KWRM_CMD_SSLA:
+        case KWRM_CMD_SSLC:
+        case KWRM_CMD_SSLK:
+        case KWRM_CMD_EMVCAPK:
+        case KWRM_CMD_EMVCFG:
+            return n == 4 ? " id=" + aux_TmEmu_Hex(KwrmFrame_GetU32(data), 8) : "";
+        case KWRM_CMD_APP:
+        case KWRM_CMD_APP_RESUME: {
+            if (n < TM_APP_REQUEST) return "";
+            std::string name = aux_TmEmu_Name(data, TM_NAME_FIELD);
+            std::string out = " name=" + aux_TmEmu_Printable(reinterpret_cast<const uint8_t*>(name.data()), name.size()) +
+                              " ver=" + aux_TmEmu_Hex(KwrmFrame_GetU32(data + TM_NAME_FIELD), 8) +
+                              " crc=" + aux_TmEmu_Hex(KwrmFrame_GetU32(data + TM_NAME_FIELD + 4), 8);
+            if (n >= TM_APP_RESUME_REQUEST)
+                out += " offset=" + std::to_string(KwrmFrame_GetU32(data + TM_APP_REQUEST)) +
+                       " pcrc=" + aux_TmEmu_Hex(KwrmFrame_GetU32(data + TM_APP_REQUEST + 4), 8);
+            return out;
+        }
+        case KWRM_CMD_LOG_START: {
+            if (n != TM_UPLOAD_START) return "";
+            std::string name = aux_TmEmu_Name(data + 4, TM_NAME_FIELD);
+            return " size=" + std::to_string(KwrmFrame_GetU32(data)) +
+                   " name=" + aux_TmEmu_Printable(reinterpret_cast<const uint8_t*>(name.data()), name.size());
+        }
+        case KWRM_CMD_END:
+        case KWRM_CMD_STATUS:
+            return n == 4 ? std::string(command == KWRM_CMD_END ? " crc=" : " status=") +
+                                aux_TmEmu_Hex(KwrmFrame_GetU32(data), 8)
+                          : "";
+        case KWRM_CMD_TK:
+            return n == 3 ? " kcv=" + aux_TmEmu_Hex(static_cast<uint32_t>(data[0]) << 16 | data[1] << 8 | data[2], 6)
+                          : "";
+        case KWRM_CMD_TK_REPORT:
+            return n == 4 ? " result=" + aux_TmEmu_Hex(data[0], 2) +
+                                " kcv=" + aux_TmEmu_Hex(static_cast<uint32_t>(data[1]) << 16 | data[2] << 8 | data[3], 6)
+                          : "";
+        case KWRM_CMD_SOFTINFO:
+            return " text=" + aux_TmEmu_Printable(data, n);
+        default:
+            return "";
+    }
+}
+
+// The usual answer to a well-formed request.
+static Answer aux_TmEmu_Handle(uint8_t command, const uint8_t* data, uint16_t n, bool endNow, bool wrongCrc) {
+    switch (command) {
+        case KWRM_CMD_OPEN:
             return aux_TmEmu_Status(command, n == 8 ? KWRM_STATUS_OK : KWRM_STATUS_REFUSED, "");
         case KWRM_CMD_CONFIG:
         case KWRM_CMD_RANGES:
@@ -278,27 +318,23 @@ static Answer aux_TmEmu_Handle(uint8_t command, const uint8_t* data, uint16_t n,
         case KWRM_CMD_SSLK:
         case KWRM_CMD_EMVCAPK:
         case KWRM_CMD_EMVCFG:
-            return aux_TmEmu_FileRequest(command, data, n, rx);
+            return aux_TmEmu_FileRequest(command, data, n);
         case KWRM_CMD_APP:
         case KWRM_CMD_APP_RESUME:
-            return aux_TmEmu_AppRequest(command, data, n, rx);
+            return aux_TmEmu_AppRequest(command, data, n);
         case KWRM_CMD_NEXT_BLOCK:
             return aux_TmEmu_NextBlock(endNow, wrongCrc);
         case KWRM_CMD_LOG_START:
         case KWRM_CMD_UPLOAD_BLOCK:
         case KWRM_CMD_END:
-            return aux_TmEmu_Upload(command, data, n, rx);
+            return aux_TmEmu_Upload(command, data, n);
         case KWRM_CMD_TK:
-            return aux_TmEmu_TransportKey(data, n, rx);
+            return aux_TmEmu_TransportKey(n);
         case KWRM_CMD_TK_REPORT:
-            if (n == 4)
-                *rx += " result=" + aux_TmEmu_Hex(data[0], 2) +
-                       " kcv=" + aux_TmEmu_Hex(static_cast<uint32_t>(data[1]) << 16 | data[2] << 8 | data[3], 6);
             return aux_TmEmu_Status(command, n == 4 ? KWRM_STATUS_OK : KWRM_STATUS_REFUSED, "");
         case KWRM_CMD_DATETIME:
             return aux_TmEmu_DateTime();
         case KWRM_CMD_SOFTINFO:
-            *rx += " text=" + aux_TmEmu_Printable(data, n);
             return aux_TmEmu_Status(command, KWRM_STATUS_OK, "");
         default:
             return Answer{KWRM_CMD_STATUS, {0, 0, 0, 0, 0, 0xFF}, "unknown-command"};
@@ -332,11 +368,11 @@ static void aux_TmEmu_Stall() {
 }
 
 // Answers one request; false when the connection is to end.
-static bool aux_TmEmu_Answer(uint8_t command, const uint8_t* data, uint16_t n, std::string rx) {
+static bool aux_TmEmu_Answer(uint8_t command, const uint8_t* data, uint16_t n) {
     unsigned arrival = ++m_auArrivals[command];
-    rx = "RX " + aux_TmEmu_Hex(command, 2) + " #" + std::to_string(arrival) + " n=" + std::to_string(n) + rx;
+    std::string rx = "RX " + aux_TmEmu_Hex(command, 2) + " #" + std::to_string(arrival) + " n=" + std::to_string(n) +
+                     aux_TmEmu_Describe(command, data, n);
     if (command == KWRM_CMD_STATUS) {
-        if (n == 4) rx += " status=" + aux_TmEmu_Hex(KwrmFrame_GetU32(data), 8);
         aux_TmEmu_Trace(rx + " close");
         return true;  // no answer; the terminal hangs up next
     }
@@ -384,7 +420,7 @@ static bool aux_TmEmu_Answer(uint8_t command, const uint8_t* data, uint16_t n, s
                 break;
         }
     }
-    Answer answer = aux_TmEmu_Handle(command, data, n, endNow, wrongCrc, &rx);
+    Answer answer = aux_TmEmu_Handle(command, data, n, endNow, wrongCrc);
     aux_TmEmu_Trace(rx);
     return aux_TmEmu_Send(answer, badCrc, badLength);
 }
@@ -422,7 +458,7 @@ static void aux_TmEmu_Serve(unsigned conn) {
             if (!aux_TmEmu_Send(Answer{KWRM_CMD_REPEAT, {}, "repeat"}, false, nullptr)) return;
             continue;
         }
-        if (!aux_TmEmu_Answer(command, data, n, "")) {
+        if (!aux_TmEmu_Answer(command, data, n)) {
             aux_TmEmu_Trace("END " + std::to_string(conn));
             return;
         }
