@@ -196,7 +196,13 @@ static int aux_KWRM_CLI_ReceiveFile(const char* target, uint32_t size, uint32_t 
             if (endCrcSeen) endCrc = KwrmFrame_GetU32(m_ucBlock);
             break;
         }
-        if (length > 0 && fwrite(m_ucBlock, 1, length, file) != length) {
+        // An empty block moves nothing forward: a manager sending them would hold the loop for ever.
+        if (length == 0) {
+            LogString("ERROR. KWRM_CLI_ReceiveFile. Empty block after [%lu] bytes", static_cast<unsigned long>(count));
+            rc = RES_KWRM_FILE_RECV;
+            break;
+        }
+        if (fwrite(m_ucBlock, 1, length, file) != length) {
             LogString("ERROR. KWRM_CLI_ReceiveFile. Write: %u [%d]", static_cast<unsigned>(length), errno);
             rc = RES_KWRM_FILE_RECV;
             break;

@@ -377,6 +377,7 @@ static bool aux_TmEmu_Answer(uint8_t command, const uint8_t* data, uint16_t n) {
         return true;  // no answer; the terminal hangs up next
     }
     bool endNow = false, wrongCrc = false, badCrc = false;
+    int otherCommand = -1;
     const STmRule* badLength = nullptr;
     std::vector<STmRule> rules = TmScen_ForArrival(command, arrival);
     for (const STmRule& rule : rules) {
@@ -418,9 +419,16 @@ static bool aux_TmEmu_Answer(uint8_t command, const uint8_t* data, uint16_t n) {
             case TMF_WRONGCRC:
                 wrongCrc = true;
                 break;
+            case TMF_OTHER:
+                otherCommand = static_cast<int>(rule.ulValue);
+                break;
         }
     }
     Answer answer = aux_TmEmu_Handle(command, data, n, endNow, wrongCrc);
+    if (otherCommand >= 0) {
+        answer.command = static_cast<uint8_t>(otherCommand);
+        answer.note += " other";
+    }
     aux_TmEmu_Trace(rx);
     return aux_TmEmu_Send(answer, badCrc, badLength);
 }

@@ -20,7 +20,7 @@ const FaultWord kFaults[] = {
     {"repeat", TMF_REPEAT, 0},     {"status", TMF_STATUS, 0x000000FF}, {"refuse", TMF_REFUSE, 0x01},
     {"badcrc", TMF_BADCRC, 0},     {"badlength", TMF_BADLENGTH, 527},  {"drop", TMF_DROP, 0},
     {"stall", TMF_STALL, 0},       {"delay", TMF_DELAY, 100},          {"end", TMF_END, 0},
-    {"wrongcrc", TMF_WRONGCRC, 0},
+    {"wrongcrc", TMF_WRONGCRC, 0}, {"other", TMF_OTHER, 0x00},
 };
 
 bool ParseUnsigned(const std::string& text, int base, uint32_t* out) {
@@ -51,7 +51,7 @@ bool ParseHex(const std::string& text, uint8_t* out, size_t n) {
     return true;
 }
 
-// One fault line: WORD CMD [at=N] [times=N|*] [code=HEX8] [status=HH] [l=N] [ms=N].
+// One fault line: WORD CMD [at=N] [times=N|*] [code=HEX8] [status=HH] [l=N] [ms=N] [cmd=HH].
 bool ParseRule(const FaultWord& fault, std::istringstream& words, STmRule* rule, std::string* why) {
     std::string word;
     uint32_t v = 0;
@@ -68,6 +68,7 @@ bool ParseRule(const FaultWord& fault, std::istringstream& words, STmRule* rule,
         else if (key == "status" && fault.kind == TMF_REFUSE)
             ok = ParseUnsigned(value, 16, &v) && v > 0 && v <= 0xFF, rule->ulValue = v;
         else if (key == "l" && fault.kind == TMF_BADLENGTH) ok = ParseUnsigned(value, 10, &v) && v <= 0xFFFF, rule->ulValue = v;
+        else if (key == "cmd" && fault.kind == TMF_OTHER) ok = ParseUnsigned(value, 16, &v) && v <= 0xFF, rule->ulValue = v;
         else if (key == "ms" && fault.kind == TMF_DELAY) ok = ParseUnsigned(value, 10, &v) && v <= 600000, rule->ulValue = v;
         if (!ok) return *why = "bad option " + word, false;
     }

@@ -18,6 +18,7 @@ enum ETmFault : uint8_t {
     TMF_DELAY,      // wait before answering
     TMF_END,        // 0x30: the end frame now, however much is left
     TMF_WRONGCRC,   // 0x30: an end frame carries a wrong file CRC
+    TMF_OTHER,      // the usual answer under another command code
 };
 
 struct STmRule {
@@ -25,7 +26,7 @@ struct STmRule {
     uint8_t ucCommand;
     unsigned uAt;     // first arrival of the command it applies to (1-based)
     unsigned uTimes;  // consecutive arrivals; 0: every later one
-    uint32_t ulValue; // status frame code, refusal status, L, or milliseconds
+    uint32_t ulValue; // status frame code, refusal status, L, milliseconds or command
 };
 
 struct STmOffer {

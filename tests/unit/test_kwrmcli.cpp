@@ -74,6 +74,7 @@ public:
     }
     ~Manager() { NetLayer_Close(); }
     int connected() const { return m_connect; }
+    uint16_t port() const { return m_proc.port(); }
     // Hangs up and returns the whole trace once the manager has seen the end.
     std::string Finish() {
         NetLayer_Close();
@@ -147,6 +148,8 @@ TEST_F(KwrmClientTest, ExchangeRepeatsStatusAndFrameFaults) {
         {"bad frame CRC", "badcrc 11", "TERM0001", RES_KWRM_CRC, 1, nullptr},
         {"L 527", "badlength 11 l=527", "TERM0001", RES_KWRM_LENGTH, 1, nullptr},
         {"L one over the 32-byte buffer", "badlength 11 l=39", "TERM0001", RES_KWRM_LENGTH, 1, nullptr},
+        {"answer under another command", "other 11 cmd=12", "TERM0001", RES_KWRM_COMMAND, 1,
+         "ERROR. KWRM_CLI_ExchangePacket. Invalid cmd: [11:12]"},
         {"dropped", "drop 11", "TERM0001", RES_KWRM_TRANSPORT, 1, nullptr},
         {"stalled: the 20-second limit", "stall 11", "TERM0001", RES_KWRM_TRANSPORT, 1, nullptr},
         {"7-character id sends nothing", "", "TERM001", RES_KWRM_TERMINAL_ID, 0,
@@ -583,6 +586,21 @@ TEST_F(KwrmClientTest, LogUploadFailures) {
         EXPECT_EQ(c.requests, Count(trace, "RX ")) << trace;
         EXPECT_FALSE(Has(trace, "stored=")) << trace;
     }
+}
+
+// A scenario the emulator cannot read stops it before it listens.
+TEST_F(KwrmClientTest, EmulatorRefusesBadScenarios) {
+    const char* const scenarios[] = {
+        "repeat 1G", "offer libRAVOux.so 1.3", "key 00 00112233445566778899AABBCCDDEEFF", "key 01 0011",
+        "datetime 2501", "status 11 code=12", "drop 30 at=0", "delay 30 ms=x", "hop 11",
+    };
+    for (const char* scenario : scenarios) {
+        SCOPED_TRACE(scenario);
+        Manager manager(scenario, false);
+        EXPECT_EQ(0, manager.port());
+    }
+    Manager good("offer KW3.TLV 2.1.0 # comment\n\nrepeat 2b times=*\nother 11 cmd=2B", false);
+    EXPECT_NE(0, good.port());
 }
 
 // A download that would leave 20 MB or less on the target's file system is
