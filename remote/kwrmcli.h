@@ -37,7 +37,8 @@ struct SSoftConfig {
     } stPadApp;
 };
 
-// Sets the session's time budget: a point on SysClock_MonotonicMs() (0: none).
+// Sets the session's time budget: a point on SysClock_MonotonicMs() (0: none;
+// the budget outlives the call, so the session sets 0 again when it ends).
 // Past it no operation but the close frame starts (1633); a download that
 // reaches it between blocks stops: a resumable one like the FILELOADTIMEOUT
 // stop (partial file kept, 0 with complete 0), any other with 1633 and no file.
