@@ -87,6 +87,42 @@ enum : int {
     RES_ALREADY_CANCELLED = 1503,  // operation to cancel was already cancelled (a success)
 
     // ---- terminal manager (1600..1703) ----
+    RES_KWRM_SETTINGS = 1600,      // manager settings unusable
+    RES_KWRM_CONNECT = 1601,       // no TLS connection to the manager
+    RES_KWRM_TRANSPORT = 1602,     // a frame not sent or not received whole
+    RES_KWRM_FRAME = 1603,         // answer frame without STX or ETX
+    RES_KWRM_LENGTH = 1604,        // answer length out of range or too short for its command
+    RES_KWRM_CRC = 1605,           // answer frame CRC does not match
+    RES_KWRM_INIT = 1606,          // session not initialised (PIN pad not connected)
+    RES_KWRM_TERMINAL_ID = 1607,   // terminal id not exactly 8 characters
+    RES_KWRM_COMMAND = 1608,       // answer with an unexpected command
+    RES_KWRM_SESSION_REFUSED = 1609, // open session refused
+    RES_KWRM_FILE_SEND = 1610,     // a file exchange broke off
+    RES_KWRM_FILE_RECV = 1611,     // download too big, not written or of the wrong size
+    RES_KWRM_NO_FILE = 1612,       // file to upload missing
+    RES_KWRM_FILE_OPEN = 1613,     // file to upload not opened
+    RES_KWRM_FILE_READ = 1614,     // file to upload not read whole; file not moved into place
+    RES_KWRM_STATUS_FRAME = 1615,  // the manager answered with a status frame
+    RES_KWRM_FILE_OTHER = 1616,    // other file failure of a session
+    RES_KWRM_FILE_CREATE = 1617,   // download target not opened; state file not written
+    RES_KWRM_FILE_LENGTH = 1618,   // file to upload of unknown length or over 50,000,000 bytes
+    RES_KWRM_FILE_CRC = 1619,      // downloaded file's CRC differs from the manager's
+    RES_KWRM_NOTHING_NEWER = 1620, // download start refused: nothing newer
+    RES_KWRM_UPLOAD_REFUSED = 1621, // upload start refused
+    RES_KWRM_REPEATS = 1622,       // three repeat answers in a row
+    RES_KWRM_GET_CRC = 1623,       // CRC of a file the terminal holds not read
+    RES_KWRM_UPDATE_PROBLEMS = 1624, // update done with problems (pad application not installed)
+    RES_KWRM_REFUSED = 1625,       // request refused by a non-zero status
+    RES_KWRM_DISK_SPACE = 1626,    // download would leave 20 MB or less free
+    RES_KWRM_TK_LOAD = 1627,       // transport key not received
+    RES_KWRM_TK_REPORT = 1628,     // transport key report not accepted
+    RES_KWRM_SOFTINFO = 1629,      // software information refused
+    RES_KWRM_LINK_READ = 1631,     // library link not read
+    RES_KWRM_DATETIME = 1632,      // date and time refused
+    RES_KWRM_TIME_BUDGET = 1633,   // session time budget spent: step not started
+    RES_KWRM_CONFIG_SAVE = 1700,   // configuration not saved
+    RES_KWRM_TIME_LIMIT = 1701,    // download stopped by its time limit (partial file kept)
+    RES_KWRM_PARTIAL_CRC = 1702,   // manager reports the partial file's CRC as wrong
 
     // ---- remote keys (1750..1755) ----
     RES_REMOTE_KEYS_MISSING = 1750, // remote keys expected but absent

@@ -8,7 +8,7 @@
 
 #include "emulators/host/hostans.h"
 #include "emulators/host/hostscen.h"
-#include "emulators/host/hostsrv.h"
+#include "emulators/common/tlssrv.h"
 #include "support/sysclock.h"
 
 static FILE* m_pTrace = nullptr;
@@ -21,22 +21,12 @@ static void aux_HostEmu_Trace(const std::string& line) {
     fflush(m_pTrace);
 }
 
-// Written under another name and renamed, so that a reader never sees half a number.
-static int aux_HostEmu_WritePort(const char* path, uint16_t port) {
-    std::string tmp = std::string(path) + ".tmp";
-    FILE* f = fopen(tmp.c_str(), "w");
-    if (f == nullptr) return -1;
-    fprintf(f, "%u\n", port);
-    if (fclose(f) != 0) return -1;
-    return rename(tmp.c_str(), path);
-}
-
 static int aux_HostEmu_SendFramed(const std::vector<uint8_t>& envelope) {
     std::vector<uint8_t> frame;
     frame.push_back(static_cast<uint8_t>(envelope.size() >> 8));
     frame.push_back(static_cast<uint8_t>(envelope.size() & 0xFF));
     frame.insert(frame.end(), envelope.begin(), envelope.end());
-    return HostSrv_Write(frame.data(), frame.size());
+    return TlsSrv_Write(frame.data(), frame.size());
 }
 
 // Runs one action; returns false when the client is gone or was dropped.
@@ -49,14 +39,14 @@ static bool aux_HostEmu_Perform(const SHostAction& action, const std::string& ta
             return true;
         case HOSTACT_DROP:
             aux_HostEmu_Trace(tag + " drop");
-            HostSrv_CloseClient(false);
+            TlsSrv_CloseClient(false);
             return false;
         case HOSTACT_OVERSIZE: {
             aux_HostEmu_Trace(tag + " oversize=1025");
             std::vector<uint8_t> frame(2 + 1025, 'X');
             frame[0] = 0x04;
             frame[1] = 0x01;
-            return HostSrv_Write(frame.data(), frame.size()) == 0;
+            return TlsSrv_Write(frame.data(), frame.size()) == 0;
         }
         case HOSTACT_FRAME: {
             char desc[48];
@@ -66,22 +56,22 @@ static bool aux_HostEmu_Perform(const SHostAction& action, const std::string& ta
             frame.push_back(static_cast<uint8_t>(action.usFrameLength >> 8));
             frame.push_back(static_cast<uint8_t>(action.usFrameLength & 0xFF));
             frame.insert(frame.end(), action.bytes.begin(), action.bytes.end());
-            return HostSrv_Write(frame.data(), frame.size()) == 0;
+            return TlsSrv_Write(frame.data(), frame.size()) == 0;
         }
         case HOSTACT_BYTES:
             aux_HostEmu_Trace(tag + " bytes=" + std::to_string(action.bytes.size()));
-            return HostSrv_Write(action.bytes.data(), action.bytes.size()) == 0;
+            return TlsSrv_Write(action.bytes.data(), action.bytes.size()) == 0;
         case HOSTACT_STALL: {
             HostAns_BuildEnvelope(action, &envelope);
             aux_HostEmu_Trace(tag + " stall " + HostAns_DescribeLast());
             uint8_t prefix[2] = {static_cast<uint8_t>(envelope.size() >> 8),
                                  static_cast<uint8_t>(envelope.size() & 0xFF)};
-            if (HostSrv_Write(prefix, sizeof(prefix)) != 0) return false;
+            if (TlsSrv_Write(prefix, sizeof(prefix)) != 0) return false;
             // Silence until the terminal gives up and hangs up (or the idle limit ends it).
             uint8_t sink[256];
-            while (HostSrv_Read(sink, 1) == 0) {
+            while (TlsSrv_Read(sink, 1) == 0) {
             }
-            HostSrv_CloseClient(false);
+            TlsSrv_CloseClient(false);
             return false;
         }
         case HOSTACT_HOLDON:
@@ -103,18 +93,18 @@ static void aux_HostEmu_Serve(unsigned conn, unsigned* requestNo) {
     std::vector<uint8_t> packet(HOSTEMU_MAX_REQUEST);
     for (;;) {
         uint8_t prefix[2];
-        if (HostSrv_Read(prefix, 2) != 0) {
+        if (TlsSrv_Read(prefix, 2) != 0) {
             aux_HostEmu_Trace("END " + std::to_string(conn));
-            HostSrv_CloseClient(true);
+            TlsSrv_CloseClient(true);
             return;
         }
         uint32_t length = static_cast<uint32_t>(prefix[0]) << 8 | prefix[1];
         unsigned n = ++*requestNo;
         std::string tag = "ANS " + std::to_string(n);
-        if (length > HOSTEMU_MAX_REQUEST || length == 0 || HostSrv_Read(packet.data(), length) != 0) {
+        if (length > HOSTEMU_MAX_REQUEST || length == 0 || TlsSrv_Read(packet.data(), length) != 0) {
             aux_HostEmu_Trace("REQ " + std::to_string(n) + " conn=" + std::to_string(conn) +
                               " bad-frame length=" + std::to_string(length));
-            HostSrv_CloseClient(false);
+            TlsSrv_CloseClient(false);
             return;
         }
         HostAns_Decode(packet.data(), static_cast<uint16_t>(length));
@@ -142,32 +132,32 @@ int HostEmu_Run(const SHostEmuConfig* config) {
             return 2;
         }
     }
-    SHostSrvConfig srv = {config->pszCertFile, config->pszKeyFile, config->pszCAFile, config->usPort,
+    STlsSrvConfig srv = {config->pszCertFile, config->pszKeyFile, config->pszCAFile, config->usPort,
                           config->ulIdleMs};
-    if (HostSrv_Start(&srv, &err) != 0) {
+    if (TlsSrv_Start(&srv, &err) != 0) {
         fprintf(stderr, "host_emu: %s\n", err.c_str());
-        HostSrv_Stop();
+        TlsSrv_Stop();
         return 2;
     }
-    if (config->pszPortFile != nullptr && aux_HostEmu_WritePort(config->pszPortFile, HostSrv_Port()) != 0) {
+    if (config->pszPortFile != nullptr && TlsSrv_WritePortFile(config->pszPortFile) != 0) {
         fprintf(stderr, "host_emu: cannot write port file %s\n", config->pszPortFile);
-        HostSrv_Stop();
+        TlsSrv_Stop();
         return 2;
     }
-    printf("host_emu listening on 127.0.0.1:%u\n", HostSrv_Port());
+    printf("host_emu listening on 127.0.0.1:%u\n", TlsSrv_Port());
     fflush(stdout);
 
     unsigned requestNo = 0;
     for (unsigned conn = 1; config->uConnections == 0 || conn <= config->uConnections; ++conn) {
-        int rc = HostSrv_Accept(&err);
+        int rc = TlsSrv_Accept(&err);
         if (rc != 0) {
             aux_HostEmu_Trace("CONN " + std::to_string(conn) + " failed " + err);
             continue;
         }
-        aux_HostEmu_Trace("CONN " + std::to_string(conn) + " " + HostSrv_SessionInfo());
+        aux_HostEmu_Trace("CONN " + std::to_string(conn) + " " + TlsSrv_SessionInfo());
         aux_HostEmu_Serve(conn, &requestNo);
     }
-    HostSrv_Stop();
+    TlsSrv_Stop();
     if (m_pTrace) fclose(m_pTrace);
     return 0;
 }

@@ -50,10 +50,28 @@ void Stop(pid_t pid, int* status) {
     waitpid(pid, status, 0);
 }
 
+// Starts a TLS emulator that writes its port into portFile; the port, or 0 with
+// *pid set to -1 when the emulator ended before it listened.
+uint16_t SpawnListening(const std::vector<std::string>& args, const std::string& portFile, pid_t* pid,
+                        int* status) {
+    *pid = Spawn(args);
+    for (int i = 0; i < 500; ++i) {
+        std::string text = ReadFile(portFile);
+        if (!text.empty()) return static_cast<uint16_t>(atoi(text.c_str()));
+        if (waitpid(*pid, status, WNOHANG) == *pid) {
+            *pid = -1;
+            return 0;
+        }
+        usleep(20000);
+    }
+    return 0;
+}
+
 }  // namespace
 
 const char* PadEmuPath() { return RAVO_BUILD_DIR "/emulators/pinpad/pinpad_emu"; }
 const char* HostEmuPath() { return RAVO_BUILD_DIR "/emulators/host/host_emu"; }
+const char* TManagerEmuPath() { return RAVO_BUILD_DIR "/emulators/tmanager/tmanager_emu"; }
 
 std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -127,17 +145,10 @@ HostEmuProcess::HostEmuProcess(const TempDir& dir, const std::string& scenario, 
     std::string portFile = base + ".port", scen = base + ".scen";
     std::ofstream(scen) << scenario << "\n";
     std::string certs = certDir.empty() ? dir.file("pki") : certDir;
-    m_pid = Spawn({HostEmuPath(), "--cert", certs + "/host.crt", "--key", certs + "/host.key", "--ca",
-                   dir.file("pki/ca.crt"), "--scenario", scen, "--trace", m_trace, "--port-file", portFile,
-                   "--count", std::to_string(count), "--idle", "30"});
-    for (int i = 0; i < 500 && m_port == 0; ++i) {
-        std::string text = ReadFile(portFile);
-        if (!text.empty()) m_port = static_cast<uint16_t>(atoi(text.c_str()));
-        else if (waitpid(m_pid, &m_status, WNOHANG) == m_pid) {
-            m_pid = -1;
-            break;
-        } else usleep(20000);
-    }
+    m_port = SpawnListening({HostEmuPath(), "--cert", certs + "/host.crt", "--key", certs + "/host.key", "--ca",
+                             dir.file("pki/ca.crt"), "--scenario", scen, "--trace", m_trace, "--port-file", portFile,
+                             "--count", std::to_string(count), "--idle", "30"},
+                            portFile, &m_pid, &m_status);
 }
 
 HostEmuProcess::~HostEmuProcess() { Stop(m_pid, &m_status); }
@@ -152,6 +163,24 @@ int HostEmuProcess::waitExit() {
     }
     return -1;
 }
+
+TManagerEmuProcess::TManagerEmuProcess(const TempDir& dir, const std::string& scenario, const std::string& filesDir,
+                                       const std::string& logsDir, unsigned count) {
+    static int serial = 0;
+    std::string base = dir.path() + "/tmanager" + std::to_string(++serial);
+    m_trace = base + ".trace";
+    std::string portFile = base + ".port", scen = base + ".scen";
+    std::ofstream(scen) << scenario << "\n";
+    std::vector<std::string> args = {TManagerEmuPath(), "--cert", dir.file("pki/host.crt"), "--key",
+                                     dir.file("pki/host.key"), "--ca", dir.file("pki/ca.crt"), "--scenario", scen,
+                                     "--trace", m_trace, "--port-file", portFile, "--count", std::to_string(count),
+                                     "--idle", "30"};
+    if (!filesDir.empty()) args.insert(args.end(), {"--files", filesDir});
+    if (!logsDir.empty()) args.insert(args.end(), {"--logs", logsDir});
+    m_port = SpawnListening(args, portFile, &m_pid, &m_status);
+}
+
+TManagerEmuProcess::~TManagerEmuProcess() { Stop(m_pid, &m_status); }
 
 RawPty::RawPty() {
     m_master = posix_openpt(O_RDWR | O_NOCTTY);

@@ -19,6 +19,7 @@ namespace emu {
 
 const char* PadEmuPath();
 const char* HostEmuPath();
+const char* TManagerEmuPath();
 
 // The whole content of a file, or "" when it cannot be read.
 std::string ReadFile(const std::string& path);
@@ -71,6 +72,28 @@ public:
     std::string trace() const { return ReadFile(m_trace); }
     // Waits (at most 10 s) for the emulator to end by itself; its exit status or -1.
     int waitExit();
+
+private:
+    pid_t m_pid = -1;
+    int m_status = 0;
+    uint16_t m_port = 0;
+    std::string m_trace;
+};
+
+// tmanager_emu on a free loopback port (see emulators/tmanager/README.md) with
+// the host's certificate and key of <dir>/pki, serving the files of filesDir,
+// storing uploads in logsDir ("" for either: none), answering from a scenario;
+// count ends it after that many connections (0: never).
+class TManagerEmuProcess {
+public:
+    TManagerEmuProcess(const TempDir& dir, const std::string& scenario, const std::string& filesDir,
+                       const std::string& logsDir, unsigned count = 0);
+    ~TManagerEmuProcess();
+    TManagerEmuProcess(const TManagerEmuProcess&) = delete;
+    TManagerEmuProcess& operator=(const TManagerEmuProcess&) = delete;
+    // 0 when it never listened (it stopped at once, e.g. on a bad scenario).
+    uint16_t port() const { return m_port; }
+    std::string trace() const { return ReadFile(m_trace); }
 
 private:
     pid_t m_pid = -1;

@@ -1,5 +1,5 @@
-// emulators/host/hostsrv.cpp
-#include "emulators/host/hostsrv.h"
+// emulators/common/tlssrv.cpp
+#include "emulators/common/tlssrv.h"
 
 #include <arpa/inet.h>
 #include <cstdio>
@@ -27,15 +27,15 @@ static bool m_bStarted = false;
 
 static const int m_aiCipherSuites[] = {MBEDTLS_TLS_RSA_WITH_3DES_EDE_CBC_SHA, 0};
 
-// Terminals of the older set-up carry certificates signed with SHA-1; the host
-// accepts them, so its check of client chains admits SHA-1 beside the SHA-2 family.
+// Terminals of the older set-up carry certificates signed with SHA-1; the servers
+// accept them, so their check of client chains admits SHA-1 beside the SHA-2 family.
 static const mbedtls_x509_crt_profile m_ClientProfile = {
     MBEDTLS_X509_ID_FLAG(MBEDTLS_MD_SHA1) | MBEDTLS_X509_ID_FLAG(MBEDTLS_MD_SHA224) |
         MBEDTLS_X509_ID_FLAG(MBEDTLS_MD_SHA256) | MBEDTLS_X509_ID_FLAG(MBEDTLS_MD_SHA384) |
         MBEDTLS_X509_ID_FLAG(MBEDTLS_MD_SHA512),
     0xFFFFFFF, 0xFFFFFFF, 1024};
 
-static std::string aux_HostSrv_Error(const char* what, int rc) {
+static std::string aux_TlsSrv_Error(const char* what, int rc) {
     char text[160];
     mbedtls_strerror(rc, text, sizeof(text));
     char line[256];
@@ -43,7 +43,7 @@ static std::string aux_HostSrv_Error(const char* what, int rc) {
     return line;
 }
 
-int HostSrv_Start(const SHostSrvConfig* config, std::string* err) {
+int TlsSrv_Start(const STlsSrvConfig* config, std::string* err) {
     mbedtls_net_init(&m_Listen);
     mbedtls_net_init(&m_Client);
     mbedtls_ssl_init(&m_Ssl);
@@ -55,19 +55,19 @@ int HostSrv_Start(const SHostSrvConfig* config, std::string* err) {
     mbedtls_ctr_drbg_init(&m_Drbg);
     m_bStarted = true;
 
-    static const unsigned char kPersonal[] = "RAVO host emulator";
+    static const unsigned char kPersonal[] = "RAVO emulator";
     int rc = mbedtls_ctr_drbg_seed(&m_Drbg, mbedtls_entropy_func, &m_Entropy, kPersonal, sizeof(kPersonal) - 1);
-    if (rc != 0) return *err = aux_HostSrv_Error("ctr_drbg_seed", rc), -1;
+    if (rc != 0) return *err = aux_TlsSrv_Error("ctr_drbg_seed", rc), -1;
     if ((rc = mbedtls_x509_crt_parse_file(&m_Cert, config->pszCertFile)) != 0)
-        return *err = aux_HostSrv_Error(config->pszCertFile, rc), -1;
+        return *err = aux_TlsSrv_Error(config->pszCertFile, rc), -1;
     if ((rc = mbedtls_pk_parse_keyfile(&m_Key, config->pszKeyFile, "")) != 0)
-        return *err = aux_HostSrv_Error(config->pszKeyFile, rc), -1;
+        return *err = aux_TlsSrv_Error(config->pszKeyFile, rc), -1;
     if ((rc = mbedtls_x509_crt_parse_file(&m_CA, config->pszCAFile)) != 0)
-        return *err = aux_HostSrv_Error(config->pszCAFile, rc), -1;
+        return *err = aux_TlsSrv_Error(config->pszCAFile, rc), -1;
 
     rc = mbedtls_ssl_config_defaults(&m_Conf, MBEDTLS_SSL_IS_SERVER, MBEDTLS_SSL_TRANSPORT_STREAM,
                                      MBEDTLS_SSL_PRESET_DEFAULT);
-    if (rc != 0) return *err = aux_HostSrv_Error("ssl_config_defaults", rc), -1;
+    if (rc != 0) return *err = aux_TlsSrv_Error("ssl_config_defaults", rc), -1;
     mbedtls_ssl_conf_rng(&m_Conf, mbedtls_ctr_drbg_random, &m_Drbg);
     mbedtls_ssl_conf_ciphersuites(&m_Conf, m_aiCipherSuites);
     mbedtls_ssl_conf_min_version(&m_Conf, MBEDTLS_SSL_MAJOR_VERSION_3, MBEDTLS_SSL_MINOR_VERSION_1);
@@ -77,13 +77,13 @@ int HostSrv_Start(const SHostSrvConfig* config, std::string* err) {
     mbedtls_ssl_conf_cert_profile(&m_Conf, &m_ClientProfile);
     mbedtls_ssl_conf_read_timeout(&m_Conf, config->ulIdleMs);
     if ((rc = mbedtls_ssl_conf_own_cert(&m_Conf, &m_Cert, &m_Key)) != 0)
-        return *err = aux_HostSrv_Error("ssl_conf_own_cert", rc), -1;
-    if ((rc = mbedtls_ssl_setup(&m_Ssl, &m_Conf)) != 0) return *err = aux_HostSrv_Error("ssl_setup", rc), -1;
+        return *err = aux_TlsSrv_Error("ssl_conf_own_cert", rc), -1;
+    if ((rc = mbedtls_ssl_setup(&m_Ssl, &m_Conf)) != 0) return *err = aux_TlsSrv_Error("ssl_setup", rc), -1;
 
     char port[8];
     snprintf(port, sizeof(port), "%u", config->usPort);
     if ((rc = mbedtls_net_bind(&m_Listen, "127.0.0.1", port, MBEDTLS_NET_PROTO_TCP)) != 0)
-        return *err = aux_HostSrv_Error("bind 127.0.0.1", rc), -1;
+        return *err = aux_TlsSrv_Error("bind 127.0.0.1", rc), -1;
     struct sockaddr_in addr = {};
     socklen_t len = sizeof(addr);
     if (getsockname(m_Listen.fd, reinterpret_cast<struct sockaddr*>(&addr), &len) != 0)
@@ -92,18 +92,27 @@ int HostSrv_Start(const SHostSrvConfig* config, std::string* err) {
     return 0;
 }
 
-uint16_t HostSrv_Port() { return m_usPort; }
+uint16_t TlsSrv_Port() { return m_usPort; }
 
-int HostSrv_Accept(std::string* err) {
+int TlsSrv_WritePortFile(const char* path) {
+    std::string tmp = std::string(path) + ".tmp";
+    FILE* f = fopen(tmp.c_str(), "w");
+    if (f == nullptr) return -1;
+    fprintf(f, "%u\n", m_usPort);
+    if (fclose(f) != 0) return -1;
+    return rename(tmp.c_str(), path);
+}
+
+int TlsSrv_Accept(std::string* err) {
     int rc = mbedtls_net_accept(&m_Listen, &m_Client, nullptr, 0, nullptr);
-    if (rc != 0) return *err = aux_HostSrv_Error("accept", rc), rc;
+    if (rc != 0) return *err = aux_TlsSrv_Error("accept", rc), rc;
     mbedtls_ssl_session_reset(&m_Ssl);
     mbedtls_ssl_set_bio(&m_Ssl, &m_Client, mbedtls_net_send, nullptr, mbedtls_net_recv_timeout);
     do {
         rc = mbedtls_ssl_handshake(&m_Ssl);
     } while (rc == MBEDTLS_ERR_SSL_WANT_READ || rc == MBEDTLS_ERR_SSL_WANT_WRITE);
     if (rc != 0) {
-        *err = aux_HostSrv_Error("handshake", rc);
+        *err = aux_TlsSrv_Error("handshake", rc);
         uint32_t flags = mbedtls_ssl_get_verify_result(&m_Ssl);
         if (flags != 0 && flags != static_cast<uint32_t>(-1)) {
             char info[512];
@@ -112,13 +121,13 @@ int HostSrv_Accept(std::string* err) {
                 if (*p == '\n') *p = ' ';
             *err += std::string(" / client certificate: ") + info;
         }
-        HostSrv_CloseClient(false);
+        TlsSrv_CloseClient(false);
         return rc;
     }
     return 0;
 }
 
-int HostSrv_Read(uint8_t* buffer, size_t length) {
+int TlsSrv_Read(uint8_t* buffer, size_t length) {
     size_t got = 0;
     while (got < length) {
         int rc = mbedtls_ssl_read(&m_Ssl, buffer + got, length - got);
@@ -129,7 +138,7 @@ int HostSrv_Read(uint8_t* buffer, size_t length) {
     return 0;
 }
 
-int HostSrv_Write(const uint8_t* data, size_t length) {
+int TlsSrv_Write(const uint8_t* data, size_t length) {
     size_t done = 0;
     while (done < length) {
         int rc = mbedtls_ssl_write(&m_Ssl, data + done, length - done);
@@ -140,18 +149,18 @@ int HostSrv_Write(const uint8_t* data, size_t length) {
     return 0;
 }
 
-std::string HostSrv_SessionInfo() {
+std::string TlsSrv_SessionInfo() {
     const char* suite = mbedtls_ssl_get_ciphersuite(&m_Ssl);
     return std::string(mbedtls_ssl_get_version(&m_Ssl)) + " " + (suite ? suite : "-");
 }
 
-void HostSrv_CloseClient(bool graceful) {
+void TlsSrv_CloseClient(bool graceful) {
     if (graceful) mbedtls_ssl_close_notify(&m_Ssl);
     mbedtls_net_free(&m_Client);
     mbedtls_ssl_session_reset(&m_Ssl);
 }
 
-void HostSrv_Stop() {
+void TlsSrv_Stop() {
     if (!m_bStarted) return;
     mbedtls_net_free(&m_Client);
     mbedtls_net_free(&m_Listen);
