@@ -462,11 +462,11 @@ int PPlayer_UpdateAndParseSSLFile(const char* name, uint32_t expectedCrc, const 
     UtilFile_CreateFilePath(path, "DATA", name);
     uint32_t localCrc = 0;
     if (UtilFile_IsExists(path)) CRC_GetFileCRC(path, &localCrc);
-    // A copy kept from before, readable by others, is narrowed like a fresh one.
+    // A copy kept from before, readable by others, is narrowed like a fresh
+    // one; one that cannot be narrowed is reported, not left to stop payments.
     struct stat st;
-    if (localCrc != 0 && stat(path, &st) == 0 && (st.st_mode & 077) != 0 && chmod(path, PP_FILE_MODE) != 0) {
+    if (stat(path, &st) == 0 && (st.st_mode & 077) != 0 && chmod(path, PP_FILE_MODE) != 0) {
         LogString("ERROR. Kernel_Initialize. chmod [%s]: %d", path, errno);
-        return RES_TLS_CERT_FILES;
     }
     if (localCrc == 0 || localCrc != expectedCrc) {
         int rc = PPLayer_FileRead(path, name, nullptr, nullptr);
