@@ -22,7 +22,8 @@ void Kernel_CloseSession(int result, S_PAY_ORDER* order);
 
 // Refuses work on a banned batch and sends a pending reversal first; 0 or a result code.
 int Kernel_CheckBatchState(S_PAY_ORDER* order);
-// Reverses the operation kept in DATA/RVSLAST.SAV; 0 or a result code.
+// Reverses the operation kept in DATA/RVSLAST.SAV, or the one a reverse-last
+// left pending without an answer; 0, the host's decline code or a result code.
 int Kernel_ReverseLast(S_PAY_ORDER* order);
 // Counts the cancellation (operation 6 or 7) made by a reverse-last whose
 // operation is still the pending reversal, together with the clearing of the

@@ -22,6 +22,9 @@ int Kernel_CheckBatchState(S_PAY_ORDER* order) {
     }
     if (Kernel_IsReversalPending()) {
         S_PAY_ORDER* saved = reinterpret_cast<S_PAY_ORDER*>(g_pvSharedBuf);
+        // A reverse-last tried again sends its pending operation itself, and
+        // so answers as the cancellation it completes.
+        if (Kernel_ReadRetriedReverseLast(order, saved)) return RES_OK;
         int rc = Kernel_ReadReversalFile(saved);
         if (rc != RES_OK) return RES_RVS_READ;
         saved->ucPINType = PIN_NONE;
@@ -35,7 +38,10 @@ int Kernel_CheckBatchState(S_PAY_ORDER* order) {
 
 int Kernel_ReverseLast(S_PAY_ORDER* order) {
     S_PAY_ORDER* saved = reinterpret_cast<S_PAY_ORDER*>(g_pvSharedBuf);
-    if (Kernel_ReadReverseLastFile(saved) != RES_OK) return RES_RVS_NOT_FOUND;
+    // The copy went into the pending reversal when it was sent: a lost answer leaves it there.
+    if (!Kernel_ReadRetriedReverseLast(order, saved) && Kernel_ReadReverseLastFile(saved) != RES_OK) {
+        return RES_RVS_NOT_FOUND;
+    }
 
     const SBigInt zero = {};
     if (BigInt_ModCmp(&order->stAmount, &zero) == 0) {

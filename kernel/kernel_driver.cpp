@@ -165,7 +165,9 @@ int int_PerformCardOperation(const char* request, char** response, PFN_SHOW_MESS
 
 void Kernel_CloseSession(int result, S_PAY_ORDER* order) {
     if (g_Vars.ucPinpadConnected) {
-        if (order->ucCardEntry == ENTRY_CHIP) {
+        // The order's card entry alone does not tell: a reverse-last copies
+        // in the saved operation's, though it read no card.
+        if (g_Vars.ucCardRead && order->ucCardEntry == ENTRY_CHIP) {
             uint8_t present = 0;
             SmartPresent(&present);
             if (!g_Vars.ucEMVFinalized) {

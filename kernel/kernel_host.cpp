@@ -1,6 +1,7 @@
 // kernel/kernel_host.cpp
 // Conversations with the acquiring host: the operation's exchange, the
 // reversal of a saved operation, the void lookup and the echo test.
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -40,10 +41,18 @@ static int aux_Kernel_ShowHostBalance(S_PAY_ORDER* order) {
     }
     size_t blocks = len / BALANCE_BLOCK;
     const char* chosen = m_szAddAmounts;
+    // Blocks name their currency by number or by letters: either form matches.
+    char alpha[4] = "";
+    char numeric[4] = "";
+    snprintf(alpha, sizeof(alpha), "%.3s", order->szCurrency);
+    snprintf(numeric, sizeof(numeric), "%.3s", order->szCurrency);
+    Currency_ConvToAlpha(order->szCurrency, alpha);
+    Currency_ConvToNum(order->szCurrency, numeric);
     for (size_t i = blocks; i-- > 0;) {
         const char* block = m_szAddAmounts + i * BALANCE_BLOCK;
         bool available = strncmp(block + 2, "02", 2) == 0 || strncmp(block + 2, "12", 2) == 0;
-        if (available && strncmp(block + 4, order->szCurrency, 3) == 0) {
+        bool ours = strncmp(block + 4, alpha, 3) == 0 || strncmp(block + 4, numeric, 3) == 0;
+        if (available && ours) {
             chosen = block;
             break;
         }
@@ -58,8 +67,12 @@ static int aux_Kernel_ShowHostBalance(S_PAY_ORDER* order) {
     digits = first == std::string::npos ? "0" : digits.substr(first);
     char amount[40];
     snprintf(amount, sizeof(amount), "%s%s", chosen[7] == 'D' ? "-" : "", digits.c_str());
-    memcpy(order->szCurrency, chosen + 4, 3);
-    order->szCurrency[3] = '\0';
+    // The display wants letters (the decimals depend on them); an unknown code stays as the host sent it.
+    char shown[4];
+    memcpy(shown, chosen + 4, 3);
+    shown[3] = '\0';
+    memcpy(order->szCurrency, shown, sizeof(shown));
+    Currency_ConvToAlpha(shown, order->szCurrency);
     int rc = Kernel_ShowBalance(amount, order->szCurrency);
     if (rc != RES_OK) LogString("ERROR. Kernel_HostExchange. ShowBalance: %d", rc);
     return rc;
@@ -188,10 +201,20 @@ int Kernel_HostExchange(S_PAY_ORDER* order, uint8_t mode) {
     }
 
     LogString("Kernel_HostExchange. Reversal processed: %d", order->usRespCode);
-    // A reverse-last stays pending until the response counts its cancellation
-    // (Kernel_CountReverseLast): removed here, a crash before the count would
-    // leave the host with the sale reversed and the till still counting it.
-    if (mode == 5) return RES_OK;
+    if (mode == 5) {
+        // Declined, the operation stands and is still the last one: its copy
+        // goes back, nothing is counted, and the cashier may try again.
+        if (!TMMsgBuilder_IsSuccessResult(order->usRespCode)) {
+            LogString("ERROR. Kernel_HostExchange. Reverse-last declined: %u", order->usRespCode);
+            if (purchaseOrRefund) Kernel_RemoveReversal(REV_REMOVE_TYPE_REPLACE);
+            return order->usRespCode;
+        }
+        // An approved one stays pending until the response counts its
+        // cancellation (Kernel_CountReverseLast): removed here, a crash before
+        // the count would leave the host with the sale reversed and the till
+        // still counting it.
+        return RES_OK;
+    }
     if (TMMsgBuilder_IsSuccessResult(order->usRespCode) && mode == 3) aux_Kernel_CountReversed(order, true);
     Kernel_RemoveReversal(REV_REMOVE_TYPE_FULL);
     return RES_OK;
@@ -251,6 +274,10 @@ int Kernel_ProcessVoidTransaction(S_PAY_ORDER* order) {
         memcpy(order->szAuthCode, found->szAuthCode, sizeof(order->szAuthCode));
         memcpy(order->szDateTime, found->szDateTime, sizeof(order->szDateTime));
         memcpy(order->szCurrency, found->szCurrency, sizeof(order->szCurrency));
+        // The cancel goes out in the sale's currency, whatever the request named.
+        char numeric[4] = "0";
+        Currency_ConvToNum(order->szCurrency, numeric);
+        order->usCurrencyCode = static_cast<uint16_t>(atoi(numeric));
         order->stOrigAmount = found->stOrigAmount;
         memcpy(order->szAID, found->szAID, sizeof(order->szAID));
         memcpy(order->szAppLabel, found->szAppLabel, sizeof(order->szAppLabel));

@@ -34,7 +34,7 @@ static void aux_Kernel_DivideBy100(SBigInt* amount) {
     amount->ulLow = static_cast<uint32_t>(value % 1000000000ull);
 }
 
-// Settles szCurrency: defaults, the old rouble's conversion and the enabled list; 0 or 1006.
+// Settles szCurrency: defaults, the old rouble's conversion and the enabled list; 0, 1002 or 1006.
 static int aux_Kernel_SettleCurrency(S_PAY_ORDER* order) {
     if (order->szCurrency[0] == '\0' && g_ComConfig.ucForceByr == 1) {
         strcpy(order->szCurrency, "BYR");
@@ -62,6 +62,12 @@ static int aux_Kernel_SettleCurrency(S_PAY_ORDER* order) {
             strcpy(order->szCurrency, "BYN");
             aux_Kernel_DivideBy100(&order->stAmount);
             aux_Kernel_DivideBy100(&order->stOrigAmount);
+            // Less than one new kopeck would go to the bank as a payment of nothing.
+            const SBigInt zero = {};
+            if ((op == OP_SALE || op == OP_RETURN || op == OP_REVERSAL) && BigInt_ModCmp(&order->stAmount, &zero) == 0) {
+                LogString("ERROR. Kernel_Initialize. Amount in BYR below one kopeck of BYN");
+                return RES_REQ_AMOUNT;
+            }
         } else if (order->szCurrency[0] == '\0') {
             // A payment must name its currency unless the device settings supplied one.
             strcpy(order->szCurrency, "   ");

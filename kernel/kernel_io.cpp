@@ -25,6 +25,7 @@
 
 static const char* const RESPONSE_FILE = "RAVORS.XML";
 enum { PARAM_MAX = 32, AMOUNT_MAX = 12, SUMMARY_SIZE = 256 };
+enum : unsigned long { ORIGINAL_CODE_MAX = 65535 };
 
 // The request words, in the order they are compared by their leading characters.
 static const struct {
@@ -52,6 +53,16 @@ int aux_Kernel_GetInputParam(const char* text, const char* tag, char* out) {
     memcpy(out, start, len);
     out[len] = '\0';
     return 1;
+}
+
+// 1 when text is 1 to maxLen decimal digits and nothing else.
+static bool aux_Kernel_IsDigits(const char* text, size_t maxLen) {
+    size_t len = strlen(text);
+    if (len == 0 || len > maxLen) return false;
+    for (size_t i = 0; i < len; ++i) {
+        if (text[i] < '0' || text[i] > '9') return false;
+    }
+    return true;
 }
 
 static void aux_Append(char* summary, const char* format, const char* value) {
@@ -94,13 +105,21 @@ int Kernel_ParseInput(const char* text, S_PAY_ORDER* order, uint8_t* fullReport)
             }
             strcpy(value, "0");
         }
-        if (strlen(value) > AMOUNT_MAX) {
+        // Only a whole number of minor units: a sign or a letter would have
+        // the bank and the till count different amounts.
+        if (!aux_Kernel_IsDigits(value, AMOUNT_MAX)) {
             LogString("ERROR. Kernel_ParseInput. Invalid Amount tag. %s", summary);
             return RES_REQ_AMOUNT;
         }
         aux_Append(summary, ", Amount: %s", value);
         BigInt_StrToInt(value, &order->stOrigAmount);
         BigInt_Copy(&order->stAmount, &order->stOrigAmount);
+        // A reverse-last's 0 stands for the saved amount; a payment of nothing is no payment.
+        const SBigInt zero = {};
+        if (op != OP_REVERSE_LAST && BigInt_ModCmp(&order->stAmount, &zero) == 0) {
+            LogString("ERROR. Kernel_ParseInput. Zero Amount. %s", summary);
+            return RES_REQ_AMOUNT;
+        }
     }
 
     if (op == OP_CLOSE_DAY || op == OP_DAY_REPORT) {
@@ -114,8 +133,11 @@ int Kernel_ParseInput(const char* text, S_PAY_ORDER* order, uint8_t* fullReport)
             LogString("ERROR. Kernel_ParseInput. OriginalCode tag not found. %s", summary);
             return RES_REQ_ORIGINAL_CODE;
         }
-        int code = atoi(value);
-        if (code == 0) {
+        // Codes are 16-bit: a larger number must not wrap onto another operation's code.
+        unsigned long code = 0;
+        bool valid = aux_Kernel_IsDigits(value, PARAM_MAX);
+        for (const char* c = value; valid && *c != '\0' && code <= ORIGINAL_CODE_MAX; ++c) code = code * 10 + (*c - '0');
+        if (!valid || code == 0 || code > ORIGINAL_CODE_MAX) {
             LogString("ERROR. Kernel_ParseInput. Invalid OriginalCode tag: %s", value);
             return RES_REQ_ORIGINAL_CODE;
         }
@@ -159,12 +181,18 @@ static void aux_AddAmount(const char* name, const SBigInt* amount) {
 }
 
 void aux_Kernel_CreateBatchTotals() {
-    uint16_t sales = 0, reversals = 0, returns = 0;
-    SBigInt saleAmt = {}, reversalAmt = {}, returnAmt = {};
-    Batch_Report(&sales, &reversals, &returns, &saleAmt, &reversalAmt, &returnAmt);
+    SBatchInfo batch = {};
+    Batch_GetInfo(&batch);
+    const uint16_t sales = batch.usSaleCount, reversals = batch.usSaleCancelCount, returns = batch.usReturnCount;
+    const SBigInt& saleAmt = batch.stSaleTotal;
+    const SBigInt& reversalAmt = batch.stSaleCancelTotal;
+    const SBigInt& returnAmt = batch.stReturnTotal;
 
+    // The net and the count the settlement and the report receipt show: a
+    // cancelled refund gives its money back to the till.
     SBigInt total;
     BigInt_Copy(&total, &saleAmt);
+    BigInt_Add(&total, &batch.stReturnCancelTotal);
     BigInt_Sub(&total, &reversalAmt);
     BigInt_Sub(&total, &returnAmt);
 
@@ -176,7 +204,7 @@ void aux_Kernel_CreateBatchTotals() {
     aux_AddAmount("ReturnAmt", &returnAmt);
     aux_AddNumber("ReturnCount", returns);
     aux_AddAmount("TotalAmt", &total);
-    aux_AddNumber("TotalCount", static_cast<long>(sales) + reversals + returns);
+    aux_AddNumber("TotalCount", static_cast<long>(sales) + reversals + returns + batch.usReturnCancelCount);
     XMLOut_CloseXMLAggregate("Totals");
 }
 

@@ -22,6 +22,7 @@ static const uint8_t REMOTE_MK_INDEX = 3, REMOTE_WK_INDEX = 2;
 
 int Kernel_ReadCard(S_PAY_ORDER* order) {
     order->ucCardEntry = ENTRY_STRIPE;
+    g_Vars.ucCardRead = 1;
     uint16_t ranges = Ranges_GetCount();
     if (ranges == 0) {
         LogString("ERROR. Kernel_ReadCard. Ranges_GetCount: 0");

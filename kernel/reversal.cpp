@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "kernel/batch.h"
+#include "support/bigint.h"
 #include "support/log.h"
 #include "support/result_codes.h"
 #include "support/utilfile.h"
@@ -121,4 +122,16 @@ int Kernel_ReadReverseLastFile(S_PAY_ORDER* out) {
         return RES_RVS_NOT_FOUND;
     }
     return RES_OK;
+}
+
+int Kernel_ReadRetriedReverseLast(const S_PAY_ORDER* request, S_PAY_ORDER* out) {
+    if (request->ucOpType != OP_REVERSE_LAST || !Kernel_IsReversalPending()) return 0;
+    if (Kernel_ReadReversalFile(out) != RES_OK) return 0;
+    if (out->ucOpType != OP_SALE && out->ucOpType != OP_RETURN) return 0;
+    // An operation whose code the batch has given out was counted: the cashier
+    // saw it complete and may cancel it. One that never completed is only
+    // reversed, by the batch-state check.
+    if (Batch_GetTransactIndex() <= out->usOriginalCode) return 0;
+    const SBigInt zero = {};
+    return BigInt_ModCmp(&request->stAmount, &zero) == 0 || BigInt_ModCmp(&request->stAmount, &out->stAmount) == 0;
 }

@@ -30,3 +30,9 @@ int Kernel_ReadReversalFile(S_PAY_ORDER* out);
 // Reads the first 948 bytes of the reverse-last copy into out (a longer file
 // is accepted); 0, or 1046 when it is missing, unreadable or short.
 int Kernel_ReadReverseLastFile(S_PAY_ORDER* out);
+// For a ReverseLast request: 1 when the pending reversal is an operation the
+// batch has counted (a reverse-last that got no answer, or a completed
+// operation whose copy was not made) and the request's amount is 0 or its
+// amount; the pending record is then in out, and the reverse-last sends it
+// again in place of the batch-state check. 0 otherwise.
+int Kernel_ReadRetriedReverseLast(const S_PAY_ORDER* request, S_PAY_ORDER* out);

@@ -4,6 +4,8 @@
 #include <cerrno>
 #include <cstring>
 #include <string>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <mbedtls/pk.h>
@@ -20,6 +22,8 @@
 
 // Block indexes travel as two bytes, so a transfer has at most this many blocks.
 static const uint32_t PP_FILE_MAX_BLOCKS = 0x10000u;
+// Files fetched from the pad are readable by the owner only.
+static const mode_t PP_FILE_MODE = 0600;
 
 static const char* const m_szPPKeyNames[] = {"ROOT", "MK", "WK", "MAC", "TK", "GK", "DTDES", "RDTDES"};
 
@@ -307,7 +311,11 @@ int PPLayer_FileRead(const char* path, const char* padName, uint8_t* buffer, uin
     FILE* file = nullptr;
     if (buffer == nullptr) {
         if (path != nullptr) temp = std::string(path) + ".tmp";
-        file = path != nullptr ? fopen(temp.c_str(), "wb") : nullptr;
+        // The pad's files include the terminal's private key: owner only, even
+        // over a leftover temporary file made wider.
+        int fd = path != nullptr ? open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC, PP_FILE_MODE) : -1;
+        if (fd >= 0 && fchmod(fd, PP_FILE_MODE) == 0) file = fdopen(fd, "wb");
+        if (file == nullptr && fd >= 0) close(fd);
         if (file == nullptr) {
             LogString("ERROR. PPLayer_FileRead from file: %s [%d]", path != nullptr ? path : "", errno);
             return RES_PP_FILE_CREATE;
@@ -454,6 +462,12 @@ int PPlayer_UpdateAndParseSSLFile(const char* name, uint32_t expectedCrc, const 
     UtilFile_CreateFilePath(path, "DATA", name);
     uint32_t localCrc = 0;
     if (UtilFile_IsExists(path)) CRC_GetFileCRC(path, &localCrc);
+    // A copy kept from before, readable by others, is narrowed like a fresh
+    // one; one that cannot be narrowed is reported, not left to stop payments.
+    struct stat st;
+    if (stat(path, &st) == 0 && (st.st_mode & 077) != 0 && chmod(path, PP_FILE_MODE) != 0) {
+        LogString("ERROR. Kernel_Initialize. chmod [%s]: %d", path, errno);
+    }
     if (localCrc == 0 || localCrc != expectedCrc) {
         int rc = PPLayer_FileRead(path, name, nullptr, nullptr);
         if (rc != RES_OK) {

@@ -15,8 +15,8 @@ enum : int {
 
     // ---- request (1000..1007) ----
     RES_REQ_OPERATION = 1001,      // OperationType missing or unknown
-    RES_REQ_AMOUNT = 1002,         // Amount missing or longer than 12 characters
-    RES_REQ_ORIGINAL_CODE = 1004,  // OriginalCode missing or zero for a Reversal
+    RES_REQ_AMOUNT = 1002,         // Amount missing, not 1 to 12 digits, or nothing to pay
+    RES_REQ_ORIGINAL_CODE = 1004,  // OriginalCode missing, not digits, or outside 1..65535
     RES_CURRENCY_DISABLED = 1006,  // currency missing or not enabled
 
     // ---- configuration and TLS set-up (1020..1039) ----

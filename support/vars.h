@@ -18,6 +18,7 @@ struct SVars {
     uint8_t ucEMVSupport;       // pad reads chip cards
     uint8_t ucChipDisabled;     // three chip retries: stripe asked for instead
     uint8_t ucEMVFinalized;     // chip transaction finalised
+    uint8_t ucCardRead;         // this call asked the pad for a card
     char szHostDateTime[13];    // YYMMDDhhmmss for the host message
     char szKwrmDateTime[16];    // date-time from the terminal manager
     uint8_t ucUpdTMP;           // pad still needs a master key

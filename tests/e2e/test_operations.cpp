@@ -3,6 +3,7 @@
 #include <fstream>
 #include <iterator>
 #include <regex>
+#include <sys/stat.h>
 
 #include "tests/e2e/terminal.h"
 
@@ -312,6 +313,154 @@ TEST(Operations, ChipRefusedAfterApprovalIsReversedAtOnce) {
     EXPECT_EQ(b.usSaleCount, b.usSaleCancelCount) << "the sale and its reversal net out";
     EXPECT_EQ(AmountOf(b.stSaleTotal), AmountOf(b.stSaleCancelTotal));
     EXPECT_TRUE(t.Journal().empty());
+}
+
+// A request naming its own currency (Request() always names BYN).
+std::string RequestIn(const std::string& op, const std::string& currency, const std::string& amount,
+                      const std::string& extra = "") {
+    std::string r = "<OperationDataRq><OperationType>" + op + "</OperationType>";
+    if (!amount.empty()) r += "<Amount>" + amount + "</Amount>";
+    return r + "<Currency>" + currency + "</Currency>" + extra + "</OperationDataRq>";
+}
+
+// An amount the till and the bank could read differently is refused before
+// the pad reads a card or the host hears of it.
+TEST(Operations, AmountsThatAreNoPaymentAreRefusedUpFront) {
+    const struct { const char* name; std::string request; int code; } cases[] = {
+        {"negative sale", RequestIn("Sale", "BYN", "-1500"), 1002},
+        {"letters", RequestIn("Sale", "BYN", "abc"), 1002},
+        {"negative refund", RequestIn("Return", "BYN", "-700"), 1002},
+        {"old roubles worth no kopeck", RequestIn("Sale", "BYR", "99"), 1002},
+        {"code past 16 bits", RequestIn("Reversal", "BYN", "1500", "<OriginalCode>65537</OriginalCode>"), 1004},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Terminal t;
+        CompletedSale(t);
+        RunResult r = t.Run(c.request, "", "* approve");
+        EXPECT_EQ(c.code, r.ResultCode()) << r.response << r.log;
+        EXPECT_EQ("", r.Field("ChequeText"));
+        EXPECT_FALSE(Has(r.pad, "CardReaderInitTK")) << r.pad;
+        EXPECT_TRUE(HostRequests(r.host, "").empty()) << r.host;
+        SBatchInfo b = t.Batch();
+        EXPECT_EQ(1, b.usSaleCount);
+        EXPECT_EQ(1500, AmountOf(b.stSaleTotal));
+        EXPECT_EQ(0, b.usSaleCancelCount);
+        EXPECT_EQ(1u, t.Journal().size());
+    }
+}
+
+// A reverse-last the host declines leaves the sale charged: the till says so,
+// counts nothing and keeps the sale there to try again.
+TEST(Operations, DeclinedReverseLastLeavesTheSaleStanding) {
+    Terminal t;
+    CompletedSale(t);
+    RunResult declined = t.Run(Request("ReverseLast"), "", "decline 116");
+    EXPECT_EQ(116, declined.ResultCode()) << declined.response << declined.log;
+    EXPECT_NE("ОДОБРЕНО БАНКОМ", declined.Field("ResultText"));
+    EXPECT_EQ("", declined.Field("ChequeText")) << declined.response;
+    EXPECT_EQ(1u, HostRequests(declined.host, "1420").size()) << declined.host;
+    EXPECT_FALSE(Has(declined.pad, "ОДОБРЕНО")) << declined.pad;
+    SBatchInfo b = t.Batch();
+    EXPECT_EQ(1, b.usSaleCount);
+    EXPECT_EQ(0, b.usSaleCancelCount);
+    EXPECT_EQ(1u, t.Journal().size());
+    EXPECT_FALSE(t.Exists("DATA/RVS.SAV") && b.ucReversal) << "nothing is left to reverse behind the cashier's back";
+    EXPECT_TRUE(t.Exists("DATA/RVSLAST.SAV"));
+
+    RunResult again = t.Run(Request("ReverseLast"), "", "* approve");
+    EXPECT_EQ(0, again.ResultCode()) << again.response << again.log;
+    EXPECT_TRUE(Has(again.Field("ChequeText"), "ОТМЕНА ОПЛАТЫ")) << again.response;
+    b = t.Batch();
+    EXPECT_EQ(1, b.usSaleCancelCount);
+    EXPECT_EQ(1500, AmountOf(b.stSaleCancelTotal));
+    ASSERT_EQ(2u, t.Journal().size());
+    EXPECT_EQ(OP_REVERSAL, t.Journal()[1].ucOpType);
+}
+
+// A cancel carries the sale's currency to the bank, the receipt and the journal.
+TEST(Operations, CancelGoesOutInTheSalesCurrency) {
+    Terminal t;
+    RunResult sale = t.Run(RequestIn("Sale", "USD", "1500"), "", "* approve");
+    ASSERT_EQ(0, sale.ResultCode()) << sale.log;
+    auto sent = HostRequests(sale.host, "1200");
+    ASSERT_EQ(1u, sent.size()) << sale.host;
+    ASSERT_TRUE(Has(sent[0], "f49=840")) << sent[0];
+
+    RunResult cancel = t.Run(RequestIn("Reversal", "BYN", "1500", "<OriginalCode>1</OriginalCode>"), "", "* approve");
+    EXPECT_EQ(0, cancel.ResultCode()) << cancel.response << cancel.log;
+    auto reversals = HostRequests(cancel.host, "1420");
+    ASSERT_EQ(1u, reversals.size()) << cancel.host;
+    EXPECT_TRUE(Has(reversals[0], "f49=840")) << reversals[0];
+    EXPECT_TRUE(Has(cancel.Field("ChequeText"), "15.00 USD")) << cancel.response;
+    auto journal = t.Journal();
+    ASSERT_EQ(2u, journal.size());
+    EXPECT_STREQ("USD", journal[1].szCurrency);
+}
+
+// TotalAmt is the net the settlement sends (sales and cancelled refunds in,
+// refunds and cancelled sales out), and TotalCount counts every operation the
+// report receipt lists.
+TEST(Operations, TotalsCountCancelledRefunds) {
+    Terminal t;
+    CompletedSale(t);
+    ASSERT_EQ(0, t.Run(Request("Return", 700), kNoPinCard, "* approve").ResultCode());
+    RunResult undo = t.Run(Request("ReverseLast"), "", "* approve");
+    ASSERT_EQ(0, undo.ResultCode()) << undo.log;
+    EXPECT_TRUE(Has(undo.Field("ChequeText"), "ОТМЕНА ВОЗВРАТА")) << undo.response;
+
+    RunResult report = t.Run(Request("DayReport"), "", "* approve");
+    EXPECT_EQ(0, report.ResultCode()) << report.log;
+    EXPECT_EQ("700", report.Field("ReturnAmt"));
+    EXPECT_EQ("1", report.Field("ReturnCount"));
+    EXPECT_EQ("1500", report.Field("TotalAmt")) << report.response;
+    EXPECT_EQ("3", report.Field("TotalCount"));
+
+    RunResult close = t.Run(Request("CloseDay"), "", "* approve");
+    EXPECT_EQ(0, close.ResultCode()) << close.log;
+    auto settlement = HostRequests(close.host, "1520");
+    ASSERT_EQ(1u, settlement.size()) << close.host;
+    EXPECT_TRUE(Has(settlement[0], "f97=D0000000000001500")) << settlement[0];
+    EXPECT_EQ("1500", close.Field("TotalAmt"));
+    EXPECT_EQ("3", close.Field("TotalCount"));
+}
+
+// The host names currencies in its balance blocks by number.
+TEST(Operations, BalanceShowsTheBlockOfTheAskedCurrency) {
+    Terminal t;
+    RunResult r = t.Run(RequestIn("Balance", "USD", ""), "",
+                        "approve f54=0002933C0000001000000002840C000000000525");
+    EXPECT_EQ(0, r.ResultCode()) << r.response << r.log;
+    EXPECT_TRUE(Has(r.pad, "5.25")) << r.pad;
+    EXPECT_FALSE(Has(r.pad, "1 000.00")) << r.pad;
+}
+
+// A reverse-last reads no card, so it asks the pad about none, even when the
+// sale it cancels was made by chip.
+TEST(Operations, ReverseLastAfterAChipSaleLeavesTheCardReaderAlone) {
+    Terminal t;
+    CompletedSale(t, "card=chip");
+    RunResult r = t.Run(Request("ReverseLast"), "card=chip", "* approve");
+    EXPECT_EQ(0, r.ResultCode()) << r.response << r.log;
+    EXPECT_FALSE(Has(r.pad, "SmartPresent")) << r.pad;
+    EXPECT_FALSE(Has(r.pad, "EMVCancel")) << r.pad;
+    EXPECT_FALSE(Has(r.log, "EMVCancel")) << r.log;
+}
+
+// The terminal's TLS key and certificates are readable by their owner only,
+// also when a copy kept from before was wider.
+TEST(Operations, TlsFilesAreOwnerOnly) {
+    Terminal t;
+    CompletedSale(t);
+    auto mode = [&t](const char* name) {
+        struct stat st = {};
+        EXPECT_EQ(0, stat((t.Path() + "/DATA/" + name).c_str(), &st)) << name;
+        return st.st_mode & 0777;
+    };
+    for (const char* name : {"SSLA", "SSLC", "SSLK"}) EXPECT_EQ(0600u, mode(name)) << name;
+    ASSERT_EQ(0, chmod((t.Path() + "/DATA/SSLK").c_str(), 0644));
+    CompletedSale(t);
+    EXPECT_EQ(0600u, mode("SSLK"));
 }
 
 }  // namespace

@@ -195,4 +195,46 @@ TEST_F(ReversalTest, ReadingRules) {
     }
 }
 
+// A reverse-last whose answer was lost left its operation pending; tried again,
+// it takes that operation over from the batch-state check, but only an
+// operation the batch had counted and only for the amount it names.
+TEST_F(ReversalTest, RetriedReverseLastTakesOverOnlyACountedOperation) {
+    const struct {
+        const char* name;
+        uint8_t requestOp;
+        uint32_t requestAmount;  // 0: no amount; else the low limb beside the sale's high one
+        bool counted;
+        bool flag;
+        int taken;
+    } cases[] = {
+        {"same amount", OP_REVERSE_LAST, 1500, true, true, 1},
+        {"no amount", OP_REVERSE_LAST, 0, true, true, 1},
+        {"other amount", OP_REVERSE_LAST, 1000, true, true, 0},
+        {"sale never completed", OP_REVERSE_LAST, 0, false, true, 0},
+        {"not a reverse-last", OP_BALANCE, 0, true, true, 0},
+        {"flag cleared", OP_REVERSE_LAST, 0, true, false, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Kernel_RemoveReversal(REV_REMOVE_TYPE_FULL);
+        Batch_Initialize();
+        S_PAY_ORDER sale = Order(OP_SALE, 1500);
+        sale.usOriginalCode = Batch_GetTransactIndex();
+        if (c.counted) {
+            ASSERT_EQ(RES_OK, Batch_IncOperationTotals(OP_SALE, sale.stAmount));
+        }
+        ASSERT_EQ(RES_OK, Kernel_SetReversal(&sale));
+        if (!c.flag) Batch_RemoveReversal();
+
+        S_PAY_ORDER request = Order(c.requestOp, c.requestAmount);
+        if (c.requestAmount == 0) request.stAmount = {};
+        S_PAY_ORDER out = {};
+        EXPECT_EQ(c.taken, Kernel_ReadRetriedReverseLast(&request, &out));
+        if (c.taken) {
+            EXPECT_EQ(OP_SALE, out.ucOpType);
+            EXPECT_EQ(sale.usOriginalCode, out.usOriginalCode);
+        }
+    }
+}
+
 }  // namespace
