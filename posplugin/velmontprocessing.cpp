@@ -271,11 +271,10 @@ PaymentProcessingAnswer VelmontProcessing::run(EVelmontProcessing::Operation ope
     process.setProcessChannelMode(QProcess::SeparateChannels);
     process.start(program, arguments);
     const bool finished = process.waitForFinished(kRunLimitMs);
-    // Set when the launcher did not end by itself; it then stands for every
-    // failure to take an answer from the response file.
+    // A launcher that did not end by itself (time limit, signal, not started)
+    // is a process error, unless the library gave its answer before: then this
+    // text stands only for a failure to take that answer from the file.
     QString killText;
-    // A launcher killed by a signal never gave its answer: it is a process
-    // error like one that could not start, not a run whose response is read.
     if (!finished || process.exitStatus() != QProcess::NormalExit) {
         const bool timedOut = !finished && process.error() == QProcess::Timedout;
         process.kill();
