@@ -13,7 +13,8 @@ int int_PerformCardOperation(const char* request, char** response, PFN_SHOW_MESS
 
 // Parses the request text into the order (clears g_Vars first); 0, 1001, 1002 or 1004.
 int Kernel_ParseInput(const char* text, S_PAY_ORDER* order, uint8_t* fullReport);
-// Writes RAVORS.XML and hands back a copy in *response (array new); 0, 1200 or -1.
+// Writes RAVORS.XML (renamed into place whole) and hands back a copy in
+// *response (array new); 0, 1200 (no RAVORS.XML left) or -1.
 int Kernel_CreateResponse(int result, S_PAY_ORDER* order, char** response);
 // Loads configuration, settles the currency, connects and checks the PIN pad; 0 or a result code.
 int Kernel_Initialize(S_PAY_ORDER* order);

@@ -24,6 +24,9 @@
 #include "support/xmlout.h"
 
 static const char* const RESPONSE_FILE = "RAVORS.XML";
+// The response is written here and renamed into place whole, so a reader never
+// sees half of one, even when the process dies while writing it.
+static const char* const RESPONSE_TEMP_FILE = "RAVORS.XML.tmp";
 enum { PARAM_MAX = 32, AMOUNT_MAX = 12, SUMMARY_SIZE = 256 };
 enum : unsigned long { ORIGINAL_CODE_MAX = 65535 };
 
@@ -248,11 +251,20 @@ static int aux_Kernel_ReadBackResponse(char** response) {
     return RES_OK;
 }
 
+// A response that could not be written whole leaves none: an older
+// RAVORS.XML must not be taken for this call's answer.
+static int aux_Kernel_DropResponse() {
+    XMLOut_DeInit();
+    UtilFile_Delete(RESPONSE_TEMP_FILE);
+    UtilFile_Delete(RESPONSE_FILE);
+    return RES_RESPONSE_WRITE;
+}
+
 int Kernel_CreateResponse(int result, S_PAY_ORDER* order, char** response) {
-    int rc = XMLOut_Init(RESPONSE_FILE);
+    int rc = XMLOut_Init(RESPONSE_TEMP_FILE);
     if (rc != RES_OK) {
         LogString("ERROR. Kernel_CreateResponse. XMLOut_StartBuild: %d", rc);
-        return RES_RESPONSE_WRITE;
+        return aux_Kernel_DropResponse();
     }
     const uint16_t code = static_cast<uint16_t>(result);
     const uint8_t op = order->ucOpType;
@@ -283,8 +295,7 @@ int Kernel_CreateResponse(int result, S_PAY_ORDER* order, char** response) {
         else rc = CheqBld_Operation(order, stream, result, &ctx);
         if (rc != RES_OK) {
             LogString("ERROR. Kernel_CreateResponse. ChequeBuild: %d", rc);
-            XMLOut_DeInit();
-            return RES_RESPONSE_WRITE;
+            return aux_Kernel_DropResponse();
         }
         XMLOut_CloseXMLAggregate("ChequeText");
         int copies = 2;
@@ -318,6 +329,14 @@ int Kernel_CreateResponse(int result, S_PAY_ORDER* order, char** response) {
     }
 
     XMLOut_CloseXMLAggregate("OperationResultRs");
-    XMLOut_DeInit();
+    rc = XMLOut_DeInit();
+    if (rc != RES_OK) {
+        LogString("ERROR. Kernel_CreateResponse. XMLOut_DeInit: %d", rc);
+        return aux_Kernel_DropResponse();
+    }
+    if (UtilFile_Rename(RESPONSE_TEMP_FILE, RESPONSE_FILE) != RES_OK) {
+        LogString("ERROR. Kernel_CreateResponse. Rename to %s: %d", RESPONSE_FILE, errno);
+        return aux_Kernel_DropResponse();
+    }
     return aux_Kernel_ReadBackResponse(response);
 }

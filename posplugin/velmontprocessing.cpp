@@ -6,7 +6,6 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
-#include <QSettings>
 
 #include <log4qt/logger.h>
 #include <log4qt/logmanager.h>
@@ -63,11 +62,13 @@ bool aux_WriteRequest(const QString& path, const QByteArray& data, QString& erro
     return written;
 }
 
-// The card system writes response values verbatim, so a merchant name such as
-// "Smith & Co" on the receipt leaves a bare "&" that no XML parser accepts, and
-// an approved payment would reach the cashier as a failure (and be paid twice).
-// Every "&" that does not begin a character or entity reference is escaped;
-// a well-formed response is returned unchanged.
+// Card-system libraries before the escaping one wrote response values verbatim,
+// so a merchant name such as "Smith & Co" on the receipt left a bare "&" that no
+// XML parser accepts, and an approved payment would reach the cashier as a
+// failure (and be paid twice). The terminal manager can roll the library back
+// to such a version, so the repair stays: every "&" that does not begin a
+// character or entity reference is escaped. Used only on a response that does
+// not parse as it is.
 QByteArray aux_EscapeBareAmpersands(const QByteArray& data)
 {
     static const QRegularExpression reference(
@@ -85,12 +86,34 @@ QByteArray aux_EscapeBareAmpersands(const QByteArray& data)
     return escaped;
 }
 
+// The base currency as the card system itself reads it from its CONFIG.INI:
+// key names in any case (the file says BASECURRENCY), a line that starts with
+// ";", "#" or "-" is a comment, the value is trimmed, the last line of the key
+// wins, and a value beginning with "BY" (either denomination of the rouble) is
+// BYN. Sending "BYR" would make the library divide the amount by 100.
+QString aux_BaseCurrency(const QString& path)
+{
+    QByteArray currency;
+    QFile file(path);
+    if (file.open(QIODevice::ReadOnly)) {
+        for (const QByteArray& rawLine : file.readAll().split('\n')) {
+            const QByteArray line = rawLine.trimmed();
+            const int equals = line.indexOf('=');
+            if (equals <= 0 || line.startsWith(';') || line.startsWith('#') || line.startsWith('-'))
+                continue;
+            if (line.left(equals).trimmed().toUpper() == "BASECURRENCY")
+                currency = line.mid(equals + 1).trimmed();
+        }
+    }
+    if (currency.isEmpty() || currency.toUpper().startsWith("BY"))
+        return QStringLiteral("BYN");
+    return QString::fromLatin1(currency);
+}
+
 } // namespace
 
 VelmontProcessing::VelmontProcessing()
-    : settings(new QSettings(QString::fromLatin1(kDefaultDirectory) + QLatin1String(kSettingsFile),
-                             QSettings::NativeFormat)),
-      logger(Log4Qt::LogManager::logger(QStringLiteral("payment")))
+    : logger(Log4Qt::LogManager::logger(QStringLiteral("payment")))
 {
 }
 
@@ -172,16 +195,6 @@ QString VelmontProcessing::paymentDirectory() const
     return directory;
 }
 
-QSettings& VelmontProcessing::currentSettings()
-{
-    const QString path = paymentDirectory() + QLatin1String(kSettingsFile);
-    if (settings->fileName() != path)
-        settings.reset(new QSettings(path, QSettings::NativeFormat));
-    else
-        settings->sync();  // the card system rewrites its configuration between runs
-    return *settings;
-}
-
 bool VelmontProcessing::checkExecFile(const QString& path, QString& errorText)
 {
     QFileInfo info(path);
@@ -211,8 +224,8 @@ PaymentProcessingAnswer VelmontProcessing::run(EVelmontProcessing::Operation ope
         || operation == EVelmontProcessing::Return || operation == EVelmontProcessing::ReverseLast)
         aux_AppendText(doc, root, QStringLiteral("Amount"), QString::number(amount));
     if (operation >= EVelmontProcessing::Sale && operation <= EVelmontProcessing::Balance)
-        aux_AppendText(doc, root, QStringLiteral("Currency"),
-                       currentSettings().value(QStringLiteral("BaseCurrency"), QStringLiteral("BYN")).toString());
+        // Read at every run: the card system rewrites its configuration between runs.
+        aux_AppendText(doc, root, QStringLiteral("Currency"), aux_BaseCurrency(directory + QLatin1String(kSettingsFile)));
     if (operation == EVelmontProcessing::Reversal)
         aux_AppendText(doc, root, QStringLiteral("OriginalCode"), referenceText);
     else if (operation == EVelmontProcessing::FullReport)
@@ -258,33 +271,45 @@ PaymentProcessingAnswer VelmontProcessing::run(EVelmontProcessing::Operation ope
     process.setProcessChannelMode(QProcess::SeparateChannels);
     process.start(program, arguments);
     const bool finished = process.waitForFinished(kRunLimitMs);
-    // A launcher killed by a signal never gave its answer: it is a process
-    // error like one that could not start, not a run whose response is read.
+    // A launcher that did not end by itself (time limit, signal, not started)
+    // is a process error, unless the library gave its answer before: then this
+    // text stands only for a failure to take that answer from the file.
+    QString killText;
     if (!finished || process.exitStatus() != QProcess::NormalExit) {
         const bool timedOut = !finished && process.error() == QProcess::Timedout;
         process.kill();
         process.waitForFinished(5000);
         logger->debug(aux_Ru("Вывод команды, stdout: \"%1\"")
                           .arg(QString::fromLocal8Bit(process.readAllStandardOutput())));
-        const QString text = timedOut
+        killText = timedOut
             ? aux_Ru("Истёк таймаут (5 мин) выполнения команды. Процесс принудительно завершен")
             : aux_Ru("Ошибка процесса оплаты");
-        logger->error(text);
-        answer.setMessage(aux_Undefined(text));
-        return answer;
+        logger->error(killText);
+        // The library writes its final response, renamed into place whole, and
+        // books the operation before it waits for the card to be taken; the old
+        // file was removed above, so one that is there now is this run's answer.
+        // An approval must not reach the cashier as a failure to be paid again.
+        if (!QFileInfo::exists(responsePath)) {
+            answer.setMessage(aux_Undefined(killText));
+            return answer;
+        }
+        logger->info(aux_Ru("Ответ операции записан до завершения процесса, он и передается кассе"));
+    } else {
+        logger->debug(aux_Ru("Вывод команды, stdout: \"%1\"")
+                          .arg(QString::fromLocal8Bit(process.readAllStandardOutput())));
+        if (process.exitCode() != 0)
+            logger->error(aux_Ru("Команда завершена с кодом ошибки (%1), stderror: \"%2\"")
+                              .arg(QString::number(process.exitCode()),
+                                   QString::fromLocal8Bit(process.readAllStandardError())));
     }
-
-    logger->debug(aux_Ru("Вывод команды, stdout: \"%1\"").arg(QString::fromLocal8Bit(process.readAllStandardOutput())));
-    if (process.exitCode() != 0)
-        logger->error(aux_Ru("Команда завершена с кодом ошибки (%1), stderror: \"%2\"")
-                          .arg(QString::number(process.exitCode()),
-                               QString::fromLocal8Bit(process.readAllStandardError())));
+    auto failure = [&answer, &killText](const QString& text) {
+        answer.setMessage(aux_Undefined(killText.isEmpty() ? text : killText));
+        return answer;
+    };
 
     QFile responseFile(responsePath);
-    if (!responseFile.open(QIODevice::ReadOnly)) {
-        answer.setMessage(aux_Undefined(aux_Ru("Ошибка чтения файла статуса операции")));
-        return answer;
-    }
+    if (!responseFile.open(QIODevice::ReadOnly))
+        return failure(aux_Ru("Ошибка чтения файла статуса операции"));
     const QByteArray responseData = responseFile.readAll();
     responseFile.close();
     logger->debug(QString::fromUtf8(responseData));
@@ -297,8 +322,7 @@ PaymentProcessingAnswer VelmontProcessing::run(EVelmontProcessing::Operation ope
         && (!responseData.contains('&') || !response.setContent(aux_EscapeBareAmpersands(responseData)))) {
         logger->error(aux_Ru("Ошибка разбора XML в %1:%2 '%3'")
                           .arg(QString::number(errorLine), QString::number(errorColumn), parseError));
-        answer.setMessage(aux_Undefined(aux_Ru("Ошибка разбора файла ответа")));
-        return answer;
+        return failure(aux_Ru("Ошибка разбора файла ответа"));
     }
 
     const QDomElement result = response.elementsByTagName(QStringLiteral("OperationResultRs")).item(0).toElement();
@@ -310,9 +334,8 @@ PaymentProcessingAnswer VelmontProcessing::run(EVelmontProcessing::Operation ope
     const int code = childText("ResultCode").toInt(&codeValid, 10);
     if (!codeValid) {
         const QString text = aux_Ru("Ошибка получения кода статуса");
-        answer.setMessage(aux_Undefined(text));
         logger->error(text);
-        return answer;
+        return failure(text);
     }
     answer.setSuccess(code == 0);
     answer.setCode(code);

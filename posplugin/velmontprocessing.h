@@ -6,12 +6,8 @@
 #include <QObject>
 #include <QString>
 
-#include <memory>
-
 #include "basicpaymentprocessing.h"
 #include "evelmontprocessing.h"
-
-class QSettings;
 
 namespace Log4Qt {
 class Logger;
@@ -50,8 +46,5 @@ public:
     QString paymentDirectory() const;
 
 private:
-    QSettings& currentSettings();
-
-    std::unique_ptr<QSettings> settings;
     Log4Qt::Logger* logger;
 };

@@ -7,6 +7,7 @@
 #include "support/cp1251.h"
 #include "support/resource.h"
 #include "support/result_codes.h"
+#include "support/xmlout.h"
 
 static FILE* m_hChequeFile = nullptr;
 static unsigned char m_ucCharsPerLine = CHEQ_WIDTH_MIN;
@@ -24,8 +25,11 @@ static void aux_UtilCheq_Spaces(size_t count) {
     for (size_t i = 0; i < count; ++i) fputc(' ', m_hChequeFile);
 }
 
-// Writes the Windows-1251 text converted to UTF-8, without a line end.
-static void aux_UtilCheq_Text(const char* text) { fputs(Resource_GetChequeLine(text), m_hChequeFile); }
+// Writes the Windows-1251 text converted to UTF-8, without a line end. The
+// stream is the response file's receipt element, so the line goes out as XML
+// character data: a bank name or a card's label holding "<" or "&" must not
+// make an approved payment's response unreadable.
+static void aux_UtilCheq_Text(const char* text) { XMLOut_PutText(m_hChequeFile, Resource_GetChequeLine(text)); }
 
 int UtilCheq_PrintString(unsigned char alignment, const char* text, unsigned char skipBlank) {
     if (m_hChequeFile == nullptr) return RES_RESPONSE_WRITE;

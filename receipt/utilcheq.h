@@ -1,6 +1,7 @@
 // receipt/utilcheq.h
 // The receipt line printer: fixed-width Windows-1251 lines written to the
-// receipt stream in UTF-8, alignment, wrapping, and amounts in Russian words.
+// receipt stream in UTF-8 as XML character data (the stream is the response
+// file's receipt element), alignment, wrapping, and amounts in Russian words.
 #pragma once
 #include <cstddef>
 #include <cstdio>

@@ -21,14 +21,8 @@ trap cleanup EXIT
 # PIN pad keeps and hands to the terminal.
 scripts/make_test_pki.sh "$WORK/pki" >/dev/null
 
-# Card ranges: 131-byte records (prefix, payment system, PIN, chip, 4 bytes,
-# refunds, balance, 72 bytes for the pad).
-field() { printf '%s' "$1"; head -c $(($2 - ${#1})) /dev/zero; }
-range() {
-  field "$1" 20; field "$2" 31
-  printf '\001\001'; head -c 4 /dev/zero; printf '\001\001'; head -c 72 /dev/zero
-}
-{ range "4" "VISA"; range "5" "MASTERCARD"; } >"$PAY/DATA/RANGE.CFG"
+# Card ranges: every operation needs the table, even a day report.
+scripts/make_range_cfg.sh "$PAY/DATA/RANGE.CFG" 4=VISA 5=MASTERCARD
 
 cat >"$PAY/DATA/CONFIG.INI" <<'INI'
 ; terminal and acquiring host

@@ -1,8 +1,8 @@
 // support/xmlout.h
 // A minimal streaming XML writer for the response file: one file at a time,
-// one element per line with two-space indentation, no declaration and no
-// escaping (values are written verbatim). Failures are logged and returned as
-// codes 11100..11106.
+// one element per line with two-space indentation, no declaration. Values are
+// UTF-8 text written as character data (XMLOut_PutText), so that any XML
+// reader gets them back. Failures are logged and returned as codes 11100..11106.
 #pragma once
 #include <cstdio>
 
@@ -11,7 +11,8 @@ int XMLOut_Init(const char* path);
 // Returns 1 while a file is open for writing, else 0.
 int XMLOut_IsInitialized();
 // Flushes the open file to the disk and closes it, then resets the state;
-// 0 (also when nothing was open) or 11106 when the data did not reach the disk.
+// 0 (also when nothing was open) or 11106 when any of the data, written through
+// the writer or straight through the handle, did not reach the disk.
 int XMLOut_DeInit();
 // Returns the open file for writing lines directly (the receipt), or null.
 FILE* XMLOut_GetFileHandle();
@@ -19,5 +20,13 @@ FILE* XMLOut_GetFileHandle();
 int XMLOut_OpenXMLAggregate(const char* name);
 // Leaves the group and writes "</name>" at the outer depth; 0, 11103, 11104 or 11106.
 int XMLOut_CloseXMLAggregate(const char* name);
-// Writes "<name>value</name>" at the current depth; 0, 11103, 11104 or 11106.
+// Writes "<name>value</name>" at the current depth, the value as by
+// XMLOut_PutText; 0, 11103, 11104 or 11106.
 int XMLOut_AddXMLField(const char* name, const char* value);
+// Writes UTF-8 text into file as XML character data: "&", "<" and ">" as
+// entity references, a carriage return as "&#13;" (a reader would turn a bare
+// one into a line feed), tab and line feed as they are; every other control
+// character, and every byte that is not part of a valid UTF-8 character XML
+// allows, becomes "?". 0, 11104 without a stream, or 11106 when the stream
+// refused bytes; not logged, the caller words the failure.
+int XMLOut_PutText(FILE* file, const char* text);

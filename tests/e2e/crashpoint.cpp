@@ -1,9 +1,10 @@
 // tests/e2e/crashpoint.cpp
 // Preloaded into Ravo by the reliability tests only: every change the process
-// makes below DATA/ (write, rename, unlink, ftruncate) is numbered, listed in
-// the file E2E_CRASH_LOG, and the process kills itself with SIGKILL just
-// before change number E2E_CRASH_AT (0: never). This puts a crash at each
-// point between two record-file updates without touching the library.
+// makes below DATA/ or to the response file RAVORS.XML (write, rename, unlink,
+// ftruncate) is numbered, listed in the file E2E_CRASH_LOG, and the process
+// kills itself with SIGKILL just before change number E2E_CRASH_AT (0: never).
+// This puts a crash at each point between two record-file updates without
+// touching the library.
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -18,21 +19,24 @@ namespace {
 
 int g_count = 0;
 
-bool Watched(const char* path) {
-    if (path == nullptr) return false;
-    const char* data = strstr(path, "DATA/");
-    if (data == nullptr) return false;
+// The part of a watched path that is listed ("DATA/..." or "RAVORS.XML..."), or null.
+const char* Watched(const char* path) {
+    if (path == nullptr) return nullptr;
+    const char* name = strstr(path, "DATA/");
+    if (name == nullptr) name = strstr(path, "RAVORS.XML");
+    if (name == nullptr) return nullptr;
     size_t len = strlen(path);
-    return !(len >= 6 && strcmp(path + len - 6, ".cache") == 0);
+    return len >= 6 && strcmp(path + len - 6, ".cache") == 0 ? nullptr : name;
 }
 
 void Event(const char* what, const char* path) {
-    if (!Watched(path)) return;
+    const char* name = Watched(path);
+    if (name == nullptr) return;
     int saved = errno;
     ++g_count;
     if (const char* log = getenv("E2E_CRASH_LOG")) {
         char line[1200];
-        int n = snprintf(line, sizeof(line), "%d %s %s\n", g_count, what, strstr(path, "DATA/"));
+        int n = snprintf(line, sizeof(line), "%d %s %s\n", g_count, what, name);
         int fd = static_cast<int>(syscall(SYS_openat, AT_FDCWD, log, O_WRONLY | O_CREAT | O_APPEND, 0644));
         if (fd >= 0) {
             syscall(SYS_write, fd, line, static_cast<size_t>(n));

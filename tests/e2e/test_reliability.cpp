@@ -146,6 +146,11 @@ TEST(Reliability, SaleKilledAnywhereLeavesConsistentRecords) {
         RunResult killed = t.Run(Request("Sale", 1500), slowCard ? "card_delay_ms=1500" : "",
                                  slowHost ? "wait 1500; approve" : "* approve", p.second);
         EXPECT_TRUE(killed.killed) << "Ravo finished before the kill point: " << killed.response;
+        // A reader finds no response or a whole one, never a part.
+        if (t.Exists("RAVORS.XML")) {
+            EXPECT_EQ(0u, killed.response.rfind("<OperationResultRs>\n", 0)) << killed.response;
+            EXPECT_TRUE(Has(killed.response, "\n</OperationResultRs>\n")) << killed.response;
+        }
         RunResult next = t.Run(Request("Balance"), "", "* approve");
         EXPECT_EQ(0, next.ResultCode()) << next.log;
         ExpectConsistent(t);

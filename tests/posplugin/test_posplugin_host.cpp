@@ -255,6 +255,39 @@ TEST_F(PluginHost, CurrencyComesFromTheSettingsFileOfTheDirectory)
     EXPECT_TRUE(aux_ReadFile(path("request.seen")).contains(" <Currency>EUR</Currency>\n"));
 }
 
+// The key is read the way the card system reads it: a till configured as its
+// README shows (BASECURRENCY=USD) must not be charged in BYN.
+TEST_F(PluginHost, CurrencyIsReadAsTheCardSystemReadsIt)
+{
+    installLauncher(aux_WriteResponse(kSaleResponse));
+    ASSERT_TRUE(QDir(directory.path()).mkdir(QStringLiteral("DATA")));
+    const struct {
+        const char* name;
+        const char* config;  // null: no CONFIG.INI
+        const char* currency;
+    } cases[] = {
+        {"upper-case key", "TERMINALID=12345678\nBASECURRENCY=USD\n", "USD"},
+        {"any case, blanks around", "  basecurrency = EUR  \n", "EUR"},
+        {"last line wins, CRLF lines", "BASECURRENCY=USD\r\nBaseCurrency=RUB\r\n", "RUB"},
+        {"comment lines", "; BASECURRENCY=USD\n#BASECURRENCY=USD\n-BASECURRENCY=USD\nHOST=1\n", "BYN"},
+        {"old rouble is BYN", "BASECURRENCY=BYR\n", "BYN"},
+        {"any BY value is BYN", "BASECURRENCY=by\n", "BYN"},
+        {"empty value", "BASECURRENCY=\n", "BYN"},
+        {"no such key", "BASE_CURRENCY=USD\n", "BYN"},
+        {"no file", nullptr, "BYN"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        QFile::remove(path("DATA/CONFIG.INI"));
+        if (c.config) {
+            ASSERT_TRUE(aux_WriteFile(path("DATA/CONFIG.INI"), c.config));
+        }
+        processor->payment(PaymentProcessingRequest(PaymentProcessingRequest::Sale, 5));
+        const QByteArray request = aux_ReadFile(path("request.seen"));
+        EXPECT_TRUE(request.contains(" <Currency>" + QByteArray(c.currency) + "</Currency>\n")) << request.constData();
+    }
+}
+
 TEST_F(PluginHost, MapsTheResponseIntoTheAnswer)
 {
     struct Case {
@@ -294,7 +327,9 @@ TEST_F(PluginHost, MapsTheResponseIntoTheAnswer)
                                                                "ResultCode></OperationResultRs></Envelope>"),
          false, 1101, "", 0, "", "", 0},
         {"malformed XML", edited("</ResultText>", "</ResultTxt>"), false, 0, fail, 0, "", "", 0},
-        // The card system writes values unescaped: a bare "&" must not turn an approval into a failure.
+        {"escaped markup comes back as text", edited("Одобрено", "A &lt;B&gt; &amp; C&#13;"), true, 0,
+         "A <B> & C\r", 2, "************1234", "42", 12345678},
+        // Older libraries wrote values unescaped: a bare "&" must not turn an approval into a failure.
         {"unescaped ampersand beside a reference", edited("Одобрено", "A & B &amp; C&#1040;"), true, 0,
          "A & B & CА", 2, "************1234", "42", 12345678},
         {"stray less-than sign", edited("Одобрено", "A < B"), false, 0, fail, 0, "", "", 0},
@@ -307,6 +342,18 @@ TEST_F(PluginHost, MapsTheResponseIntoTheAnswer)
          "Одобрено", 2, "************1234", "42", 12345678},
         {"no response written", "exit 255\n", false, 0, "Ошибка чтения файла статуса операции", 0, "", "", 0},
         {"launcher killed by a signal", "kill -SEGV $$\n", false, 0, "Ошибка процесса оплаты", 0, "", "", 0},
+        // The library answers and books the sale before the card is taken: a
+        // crash after that must not tell the cashier to take the payment again.
+        {"crash after the response was written", aux_WriteResponse(sale) + "kill -SEGV $$\n", true, 0, "Одобрено", 2,
+         "************1234", "42", 12345678},
+        {"crash after a declined response", edited("<ResultCode>0<", "<ResultCode>116<") + "kill -SEGV $$\n", false,
+         116, "Одобрено", 2, "************1234", "42", 12345678},
+        // What an older library, killed while writing, could leave: the crash stands.
+        {"crash leaving half a response", "printf '<OperationResultRs>\\n  <ResultCode>0</ResultCode>\\n' > RAVORS.XML\n"
+                                          "kill -SEGV $$\n",
+         false, 0, "Ошибка процесса оплаты", 0, "", "", 0},
+        {"crash leaving a response without a code", aux_WriteResponse("<OperationResultRs/>") + "kill -SEGV $$\n",
+         false, 0, "Ошибка процесса оплаты", 0, "", "", 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -473,6 +520,33 @@ TEST(PluginHostTimeout, ALauncherOverTheLimitIsKilled)
     EXPECT_EQ(U("Вывод команды, stdout: \"waiting\n\""), g_PaymentLog[g_PaymentLog.size() - 2].text);
     EXPECT_EQ(text, g_PaymentLog.back().text);
     EXPECT_EQ(QtCriticalMsg, g_PaymentLog.back().type);
+}
+
+TEST(PluginHostTimeout, AnAnswerWrittenBeforeTheLimitIsTheAnswer)
+{
+    // The library has answered and now waits for the cardholder to take the
+    // card when the plug-in's limit kills the launcher.
+    QPluginLoader loader(QStringLiteral(VELMONT_SHORT_LIMIT_PLUGIN_PATH));
+    auto* processor = qobject_cast<AbstractPaymentProcessing*>(loader.instance());
+    ASSERT_NE(nullptr, processor) << qPrintable(loader.errorString());
+    QTemporaryDir directory;
+    processor->setProcessingDirectory(directory.path());
+    ASSERT_TRUE(aux_WriteFile(directory.filePath(QStringLiteral("Ravo")),
+                              QByteArray(kLauncherHead) + aux_WriteResponse(kSaleResponse) + "exec sleep 30\n",
+                              kExecutable));
+    g_PaymentLog.clear();
+
+    const PaymentProcessingAnswer answer = processor->payment(PaymentProcessingRequest(PaymentProcessingRequest::Sale, 1));
+    EXPECT_TRUE(answer.isSuccess()) << qPrintable(answer.getMessage().ru());
+    EXPECT_EQ(tr::Tr(QStringLiteral("undefined"), U("Одобрено")), answer.getMessage());
+    EXPECT_EQ(QStringLiteral("42"), answer.getAuthorizationCode());
+    EXPECT_EQ(2, answer.getPrintImages().size());
+    // The kill is still logged as what it was.
+    bool killLogged = false;
+    for (const LogLine& line : g_PaymentLog)
+        killLogged |= line.type == QtCriticalMsg
+            && line.text == U("Истёк таймаут (5 мин) выполнения команды. Процесс принудительно завершен");
+    EXPECT_TRUE(killLogged);
 }
 
 int main(int argc, char** argv)

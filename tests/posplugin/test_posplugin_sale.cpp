@@ -53,6 +53,63 @@ TEST(PluginSale, CardSaleThroughThePluginAndTheRealProcesses)
     EXPECT_FALSE(images[0].contains(QStringLiteral("4000001234567899"))) << "clear card number on the receipt";
 }
 
+// Texts the till does not control reach the response: the bank's name from the
+// configuration and the approval code from the host. Whatever they hold, an
+// approval stays an approval, and the receipt shows them as they are.
+TEST(PluginSale, MarkupInBankAndHostTextsKeepsTheApproval)
+{
+    QPluginLoader loader(QStringLiteral(VELMONT_PLUGIN_PATH));
+    auto* processor = qobject_cast<AbstractPaymentProcessing*>(loader.instance());
+    ASSERT_NE(nullptr, processor) << qPrintable(loader.errorString());
+
+    e2e::Terminal terminal;
+    terminal.config["BANKTITLE"] = "Smith & Co <Ltd>";
+    processor->setProcessingDirectory(QString::fromStdString(terminal.Path()));
+
+    PaymentProcessingAnswer answer;
+    const e2e::RunResult run = terminal.RunVia(
+        [&] { answer = processor->payment(PaymentProcessingRequest(PaymentProcessingRequest::Sale, 1500)); },
+        "card=stripe", "* approve 000 f38=A<&>B1");
+
+    ASSERT_TRUE(answer.isSuccess()) << qPrintable(answer.getMessage().ru()) << "\n" << run.response << run.log;
+    EXPECT_EQ(U("ОДОБРЕНО БАНКОМ"), answer.getMessage().ru());
+    const QStringList images = answer.getPrintImages();
+    ASSERT_EQ(2, images.size());
+    EXPECT_TRUE(images[0].contains(QStringLiteral("Smith & Co <Ltd>"))) << qPrintable(images[0]);
+    EXPECT_TRUE(images[0].contains(QStringLiteral("A<&>B1 "))) << qPrintable(images[0]);
+}
+
+// The library answers and books the sale, then waits for the cardholder to
+// take the chip card; the plug-in's time limit (here 12 s) runs out meanwhile
+// and kills Ravo. The cashier must hear of the approval, not of a time-out
+// that would have the customer pay again.
+TEST(PluginSale, ApprovalGivenBeforeTheKillReachesTheCashier)
+{
+    QPluginLoader loader(QStringLiteral(VELMONT_CARD_WAIT_PLUGIN_PATH));
+    auto* processor = qobject_cast<AbstractPaymentProcessing*>(loader.instance());
+    ASSERT_NE(nullptr, processor) << qPrintable(loader.errorString());
+
+    e2e::Terminal terminal;
+    terminal.config["CLIENTTIMEOUT"] = "90";
+    processor->setProcessingDirectory(QString::fromStdString(terminal.Path()));
+
+    PaymentProcessingAnswer answer;
+    const e2e::RunResult run = terminal.RunVia(
+        [&] { answer = processor->payment(PaymentProcessingRequest(PaymentProcessingRequest::Sale, 1500)); },
+        "card=chip\nremove_after_ms=600000", "* approve");
+
+    EXPECT_GE(run.elapsedMs, 12000) << "Ravo ended before the limit, the kill was not tested";
+    EXPECT_TRUE(e2e::Has(run.pad, "ВОЗЬМИТЕ КАРТОЧКУ")) << run.pad;
+    ASSERT_TRUE(answer.isSuccess()) << qPrintable(answer.getMessage().ru()) << "\n" << run.log;
+    EXPECT_EQ(U("ОДОБРЕНО БАНКОМ"), answer.getMessage().ru());
+    EXPECT_EQ(QStringLiteral("************7899"), answer.getCardNumber());
+    EXPECT_EQ(2, answer.getPrintImages().size());
+    // What the cashier is told is what the terminal booked.
+    EXPECT_EQ(1, terminal.Batch().usSaleCount);
+    EXPECT_EQ(1500, e2e::AmountOf(terminal.Batch().stSaleTotal));
+    EXPECT_EQ(1u, terminal.Journal().size());
+}
+
 }  // namespace
 
 int main(int argc, char** argv)

@@ -146,12 +146,46 @@ TEST(KernelResponse, ClosedBatchIsAnsweredAsSuccessWithOneCopy) {
         "<OperationResultRs>\n"
         "  <ResultCode>0</ResultCode>\n"
         "  <ResultText>ОТКЛОНЕНО СМЕНА УЖЕ ЗАКРЫТА</ResultText>\n"
-        "  <TerminalId>T<&>0001</TerminalId>\n"
+        "  <TerminalId>T&lt;&amp;&gt;0001</TerminalId>\n"
         "  <ChequeText>ОТКЛОНЕНО\nСМЕНА УЖЕ ЗАКРЫТА</ChequeText>\n"
         "  <ChequeCount>1</ChequeCount>\n"
         "</OperationResultRs>\n";
     EXPECT_EQ(expected, std::string(response));
     delete[] response;
+}
+
+// The response takes the place of an older one whole, or, when it cannot be
+// written, leaves none: the older answer must not pass for this call's.
+TEST(KernelResponse, ReplacesTheFileWholeOrLeavesNone) {
+    const struct {
+        const char* name;
+        bool tempBlocked;  // a directory where the response is written first
+        int result;
+    } cases[] = {
+        {"written", false, 0},
+        {"cannot be written", true, 1200},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        mkdir("LOG", 0777);
+        memset(&g_Config, 0, sizeof(g_Config));
+        dir.write("RAVORS.XML", "<OperationResultRs>\n  <ResultCode>0</ResultCode>\n</OperationResultRs>\n");
+        if (c.tempBlocked) mkdir("RAVORS.XML.tmp", 0777);
+        S_PAY_ORDER order = {};
+        char* response = nullptr;
+        EXPECT_EQ(c.result, Kernel_CreateResponse(1001, &order, &response));
+        if (c.result == 0) {
+            ASSERT_NE(nullptr, response);
+            EXPECT_EQ(std::string(response), dir.read("RAVORS.XML"));
+            EXPECT_NE(std::string::npos, dir.read("RAVORS.XML").find("<ResultCode>1001</ResultCode>"));
+            EXPECT_FALSE(dir.exists("RAVORS.XML.tmp"));
+        } else {
+            EXPECT_EQ(nullptr, response);
+            EXPECT_FALSE(dir.exists("RAVORS.XML"));
+        }
+        delete[] response;
+    }
 }
 
 // Runs the driver on request in the current directory with the 3-second pause skipped.

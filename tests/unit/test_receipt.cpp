@@ -57,6 +57,12 @@ TEST(UtilCheq, LineLayouts) {
         {"wrap at line feed beyond width", 20,
          [] { UtilCheq_PrintLongString(CHEQ_ALIGN_LEFT, "aaaaaaaaaaaaaaaaaaaaaaaa\nbb") ; },
          "aaaaaaaaaaaaaaaaaaaaaaaa\nbb\n"},
+        // The stream is the response file: markup goes out as references, a
+        // control character as "?"; widths still count the printed characters.
+        {"markup centred", 32, [] { UtilCheq_PrintString(CHEQ_ALIGN_CENTER, "<&>", 0) ; },
+         std::string(14, ' ') + "&lt;&amp;&gt;\n"},
+        {"markup justified", 32, [] { UtilCheq_PrintJustify("A<B", "C&D\x01") ; },
+         "A&lt;B" + std::string(25, ' ') + "C&amp;D?\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -148,6 +154,32 @@ TEST_F(CheqBldTest, OperationReceiptPinAndSignature) {
         EXPECT_EQ(c.signature, text.find("(подпись держателя)") != std::string::npos) << text;
         EXPECT_NE(std::string::npos, text.find("1 234.56 BYN")) << text;
         EXPECT_EQ(std::string::npos, text.find("4000001234567890")) << "no full card number on a receipt";
+    }
+}
+
+// Texts from the configuration, the range table, the host and the card may
+// hold anything; on the receipt they stay character data of the response.
+TEST_F(CheqBldTest, OutsideTextsStayCharacterData) {
+    strcpy(g_Config.szBankTitle, "Smith & Co <Ltd>");
+    strcpy(g_Config.szBankAddress, "Street\r1");
+    ctx.szPaySysName = "M<C>";
+    S_PAY_ORDER order = MakeSale(OP_SALE, PIN_ONLINE, "4000001234567890", "100");
+    strcpy(order.szAuthCode, "<&>12");
+    strcpy(order.szRRN, "R&R>\x02");
+    strcpy(order.szAppLabel, "VISA<\x1B>");
+    Capture cap;
+    ASSERT_EQ(0, CheqBld_Operation(&order, cap.file(), 0, &ctx));
+    const std::string text = cap.text();
+    for (const char* escaped : {"Smith &amp; Co &lt;Ltd&gt;", "Street&#13;1", "M&lt;C&gt;", "&lt;&amp;&gt;12 R&amp;R&gt;?",
+                                "VISA&lt;?&gt;"}) {
+        EXPECT_NE(std::string::npos, text.find(escaped)) << escaped << "\n" << text;
+    }
+    EXPECT_EQ(std::string::npos, text.find('<')) << text;
+    for (size_t at = text.find('&'); at != std::string::npos; at = text.find('&', at + 1)) {
+        const std::string rest = text.substr(at, 5);
+        EXPECT_TRUE(rest.rfind("&amp;", 0) == 0 || rest.rfind("&lt;", 0) == 0 || rest.rfind("&gt;", 0) == 0 ||
+                    rest == "&#13;")
+            << text.substr(at, 10);
     }
 }
 

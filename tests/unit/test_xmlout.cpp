@@ -53,11 +53,45 @@ TEST_F(XMLOut, WritesNestedDocumentWithIndentation) {
     EXPECT_EQ("<A>\n"
               "  <B>1</B>\n"
               "  <C>\n"
-              "    <D>a<b & c></D>\n"
+              "    <D>a&lt;b &amp; c&gt;</D>\n"
               "    <E></E>\n"
               "  </C>\n"
               "</A>\n",
               ReadFile("OUT.XML"));
+}
+
+// Values and receipt lines are UTF-8 text that any XML reader must get back:
+// markup characters become references, characters XML cannot carry become "?".
+TEST_F(XMLOut, TextIsWrittenAsCharacterData) {
+    const struct { const char* name; std::string text; std::string written; } cases[] = {
+        {"plain", "Terminal 12:30 #1 \"ok\" 'x'", "Terminal 12:30 #1 \"ok\" 'x'"},
+        {"markup characters", "A<B & C>D", "A&lt;B &amp; C&gt;D"},
+        {"a reference is text too", "&amp; &#65;", "&amp;amp; &amp;#65;"},
+        {"end of a CDATA section", "]]>", "]]&gt;"},
+        {"Cyrillic and other UTF-8", "ОДОБРЕНО № 5 €  \xF0\x9F\x98\x80", "ОДОБРЕНО № 5 €  \xF0\x9F\x98\x80"},
+        {"tab and line feed kept", "a\tb\nc", "a\tb\nc"},
+        {"carriage return kept as a reference", "a\r\nb", "a&#13;\nb"},
+        {"other control characters", "a\x01" "b\x08\x0B\x0C\x1B\x1F", "a?b?????"},
+        {"delete is allowed", "a\x7F", "a\x7F"},
+        {"Windows-1251 byte that is no UTF-8", "\xCE\xC4\xCE", "???"},
+        {"overlong and out-of-range forms", "\xC0\xBC\xC1\x81\xF5\x80", "??????"},
+        {"cut off at the end", "ab\xD0", "ab?"},
+        {"cut off before markup", "\xE2\x82<", "??&lt;"},
+        {"surrogate", "\xED\xA0\x80", "???"},
+        {"non-characters U+FFFE and U+FFFF", "\xEF\xBF\xBE\xEF\xBF\xBF", "??????"},
+        {"empty", "", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_EQ(RES_OK, XMLOut_Init("OUT.XML"));
+        EXPECT_EQ(RES_OK, XMLOut_AddXMLField("V", c.text.c_str()));
+        FILE* file = XMLOut_GetFileHandle();
+        EXPECT_EQ(RES_OK, XMLOut_PutText(file, c.text.c_str()));
+        fputc('\n', file);
+        ASSERT_EQ(RES_OK, XMLOut_DeInit());
+        EXPECT_EQ("<V>" + c.written + "</V>\n" + c.written + "\n", ReadFile("OUT.XML"));
+    }
+    EXPECT_EQ(RES_XML_NO_FILE, XMLOut_PutText(nullptr, "x"));
 }
 
 TEST_F(XMLOut, DirectWritesThroughHandleKeepTheirPlace) {
@@ -125,6 +159,10 @@ TEST_F(XMLOut, FullDiskIsReportedNotTakenForSuccess) {
     EXPECT_EQ(RES_OK, XMLOut_AddXMLField("Small", "1"));
     EXPECT_EQ(RES_XML_SHORT_WRITE, XMLOut_DeInit());
     EXPECT_EQ(0, XMLOut_IsInitialized());
+    // A receipt line lost through the handle fails the close as well.
+    ASSERT_EQ(RES_OK, XMLOut_Init("/dev/full"));
+    EXPECT_EQ(RES_XML_SHORT_WRITE, XMLOut_PutText(XMLOut_GetFileHandle(), std::string(64 * 1024, 'r').c_str()));
+    EXPECT_EQ(RES_XML_SHORT_WRITE, XMLOut_DeInit());
 }
 
 }  // namespace
