@@ -66,12 +66,6 @@ static int32_t aux_PPadProto_ReadBy(uint8_t* at, int32_t count, uint64_t deadlin
     return got < 0 ? 0 : got;
 }
 
-static void aux_PPadProto_DropFront(uint8_t* w, size_t* have, size_t count) {
-    if (count > *have) count = *have;
-    memmove(w, w + count, *have - count);
-    *have -= count;
-}
-
 // A sound frame ends in ETX followed by the CRC-16 of its body.
 static bool aux_PPadProto_SoundTail(const uint8_t* body, uint32_t bodyLen) {
     const uint8_t* tail = body + bodyLen;
@@ -79,19 +73,17 @@ static bool aux_PPadProto_SoundTail(const uint8_t* body, uint32_t bodyLen) {
            CRC_CalcCRC16(body, bodyLen, 0) == static_cast<uint16_t>(tail[1] | (tail[2] << 8));
 }
 
-// Waits until deadlineMs for the link-test echo. What comes ahead of it is
-// stale, above all the reply of a call that was killed while the pad worked:
-// a sound reply or key-half frame is passed over whole (its body may well hold
-// 02 03), anything else byte by byte, so the link gets back in step.
+// Waits until deadlineMs for the link-test echo. A sound reply or key-half
+// frame ahead of it is stale, above all the reply of a call that was killed
+// while the pad worked, and is passed over whole (its body may well hold
+// 02 03), so the link gets back in step. Any other byte ends the attempt at
+// once, as before: a pad at another speed answers with noise.
 static bool aux_PPadProto_AwaitEcho(uint64_t deadlineMs) {
     uint8_t w[PP_FRAME_BUF_SIZE];
     size_t have = 0;
     for (;;) {
-        size_t junk = 0;
-        while (junk < have && w[junk] != PP_STX) ++junk;
-        aux_PPadProto_DropFront(w, &have, junk);
-
         size_t need = 0, stale = 0;
+        if (have >= 1 && w[0] != PP_STX) return false;
         if (have < 2) {
             need = 2;
         } else if (w[1] == PP_LINK_TEST) {
@@ -99,8 +91,10 @@ static bool aux_PPadProto_AwaitEcho(uint64_t deadlineMs) {
         } else if (w[1] == PP_KEY_FRAME) {
             if (have < static_cast<size_t>(PP_KEY_FRAME_SIZE))
                 need = PP_KEY_FRAME_SIZE;
+            else if (aux_PPadProto_SoundTail(w + 2, PP_KEY_HALF_SIZE))
+                stale = PP_KEY_FRAME_SIZE;
             else
-                stale = aux_PPadProto_SoundTail(w + 2, PP_KEY_HALF_SIZE) ? PP_KEY_FRAME_SIZE : 1;
+                return false;
         } else if (w[1] == PP_FLAG_PLAIN || w[1] == PP_FLAG_ENCRYPTED) {
             if (have < static_cast<size_t>(PP_REPLY_HEADER)) {
                 need = PP_REPLY_HEADER;
@@ -108,18 +102,19 @@ static bool aux_PPadProto_AwaitEcho(uint64_t deadlineMs) {
                 uint32_t n = static_cast<uint32_t>(w[2] | (w[3] << 8));
                 uint32_t bodyLen = w[1] == PP_FLAG_ENCRYPTED ? aux_PPadProto_Pad8(n) : n;
                 size_t total = PP_REPLY_HEADER + bodyLen + 3u;
-                if (total > sizeof(w))
-                    stale = 1;
-                else if (have < total)
+                if (total > sizeof(w)) return false;
+                if (have < total)
                     need = total;
+                else if (aux_PPadProto_SoundTail(w + PP_REPLY_HEADER, bodyLen))
+                    stale = total;
                 else
-                    stale = aux_PPadProto_SoundTail(w + PP_REPLY_HEADER, bodyLen) ? total : 1;
+                    return false;
             }
         } else {
-            stale = 1;
+            return false;
         }
         if (stale != 0) {
-            aux_PPadProto_DropFront(w, &have, stale);
+            have = 0;
             continue;
         }
         int32_t got = aux_PPadProto_ReadBy(w + have, static_cast<int32_t>(need - have), deadlineMs);
@@ -199,7 +194,7 @@ int PPadProto_SetSessionKey() {
     const uint64_t deadline = SysClock_MonotonicMs() + PP_KEY_REPLY_TIMEOUT_MS;
     int32_t got = aux_PPadProto_ReadBy(reply, PP_KEY_FRAME_SIZE, deadline);
     // A link-test echo that came late stands in front of the key half: it is
-    // passed over (a key half never begins with 02 03).
+    // passed over (a key-half frame begins 02 02).
     for (int i = 0; i < PP_CONNECT_LINK_TESTS && got == PP_KEY_FRAME_SIZE && reply[0] == PP_STX &&
                     reply[1] == PP_LINK_TEST;
          ++i) {

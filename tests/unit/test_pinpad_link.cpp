@@ -490,9 +490,9 @@ TEST(PinpadFrames, RequestBytesAndCraftedReplies) {
     ComPort_Close();
 }
 
-// A call killed while the pad worked leaves the pad's reply to come late;
-// line noise or a late link-test echo may stand in the way too. None of it
-// may keep the next connect from finding the pad.
+// A call killed while the pad worked leaves the pad's reply to come late,
+// and a late link-test echo may stand in the way too. None of it may keep
+// the next connect from finding the pad.
 TEST(PinpadFrames, StaleInputDoesNotLockTheLinkOut) {
     TempDir dir;
     dir.write("LOG/.keep", "");
@@ -500,6 +500,8 @@ TEST(PinpadFrames, StaleInputDoesNotLockTheLinkOut) {
     // two bytes at a time it never lines up with an echo again.
     std::vector<uint8_t> body{6, 29, 8, 0x02, 0x03, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88, 0x99, 0, 0};
     const std::vector<uint8_t> lateReply = ReplyFrame(1, 11, 0, body);
+    std::vector<uint8_t> lateTwo = ReplyFrame(0, 5, 0x0102, {6, 29, 0x02, 0x03, 0x02});
+    lateTwo.insert(lateTwo.end(), lateReply.begin(), lateReply.end());
     const std::vector<uint8_t> echo{0x02, 0x03};
     struct Case {
         const char* name;
@@ -509,7 +511,7 @@ TEST(PinpadFrames, StaleInputDoesNotLockTheLinkOut) {
     } cases[] = {
         {"a late reply waiting in the line", lateReply, {}, {}},
         {"a late reply arriving ahead of the echo", {}, lateReply, {}},
-        {"line noise ahead of the echo", {}, {0x55, 0xAA, 0x02, 0x07, 0x03}, {}},
+        {"a late plain reply and a late enciphered one ahead of the echo", {}, lateTwo, {}},
         {"a late echo ahead of the key half", {}, {}, echo},
     };
     for (const Case& c : cases) {
