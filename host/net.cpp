@@ -62,18 +62,31 @@ int NetConnect(const char* address, uint16_t port) {
         m_hSocket = -1;
         return err;
     }
-    int rc;
-    do {
-        rc = connect(m_hSocket, reinterpret_cast<struct sockaddr*>(&addr), sizeof(addr));
-    } while (rc != 0 && errno == EINTR);
-    if (rc != 0) {
+    // Non-blocking from the start: a host whose network drops the connection
+    // request without an answer would otherwise hold connect() through all of
+    // the kernel's retries (about two minutes).
+    int flags = fcntl(m_hSocket, F_GETFL, 0);
+    if (flags < 0 || fcntl(m_hSocket, F_SETFL, flags | O_NONBLOCK) != 0) {
         int err = errno;
         NetClose();
         return err;
     }
-    int flags = fcntl(m_hSocket, F_GETFL, 0);
-    if (flags < 0 || fcntl(m_hSocket, F_SETFL, flags | O_NONBLOCK) != 0) {
-        int err = errno;
+    int err = 0;
+    if (connect(m_hSocket, reinterpret_cast<struct sockaddr*>(&addr), sizeof(addr)) != 0) {
+        err = errno;
+        if (err == EINPROGRESS || err == EINTR) {
+            int ready = aux_Net_Wait(POLLOUT, SysClock_MonotonicMs() + NET_CONNECT_TIMEOUT_MS);
+            if (ready == 0) {
+                err = ETIMEDOUT;
+            } else if (ready < 0) {
+                err = errno;
+            } else {
+                socklen_t len = sizeof(err);
+                if (getsockopt(m_hSocket, SOL_SOCKET, SO_ERROR, &err, &len) != 0) err = errno;
+            }
+        }
+    }
+    if (err != 0) {
         NetClose();
         return err;
     }

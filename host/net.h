@@ -6,10 +6,14 @@
 #include <cstddef>
 #include <cstdint>
 
+// Longest wait for the TCP connection, and for the TLS handshake over it.
+enum : uint32_t { NET_CONNECT_TIMEOUT_MS = 45000 };
+
 // Marks the socket closed; returns 0.
 int NetStart();
-// Opens an IPv4 stream to a dotted address (no name lookup) and makes it non-blocking;
-// returns 0 or the errno value of the failing call (EINVAL for an address that is not dotted IPv4).
+// Opens a non-blocking IPv4 stream to a dotted address (no name lookup) within
+// NET_CONNECT_TIMEOUT_MS; returns 0 or the errno value of the failing call (EINVAL for
+// an address that is not dotted IPv4, ETIMEDOUT when the host never answered).
 int NetConnect(const char* address, uint16_t port);
 // Writes bytes to the socket, waiting for room while it is full; returns the count written
 // or a negative TLS error (MBEDTLS_ERR_SSL_TIMEOUT when no room came within the send limit).

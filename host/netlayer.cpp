@@ -31,8 +31,8 @@ static bool m_bDrbgSeeded = false;
 static const int m_aiCipherSuites[] = {MBEDTLS_TLS_RSA_WITH_3DES_EDE_CBC_SHA, 0};
 
 // A host that accepts the TCP connection and then says nothing must not hold the
-// till for ever: the handshake gets the same limit as a packet read.
-static const uint32_t NETLAYER_HANDSHAKE_TIMEOUT_MS = 45000;
+// till for ever: the handshake gets the same limit as the connection and a packet read.
+static const uint32_t NETLAYER_HANDSHAKE_TIMEOUT_MS = NET_CONNECT_TIMEOUT_MS;
 
 // Seeds the generator once per process from the OS entropy source; 0 or a negative error.
 static int aux_NetLayer_SeedRandom() {

@@ -67,6 +67,10 @@ int ComPort_Open() {
         // Applied as is: a device that refuses a flag still carries the frames.
         tcsetattr(fd, TCSANOW, &tio);
     }
+    // Whatever is waiting in the line now was meant for an earlier call (a
+    // reply that outlived the process that asked for it); it must not be
+    // taken for an answer to this one.
+    tcflush(fd, TCIFLUSH);
     m_hPort = fd;
     return 0;
 }

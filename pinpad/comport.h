@@ -8,7 +8,8 @@
 void ComPort_Init();
 // Same as ComPort_Close.
 int ComPort_DeInit();
-// Opens g_ComConfig.szComDevice, or /dev/ttyS<COMPORT-1> when it is empty; 0 or -1.
+// Opens g_ComConfig.szComDevice, or /dev/ttyS<COMPORT-1> when it is empty, dropping any input
+// already waiting; 0 or -1.
 int ComPort_Open();
 // Closes the port if open; always 0.
 int ComPort_Close();

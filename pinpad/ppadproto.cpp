@@ -1,6 +1,7 @@
 // pinpad/ppadproto.cpp
 #include "pinpad/ppadproto.h"
 
+#include <cerrno>
 #include <cstring>
 #include <sys/random.h>
 
@@ -22,7 +23,12 @@ static uint8_t m_SessionKey[DES3_KEY_SIZE];
 static uint8_t m_Buf[PP_FRAME_BUF_SIZE];
 static uint32_t m_ulPort;
 
-enum : int { PP_CONNECT_LINK_TESTS = 5 };
+static PFN_PPADPROTO_RANDOM m_pfRandom = getrandom;
+
+enum : int {
+    PP_CONNECT_LINK_TESTS = 5,
+    PP_RANDOM_DRAWS = 8,  // calls of the random source for one key half
+};
 
 static uint32_t aux_PPadProto_Pad8(uint32_t n) { return (n + 7u) / 8u * 8u; }
 
@@ -32,7 +38,7 @@ static void aux_PPadProto_PutCrc(uint8_t* at, uint16_t crc) {
 }
 
 // Bytes left behind by a late reply would be taken for the next reply's
-// header; they are dropped before a new request goes out.
+// header; they are dropped before a link test, and so before every request.
 static void aux_PPadProto_DropStale() {
     uint8_t scratch[256];
     for (int i = 0; i < 64; ++i) {
@@ -52,6 +58,90 @@ static void aux_PPadProto_Discard(uint32_t count, uint32_t timeoutMs) {
     }
 }
 
+// Reads up to count bytes into at before deadlineMs (monotonic); the count read.
+static int32_t aux_PPadProto_ReadBy(uint8_t* at, int32_t count, uint64_t deadlineMs) {
+    uint64_t now = SysClock_MonotonicMs();
+    if (now >= deadlineMs) return 0;
+    int32_t got = ComPort_ReadBuffer(at, count, static_cast<uint32_t>(deadlineMs - now));
+    return got < 0 ? 0 : got;
+}
+
+// A sound frame ends in ETX followed by the CRC-16 of its body.
+static bool aux_PPadProto_SoundTail(const uint8_t* body, uint32_t bodyLen) {
+    const uint8_t* tail = body + bodyLen;
+    return tail[0] == PP_ETX &&
+           CRC_CalcCRC16(body, bodyLen, 0) == static_cast<uint16_t>(tail[1] | (tail[2] << 8));
+}
+
+// Waits until deadlineMs for the link-test echo. A sound reply or key-half
+// frame ahead of it is stale, above all the reply of a call that was killed
+// while the pad worked, and is passed over whole (its body may well hold
+// 02 03), so the link gets back in step. Any other byte ends the attempt at
+// once, as before: a pad at another speed answers with noise.
+static bool aux_PPadProto_AwaitEcho(uint64_t deadlineMs) {
+    uint8_t w[PP_FRAME_BUF_SIZE];
+    size_t have = 0;
+    for (;;) {
+        size_t need = 0, stale = 0;
+        if (have >= 1 && w[0] != PP_STX) return false;
+        if (have < 2) {
+            need = 2;
+        } else if (w[1] == PP_LINK_TEST) {
+            return true;
+        } else if (w[1] == PP_KEY_FRAME) {
+            if (have < static_cast<size_t>(PP_KEY_FRAME_SIZE))
+                need = PP_KEY_FRAME_SIZE;
+            else if (aux_PPadProto_SoundTail(w + 2, PP_KEY_HALF_SIZE))
+                stale = PP_KEY_FRAME_SIZE;
+            else
+                return false;
+        } else if (w[1] == PP_FLAG_PLAIN || w[1] == PP_FLAG_ENCRYPTED) {
+            if (have < static_cast<size_t>(PP_REPLY_HEADER)) {
+                need = PP_REPLY_HEADER;
+            } else {
+                uint32_t n = static_cast<uint32_t>(w[2] | (w[3] << 8));
+                uint32_t bodyLen = w[1] == PP_FLAG_ENCRYPTED ? aux_PPadProto_Pad8(n) : n;
+                size_t total = PP_REPLY_HEADER + bodyLen + 3u;
+                if (total > sizeof(w)) return false;
+                if (have < total)
+                    need = total;
+                else if (aux_PPadProto_SoundTail(w + PP_REPLY_HEADER, bodyLen))
+                    stale = total;
+                else
+                    return false;
+            }
+        } else {
+            return false;
+        }
+        if (stale != 0) {
+            have = 0;
+            continue;
+        }
+        int32_t got = aux_PPadProto_ReadBy(w + have, static_cast<int32_t>(need - have), deadlineMs);
+        if (got <= 0) return false;
+        have += static_cast<size_t>(got);
+    }
+}
+
+// Fills out from the OS random source; false when the source fails. A short
+// or interrupted draw is continued a bounded number of times, never spun on.
+static bool aux_PPadProto_DrawRandom(uint8_t* out, size_t len) {
+    size_t filled = 0;
+    int err = 0;
+    for (int i = 0; i < PP_RANDOM_DRAWS && filled < len; ++i) {
+        ssize_t n = m_pfRandom(out + filled, len - filled, 0);
+        if (n > 0) {
+            filled += static_cast<size_t>(n);
+            continue;
+        }
+        err = n < 0 ? errno : 0;
+        if (err != EINTR) break;
+    }
+    if (filled == len) return true;
+    LogString("ERROR. PPadProto_SetSessionKey. Random source failed [%d].", err);
+    return false;
+}
+
 void PPadProto_Init() { ComPort_Init(); }
 
 uint32_t PPadProto_GetPort() { return m_ulPort; }
@@ -69,23 +159,21 @@ int PPadProto_Read(uint8_t* buffer, int32_t wanted, int32_t* received, uint32_t 
 int PPadProto_TestConnect(uint16_t attempts) {
     static const uint8_t kTest[2] = {PP_STX, PP_LINK_TEST};
     for (uint16_t i = 0; i < attempts; ++i) {
+        aux_PPadProto_DropStale();
         PPadProto_Send(kTest, 2, g_ComConfig.usComTO);
-        uint8_t echo[2] = {0, 0};
-        int32_t got = 0;
-        if (PPadProto_Read(echo, 2, &got, PP_LINK_TEST_TIMEOUT_MS) == 0 && echo[0] == PP_STX &&
-            echo[1] == PP_LINK_TEST)
-            return 1;
+        if (aux_PPadProto_AwaitEcho(SysClock_MonotonicMs() + PP_LINK_TEST_TIMEOUT_MS)) return 1;
     }
     return 0;
 }
 
+void PPadProto_SetRandomSource(PFN_PPADPROTO_RANDOM source) { m_pfRandom = source != nullptr ? source : getrandom; }
+
 int PPadProto_SetSessionKey() {
     uint8_t half[PP_KEY_HALF_SIZE];
     // The terminal's half comes from the system's random source, never from rand().
-    size_t filled = 0;
-    while (filled < sizeof(half)) {
-        ssize_t n = getrandom(half + filled, sizeof(half) - filled, 0);
-        if (n > 0) filled += static_cast<size_t>(n);
+    if (!aux_PPadProto_DrawRandom(half, sizeof(half))) {
+        memset(half, 0, sizeof(half));
+        return RES_PP_RANDOM;
     }
     for (uint8_t& b : half) {
         if (b == 0xFF) b = 0x00;
@@ -103,9 +191,18 @@ int PPadProto_SetSessionKey() {
 
     uint8_t reply[PP_KEY_FRAME_SIZE];
     memset(reply, 0, sizeof(reply));
-    int32_t got = 0;
+    const uint64_t deadline = SysClock_MonotonicMs() + PP_KEY_REPLY_TIMEOUT_MS;
+    int32_t got = aux_PPadProto_ReadBy(reply, PP_KEY_FRAME_SIZE, deadline);
+    // A link-test echo that came late stands in front of the key half: it is
+    // passed over (a key-half frame begins 02 02).
+    for (int i = 0; i < PP_CONNECT_LINK_TESTS && got == PP_KEY_FRAME_SIZE && reply[0] == PP_STX &&
+                    reply[1] == PP_LINK_TEST;
+         ++i) {
+        memmove(reply, reply + 2, PP_KEY_FRAME_SIZE - 2);
+        got = PP_KEY_FRAME_SIZE - 2 + aux_PPadProto_ReadBy(reply + PP_KEY_FRAME_SIZE - 2, 2, deadline);
+    }
     int rc = RES_OK;
-    if (PPadProto_Read(reply, PP_KEY_FRAME_SIZE, &got, PP_KEY_REPLY_TIMEOUT_MS) != 0) {
+    if (got != PP_KEY_FRAME_SIZE) {
         rc = RES_PP_KEY_TIMEOUT;
     } else if (reply[0] != PP_STX || reply[1] != PP_KEY_FRAME || reply[18] != PP_ETX) {
         rc = RES_PP_KEY_FRAME;
@@ -169,7 +266,6 @@ static int PPadProto_aux_Exchange(uint8_t cmdClass, uint8_t cmdCode, const uint8
         m_Buf[4 + n] = PP_ETX;
         aux_PPadProto_PutCrc(m_Buf + 5 + n, crc);
 
-        aux_PPadProto_DropStale();
         PPadProto_TestConnect(1);
         int rc = PPadProto_Send(m_Buf, static_cast<int32_t>(n + PP_REQ_OVERHEAD),
                                 useSendTimeout ? g_ComConfig.usComTO : 0);

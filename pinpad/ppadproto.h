@@ -3,7 +3,9 @@
 // optional Triple-DES encipherment under a per-connect session key, the
 // link test and the session-key agreement. The terminal is the master.
 #pragma once
+#include <cstddef>
 #include <cstdint>
+#include <sys/types.h>
 
 // Frame bytes and sizes, shared with the pad emulator.
 enum : uint8_t {
@@ -47,13 +49,14 @@ extern int32_t g_iOutBufLen;
 
 // Initialises the serial port state.
 void PPadProto_Init();
-// Opens the port, tests the link and agrees a session key; 0, 1901, 1912, 1911, 1913 or 1914.
+// Opens the port, tests the link and agrees a session key; 0, 1901, 1912, 1911, 1913, 1914 or 1918.
 int PPadProto_Connect(uint32_t port);
 // Clears the pad's display and releases the link when it was up, closes the port; always 0.
 int PPadProto_Disconnect();
-// Up to attempts link tests; 1 when the pad echoed one, else 0.
+// Up to attempts link tests; 1 when the pad echoed one, else 0. Stale input ahead of
+// the echo (a late reply, stray bytes) is passed over.
 int PPadProto_TestConnect(uint16_t attempts);
-// Agrees a new session key with the pad; 0, 1911, 1913 or 1914.
+// Agrees a new session key with the pad; 0, 1911, 1913, 1914 or 1918 (random source failed).
 int PPadProto_SetSessionKey();
 // One request and its reply; the reply data (at most outCapacity bytes) go to out.
 // timeoutMs 0 means PROTO_TO. Returns 0, the pad's non-zero status word or a link error.
@@ -66,3 +69,9 @@ int PPadProto_Send(const uint8_t* bytes, int32_t len, uint32_t timeoutMs);
 int PPadProto_Read(uint8_t* buffer, int32_t wanted, int32_t* received, uint32_t timeoutMs);
 // Port number of the last successful connect.
 uint32_t PPadProto_GetPort();
+
+// The OS random source of the terminal's key half, as getrandom(2): the count
+// filled, or -1 with errno set.
+typedef ssize_t (*PFN_PPADPROTO_RANDOM)(void* buffer, size_t length, unsigned int flags);
+// Replaces the random source (null restores getrandom); for tests.
+void PPadProto_SetRandomSource(PFN_PPADPROTO_RANDOM source);

@@ -280,12 +280,17 @@ int CardReaderCheckTK(uint8_t* state, S_PAY_ORDER* order) {
 }
 
 int CardRequest(uint8_t mask, uint8_t p1, uint16_t timeoutSeconds, uint8_t p2, uint8_t* state, S_PAY_ORDER* order) {
-    uint64_t start = SysClock_MonotonicMs();
+    // More than timeoutSeconds whole seconds elapsed is the same as (timeoutSeconds + 1) s or more.
+    uint64_t deadline = SysClock_MonotonicMs() + (static_cast<uint64_t>(timeoutSeconds) + 1u) * 1000u;
+    return CardRequestUntil(mask, p1, deadline, p2, state, order);
+}
+
+int CardRequestUntil(uint8_t mask, uint8_t p1, uint64_t deadlineMs, uint8_t p2, uint8_t* state, S_PAY_ORDER* order) {
     int rc = CardReaderInitTK(mask, p1, p2);
     if (rc != RES_OK) return rc;
     SysClock_SleepMs(PP_POLL_PAUSE_MS);
     for (;;) {
-        if (aux_PPCmd_ElapsedSeconds(start) > timeoutSeconds) {
+        if (SysClock_MonotonicMs() >= deadlineMs) {
             CardReaderCancel();
             return RES_PP_NO_CARD;
         }

@@ -94,6 +94,8 @@ int CardReaderInitTK(uint8_t mask, uint8_t p1, uint8_t p2);
 int CardReaderCheckTK(uint8_t* state, S_PAY_ORDER* order);
 // Waits for a card up to timeoutSeconds; the check's result or 1920; the reader is cancelled at the end.
 int CardRequest(uint8_t mask, uint8_t p1, uint16_t timeoutSeconds, uint8_t p2, uint8_t* state, S_PAY_ORDER* order);
+// CardRequest ending by the monotonic time deadlineMs (SysClock_MonotonicMs) instead: 1920 once it has passed.
+int CardRequestUntil(uint8_t mask, uint8_t p1, uint64_t deadlineMs, uint8_t p2, uint8_t* state, S_PAY_ORDER* order);
 // (5,4) present = 1 when a chip card is in the reader; 1905 for an empty reply.
 int SmartPresent(uint8_t* present);
 // Waits for the chip card to be taken out, beeping while it stays when beep is set; 0, 1920 or an error.

@@ -182,7 +182,19 @@ int aux_PPLayer_DisplayText(const char* text, uint8_t firstRow, uint8_t alignmen
     }
 }
 
+// Waits ms, or only what is left until deadlineMs when that is less.
+static void aux_PPLayer_PauseBefore(uint32_t ms, uint64_t deadlineMs) {
+    uint64_t now = SysClock_MonotonicMs();
+    if (now >= deadlineMs) return;
+    if (deadlineMs - now < ms) ms = static_cast<uint32_t>(deadlineMs - now);
+    SysClock_SleepMs(ms);
+}
+
 int PPLayer_ReadCard(uint16_t timeout, S_PAY_ORDER* order) {
+    // The whole read, every retry and fallback pass included, gets the time
+    // one card request would: a chip card left in the reader after the stripe
+    // fallback started would otherwise be asked about for ever.
+    const uint64_t deadline = SysClock_MonotonicMs() + (static_cast<uint64_t>(timeout) + 1u) * 1000u;
     uint8_t stripeOnly = g_Vars.ucEMVSupport ? 0 : 1;
     uint8_t mask = CARD_READER_STRIPE | CARD_READER_CHIP | CARD_READER_CLESS;
     int clessFailures = 0, chipAttempts = 0;
@@ -190,6 +202,10 @@ int PPLayer_ReadCard(uint16_t timeout, S_PAY_ORDER* order) {
     bool read = false, byStripe = false;
 
     for (;;) {
+        if (SysClock_MonotonicMs() >= deadline) {
+            LogString("ERROR. PPLayer_ReadCard. No card read within [%u] s.", static_cast<unsigned>(timeout));
+            break;
+        }
         DisplayClear();
         if (!g_Vars.ucClessSupport) {
             mask &= static_cast<uint8_t>(~CARD_READER_CLESS);
@@ -207,7 +223,7 @@ int PPLayer_ReadCard(uint16_t timeout, S_PAY_ORDER* order) {
         BeepNormal();
 
         uint8_t state = CARD_STATE_NONE;
-        int rc = CardRequest(mask, CARD_REQUEST_P1, timeout, CARD_REQUEST_P2, &state, order);
+        int rc = CardRequestUntil(mask, CARD_REQUEST_P1, deadline, CARD_REQUEST_P2, &state, order);
         if (rc != RES_OK) {
             LogString("ERROR. PPLayer_ReadCard. CardRequest: [%ld]", static_cast<long>(rc));
             break;
@@ -224,7 +240,7 @@ int PPLayer_ReadCard(uint16_t timeout, S_PAY_ORDER* order) {
                 continue;
             }
             aux_PPLayer_DisplayText(readError, 2, PP_ALIGN_CENTER);
-            SysClock_SleepMs(PP_READ_ERROR_SHOW_MS);
+            aux_PPLayer_PauseBefore(PP_READ_ERROR_SHOW_MS, deadline);
             LogString("PPLayer_ReadCard. Bad stripe (len [%d], IsChip [%d]). Re-read", order->ucTrack2Len,
                       order->ucIsChipCard);
             continue;
@@ -232,10 +248,15 @@ int PPLayer_ReadCard(uint16_t timeout, S_PAY_ORDER* order) {
         if (state == CARD_STATE_CHIP) {
             if (!g_Vars.ucEMVSupport) {
                 stripeOnly = 1;
-                SysClock_SleepMs(PP_CHIP_RETRY_PAUSE_MS);
+                aux_PPLayer_PauseBefore(PP_CHIP_RETRY_PAUSE_MS, deadline);
                 continue;
             }
-            if (g_Vars.ucChipDisabled) continue;
+            // With the stripe fallback active the chip is not read: the
+            // cardholder is given time to take the card out and swipe it.
+            if (g_Vars.ucChipDisabled) {
+                aux_PPLayer_PauseBefore(PP_CHIP_RETRY_PAUSE_MS, deadline);
+                continue;
+            }
             order->ucCardEntry = ENTRY_CHIP;
             order->ucIsChipCard = 1;
             ++chipAttempts;
@@ -254,7 +275,7 @@ int PPLayer_ReadCard(uint16_t timeout, S_PAY_ORDER* order) {
                 stripeOnly = 1;
                 g_Vars.ucChipDisabled = 1;
             }
-            SysClock_SleepMs(PP_CHIP_RETRY_PAUSE_MS);
+            aux_PPLayer_PauseBefore(PP_CHIP_RETRY_PAUSE_MS, deadline);
             continue;
         }
         if (state == CARD_STATE_CANCELLED) {
@@ -273,7 +294,7 @@ int PPLayer_ReadCard(uint16_t timeout, S_PAY_ORDER* order) {
             }
             if (++clessFailures < PP_CLESS_ATTEMPTS) {
                 aux_PPLayer_DisplayText(readError, 2, PP_ALIGN_CENTER);
-                SysClock_SleepMs(PP_READ_ERROR_SHOW_MS);
+                aux_PPLayer_PauseBefore(PP_READ_ERROR_SHOW_MS, deadline);
             } else {
                 order->ucIsChipCard = 1;
                 g_Vars.ucClessSupport = 0;

@@ -46,7 +46,8 @@ int PPLayer_Disconnect();
 // its capabilities in g_Vars; version and name (32 bytes) get the pad's values.
 // 0, 1306 or 1750.
 int PPLayer_CheckKWPADVer(uint32_t* version, char* name);
-// Reads a card within timeout seconds into order (chip, stripe or contactless). 0 or 1301.
+// Reads a card into order (chip, stripe or contactless); the whole read, retries and fallbacks
+// included, is over once more than timeout whole seconds have passed. 0 or 1301.
 int PPLayer_ReadCard(uint16_t timeout, S_PAY_ORDER* order);
 // Loads the working key (32 hex characters) under master key mkIndex as
 // working key wkIndex and takes the PIN block into order. 0, 1303 or 1450.

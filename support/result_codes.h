@@ -171,6 +171,7 @@ enum : int {
     RES_PP_KEY_FRAME = 1914,       // pad's key-half frame malformed
     RES_PP_NO_BODY = 1916,         // reply body incomplete within the time-out
     RES_PP_REPLY_TOO_LONG = 1917,  // reply larger than the frame buffer or the caller's buffer
+    RES_PP_RANDOM = 1918,          // the OS random source gave no session-key half
     RES_PP_NO_CARD = 1920,         // no card (or card still present) within the time-out
     RES_PP_NO_INPUT = 1921,        // no keyboard input within the time-out
     RES_PP_SEND = 9999,            // request not written to the port

@@ -37,6 +37,16 @@ void WriteAll(int fd, const std::vector<uint8_t>& bytes) {
     }
 }
 
+// A pad busy with its own work (a PIN being typed): nothing is read or
+// written for ms, so that whatever the terminal sends meanwhile queues up.
+void Busy(uint32_t ms) {
+    for (uint32_t left = ms; left > 0 && !(g_stopFlag && *g_stopFlag);) {
+        uint32_t slice = left < 50 ? left : 50;
+        poll(nullptr, 0, static_cast<int>(slice));
+        left -= slice;
+    }
+}
+
 const SPadFault* FindFault(SPadState* st, EPadFaultWhere where, uint8_t cls = 0, uint8_t code = 0, uint32_t nth = 0) {
     for (const SPadFault& f : st->scen.faults) {
         if (f.where != where) continue;
@@ -72,6 +82,7 @@ void Agree(SPadState* st, int fd, const uint8_t* frame) {
             case PADFAULT_NO_ETX: out[18] = 0; break;
             case PADFAULT_BAD_STX: out[0] = 0x05; break;
             case PADFAULT_TRUNCATE: out.resize(10); break;
+            case PADFAULT_DELAY: Busy(f->arg); break;
             default: break;
         }
     }
@@ -131,6 +142,7 @@ void Answer(SPadState* st, int fd, uint8_t flag, const uint8_t* body, uint32_t n
             case PADFAULT_NO_ETX: out[out.size() - 3] = 0x00; break;
             case PADFAULT_BAD_STX: out[0] = 0x05; break;
             case PADFAULT_TRUNCATE: out.resize(PP_REPLY_HEADER + (out.size() - PP_REPLY_HEADER) / 2); break;
+            case PADFAULT_DELAY: Busy(f->arg); break;
             default: break;
         }
     }

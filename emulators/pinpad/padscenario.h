@@ -15,6 +15,7 @@ enum EPadFaultKind {
     PADFAULT_BAD_STX,     // first byte not STX
     PADFAULT_OVERSIZE,    // reply claiming (and carrying) the given number of data bytes
     PADFAULT_SHORT,       // sound frame whose reply data are cut to the given number of bytes
+    PADFAULT_DELAY,       // sound reply held back the given number of ms, the line unread meanwhile
 };
 
 // Where a fault applies: the Nth reply overall, the replies to one command

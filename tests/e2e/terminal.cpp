@@ -2,6 +2,7 @@
 #include "tests/e2e/terminal.h"
 
 #include <arpa/inet.h>
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstring>
@@ -204,44 +205,76 @@ RunResult Terminal::RunVia(const std::function<void()>& launch, const std::strin
     });
 }
 
+void Terminal::RunRavo(const std::string& base, const KillAt& kill, RunResult& r) {
+    const std::string padTrace = base + ".pad.trace", hostTrace = base + ".host.trace";
+    const std::string events = base + ".events";
+    std::vector<std::string> env;
+    if (kill.fileEvent != 0) {
+        env = {std::string("LD_PRELOAD=") + CRASH_LIB,
+               "E2E_CRASH_AT=" + std::to_string(kill.fileEvent > 0 ? kill.fileEvent : 0), "E2E_CRASH_LOG=" + events};
+    }
+    long start = NowMs();
+    pid_t ravo = Spawn({"./Ravo"}, m_pay, base + ".ravo.out", env);
+    int status = 0;
+    for (;;) {
+        pid_t done = waitpid(ravo, &status, WNOHANG);
+        if (done == ravo) break;
+        long elapsed = NowMs() - start;
+        bool fire = (!kill.hostTrace.empty() && Has(ReadFile(hostTrace), kill.hostTrace)) ||
+                    (!kill.padTrace.empty() && Has(ReadFile(padTrace), kill.padTrace));
+        if (elapsed > 240000) {
+            ADD_FAILURE() << "Ravo did not finish in time";
+            fire = true;
+        }
+        if (fire) {
+            ::kill(ravo, SIGKILL);
+            waitpid(ravo, &status, 0);
+            break;
+        }
+        usleep(2000);
+    }
+    r.elapsedMs = NowMs() - start;
+    r.killed = WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
+    r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    std::istringstream ev(ReadFile(events));
+    for (std::string line; std::getline(ev, line);) r.fileEvents.push_back(line);
+}
+
 RunResult Terminal::Run(const std::string& request, const std::string& padScenario, const std::string& hostScenario,
                         const KillAt& kill) {
     return Serve(padScenario, hostScenario, [&](const std::string& base, RunResult& r) {
-        const std::string padTrace = base + ".pad.trace", hostTrace = base + ".host.trace";
-        const std::string events = base + ".events";
         WriteFile(m_pay + "/RAVORQ.XML", request);
-
-        std::vector<std::string> env;
-        if (kill.fileEvent != 0) {
-            env = {std::string("LD_PRELOAD=") + CRASH_LIB,
-                   "E2E_CRASH_AT=" + std::to_string(kill.fileEvent > 0 ? kill.fileEvent : 0), "E2E_CRASH_LOG=" + events};
-        }
-        long start = NowMs();
-        pid_t ravo = Spawn({"./Ravo"}, m_pay, base + ".ravo.out", env);
-        int status = 0;
-        for (;;) {
-            pid_t done = waitpid(ravo, &status, WNOHANG);
-            if (done == ravo) break;
-            long elapsed = NowMs() - start;
-            bool fire = (!kill.hostTrace.empty() && Has(ReadFile(hostTrace), kill.hostTrace)) ||
-                        (!kill.padTrace.empty() && Has(ReadFile(padTrace), kill.padTrace));
-            if (elapsed > 240000) {
-                ADD_FAILURE() << "Ravo did not finish in time";
-                fire = true;
-            }
-            if (fire) {
-                ::kill(ravo, SIGKILL);
-                waitpid(ravo, &status, 0);
-                break;
-            }
-            usleep(2000);
-        }
-        r.elapsedMs = NowMs() - start;
-        r.killed = WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
-        r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        std::istringstream ev(ReadFile(events));
-        for (std::string line; std::getline(ev, line);) r.fileEvents.push_back(line);
+        RunRavo(base, kill, r);
     });
+}
+
+std::pair<RunResult, RunResult> Terminal::RunKilledThen(const std::string& first, const KillAt& kill, int pauseMs,
+                                                        const std::string& next, const std::string& padScenario,
+                                                        const std::string& hostScenario) {
+    RunResult killed;
+    std::string base;
+    size_t padMark = 0, hostMark = 0;
+    RunResult after = Serve(padScenario, hostScenario, [&](const std::string& b, RunResult& r) {
+        base = b;
+        WriteFile(m_pay + "/RAVORQ.XML", first);
+        RunRavo(base, kill, killed);
+        killed.response = ReadFile(m_pay + "/RAVORS.XML");
+        killed.log = emu::ReadLog(m_pay + "/LOG");
+        padMark = ReadFile(base + ".pad.trace").size();
+        hostMark = ReadFile(base + ".host.trace").size();
+        unlink((m_pay + "/RAVORS.XML").c_str());
+        emu::ClearLog(m_pay + "/LOG");
+        unlink((base + ".events").c_str());
+        if (pauseMs > 0) usleep(static_cast<useconds_t>(pauseMs) * 1000);
+        WriteFile(m_pay + "/RAVORQ.XML", next);
+        RunRavo(base, KillAt(), r);
+    });
+    std::string pad = ReadFile(base + ".pad.trace");
+    killed.pad = FromCp1251(pad.substr(0, padMark));
+    after.pad = FromCp1251(pad.substr(std::min(padMark, pad.size())));
+    killed.host = after.host.substr(0, std::min(hostMark, after.host.size()));
+    after.host = after.host.substr(std::min(hostMark, after.host.size()));
+    return {killed, after};
 }
 
 bool Terminal::Exists(const std::string& name) const { return access((m_pay + "/" + name).c_str(), F_OK) == 0; }

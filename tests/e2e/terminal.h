@@ -11,6 +11,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "kernel/batch.h"
@@ -56,6 +57,14 @@ public:
     RunResult Run(const std::string& request, const std::string& padScenario, const std::string& hostScenario,
                   const KillAt& kill = KillAt());
 
+    // Two calls served by the same two emulators: `first` is run and SIGKILLed at
+    // kill, and `next` is run pauseMs later. A pad reply held back past the kill
+    // (scenario fault delay) reaches the line while the next call opens it, as a
+    // real pad's does. Each result holds its own call's traces, log and response.
+    std::pair<RunResult, RunResult> RunKilledThen(const std::string& first, const KillAt& kill, int pauseMs,
+                                                  const std::string& next, const std::string& padScenario,
+                                                  const std::string& hostScenario);
+
     // Like Run, but the operation is started by `launch` while both emulators
     // serve it: a caller such as the point-of-sale plug-in writes the request
     // and runs Ravo itself. exitCode and killed stay unset.
@@ -70,6 +79,9 @@ public:
     const std::string& HostHistory() const { return m_hostHistory; }
 
 private:
+    // Runs Ravo on the request already written, killing it at kill; fills the
+    // exit status, the time taken and the record changes of the run in r.
+    void RunRavo(const std::string& base, const KillAt& kill, RunResult& r);
     // Starts both emulators, writes the configuration, runs `body` (given the
     // run's file prefix) and collects what the run left behind.
     RunResult Serve(const std::string& padScenario, const std::string& hostScenario,

@@ -157,6 +157,66 @@ TEST(Reliability, SaleKilledAnywhereLeavesConsistentRecords) {
     }
 }
 
+// Ravo killed while the pad works on a command (a PIN being typed when the
+// till's time limit strikes), the pad's reply reaching the line only after
+// the kill: the next call finds the pad all the same, and sends the sale's
+// reversal first when one is pending.
+TEST(Reliability, NextCallFindsThePadAfterAKillDuringAPadCommand) {
+    struct Point {
+        std::string name;
+        std::string pad;    // scenario: the card, and the reply that the pad holds back
+        int pauseMs;        // from the kill to the next call
+        bool reversal;      // the host approved the sale and the next call must reverse it first
+    };
+    std::vector<Point> points;
+    // Every command of a stripe sale and of a chip sale, once, and every one
+    // from the chip's completion on (after the host's answer); each reply
+    // lands while the next call tests the link.
+    std::set<std::string> seen;
+    for (const char* card : {"card=stripe", "card=chip"}) {
+        Terminal probe;
+        RunResult listed = probe.Run(Request("Sale", 1500), card, "* approve");
+        ASSERT_EQ(0, listed.ResultCode()) << listed.log;
+        std::map<std::string, int> nth;
+        bool answered = false;
+        std::istringstream in(listed.pad);
+        for (std::string line; std::getline(in, line);) {
+            if (line.rfind("REQ ", 0) != 0) continue;
+            std::string cmd = line.substr(4, line.find(' ', 4) - 4);
+            int n = ++nth[cmd];
+            answered |= cmd == "17,4";
+            if (!seen.insert(cmd).second && !answered) continue;
+            std::string dotted = cmd;
+            dotted[dotted.find(',')] = '.';
+            points.push_back({std::string(card) + ": " + line,
+                              std::string(card) + "\nfault=delay:1000@cmd:" + dotted + "#" + std::to_string(n), 0,
+                              cmd == "17,4"});
+        }
+    }
+    ASSERT_GT(points.size(), 20u);
+    // The PIN reply is already waiting in the line when the next call opens it.
+    points.push_back({"PIN reply waiting in the line", "fault=delay:200@cmd:6.29#1", 1000, false});
+
+    for (const Point& p : points) {
+        SCOPED_TRACE(p.name);
+        Terminal t;
+        auto runs = t.RunKilledThen(Request("Sale", 1500), KillAt{"", "FAULT reply=", 0}, p.pauseMs,
+                                    Request("Balance"), p.pad, "* approve");
+        const RunResult& killed = runs.first;
+        const RunResult& next = runs.second;
+        ASSERT_TRUE(killed.killed) << "Ravo finished before the kill point: " << killed.response;
+        EXPECT_EQ(0, next.ResultCode()) << next.response << next.log;
+        EXPECT_TRUE(Has(next.pad, "REQ 1,1 DevGetInfo")) << next.pad;
+        auto sent = HostRequests(next.host, "");
+        if (p.reversal) {
+            ASSERT_EQ(2u, sent.size()) << next.host;
+            EXPECT_TRUE(Has(sent[0], "mti=1420") && Has(sent[0], "f4=000000001500")) << sent[0];
+        }
+        // Otherwise the sale never reached the host, or was recorded whole.
+        ExpectConsistent(t);
+    }
+}
+
 // The call that reverses such a sale is itself killed at each of its record
 // changes: the reversal is repeated, never counted twice.
 TEST(Reliability, RecoveryKilledAnywhereCountsTheReversalOnce) {

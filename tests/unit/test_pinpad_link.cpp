@@ -3,8 +3,10 @@
 // bytes, against a small scripted peer).
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstring>
 #include <string>
+#include <sys/random.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -129,6 +131,71 @@ TEST_F(PinpadLink, ConnectFailures) {
     }
     ConfigureLink(m_dir.file("no-such-tty"));
     EXPECT_EQ(RES_PP_PORT_OPEN, Connect(1));
+}
+
+// The terminal's key half comes from the OS random source; when that fails
+// the connect fails with its own code instead of waiting on it for ever.
+namespace random_source {
+int g_calls = 0;
+ssize_t Fails(void*, size_t, unsigned) {
+    ++g_calls;
+    errno = EIO;
+    return -1;
+}
+ssize_t GivesNothing(void*, size_t, unsigned) {
+    ++g_calls;
+    return 0;
+}
+ssize_t AlwaysInterrupted(void*, size_t, unsigned) {
+    ++g_calls;
+    errno = EINTR;
+    return -1;
+}
+ssize_t InterruptedOnce(void* b, size_t n, unsigned f) {
+    if (g_calls++ == 0) {
+        errno = EINTR;
+        return -1;
+    }
+    return getrandom(b, n, f);
+}
+ssize_t EightAtATime(void* b, size_t n, unsigned f) {
+    ++g_calls;
+    return getrandom(b, n < 8 ? n : 8, f);
+}
+}  // namespace random_source
+
+TEST_F(PinpadLink, SessionKeyDrawEndsWhenTheRandomSourceFails) {
+    using namespace random_source;
+    struct Case {
+        const char* name;
+        PFN_PPADPROTO_RANDOM source;
+        int result;
+    } cases[] = {
+        {"source fails", Fails, RES_PP_RANDOM},
+        {"source gives nothing", GivesNothing, RES_PP_RANDOM},
+        {"source always interrupted", AlwaysInterrupted, RES_PP_RANDOM},
+        {"one interrupted draw is repeated", InterruptedOnce, RES_OK},
+        {"a short draw is continued", EightAtATime, RES_OK},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        g_calls = 0;
+        Start("");
+        PPadProto_SetRandomSource(c.source);
+        EXPECT_EQ(c.result, Connect(1));
+        PPadProto_SetRandomSource(nullptr);
+        EXPECT_LE(g_calls, 8) << "the source is asked a bounded number of times";
+        if (c.result == RES_OK) {
+            uint16_t type = 0;
+            EXPECT_EQ(RES_OK, GetPinpadType(&type)) << "both sides agreed the same key";
+            Disconnect();
+        } else {
+            EXPECT_EQ(0, ComPort_IsOpen());
+            EXPECT_EQ(0, g_Vars.ucPinpadConnected);
+            EXPECT_NE(std::string::npos, emu::ReadLog(m_dir.file("LOG")).find("Random source failed"));
+        }
+        m_emu.reset();
+    }
 }
 
 // Every fault on a reply gives its code, never a crash or a write past a
@@ -421,6 +488,66 @@ TEST(PinpadFrames, RequestBytesAndCraftedReplies) {
         }
     }
     ComPort_Close();
+}
+
+// A call killed while the pad worked leaves the pad's reply to come late,
+// and a late link-test echo may stand in the way too. None of it may keep
+// the next connect from finding the pad.
+TEST(PinpadFrames, StaleInputDoesNotLockTheLinkOut) {
+    TempDir dir;
+    dir.write("LOG/.keep", "");
+    // An enciphered PIN-block reply of 25 bytes whose body holds 02 03: taken
+    // two bytes at a time it never lines up with an echo again.
+    std::vector<uint8_t> body{6, 29, 8, 0x02, 0x03, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88, 0x99, 0, 0};
+    const std::vector<uint8_t> lateReply = ReplyFrame(1, 11, 0, body);
+    std::vector<uint8_t> lateTwo = ReplyFrame(0, 5, 0x0102, {6, 29, 0x02, 0x03, 0x02});
+    lateTwo.insert(lateTwo.end(), lateReply.begin(), lateReply.end());
+    const std::vector<uint8_t> echo{0x02, 0x03};
+    struct Case {
+        const char* name;
+        std::vector<uint8_t> waiting;      // in the line before the port opens
+        std::vector<uint8_t> beforeEcho;   // ahead of the echo to the connect's link test
+        std::vector<uint8_t> beforeKey;    // ahead of the pad's key half
+    } cases[] = {
+        {"a late reply waiting in the line", lateReply, {}, {}},
+        {"a late reply arriving ahead of the echo", {}, lateReply, {}},
+        {"a late plain reply and a late enciphered one ahead of the echo", {}, lateTwo, {}},
+        {"a late echo ahead of the key half", {}, {}, echo},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        RawPeer peer;
+        ConfigureLink(peer.path());
+        ComPort_Init();
+        if (!c.waiting.empty()) peer.Write(c.waiting);
+        std::thread pad([&] {
+            std::vector<uint8_t> out = c.beforeEcho;
+            if (peer.Read(2) != echo) return;
+            out.insert(out.end(), echo.begin(), echo.end());
+            peer.Write(out);
+            if (peer.Read(2) != echo) return;  // the key agreement's own link test
+            peer.Write(echo);
+            std::vector<uint8_t> key = peer.Read(PP_KEY_FRAME_SIZE);
+            if (key.size() != static_cast<size_t>(PP_KEY_FRAME_SIZE)) return;
+            out = c.beforeKey;
+            out.insert(out.end(), key.begin(), key.end());  // its own half back: any half will do
+            peer.Write(out);
+            if (peer.Read(2) != echo) return;  // the exchange's link test
+            peer.Write(echo);
+            std::vector<uint8_t> head = peer.Read(4);
+            if (head.size() < 4) return;
+            peer.Read((head[2] | (head[3] << 8)) + 3u);
+            peer.Write(ReplyFrame(0, 3, 0, {1, 14, 0x42}));
+        });
+        EXPECT_EQ(RES_OK, PPadProto_Connect(1));
+        uint8_t out[8] = {};
+        int32_t len = 0;
+        EXPECT_EQ(RES_OK, PPadProto_Exchange(1, 14, nullptr, 0, out, &len, 0, 2000, 0));
+        EXPECT_EQ(1, len);
+        EXPECT_EQ(0x42, out[0]);
+        pad.join();
+        ComPort_Close();
+    }
 }
 
 TEST(PinpadSerial, PortRulesAndTimedReads) {

@@ -2,6 +2,9 @@
 // connect with speed switching, the application check, the card-reading
 // fallbacks, PIN entry, confirmation, balance and message screens.
 #include <sys/resource.h>
+#include <unistd.h>
+
+#include <cstdio>
 
 #include "pinpad/emv.h"
 #include "pinpad/pplayer.h"
@@ -178,11 +181,50 @@ TEST_F(PPLayerTest, CardReadingFallsBackBetweenChipStripeAndContactless) {
         Vars_Clear();
         SetUp();
         Checked(std::string("pad_type=6\n") + c.scenario);
-        EXPECT_EQ(c.result, PPLayer_ReadCard(5, &order));
+        // The whole read, the 3-second pauses after chip retries included, has this long.
+        EXPECT_EQ(c.result, PPLayer_ReadCard(30, &order));
         EXPECT_EQ(c.entry, order.ucCardEntry);
         EXPECT_EQ(c.masks, Masks());
         EXPECT_EQ(c.chipDisabled, g_Vars.ucChipDisabled);
         EXPECT_EQ(c.clessAfter, g_Vars.ucClessSupport);
+        m_emu.reset();
+    }
+}
+
+// A card that the reader reports again and again (a chip card left in after
+// the stripe fallback started, a stripe that never reads) ends the read once
+// the client's time is over, as silence does; it does not loop until the
+// process is killed. The read runs in a child process that an alarm stops.
+TEST_F(PPLayerTest, CardReadEndsWithinTheClientTimeout) {
+    struct Case {
+        const char* name;
+        const char* scenario;
+        size_t chipReads;  // chip reads before the read gives up
+    } cases[] = {
+        {"chip card left in after the stripe fallback started", "card=chip\nchip_flag=1\nemv_retries=1000\n", 3},
+        {"a stripe that never reads", "card=stripe\ntrack2_len=19\n", 0},
+    };
+    const uint16_t timeout = 20;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Vars_Clear();
+        SetUp();
+        Checked(std::string("pad_type=6\n") + c.scenario);
+        EXPECT_EXIT(
+            {
+                alarm(60);
+                uint64_t start = SysClock_MonotonicMs();
+                int rc = PPLayer_ReadCard(timeout, &order);
+                uint64_t elapsed = SysClock_MonotonicMs() - start;
+                fprintf(stderr, "result %d after %llu ms\n", rc, static_cast<unsigned long long>(elapsed));
+                // Like a single card request: over when more than timeout whole seconds have passed.
+                bool inTime = elapsed >= (timeout + 1u) * 1000u && elapsed < (timeout + 2u) * 1000u;
+                _exit(rc == RES_PP_CARD_READ && inTime ? 0 : 1);
+            },
+            ::testing::ExitedWithCode(0), "");
+        EXPECT_EQ(c.chipReads, Count(trace(), "EMVREADTK"));
+        EXPECT_LT(Count(trace(), "CARDINIT"), 15u) << "the pad is not hammered with card requests";
+        EXPECT_NE(std::string::npos, log().find("ERROR. PPLayer_ReadCard. No card read within [20] s."));
         m_emu.reset();
     }
 }
