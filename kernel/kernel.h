@@ -16,6 +16,18 @@ int Kernel_ParseInput(const char* text, S_PAY_ORDER* order, uint8_t* fullReport)
 // Writes RAVORS.XML (renamed into place whole) and hands back a copy in
 // *response (array new); 0, 1200 (no RAVORS.XML left) or -1.
 int Kernel_CreateResponse(int result, S_PAY_ORDER* order, char** response);
+// The two halves of Kernel_CreateResponse, for the driver to settle the
+// reversal files in between: the whole response is written, flushed and
+// counted under a temporary name (0 or 1200), then renamed into place and
+// read back (0, 1200 or -1). The till sees the answer only once it is settled.
+int Kernel_PrepareResponse(int result, S_PAY_ORDER* order);
+int Kernel_PublishResponse(char** response);
+// 1 when a call ended after preparing its response and before publishing it;
+// *originalCode then holds the code of the purchase or refund it approved, or
+// 0, and *approvedCancel is 1 when it approved a cancellation.
+int Kernel_GetUnpublishedResponse(uint16_t* originalCode, int* approvedCancel);
+// Removes such an unpublished response.
+void Kernel_DiscardUnpublishedResponse();
 // Loads configuration, settles the currency, connects and checks the PIN pad; 0 or a result code.
 int Kernel_Initialize(S_PAY_ORDER* order);
 // Ejects the card, shows the result on the pad and the cashier display, frees the session.
@@ -28,7 +40,8 @@ int Kernel_CheckBatchState(S_PAY_ORDER* order);
 int Kernel_ReverseLast(S_PAY_ORDER* order);
 // Counts the cancellation (operation 6 or 7) made by a reverse-last whose
 // operation is still the pending reversal, together with the clearing of the
-// reversal flag; 1 when it did, 0 when the order is no such cancellation.
+// reversal flag; 1 when it did or an earlier call already had, 0 when the
+// order is no such cancellation.
 int Kernel_CountReverseLast(const S_PAY_ORDER* order);
 
 // One request and its answers: mode 0 the operation, 3 a saved reversal, 5 a reverse-last.

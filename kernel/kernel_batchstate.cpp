@@ -38,6 +38,13 @@ int Kernel_CheckBatchState(S_PAY_ORDER* order) {
 
 int Kernel_ReverseLast(S_PAY_ORDER* order) {
     S_PAY_ORDER* saved = reinterpret_cast<S_PAY_ORDER*>(g_pvSharedBuf);
+    // A call killed after the host reversed the operation and the batch
+    // counted it, but before it answered: the same answer again, no new reversal.
+    if (Kernel_ReadCountedReverseLast(order, saved)) {
+        memcpy(order, saved, sizeof(*order));
+        LogString("Kernel_ReverseLast. Result: %d", RES_OK);
+        return RES_OK;
+    }
     // The copy went into the pending reversal when it was sent: a lost answer leaves it there.
     if (!Kernel_ReadRetriedReverseLast(order, saved) && Kernel_ReadReverseLastFile(saved) != RES_OK) {
         return RES_RVS_NOT_FOUND;
@@ -70,7 +77,9 @@ int Kernel_ReverseLast(S_PAY_ORDER* order) {
 
 int Kernel_CountReverseLast(const S_PAY_ORDER* order) {
     const uint8_t op = order->ucOpType == OP_REVERSAL ? OP_SALE : order->ucOpType == OP_REVERSAL_OTHER ? OP_RETURN : 0;
-    if (op == 0 || !Kernel_IsReversalPending()) return 0;
+    if (op == 0) return 0;
+    if (Kernel_TakeCountedBefore(order)) return 1;
+    if (!Kernel_IsReversalPending()) return 0;
     S_PAY_ORDER pending;
     if (Kernel_ReadReversalFile(&pending) != RES_OK) return 0;
     if (pending.ucOpType != op || pending.usOriginalCode != order->usOriginalCode) return 0;

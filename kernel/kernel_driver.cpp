@@ -127,6 +127,18 @@ int int_PerformCardOperation(const char* request, char** response, PFN_SHOW_MESS
     if (getcwd(cwd, sizeof(cwd)) == nullptr) strcpy(cwd, "?");
     LogString("INFO. Current working dir : [%s].", cwd);
 
+    // An earlier call that wrote its answer but was killed before the till
+    // could read it: what that answer approved is reversed, not kept unseen.
+    // A cancellation it approved is already counted: a reverse-last tried
+    // again answers it once more.
+    uint16_t unpublished = 0;
+    int approvedCancel = 0;
+    if (Kernel_GetUnpublishedResponse(&unpublished, &approvedCancel)) {
+        if (approvedCancel) Kernel_NoteUnansweredCancel();
+        else Kernel_ReopenReversal(unpublished);
+        Kernel_DiscardUnpublishedResponse();
+    }
+
     S_PAY_ORDER* order = new S_PAY_ORDER();
     bool markRemote = false;
     uint8_t fullReport = 0;
@@ -141,15 +153,18 @@ int int_PerformCardOperation(const char* request, char** response, PFN_SHOW_MESS
         if (result == RES_OK) result = aux_Kernel_RunStages(order, &markRemote);
     }
 
-    int built = Kernel_CreateResponse(result, order, response);
+    // The reversal files are settled between writing the answer and showing
+    // it: killed before it shows, the next call finds the written answer and
+    // reverses what it approved; killed after, the operation stands as shown.
+    int built = Kernel_PrepareResponse(result, order);
     if (built == RES_OK) {
         if (result == RES_OK && order->ucOpType != OP_TEST_BANK && order->ucOpType != OP_DAY_REPORT) {
             bool purchaseOrRefund = order->ucOpType == OP_SALE || order->ucOpType == OP_RETURN;
             Kernel_RemoveReversal(purchaseOrRefund ? REV_REMOVE_TYPE_REPLACE : REV_REMOVE_TYPE_FULL);
         }
-    } else if (result == RES_OK) {
-        result = built;
+        built = Kernel_PublishResponse(response);
     }
+    if (built != RES_OK && result == RES_OK) result = built;
 
     Kernel_CloseSession(result, order);
     delete order;

@@ -27,7 +27,7 @@ static const char* const RESPONSE_FILE = "RAVORS.XML";
 // The response is written here and renamed into place whole, so a reader never
 // sees half of one, even when the process dies while writing it.
 static const char* const RESPONSE_TEMP_FILE = "RAVORS.XML.tmp";
-enum { PARAM_MAX = 32, AMOUNT_MAX = 12, SUMMARY_SIZE = 256 };
+enum { PARAM_MAX = 32, AMOUNT_MAX = 12, SUMMARY_SIZE = 256, RESPONSE_HEAD_MAX = 65536 };
 enum : unsigned long { ORIGINAL_CODE_MAX = 65535 };
 
 // The request words, in the order they are compared by their leading characters.
@@ -260,7 +260,7 @@ static int aux_Kernel_DropResponse() {
     return RES_RESPONSE_WRITE;
 }
 
-int Kernel_CreateResponse(int result, S_PAY_ORDER* order, char** response) {
+int Kernel_PrepareResponse(int result, S_PAY_ORDER* order) {
     int rc = XMLOut_Init(RESPONSE_TEMP_FILE);
     if (rc != RES_OK) {
         LogString("ERROR. Kernel_CreateResponse. XMLOut_StartBuild: %d", rc);
@@ -334,9 +334,47 @@ int Kernel_CreateResponse(int result, S_PAY_ORDER* order, char** response) {
         LogString("ERROR. Kernel_CreateResponse. XMLOut_DeInit: %d", rc);
         return aux_Kernel_DropResponse();
     }
+    return RES_OK;
+}
+
+int Kernel_PublishResponse(char** response) {
+    // A failed rename keeps the prepared file: the next call then knows that
+    // this answer never reached the till.
     if (UtilFile_Rename(RESPONSE_TEMP_FILE, RESPONSE_FILE) != RES_OK) {
         LogString("ERROR. Kernel_CreateResponse. Rename to %s: %d", RESPONSE_FILE, errno);
-        return aux_Kernel_DropResponse();
+        UtilFile_Delete(RESPONSE_FILE);
+        return RES_RESPONSE_WRITE;
     }
     return aux_Kernel_ReadBackResponse(response);
+}
+
+int Kernel_CreateResponse(int result, S_PAY_ORDER* order, char** response) {
+    int rc = Kernel_PrepareResponse(result, order);
+    return rc != RES_OK ? rc : Kernel_PublishResponse(response);
+}
+
+int Kernel_GetUnpublishedResponse(uint16_t* originalCode, int* approvedCancel) {
+    *originalCode = 0;
+    *approvedCancel = 0;
+    if (!UtilFile_IsExists(RESPONSE_TEMP_FILE)) return 0;
+    // Only the head is needed: the result and the operation's code come before the receipt ends.
+    std::vector<char> text(RESPONSE_HEAD_MAX + 1, '\0');
+    int32_t length = 0;
+    if (UtilFile_ReadFileToBuf(RESPONSE_TEMP_FILE, text.data(), &length, 0, RESPONSE_HEAD_MAX) != RES_OK) return 1;
+    text[static_cast<size_t>(length)] = '\0';
+    char value[PARAM_MAX + 1];
+    if (!aux_Kernel_GetInputParam(text.data(), "ResultCode", value) || strcmp(value, "0") != 0) return 1;
+    // A purchase or refund names the code it can be cancelled by; a cancellation shows a card and no code.
+    if (aux_Kernel_GetInputParam(text.data(), "OriginalCode", value)) {
+        unsigned long code = aux_Kernel_IsDigits(value, 5) ? strtoul(value, nullptr, 10) : 0;
+        if (code <= ORIGINAL_CODE_MAX) *originalCode = static_cast<uint16_t>(code);
+    } else if (aux_Kernel_GetInputParam(text.data(), "CardNo", value)) {
+        *approvedCancel = 1;
+    }
+    return 1;
+}
+
+void Kernel_DiscardUnpublishedResponse() {
+    UtilFile_Delete(RESPONSE_TEMP_FILE);
+    UtilFile_SyncDir(RESPONSE_TEMP_FILE);
 }

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "kernel/batch.h"
+#include "kernel/opstore.h"
 #include "support/bigint.h"
 #include "support/log.h"
 #include "support/result_codes.h"
@@ -134,4 +135,61 @@ int Kernel_ReadRetriedReverseLast(const S_PAY_ORDER* request, S_PAY_ORDER* out) 
     if (Batch_GetTransactIndex() <= out->usOriginalCode) return 0;
     const SBigInt zero = {};
     return BigInt_ModCmp(&request->stAmount, &zero) == 0 || BigInt_ModCmp(&request->stAmount, &out->stAmount) == 0;
+}
+
+// The cancellation last taken from the journal, so that the response does not count it again.
+static struct {
+    uint8_t ucOpType;
+    uint16_t usOriginalCode;
+} m_CountedBefore = {0, 0};
+// The call before this one approved a cancellation but was killed before the till saw it.
+static bool m_bCancelUnanswered = false;
+
+void Kernel_NoteUnansweredCancel() { m_bCancelUnanswered = true; }
+
+int Kernel_ReadCountedReverseLast(const S_PAY_ORDER* request, S_PAY_ORDER* out) {
+    if (request->ucOpType != OP_REVERSE_LAST || !m_bCancelUnanswered || Batch_IsReversal()) return 0;
+    // The save that counted the cancellation cleared the flag and journalled
+    // it last, with the host's answer to it.
+    int count = OpStore_GetCount();
+    if (count <= 0) return 0;
+    memset(out, 0, sizeof(*out));
+    OpStore_SetIndex(count - 1);
+    if (OpStore_GetCurrent(out) != RES_OK) return 0;
+    if (out->ucOpType != OP_REVERSAL && out->ucOpType != OP_REVERSAL_OTHER) return 0;
+    const SBigInt zero = {};
+    if (BigInt_ModCmp(&request->stAmount, &zero) != 0 && BigInt_ModCmp(&request->stAmount, &out->stAmount) != 0) return 0;
+    m_CountedBefore = {out->ucOpType, out->usOriginalCode};
+    LogStringEx(LOG_WARNING, "WARNING. Kernel_ReverseLast. Operation %u was reversed by a call that did not answer",
+                out->usOriginalCode);
+    return 1;
+}
+
+int Kernel_TakeCountedBefore(const S_PAY_ORDER* order) {
+    if (m_CountedBefore.ucOpType == 0 || m_CountedBefore.ucOpType != order->ucOpType ||
+        m_CountedBefore.usOriginalCode != order->usOriginalCode) {
+        return 0;
+    }
+    m_CountedBefore = {0, 0};
+    return 1;
+}
+
+int Kernel_ReopenReversal(uint16_t originalCode) {
+    S_PAY_ORDER copy;
+    if (originalCode == 0 || !UtilFile_IsExists(REVERSAL_LAST_FILE)) return 0;
+    int32_t length = 0;
+    if (UtilFile_ReadFileToBuf(REVERSAL_LAST_FILE, &copy, &length, 0, sizeof(copy)) != RES_OK ||
+        length != static_cast<int32_t>(sizeof(copy))) {
+        return 0;
+    }
+    if ((copy.ucOpType != OP_SALE && copy.ucOpType != OP_RETURN) || copy.usOriginalCode != originalCode) return 0;
+    // Flag first, file second, as when the reversal was first saved; a crash
+    // in between leaves the copy and the unpublished answer to do this again.
+    if (Batch_SetReversal() != RES_OK || UtilFile_Rename(REVERSAL_LAST_FILE, REVERSAL_FILE) != RES_OK) {
+        LogString("ERROR. Kernel_ReopenReversal. Operation %u not set to be reversed", originalCode);
+        return 0;
+    }
+    LogStringEx(LOG_WARNING, "WARNING. Kernel_ReopenReversal. Answer to operation %u never reached the till: it is reversed",
+                originalCode);
+    return 1;
 }

@@ -36,3 +36,18 @@ int Kernel_ReadReverseLastFile(S_PAY_ORDER* out);
 // amount; the pending record is then in out, and the reverse-last sends it
 // again in place of the batch-state check. 0 otherwise.
 int Kernel_ReadRetriedReverseLast(const S_PAY_ORDER* request, S_PAY_ORDER* out);
+// Tells the module that the call before this one approved a cancellation
+// that the till never saw (its answer was not published).
+void Kernel_NoteUnansweredCancel();
+// For a ReverseLast request after such a call: 1 when the journal's last
+// entry is that cancellation (counted, the flag clear) and the request's
+// amount is 0 or its amount; out then holds it, to be answered again without
+// a new reversal.
+int Kernel_ReadCountedReverseLast(const S_PAY_ORDER* request, S_PAY_ORDER* out);
+// 1 (once) when order is the cancellation Kernel_ReadCountedReverseLast found,
+// which the batch and the journal already count.
+int Kernel_TakeCountedBefore(const S_PAY_ORDER* order);
+// The reverse-last copy of the operation with this code becomes the pending
+// reversal again: its approval was never shown to the till, so the next
+// exchange with the host reverses it. 1 when it did, 0 when there is no such copy.
+int Kernel_ReopenReversal(uint16_t originalCode);

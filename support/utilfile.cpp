@@ -139,7 +139,10 @@ int UtilFile_AppendBufToFile(const char* path, const void* buffer, int32_t n) {
 
 void UtilFile_SyncDir(const char* path) {
     char dir[1024];
-    if (UtilFile_GetDirFromPath(path, dir) != RES_OK || strlen(path) >= sizeof(dir)) strcpy(dir, ".");
+    // A bare name lives in the current directory (and is no error to log).
+    if (strchr(path, '/') == nullptr || strlen(path) >= sizeof(dir) || UtilFile_GetDirFromPath(path, dir) != RES_OK) {
+        strcpy(dir, ".");
+    }
     int fd = open(dir, O_RDONLY | O_DIRECTORY);
     if (fd < 0) return;
     fsync(fd);
