@@ -244,6 +244,8 @@ int KWRM_MGR_Initialize() {
         bool curable = (rc == RES_PP_KWPAD_VERSION || rc == RES_REMOTE_KEYS_MISSING) && g_Vars.ulKwpadVer != 0;
         if (!curable) return rc;
         LogString("WARNING. KWRM_MGR_Initialize. PPLayer_CheckKWPADVer [%d]; the session goes on.", rc);
+        // What the check stopped before: the model (it names the pad's application file) and the TLS files.
+        if (g_Vars.usPinpadType == 0) GetPinpadType(&g_Vars.usPinpadType);
         if (g_Vars.ulSSLACrc == 0 && g_Vars.ulSSLCCrc == 0 && g_Vars.ulSSLKCrc == 0) RsaCheckAll();
     }
 
