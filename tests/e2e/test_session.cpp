@@ -405,12 +405,19 @@ TEST(Session, ManagerFaultsLeaveTheAnswerAndDataAlone) {
 }
 
 // An initialisation that fails because the pad's application is too old
-// answers with 1306 and then runs the session that can cure it.
+// answers with 1306 and then runs the session that can cure it. The tables
+// under their older names, which that initialisation did not reach, are put
+// in force by the session even though nothing newer arrives.
 TEST(Session, TooOldPadApplicationStillGetsItsSession) {
     Terminal t;
     Manager m;
     m.Serve("E520A9L.TLV", Bytes(3000, 5));
     m.Start(t, "offer E520A9L.TLV 1.2.9");
+    const std::string table = Ranges(4);
+    t.beforeLaunch = [&](const std::string& pay) {
+        WriteFile(pay + "/DATA/Btbl", table);
+        WriteFile(pay + "/DATA/Capk", "OLDER CAPK NAME");
+    };
     RunResult r = t.Run(Request("DayReport"), "app_version=0x01020600", "");
     EXPECT_EQ(0, r.exitCode);
     EXPECT_EQ(1306, r.ResultCode()) << r.response;
@@ -418,6 +425,38 @@ TEST(Session, TooOldPadApplicationStillGetsItsSession) {
     EXPECT_TRUE(Has(m.Trace(), "|E520A9L.TLV;1.2.6")) << m.Trace();
     EXPECT_TRUE(Has(r.pad, "UpdateAppStart length=3000"));
     EXPECT_TRUE(Has(r.pad, "ok=1"));
+
+    EXPECT_FALSE(t.Exists("DATA/Btbl"));
+    EXPECT_EQ(table, PayFile(t, "DATA/RANGE.CFG"));
+    EXPECT_TRUE(Has(r.pad, "FileWriteBlock index=0 count=" + std::to_string(table.size()))) << r.pad;
+    EXPECT_FALSE(t.Exists("DATA/Capk"));
+    EXPECT_EQ("OLDER CAPK NAME", PayFile(t, "DATA/EMVCAPK"));
+}
+
+// The session keeps to its time budget: a download still running when it is
+// spent stops, nothing is applied, the answer stands, and the next session
+// does the job.
+TEST(Session, SpentTimeBudgetStopsTheSessionAndTheNextOneFinishes) {
+    Terminal t;
+    t.UseLibraryCopy();
+    t.preload = {FASTCLOCK_LIB};
+    t.env = {"E2E_CLOCK_SCALE=25"};  // the 200-second budget passes in 8 s
+    Manager m;
+    const std::string next = ReadFile(RAVO_NEXT_LIB);
+    m.Serve("libRAVOux.so", next);
+    m.Start(t, std::string("offer libRAVOux.so ") + RAVO_NEXT_VERSION_TEXT + "\ndelay 30 ms=10 times=*");
+    RunResult r = CloseDay(t);
+    EXPECT_EQ(0, r.exitCode);
+    EXPECT_EQ(0, r.ResultCode());
+    EXPECT_TRUE(Has(r.log, "KWRM FINISHED [1633]")) << SessionLog(r);
+    EXPECT_LT(r.elapsedMs, 30000);
+    EXPECT_EQ(kLibName, LinkTarget(t));
+    EXPECT_FALSE(t.Exists("TEMP/libRAVOux.so"));
+
+    m.Start(t, std::string("offer libRAVOux.so ") + RAVO_NEXT_VERSION_TEXT);
+    RunResult again = CloseDay(t);
+    EXPECT_TRUE(Has(again.log, "KWRM FINISHED [0]")) << SessionLog(again);
+    EXPECT_EQ(kNextLibName, LinkTarget(t));
 }
 
 }  // namespace
