@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <initializer_list>
 
 #include "host/netlayer.h"
 #include "pinpad/crc.h"
@@ -478,8 +479,9 @@ static int aux_KWRM_MGR_Apply(uint32_t flags, uint8_t problem, uint32_t libVersi
         if (last != RES_OK) problem = 1;
     }
     if (flags & KWRM_FLAG_EMVCFG) {
-        UtilFile_Delete("DATA/EMVAIDS.CFG");
-        UtilFile_Delete("DATA/EMVCAPK.CFG");
+        // Files of an older EMV layout that the new configuration replaces.
+        for (const char* older : {"DATA/EMVAIDS.CFG", "DATA/EMVCAPK.CFG"})
+            if (UtilFile_IsExists(older)) UtilFile_Delete(older);
         last = aux_KWRM_MGR_UpdateFile("TEMP/EMVCFG", "DATA/EMVCFG");
         LogString("KWRM_MGR. Update EMV CFG: %d", last);
         if (last != RES_OK) problem = 1;

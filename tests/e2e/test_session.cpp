@@ -201,6 +201,58 @@ TEST(Session, ABrokenLibraryDownloadLeavesTheOldOneInUse) {
     }
 }
 
+// A library and a pad application in one session: both are installed (the
+// library switch does not touch the pad).
+TEST(Session, LibraryAndPadApplicationArrivingTogetherAreBothInstalled) {
+    Terminal t;
+    t.UseLibraryCopy();
+    Manager m;
+    m.Serve("libRAVOux.so", ReadFile(RAVO_NEXT_LIB));
+    m.Serve("E520A9L.TLV", Bytes(5000, 9));
+    m.Start(t, std::string("offer libRAVOux.so ") + RAVO_NEXT_VERSION_TEXT + "\noffer E520A9L.TLV 1.2.9");
+    RunResult r = CloseDay(t);
+    EXPECT_TRUE(Has(r.log, "KWRM FINISHED [0]")) << SessionLog(r);
+    EXPECT_TRUE(Has(r.pad, "UpdateAppStart length=5000"));
+    EXPECT_TRUE(Has(r.pad, "ok=1"));
+    EXPECT_EQ(kNextLibName, LinkTarget(t));
+    EXPECT_EQ(std::string("\0\0\2\0", 4), PayFile(t, "UPDSOFT.BIN"));
+}
+
+// New TLS files go to the pad first (the master copy) and then into DATA; a
+// file the pad refuses five times stays in TEMP and keeps the pad from a restart.
+TEST(Session, TlsFilesReachThePadOrBlockItsRestart) {
+    struct Case {
+        const char* name;
+        const char* pad;
+        bool applied;
+    };
+    const Case cases[] = {
+        {"pad takes them", "", true},
+        // Initialisation writes RANGES first: the session's writes are the second on.
+        {"pad refuses SSLC five times",
+         "fault=status:4660@cmd:18.2#2\nfault=status:4660@cmd:18.2#3\nfault=status:4660@cmd:18.2#4\n"
+         "fault=status:4660@cmd:18.2#5\nfault=status:4660@cmd:18.2#6",
+         false},
+    };
+    const std::string cert = ReadFile(TestPki() + "/sha1/SSLC"), key = ReadFile(TestPki() + "/sha1/SSLK");
+    ASSERT_FALSE(cert.empty());
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Terminal t;
+        Manager m;
+        m.Serve("SSLC", cert);
+        m.Serve("SSLK", key);
+        m.Start(t, "");
+        RunResult r = CloseDay(t, c.pad);
+        EXPECT_TRUE(Has(r.log, "KWRM FINISHED [0]")) << SessionLog(r);
+        EXPECT_EQ(c.applied, PayFile(t, "DATA/SSLC") == cert);
+        EXPECT_EQ(!c.applied, t.Exists("TEMP/SSLC"));
+        EXPECT_EQ(c.applied ? 1 : 5, Count(r.log, "KWRM_MGR. Update SSLC on PinPad"));
+        EXPECT_EQ(c.applied, Has(r.pad, "DevRestart"));
+        EXPECT_EQ(key, PayFile(t, "DATA/SSLK"));
+    }
+}
+
 // A kill of Ravo at every change the session makes in the apply phase and the
 // library switch: the next call works on a complete library, and the next
 // session finishes the job.
