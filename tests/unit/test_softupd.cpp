@@ -188,8 +188,8 @@ TEST_F(SoftUpdTest, LinkResynchronisation) {
             ASSERT_EQ(0, stat(current.c_str(), &st));
             EXPECT_EQ(0u, st.st_mode & 0022u);
         }
-        if (c.after == newer) EXPECT_TRUE(Has(ReadLog(), "Please restart cash software!"));
-        if (c.linkTo.empty()) EXPECT_TRUE(Has(ReadLog(), "create link named (libRAVOux.so) to Lib manually!"));
+        EXPECT_EQ(c.after == newer, Has(ReadLog(), "Please restart cash software!"));
+        EXPECT_EQ(c.linkTo.empty(), Has(ReadLog(), "create link named (libRAVOux.so) to Lib manually!"));
     }
 }
 
