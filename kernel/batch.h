@@ -1,7 +1,7 @@
 // kernel/batch.h
 // The batch: the operations between two day closes. Its 60-byte record is
 // kept in memory during a call and saved whole to DATA/BATCH.CFG (atomically)
-// after every change; DATA/VERSION holds the data version of the library.
+// after every change; DATA/VERSION holds the format version of that record.
 #pragma once
 #include <cstdint>
 
@@ -10,7 +10,10 @@
 #define BATCH_FILE "DATA/BATCH.CFG"
 #define BATCH_VERSION_FILE "DATA/VERSION"
 
-// Data version this library writes to DATA/VERSION (1.3.2).
+// Format version of the batch record written to DATA/VERSION. It is not the
+// library's version: a library installed by the terminal manager in the
+// middle of a day must find the open batch, so this changes only with the
+// record's layout (a higher number drops an older batch).
 enum : uint32_t { BATCH_DATA_VERSION = 0x01030200u };
 
 #pragma pack(push, 1)

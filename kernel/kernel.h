@@ -7,9 +7,13 @@
 #include "support/payorder.h"
 
 typedef void (*PFN_SHOW_MESSAGE)(char*);
+// The remote-management session that the entry points hand to the driver.
+typedef void (*PFN_REMOTE_SESSION)();
 
-// Runs one complete card operation; 0, 1 (a management session ran) or a start-up code.
-int int_PerformCardOperation(const char* request, char** response, PFN_SHOW_MESSAGE show);
+// Runs one complete card operation and, when its result asks for one, then
+// remoteSession; 0, 1 (a management session ran) or a start-up code.
+int int_PerformCardOperation(const char* request, char** response, PFN_SHOW_MESSAGE show,
+                             PFN_REMOTE_SESSION remoteSession = nullptr);
 
 // Parses the request text into the order (clears g_Vars first); 0, 1001, 1002 or 1004.
 int Kernel_ParseInput(const char* text, S_PAY_ORDER* order, uint8_t* fullReport);

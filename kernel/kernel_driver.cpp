@@ -21,8 +21,8 @@
 #include "support/utilfile.h"
 #include "support/utilmsg.h"
 #include "support/vars.h"
+#include "support/version.h"
 
-static const char* const RAVO_VERSION = "1.3.2";
 enum : long { MIN_FREE_MB = 20 };
 enum : uint32_t { FAILURE_PAUSE_MS = 3000 };
 
@@ -109,11 +109,12 @@ static int aux_Kernel_RunStages(S_PAY_ORDER* order, bool* markRemote) {
     return rc;
 }
 
-int int_PerformCardOperation(const char* request, char** response, PFN_SHOW_MESSAGE show) {
+int int_PerformCardOperation(const char* request, char** response, PFN_SHOW_MESSAGE show,
+                             PFN_REMOTE_SESSION remoteSession) {
     UtilFile_CreateDir("LOG");
     UtilFile_CreateDir("TEMP");
 
-    if (LogString(">>>>>>>>>>>>>>>> RAVO STARTED v.%s [UNIX EDITION]", RAVO_VERSION) != RES_OK) return RES_LOG_WRITE;
+    if (LogString(">>>>>>>>>>>>>>>> RAVO STARTED v.%s [UNIX EDITION]", Version_GetText()) != RES_OK) return RES_LOG_WRITE;
 
     int startup = aux_Kernel_StartupChecks();
     if (startup != RES_OK) {
@@ -170,11 +171,13 @@ int int_PerformCardOperation(const char* request, char** response, PFN_SHOW_MESS
     delete order;
     LogString("<<<<<<<<<<<<<<<< RAVO FINISHED [%d] \n", result);
 
-    // 1 tells the caller that a management session ran; this build has none
-    // yet, so a call that asked for one says so in the log and returns 0.
-    if (markRemote) {
-        LogString("WARNING. int_PerformCardOperation. Remote management session not available in this build");
+    // The session runs after the operation is finished and answered; 1 tells
+    // the caller that it ran.
+    if (markRemote && remoteSession != nullptr) {
+        remoteSession();
+        return 1;
     }
+    if (markRemote) LogString("WARNING. int_PerformCardOperation. No remote management session to run");
     return 0;
 }
 

@@ -120,6 +120,8 @@ enum : int {
     RES_KWRM_LINK_READ = 1631,     // library link not read
     RES_KWRM_DATETIME = 1632,      // date and time refused
     RES_KWRM_TIME_BUDGET = 1633,   // session time budget spent: step not started
+    RES_KWRM_FILE_MOVE = RES_KWRM_FILE_READ, // 1614: a file not moved into place, a library not installed
+    RES_KWRM_SOFT_STATE = 122,     // UPDSOFT.BIN of bad length or content
     RES_KWRM_CONFIG_SAVE = 1700,   // configuration not saved
     RES_KWRM_TIME_LIMIT = 1701,    // download stopped by its time limit (partial file kept)
     RES_KWRM_PARTIAL_CRC = 1702,   // manager reports the partial file's CRC as wrong

@@ -1,10 +1,11 @@
 // tests/e2e/crashpoint.cpp
 // Preloaded into Ravo by the reliability tests only: every change the process
-// makes below DATA/ or to the response file RAVORS.XML (write, rename, unlink,
-// ftruncate) is numbered, listed in the file E2E_CRASH_LOG, and the process
-// kills itself with SIGKILL just before change number E2E_CRASH_AT (0: never).
-// This puts a crash at each point between two record-file updates without
-// touching the library.
+// makes below DATA/, to the response file RAVORS.XML, to the library files
+// and their link or to the download state UPDSOFT.BIN in the payment
+// directory (write, rename, unlink, ftruncate, symlink) is numbered, listed
+// in the file E2E_CRASH_LOG, and the process kills itself with SIGKILL just
+// before change number E2E_CRASH_AT (0: never). This puts a crash at each
+// point between two record-file updates without touching the library.
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -19,24 +20,32 @@ namespace {
 
 int g_count = 0;
 
-// The part of a watched path that is listed ("DATA/..." or "RAVORS.XML..."), or null.
-const char* Watched(const char* path) {
-    if (path == nullptr) return nullptr;
-    const char* name = strstr(path, "DATA/");
-    if (name == nullptr) name = strstr(path, "RAVORS.XML");
-    if (name == nullptr) return nullptr;
+// The part of path that the log shows: from DATA/ on, else the bare name.
+const char* Shown(const char* path) {
+    const char* data = strstr(path, "DATA/");
+    if (data != nullptr) return data;
+    const char* slash = strrchr(path, '/');
+    return slash != nullptr ? slash + 1 : path;
+}
+
+bool Watched(const char* path) {
+    if (path == nullptr) return false;
     size_t len = strlen(path);
-    return len >= 6 && strcmp(path + len - 6, ".cache") == 0 ? nullptr : name;
+    if (strstr(path, "DATA/") != nullptr) return !(len >= 6 && strcmp(path + len - 6, ".cache") == 0);
+    // Downloads in TEMP/ are not the payment directory's state.
+    if (strstr(path, "TEMP/") != nullptr) return false;
+    const char* name = Shown(path);
+    return strncmp(name, "libRAVOux.so", 12) == 0 || strcmp(name, "UPDSOFT.BIN") == 0 ||
+           strncmp(name, "RAVORS.XML", 10) == 0;
 }
 
 void Event(const char* what, const char* path) {
-    const char* name = Watched(path);
-    if (name == nullptr) return;
+    if (!Watched(path)) return;
     int saved = errno;
     ++g_count;
     if (const char* log = getenv("E2E_CRASH_LOG")) {
         char line[1200];
-        int n = snprintf(line, sizeof(line), "%d %s %s\n", g_count, what, name);
+        int n = snprintf(line, sizeof(line), "%d %s %s\n", g_count, what, Shown(path));
         int fd = static_cast<int>(syscall(SYS_openat, AT_FDCWD, log, O_WRONLY | O_CREAT | O_APPEND, 0644));
         if (fd >= 0) {
             syscall(SYS_write, fd, line, static_cast<size_t>(n));
@@ -83,6 +92,12 @@ __attribute__((visibility("default"))) int unlink(const char* path) {
     Event("unlink", path);
     static auto real = Real<int (*)(const char*)>("unlink");
     return real(path);
+}
+
+__attribute__((visibility("default"))) int symlink(const char* target, const char* path) {
+    Event("symlink", path);
+    static auto real = Real<int (*)(const char*, const char*)>("symlink");
+    return real(target, path);
 }
 
 __attribute__((visibility("default"))) int ftruncate(int fd, off_t length) {

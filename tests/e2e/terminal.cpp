@@ -62,6 +62,12 @@ const std::string& Pki() {
     return path;
 }
 
+}  // namespace
+
+const std::string& TestPki() { return Pki(); }
+
+namespace {
+
 // Two ranges, searched from the last: cards starting with 4 ask for a PIN,
 // every other card falls back to the first, which does not.
 std::string RangeTable() {
@@ -213,6 +219,14 @@ void Terminal::RunRavo(const std::string& base, const KillAt& kill, RunResult& r
         env = {std::string("LD_PRELOAD=") + CRASH_LIB,
                "E2E_CRASH_AT=" + std::to_string(kill.fileEvent > 0 ? kill.fileEvent : 0), "E2E_CRASH_LOG=" + events};
     }
+    if (!preload.empty()) {
+        std::string libs = kill.fileEvent != 0 ? std::string(CRASH_LIB) : std::string();
+        for (const auto& lib : preload) libs += (libs.empty() ? "" : ":") + lib;
+        if (kill.fileEvent != 0) env[0] = "LD_PRELOAD=" + libs;
+        else env.push_back("LD_PRELOAD=" + libs);
+    }
+    env.insert(env.end(), this->env.begin(), this->env.end());
+    if (beforeLaunch) beforeLaunch(m_pay);
     long start = NowMs();
     pid_t ravo = Spawn({"./Ravo"}, m_pay, base + ".ravo.out", env);
     int status = 0;
@@ -275,6 +289,17 @@ std::pair<RunResult, RunResult> Terminal::RunKilledThen(const std::string& first
     killed.host = after.host.substr(0, std::min(hostMark, after.host.size()));
     after.host = after.host.substr(std::min(hostMark, after.host.size()));
     return {killed, after};
+}
+
+void Terminal::UseLibraryCopy() {
+    // The built library already carries its versioned name.
+    std::string built = RAVO_LIB;
+    std::string versioned = built.substr(built.rfind('/') + 1);
+    std::string bytes = ReadFile(RAVO_LIB);
+    WriteFile(m_pay + "/" + versioned, bytes);
+    chmod((m_pay + "/" + versioned).c_str(), 0755);
+    unlink((m_pay + "/libRAVOux.so").c_str());
+    if (symlink(versioned.c_str(), (m_pay + "/libRAVOux.so").c_str()) != 0) ADD_FAILURE() << "library link not made";
 }
 
 bool Terminal::Exists(const std::string& name) const { return access((m_pay + "/" + name).c_str(), F_OK) == 0; }

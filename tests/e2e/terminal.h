@@ -50,6 +50,17 @@ public:
 
     // CONFIG.INI keys on top of the defaults (written before each run).
     std::map<std::string, std::string> config;
+    // Called with the payment directory just before Ravo starts (after the
+    // log of the last run was cleared), to lay files of the test's own.
+    std::function<void(const std::string& pay)> beforeLaunch;
+    // Shared objects preloaded into Ravo (beside the crash-point shim) and
+    // environment entries "NAME=value" of its process.
+    std::vector<std::string> preload;
+    std::vector<std::string> env;
+
+    // Puts the built library into the payment directory as an installation
+    // has it: the file libRAVOux.so.<version> and the link libRAVOux.so to it.
+    void UseLibraryCopy();
 
     // Runs one request. padScenario lines come after the pad's standard
     // contents (TLS files, transport key, EMV configuration); hostScenario is
@@ -92,6 +103,9 @@ private:
     std::string m_hostHistory;
     int m_runs = 0;
 };
+
+// The directory of the test PKI shared by the runs of this program (ca.crt, host.crt, host.key, sha256/, sha1/).
+const std::string& TestPki();
 
 // Request texts.
 std::string Request(const std::string& op, long amount = -1, const std::string& extra = "");

@@ -1,0 +1,556 @@
+// remote/kwrmmgr.cpp
+#include "remote/kwrmmgr.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <initializer_list>
+
+#include "host/netlayer.h"
+#include "pinpad/crc.h"
+#include "pinpad/emv.h"
+#include "pinpad/ppcmd.h"
+#include "pinpad/ppfile.h"
+#include "pinpad/pplayer.h"
+#include "remote/kwrmcli.h"
+#include "remote/kwrmerror.h"
+#include "remote/kwrmframe.h"
+#include "remote/softupd.h"
+#include "support/cp1251.h"
+#include "support/log.h"
+#include "support/param.h"
+#include "support/resource.h"
+#include "support/result_codes.h"
+#include "support/sysclock.h"
+#include "support/utilfile.h"
+#include "support/utilmsg.h"
+#include "support/vars.h"
+#include "support/version.h"
+
+enum : uint32_t {
+    KWRM_CLOSE_PAUSE_MS = 3000,  // the result stays on the displays this long
+    KWRM_ZIP_WAIT_MS = 60000,    // compressing one day's log
+};
+enum : int {
+    KWRM_SSL_TRIES = 5,          // writes of a TLS file to the pad
+    KWRM_APP_TRIES = 5,          // application installs while the pad does not answer
+    KWRM_MAX_LOGS = 10,          // logs uploaded per session
+    KWRM_LOG_NAME_LENGTH = 12,   // "YYYYMMDD.LOG" and "YYYYMMDD.zip"
+    KWRM_LOG_DATE_LENGTH = 8,
+    KWRM_LOG_DIR_MAX = 256,
+};
+
+static const char kLogDir[] = "LOG/";
+static const char kZipProgram[] = "zip";
+
+// What the TLS client of the session loads from the three files the pad keeps.
+static const S_PP_SSL_PARSERS kSslParsers = {NetLayer_ParseCAFile, NetLayer_ParseClientCertFile,
+                                             NetLayer_ParseClientKeyFile};
+
+// One TLS file: its pad name, the manager's command and the pad's CRC.
+struct SKwrmSslFile {
+    const char* name;
+    uint8_t command;
+    uint32_t SVars::*padCrc;
+};
+static const SKwrmSslFile kSslFiles[] = {
+    {PP_FILE_SSL_CA, KWRM_CMD_SSLA, &SVars::ulSSLACrc},
+    {PP_FILE_SSL_CERT, KWRM_CMD_SSLC, &SVars::ulSSLCCrc},
+    {PP_FILE_SSL_KEY, KWRM_CMD_SSLK, &SVars::ulSSLKCrc},
+};
+
+static uint64_t m_ullDeadlineMs = 0;
+
+static bool aux_KWRM_MGR_BudgetSpent() { return m_ullDeadlineMs != 0 && SysClock_MonotonicMs() >= m_ullDeadlineMs; }
+
+
+static void aux_KWRM_MGR_Path(char* out, size_t size, const char* dir, const char* name) {
+    snprintf(out, size, "%s/%s", dir, name);
+}
+
+// CRC-32 of a terminal file, 0 when it is absent or unreadable.
+static uint32_t aux_KWRM_MGR_FileCrc(const char* path) {
+    uint32_t crc = 0;
+    if (!UtilFile_IsExists(path) || CRC_GetFileCRC(path, &crc) != RES_OK) return 0;
+    return crc;
+}
+
+// Waits, bounded, for a child that holds the write end of pipeFd[1] until it
+// ends; kills it when the time runs out. Its exit status, or -1.
+static int aux_KWRM_MGR_WaitChild(pid_t child, int readFd, int waitMs) {
+    struct pollfd p = {readFd, POLLIN, 0};
+    int ready;
+    do {
+        ready = poll(&p, 1, waitMs);
+    } while (ready < 0 && errno == EINTR);
+    close(readFd);
+    if (ready == 0) kill(child, SIGKILL);
+    int status = 0;
+    pid_t done;
+    do {
+        done = waitpid(child, &status, 0);
+    } while (done < 0 && errno == EINTR);
+    return done == child && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Moves directory/name into the archive directory/date.zip with zip, run from
+// an argument list (no shell sees the names); zip's exit status or -1.
+static int aux_KWRM_MGR_ZipLog(const char* archive, const char* member) {
+    int pipeFd[2];
+    if (pipe2(pipeFd, O_CLOEXEC) != 0) return -1;
+    pid_t child = fork();
+    if (child < 0) {
+        close(pipeFd[0]);
+        close(pipeFd[1]);
+        return -1;
+    }
+    if (child == 0) {
+        close(pipeFd[0]);
+        int null = open("/dev/null", O_RDWR);
+        if (null >= 0) {
+            dup2(null, 0);
+            dup2(null, 1);
+            dup2(null, 2);
+        }
+        // The write end stays open in zip (no close-on-exec) so the parent sees it end.
+        fcntl(pipeFd[1], F_SETFD, 0);
+        char* const argv[] = {const_cast<char*>(kZipProgram), const_cast<char*>("-mq9"), const_cast<char*>(archive),
+                              const_cast<char*>(member), nullptr};
+        execvp(kZipProgram, argv);
+        _exit(127);
+    }
+    close(pipeFd[1]);
+    return aux_KWRM_MGR_WaitChild(child, pipeFd[0], KWRM_ZIP_WAIT_MS);
+}
+
+// A log of an earlier day: exactly eight digits and ".LOG" or ".zip".
+static bool aux_KWRM_MGR_IsLogName(const char* name, const char* today) {
+    if (strlen(name) != KWRM_LOG_NAME_LENGTH) return false;
+    for (int i = 0; i < KWRM_LOG_DATE_LENGTH; ++i)
+        if (name[i] < '0' || name[i] > '9') return false;
+    if (atol(name) <= 0) return false;
+    if (strncmp(name, today, KWRM_LOG_DATE_LENGTH) == 0) {
+        LogStringEx(LOG_DEBUG, "DEBUG. KWRM_MGR_ZipLogFiles. Skipping current log [%s].", name);
+        return false;
+    }
+    return strcmp(name + KWRM_LOG_DATE_LENGTH, ".LOG") == 0 || strcmp(name + KWRM_LOG_DATE_LENGTH, ".zip") == 0;
+}
+
+static int aux_KWRM_MGR_SendLogFiles(const char* directory) {
+    if (directory == nullptr) {
+        LogString("ERROR. KWRM_MGR_SendLogFiles. Log dir is NULL");
+        return RES_KWRM_NO_FILE;
+    }
+    if (strlen(directory) > KWRM_LOG_DIR_MAX) {
+        LogString("ERROR. KWRM_MGR_SendLogFiles. Dir size too big");
+        return RES_KWRM_NO_FILE;
+    }
+    LogStringEx(LOG_INFO, "INFO. KWRM_MGR_SendLogFiles. Dir: %s", directory);
+
+    struct tm now;
+    SysClock_LocalTime(&now);
+    char today[32];
+    snprintf(today, sizeof(today), "%04d%02d%02d", now.tm_year + 1900, now.tm_mon + 1, now.tm_mday);
+
+    char chosen[KWRM_MAX_LOGS][KWRM_LOG_NAME_LENGTH + 1];
+    int count = 0;
+    struct dirent** list = nullptr;
+    int n = scandir(directory, &list, nullptr, alphasort);
+    for (int i = n - 1; i >= 0; --i) {
+        const char* name = list[i]->d_name;
+        if (count < KWRM_MAX_LOGS && aux_KWRM_MGR_IsLogName(name, today)) {
+            if (strcmp(name + KWRM_LOG_DATE_LENGTH, ".zip") == 0) {
+                LogStringEx(LOG_DEBUG, "DEBUG. KWRM_MGR_ZipLogFiles. Zipped log found [%s].", name);
+                strcpy(chosen[count], name);
+            } else {
+                LogStringEx(LOG_DEBUG, "DEBUG. KWRM_MGR_ZipLogFiles. Log found [%s].", name);
+                char archive[KWRM_LOG_DIR_MAX + 16], member[KWRM_LOG_DIR_MAX + 16];
+                snprintf(archive, sizeof(archive), "%s%.*s.zip", directory, KWRM_LOG_DATE_LENGTH, name);
+                snprintf(member, sizeof(member), "%s%s", directory, name);
+                int zipped = aux_KWRM_MGR_ZipLog(archive, member);
+                LogStringEx(LOG_INFO, "%s. Zipping file [%s] result [%d].", zipped == 0 ? "INFO" : "ERROR", member,
+                            zipped);
+                if (zipped == 0) snprintf(chosen[count], sizeof(chosen[count]), "%.*s.zip", KWRM_LOG_DATE_LENGTH, name);
+                else strcpy(chosen[count], name);
+                LogStringEx(LOG_DEBUG, "DEBUG. KWRM_MGR_ZipLogFiles. Using file [%s] to send.", chosen[count]);
+            }
+            ++count;
+        }
+        free(list[i]);
+    }
+    free(list);
+
+    LogStringEx(LOG_INFO, "INFO. KWRM_MGR_SendLogFiles. Count: %u", static_cast<unsigned>(count));
+    for (int i = 0; i < count; ++i) {
+        char path[KWRM_LOG_DIR_MAX + 16];
+        snprintf(path, sizeof(path), "%s%s", directory, chosen[i]);
+        LogString("KWRM_MGR_SendLogFiles. Sending: %s", path);
+        uint16_t rc = KWRM_CLI_PutLogFileToKwrm(path);
+        LogString("KWRM_MGR_SendLogFiles [%u]", rc);
+        if (rc == RES_KWRM_UPLOAD_REFUSED) continue;
+        if (rc != RES_OK) return RES_KWRM_FILE_SEND;
+        if (remove(path) != 0) LogString("ERROR. KWRM_MGR_SendLogFiles. Delete file: %d", errno);
+    }
+    return RES_OK;
+}
+
+// Renames source over target: the target is never missing, old or new.
+static int aux_KWRM_MGR_UpdateFile(const char* source, const char* target) {
+    if (UtilFile_Rename(source, target) != RES_OK) {
+        LogString("ERROR. KWRM_MGR_UpdateFile. Rename (SRC: %s; DEST: %s) [%d]", source, target, errno);
+        return RES_KWRM_FILE_MOVE;
+    }
+    return RES_OK;
+}
+
+static void aux_KWRM_MGR_UpdateSSL(const char* name, uint8_t* problem) {
+    char temp[64], data[64];
+    aux_KWRM_MGR_Path(temp, sizeof(temp), SOFT_TEMP_DIR, name);
+    aux_KWRM_MGR_Path(data, sizeof(data), "DATA", name);
+    if (!UtilFile_IsExists(temp)) return;
+    int rc = RES_PP_PORT_OPEN;
+    for (int attempt = 0; attempt < KWRM_SSL_TRIES && rc != RES_OK; ++attempt) {
+        rc = PPLayer_FileWrite(temp, name, nullptr, 0);
+        LogString("%s. KWRM_MGR. Update %s on PinPad: %d", rc == RES_OK ? "INFO" : "ERROR", name, rc);
+    }
+    // The pad holds the master copy: the terminal's copy follows it only once it is there.
+    if (rc != RES_OK || aux_KWRM_MGR_UpdateFile(temp, data) != RES_OK) *problem = 1;
+}
+
+int KWRM_MGR_Initialize() {
+    int rc = Param_LoadConfig();
+    if (rc != RES_OK) {
+        LogString("ERROR. KWRM_MGR_Initialize. Load config error %d", rc);
+        return rc;
+    }
+    NetLayer_Init();
+    rc = PPLayer_Connect(static_cast<uint8_t>(g_ComConfig.usComPort));
+    if (rc != RES_OK) {
+        LogString("ERROR. KWRM_MGR_Initialize. PPLayer_Connect(%u):[%d]", g_ComConfig.usComPort, rc);
+        return RES_KWRM_INIT;
+    }
+    rc = PPLayer_CheckKWPADVer(&g_Vars.ulKwpadVer, g_Vars.szDevName);
+    if (rc != RES_OK) {
+        // The session is what cures an old application or missing remote keys:
+        // it goes on whenever the pad told what it is.
+        bool curable = (rc == RES_PP_KWPAD_VERSION || rc == RES_REMOTE_KEYS_MISSING) && g_Vars.ulKwpadVer != 0;
+        if (!curable) return rc;
+        LogString("WARNING. KWRM_MGR_Initialize. PPLayer_CheckKWPADVer [%d]; the session goes on.", rc);
+        // What the check stopped before: the model (it names the pad's application file) and the TLS files.
+        if (g_Vars.usPinpadType == 0) GetPinpadType(&g_Vars.usPinpadType);
+        if (g_Vars.ulSSLACrc == 0 && g_Vars.ulSSLCCrc == 0 && g_Vars.ulSSLKCrc == 0) RsaCheckAll();
+    }
+
+    NetLayer_InitCredentials();
+    for (const SKwrmSslFile& file : kSslFiles) {
+        // A pad without the file leaves the terminal's own copy in force.
+        uint32_t crc = g_Vars.*file.padCrc;
+        if (crc == 0) {
+            char data[64];
+            aux_KWRM_MGR_Path(data, sizeof(data), "DATA", file.name);
+            crc = aux_KWRM_MGR_FileCrc(data);
+        }
+        rc = PPlayer_UpdateAndParseSSLFile(file.name, crc, &kSslParsers);
+        if (rc != RES_OK) {
+            LogString("ERROR. KWRM_MGR_Initialize. %s: %d", file.name, rc);
+            return rc;
+        }
+    }
+    PPLayer_ShowMessage(Resource_GetDeviceMessage(CP1251("ПОЖАЛУЙСТА, ЖДИТЕ|ОБНОВЛЕНИЕ ДАННЫХ")), 0);
+    LogString("SUCCESS. KWRM_MGR_Initialize");
+    return RES_OK;
+}
+
+int KWRM_MGR_Connect() {
+    UtilMsg_Show(CP1251("ОБНОВЛЕНИЕ ДАННЫХ|СОЕДИНЕНИЕ С БАНКОМ"));
+    int rc = NetLayer_Connect(g_Config.szKwrmHost, g_Config.usKwrmPort);
+    if (rc != RES_OK) {
+        LogString("ERROR. KWRM_MGR_Connect. NetLayer_Connect: %d", rc);
+        return RES_KWRM_CONNECT;
+    }
+    return RES_OK;
+}
+
+void KWRM_MGR_CloseConnect() { NetLayer_Close(); }
+
+void KWRM_MGR_CloseSession(uint16_t code) {
+    UtilMsg_Show(Error_GetResultMsgKwrm(code, KWRM_TEXT_TERMINAL));
+    if (g_Vars.ucPinpadConnected) PPLayer_ShowMessage(Error_GetResultMsgKwrm(code, KWRM_TEXT_PINPAD), 0);
+    SysClock_SleepMs(KWRM_CLOSE_PAUSE_MS);
+    PPLayer_Disconnect();
+    UtilMsg_Display("");
+    NetLayer_FreeCredentials();
+}
+
+// The download state of the pad's application after this session's request
+// (the table of the update's states); 0 or 1617.
+static int aux_KWRM_MGR_TrackPadApp(uint8_t stored, uint8_t complete, uint8_t started, uint32_t* flags) {
+    uint8_t update[SOFT_STATE_SIZE] = {0, 0, 0, 0};
+    uint8_t create = 0;
+    if (complete) {
+        *flags |= KWRM_FLAG_PAD_APP;
+        update[SOFT_STATE_APP] = SOFT_APP_COMPLETE;
+        create = 1;
+    } else if (started) {
+        if (stored != SOFT_APP_NONE) return RES_OK;
+        update[SOFT_STATE_APP] = SOFT_APP_PARTIAL;
+        create = 1;
+    } else if (stored == SOFT_APP_COMPLETE) {
+        update[SOFT_STATE_APP] = SOFT_APP_CLEANUP;
+    } else {
+        // A partial download stays for a later session to resume; nothing else is pending.
+        return RES_OK;
+    }
+    return aux_KWRM_MGR_UpdateSoftFlags(update, create);
+}
+
+// Steps up to the close frame: reports and downloads; a non-zero code ends the session.
+static int aux_KWRM_MGR_Exchange(uint32_t* flags, uint8_t* problem, uint32_t* libVersion, char* padPath,
+                                 size_t padPathSize, bool* tableMoved, bool* capkMoved) {
+    uint8_t state[SOFT_STATE_SIZE] = {0, 0, 0, 0};
+    int rc = aux_KWRM_MGR_UpdateSoftFlags(state, 0);
+    LogStringEx(LOG_INFO, "INFO. Reading updates flags from [%s], result [%d].", SOFT_STATE_FILE, rc);
+
+    UtilMsg_Show(CP1251("ОБНОВЛЕНИЕ ДАННЫХ|УСТАНОВКА СЕССИИ"));
+    rc = KWRM_CLI_OpenSession(g_Config.szTerminalId);
+    LogString("KWRM_MGR. KWRM_CLI_OpenSession: %u", static_cast<unsigned>(rc));
+    if (rc != RES_OK) return rc;
+
+    rc = KWRM_CLI_GetDateTime(g_Vars.szKwrmDateTime);
+    if (rc == RES_OK) {
+        LogStringEx(LOG_INFO, "INFO. KWRM_MGR. KWRM_CLI_GetDateTime: [%s].", g_Vars.szKwrmDateTime);
+        *flags |= KWRM_FLAG_DATETIME;
+    } else {
+        LogStringEx(LOG_WARNING, "WARNING. KWRM_MGR. KWRM_CLI_GetDateTime: [%u].", static_cast<unsigned>(rc));
+    }
+
+    aux_KWRM_MGR_GetSoftInfo();
+    rc = KWRM_CLI_SendSoftInfoEx(&g_SoftConfig);
+    LogString("Soft versions sent result code [%d].", rc);
+
+    UtilMsg_Show(CP1251("ОБНОВЛЕНИЕ ДАННЫХ|ЗАПРОС БИБЛИОТЕКИ"));
+    uint8_t complete = 0, started = 0;
+    rc = KWRM_CLI_GetAppDataFromKwrm(Version_GetNumber(), SOFT_LIB_DOWNLOAD, &complete, &started);
+    LogString("%s. KWRM_MGR. KWRM_CLI_GetAppDataFromKwrm [LIB|%s]: %u [UF:%u,UA:%u]", rc == RES_OK ? "INFO" : "ERROR",
+              SOFT_LIB_LINK, static_cast<unsigned>(rc), complete, started);
+    // The pad's download below announces its own version: the library's is kept here.
+    *libVersion = g_Vars.ulAppDownloadVer;
+    if (*libVersion != 0)
+        LogStringEx(LOG_INFO, "INFO. KWRM_MGR. KWRM_CLI_GetAppDataFromKwrm. App to be uploaded [VER:%08lX].",
+                    static_cast<unsigned long>(*libVersion));
+    if (rc != RES_OK) return rc;
+    if (complete) *flags |= KWRM_FLAG_LIBRARY;
+
+    UtilMsg_Show(CP1251("ОБНОВЛЕНИЕ ДАННЫХ|ЗАПРОС ПРИЛОЖЕНИЯ 3"));
+    if (g_SoftConfig.stPadApp.szName[0] != '\0') {
+        snprintf(padPath, padPathSize, "%s/%.*s", SOFT_TEMP_DIR, static_cast<int>(sizeof(g_SoftConfig.stPadApp.szName)),
+                 g_SoftConfig.stPadApp.szName);
+        complete = started = 0;
+        rc = KWRM_CLI_GetAppDataFromKwrm(g_Vars.ulKwpadVer, padPath, &complete, &started);
+        LogString("%s. KWRM_MGR. KWRM_CLI_GetAppDataFromKwrm [3|%s]: %u [UF:%u, UA:%u]",
+                  rc == RES_OK ? "INFO" : "ERROR", padPath, static_cast<unsigned>(rc), complete, started);
+        if (rc != RES_OK) return rc;
+        if (aux_KWRM_MGR_TrackPadApp(state[SOFT_STATE_APP], complete, started, flags) != RES_OK)
+            return RES_KWRM_FILE_CREATE;
+    }
+
+    uint8_t received = 0;
+    UtilMsg_Show(CP1251("ОБНОВЛЕНИЕ ДАННЫХ|ЗАПРОС КОНФИГУРАЦИИ"));
+    rc = KWRM_CLI_GetConfigFromKwrm("TEMP/CONFIG.INI", "DATA/CONFIG.INI", &received);
+    LogString("INFO. KWRM_MGR. KWRM_CLI_GetConfigFromKwrm: %u [%u]", static_cast<unsigned>(rc), received);
+    if (rc != RES_OK) return rc;
+    if (received) *flags |= KWRM_FLAG_CONFIG;
+
+    // The table under its older name is put in force as it is, so that the
+    // request names what the terminal holds and nothing newer loses nothing.
+    UtilMsg_Show(CP1251("ОБНОВЛЕНИЕ ДАННЫХ|ЗАПРОС ТАБЛИЦЫ БИНОВ"));
+    if (UtilFile_IsExists("DATA/Btbl")) {
+        *tableMoved = aux_KWRM_MGR_UpdateFile("DATA/Btbl", "DATA/RANGE.CFG") == RES_OK;
+        LogString("INFO. KWRM_MGR. Renaming Ranges: [%d].", *tableMoved ? 0 : 1);
+    }
+    rc = KWRM_CLI_GetBinTableFromKwrm("TEMP/RANGE.CFG", "DATA/RANGE.CFG", &received);
+    LogString("INFO. KWRM_MGR. KWRM_CLI_GetBinTableFromKwrm: %u [%u]", static_cast<unsigned>(rc), received);
+    if (rc != RES_OK) return rc;
+    if (received) *flags |= KWRM_FLAG_RANGES;
+
+    UtilMsg_Show(CP1251("ОБНОВЛЕНИЕ ДАННЫХ|ЗАПРОС ТАБЛИЦЫ EMVCFG"));
+    rc = KWRM_CLI_GetEmvCfgFromKwrm("TEMP/EMVCFG", "DATA/EMVCFG", &received);
+    LogString("INFO. KWRM_MGR. KWRM_CLI_GetEmvCfgFromKwrm: %u [%u]", static_cast<unsigned>(rc), received);
+    if (rc != RES_OK) return rc;
+    if (received) *flags |= KWRM_FLAG_EMVCFG;
+
+    UtilMsg_Show(CP1251("ОБНОВЛЕНИЕ ДАННЫХ|ЗАПРОС ТАБЛИЦЫ CAPK"));
+    if (UtilFile_IsExists("DATA/Capk")) {
+        *capkMoved = aux_KWRM_MGR_UpdateFile("DATA/Capk", "DATA/EMVCAPK") == RES_OK;
+        LogString("INFO. KWRM_MGR. Renaming Capk: [%d].", *capkMoved ? 0 : 1);
+    }
+    rc = KWRM_CLI_GetEmvCapkFromKwrm("TEMP/EMVCAPK", "DATA/EMVCAPK", &received);
+    LogString("INFO. KWRM_MGR. KWRM_CLI_GetEmvCapkFromKwrm: %u [%u]", static_cast<unsigned>(rc), received);
+    if (rc != RES_OK) return rc;
+    if (received) *flags |= KWRM_FLAG_EMVCAPK;
+
+    // The three TLS files work only as a set: any of them failing ends the
+    // session, so that a broken or lone file never reaches the pad.
+    UtilMsg_Show(CP1251("ОБНОВЛЕНИЕ ДАННЫХ|ЗАПРОС СЕРТИФИКАТОВ"));
+    received = 0;
+    for (const SKwrmSslFile& file : kSslFiles) {
+        char temp[64], data[64];
+        aux_KWRM_MGR_Path(temp, sizeof(temp), SOFT_TEMP_DIR, file.name);
+        aux_KWRM_MGR_Path(data, sizeof(data), "DATA", file.name);
+        rc = KWRM_CLI_GetSSLDataFromKwrm(file.command, temp, data, &received, g_Vars.*file.padCrc);
+        if (rc != RES_OK) {
+            for (const SKwrmSslFile& other : kSslFiles) {
+                aux_KWRM_MGR_Path(temp, sizeof(temp), SOFT_TEMP_DIR, other.name);
+                unlink(temp);
+            }
+            return rc;
+        }
+    }
+    if (received) *flags |= KWRM_FLAG_SSL;
+
+    UtilMsg_Show(CP1251("ОБНОВЛЕНИЕ ДАННЫХ|ЗАПРОС ТРАНСП КЛЮЧА"));
+    uint32_t kcv = 0;
+    KeyCheck(PP_KEY_TK, PP_TK_INDEX, &kcv, 1);
+    g_Vars.ulTKKcv = kcv;
+    uint8_t key[KWRM_TK_SIZE] = {0}, keyLength = 0, update = 0;
+    rc = KWRM_CLI_GetTKFromKwrm(kcv, &keyLength, &update, key);
+    if (rc != RES_OK) return rc;
+    if (update != 0 && keyLength != 0) {
+        const bool hadKey = kcv != 0;
+        uint32_t newKcv = 0;
+        rc = TKLoad(keyLength, key, &newKcv, hadKey ? 1 : 0);
+        memset(key, 0, sizeof(key));
+        if (rc != RES_OK) return rc;
+        if (!hadKey) {
+            const char* table = (*flags & KWRM_FLAG_RANGES) ? "TEMP/RANGE.CFG" : "DATA/RANGE.CFG";
+            PPLayer_FileWrite(table, PP_FILE_RANGES, nullptr, 0);
+        }
+        rc = KWRM_CLI_SendLoadTKInfo(newKcv != 0 ? 0 : 1, newKcv);
+        if (rc != RES_OK || newKcv == 0) return RES_KWRM_TK_REPORT;
+        g_Vars.ulTKKcv = newKcv;
+        *flags |= KWRM_FLAG_TK;
+    }
+    memset(key, 0, sizeof(key));
+
+    UtilMsg_Show(CP1251("ОБНОВЛЕНИЕ ДАННЫХ|ПЕРЕДАЧА ЖУРНАЛОВ"));
+    char directory[sizeof(kLogDir)];
+    strcpy(directory, kLogDir);
+    int upload = aux_KWRM_MGR_SendLogFiles(directory);
+    if (upload != RES_OK) *problem = 1;
+    KWRM_CLI_CloseSession(static_cast<uint32_t>(upload));
+    // Nothing more goes to the manager: the apply phase does not hold the connection.
+    KWRM_MGR_CloseConnect();
+    return RES_OK;
+}
+
+// Puts what arrived in place; the last code produced is the session's result.
+static int aux_KWRM_MGR_Apply(uint32_t flags, uint8_t problem, uint32_t libVersion, const char* padPath,
+                              bool tableMoved, bool capkMoved) {
+    UtilMsg_Show(CP1251("ОБНОВЛЕНИЕ ДАННЫХ|ПРИМЕНЕНИЕ ИЗМЕНЕНИЙ"));
+    int last = RES_OK;
+    if ((flags & KWRM_FLAG_DATETIME) && g_Vars.szKwrmDateTime[0] != '\0') {
+        int rc = DevSetDateTime(g_Vars.szKwrmDateTime);
+        LogStringEx(LOG_INFO, "INFO. KWRM_MGR. KWRM_CLI_OpenSession. DevSetDateTime [%u].", static_cast<unsigned>(rc));
+    }
+    if (flags & KWRM_FLAG_CONFIG) {
+        last = aux_KWRM_MGR_UpdateFile("TEMP/CONFIG.INI", "DATA/CONFIG.INI");
+        LogString("KWRM_MGR. Update config: %d", last);
+        if (last != RES_OK) problem = 1;
+    }
+    if ((flags & KWRM_FLAG_RANGES) || tableMoved) {
+        int rc = RES_OK;
+        if (flags & KWRM_FLAG_RANGES) rc = last = aux_KWRM_MGR_UpdateFile("TEMP/RANGE.CFG", "DATA/RANGE.CFG");
+        if (rc == RES_OK) PPLayer_FileWrite("DATA/RANGE.CFG", PP_FILE_RANGES, nullptr, 0);
+        LogString("KWRM_MGR. Update ranges: %d", rc);
+        if (rc != RES_OK) problem = 1;
+    }
+    if (flags & KWRM_FLAG_EMVCAPK) {
+        last = aux_KWRM_MGR_UpdateFile("TEMP/EMVCAPK", "DATA/EMVCAPK");
+        LogString("KWRM_MGR. Update EMV CAPK: %d", last);
+        if (last != RES_OK) problem = 1;
+    }
+    if (flags & KWRM_FLAG_EMVCFG) {
+        // Files of an older EMV layout that the new configuration replaces.
+        for (const char* older : {"DATA/EMVAIDS.CFG", "DATA/EMVCAPK.CFG"})
+            if (UtilFile_IsExists(older)) UtilFile_Delete(older);
+        last = aux_KWRM_MGR_UpdateFile("TEMP/EMVCFG", "DATA/EMVCFG");
+        LogString("KWRM_MGR. Update EMV CFG: %d", last);
+        if (last != RES_OK) problem = 1;
+    }
+    if ((flags & (KWRM_FLAG_EMVCFG | KWRM_FLAG_EMVCAPK) || capkMoved) && last == RES_OK) {
+        last = PPlayer_CheckEMV(&g_Vars.ulEMVCfgCrc, &g_Vars.ulCapkCrc);
+        LogString("%s KWRM_MGR. CheckEMV: %d", last == RES_OK ? "INFO." : "ERROR.", last);
+    }
+    if (flags & (KWRM_FLAG_SSL | KWRM_FLAG_PAD_APP)) {
+        for (const SKwrmSslFile& file : kSslFiles) aux_KWRM_MGR_UpdateSSL(file.name, &problem);
+    }
+
+    bool padRestarted = false;
+    if ((flags & KWRM_FLAG_PAD_APP) && !problem) {
+        if (aux_KWRM_MGR_BudgetSpent()) {
+            // Installing takes minutes: the next session does it (the state stays "complete").
+            LogString("WARNING. KWRM_MGR. Session time budget spent: Pinpad software left for the next session.");
+        } else {
+            int rc = RES_PP_NO_HEADER;
+            for (int attempt = 0; attempt < KWRM_APP_TRIES && rc == RES_PP_NO_HEADER; ++attempt) {
+                rc = PPLayer_AppUpdate(padPath);
+                LogString("KWRM_MGR. Update Pinpad software: %d", rc);
+            }
+            // The pad restarts into its new application by itself.
+            g_Vars.ucPinpadConnected = 0;
+            padRestarted = true;
+            last = rc == RES_OK ? RES_OK : RES_KWRM_UPDATE_PROBLEMS;
+        }
+    }
+    // The library does not touch the pad: it is installed whatever the pad got.
+    int lib = (flags & KWRM_FLAG_LIBRARY) ? SoftUpd_InstallLibrary(libVersion) : SoftUpd_SyncLink();
+    if (last == RES_OK) last = lib;
+    if (!padRestarted && !problem && g_Vars.ucPinpadConnected &&
+        (flags & (KWRM_FLAG_SSL | KWRM_FLAG_TK | KWRM_FLAG_EMVCFG | KWRM_FLAG_EMVCAPK))) {
+        int rc = DevRestart();
+        LogString("KWRM_MGR. DevRestart: %d", rc);
+        g_Vars.ucPinpadConnected = 0;
+    }
+    return last;
+}
+
+int KWRM_MGR_StartSession() {
+    uint32_t flags = 0, libVersion = 0;
+    uint8_t problem = 0;
+    char padPath[64] = "";
+    bool tableMoved = false, capkMoved = false;
+    int rc = aux_KWRM_MGR_Exchange(&flags, &problem, &libVersion, padPath, sizeof(padPath), &tableMoved, &capkMoved);
+    if (rc != RES_OK) return rc;
+    return aux_KWRM_MGR_Apply(flags, problem, libVersion, padPath, tableMoved, capkMoved);
+}
+
+void int_RemoteManageSession() {
+    if (LogString(">>>>>>>>>>>>>>>> KWRM STARTED v.%s", Version_GetText()) != RES_OK) return;
+    UtilMsg_Show(CP1251("ПОЖАЛУЙСТА, ПОДОЖДИТЕ|ОБНОВЛЕНИЕ ДАННЫХ"));
+    m_ullDeadlineMs = SysClock_MonotonicMs() + KWRM_SESSION_BUDGET_MS;
+    KWRM_CLI_SetDeadline(m_ullDeadlineMs);
+
+    int rc = KWRM_MGR_Initialize();
+    if (rc == RES_OK) rc = KWRM_MGR_Connect();
+    if (rc == RES_OK) {
+        rc = KWRM_MGR_StartSession();
+        KWRM_MGR_CloseConnect();
+    }
+    KWRM_MGR_CloseSession(static_cast<uint16_t>(rc));
+    KWRM_CLI_SetDeadline(0);
+    m_ullDeadlineMs = 0;
+    LogString("<<<<<<<<<<<<<<<< KWRM FINISHED [%d] \n", rc);
+    if (rc == RES_OK) {
+        int check = CheckSoftUpdate();
+        LogStringEx(LOG_DEBUG, "DEBUG. CheckSoftUpdate() returned [%d].", check);
+    }
+}

@@ -1,0 +1,52 @@
+// tests/e2e/fastclock.cpp
+// Preloaded into Ravo by tests that would otherwise wait real seconds: the
+// monotonic clock runs E2E_CLOCK_SCALE times faster from the first reading,
+// and sleeps last that many times less. Time limits measured on that clock
+// (a download's FILELOADTIMEOUT, the session's budget, the result pauses)
+// then pass in a fraction of the time; the wall clock is left alone.
+#include <cstdlib>
+#include <ctime>
+#include <dlfcn.h>
+
+namespace {
+
+long Scale() {
+    static long scale = [] {
+        const char* text = getenv("E2E_CLOCK_SCALE");
+        long value = text != nullptr ? atol(text) : 1;
+        return value > 0 ? value : 1;
+    }();
+    return scale;
+}
+
+long long Nanos(const timespec& t) { return static_cast<long long>(t.tv_sec) * 1000000000LL + t.tv_nsec; }
+
+timespec FromNanos(long long n) {
+    timespec t;
+    t.tv_sec = static_cast<time_t>(n / 1000000000LL);
+    t.tv_nsec = static_cast<long>(n % 1000000000LL);
+    return t;
+}
+
+}  // namespace
+
+extern "C" {
+
+__attribute__((visibility("default"))) int clock_gettime(clockid_t id, timespec* out) {
+    static auto real = reinterpret_cast<int (*)(clockid_t, timespec*)>(dlsym(RTLD_NEXT, "clock_gettime"));
+    int rc = real(id, out);
+    if (rc != 0 || id != CLOCK_MONOTONIC) return rc;
+    static long long base = Nanos(*out);
+    *out = FromNanos(base + (Nanos(*out) - base) * Scale());
+    return 0;
+}
+
+__attribute__((visibility("default"))) int nanosleep(const timespec* request, timespec* remain) {
+    static auto real = reinterpret_cast<int (*)(const timespec*, timespec*)>(dlsym(RTLD_NEXT, "nanosleep"));
+    timespec shorter = FromNanos(Nanos(*request) / Scale());
+    int rc = real(&shorter, remain);
+    if (remain != nullptr) *remain = FromNanos(0);
+    return rc;
+}
+
+}  // extern "C"

@@ -1,0 +1,515 @@
+// The management session through the real processes: a CloseDay (or a
+// failed initialisation) in Ravo is followed by a session with tmanager_emu,
+// which serves files, a library and a pad application, takes the logs and
+// injects faults; pinpad_emu shows what reached the pad.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <sstream>
+
+#include "kernel/ranges.h"
+#include "tests/common/emulators.h"
+#include "tests/common/tempdir.h"
+#include "tests/e2e/terminal.h"
+
+namespace e2e {
+namespace {
+
+using emu::ReadFile;
+
+const std::string kLibName = std::string("libRAVOux.so.") + RAVO_VERSION_TEXT;
+const std::string kNextLibName = std::string("libRAVOux.so.") + RAVO_NEXT_VERSION_TEXT;
+const long kFastClock = 10;  // the fast-clock shim's speed-up where a test uses it
+
+void WriteFile(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+// A card-range table of n entries (the fixture's own has two).
+std::string Ranges(int n) {
+    std::string table;
+    for (int i = 0; i < n; ++i) {
+        SRangeEntry e;
+        memset(&e, 0, sizeof(e));
+        snprintf(e.szPrefix, sizeof(e.szPrefix), "%d", 4 + i);
+        snprintf(e.szPaySysName, sizeof(e.szPaySysName), "SYSTEM%d", i);
+        e.ucChipFlag = e.ucReturnFlag = e.ucBalanceFlag = 1;
+        table.append(reinterpret_cast<const char*>(&e), sizeof(e));
+    }
+    return table;
+}
+
+std::string Bytes(size_t n, unsigned seed) {
+    std::string s(n, '\0');
+    for (size_t i = 0; i < n; ++i) s[i] = static_cast<char>((i * 131u + seed * 7u + (i >> 7)) & 0xFF);
+    return s;
+}
+
+// The terminal manager of a test: the files it serves, the logs it got.
+class Manager {
+public:
+    Manager() : m_dir(false) {
+        if (symlink(TestPki().c_str(), m_dir.file("pki").c_str()) != 0) ADD_FAILURE() << "no PKI";
+        mkdir(m_dir.file("srv").c_str(), 0777);
+        mkdir(m_dir.file("up").c_str(), 0777);
+    }
+    void Serve(const std::string& name, const std::string& bytes) { WriteFile(m_dir.file("srv/" + name), bytes); }
+    // (Re)starts the emulator on scenario and points the terminal at it.
+    void Start(Terminal& t, const std::string& scenario) {
+        m_emu.reset();
+        m_emu.reset(new emu::TManagerEmuProcess(m_dir, scenario, m_dir.file("srv"), m_dir.file("up")));
+        ASSERT_NE(0, m_emu->port()) << "tmanager_emu did not start";
+        t.config["KWRMPORT"] = std::to_string(m_emu->port());
+    }
+    std::string Trace() const { return m_emu ? m_emu->trace() : ""; }
+    std::string Uploaded(const std::string& name) const { return ReadFile(m_dir.file("up/" + name)); }
+
+private:
+    TempDir m_dir;
+    std::unique_ptr<emu::TManagerEmuProcess> m_emu;
+};
+
+RunResult CloseDay(Terminal& t, const std::string& pad = "", const KillAt& kill = KillAt()) {
+    return t.Run(Request("CloseDay"), pad, "approve 500", kill);
+}
+
+std::string LinkTarget(const Terminal& t) {
+    char buf[512];
+    ssize_t n = readlink((t.Path() + "/libRAVOux.so").c_str(), buf, sizeof(buf) - 1);
+    return n > 0 ? std::string(buf, static_cast<size_t>(n)) : "";
+}
+
+std::string PayFile(const Terminal& t, const std::string& name) { return ReadFile(t.Path() + "/" + name); }
+
+// Lines of the session's part of the log.
+std::string SessionLog(const RunResult& r) {
+    size_t at = r.log.find("KWRM STARTED");
+    return at == std::string::npos ? "" : r.log.substr(at);
+}
+
+TEST(Session, CloseDayAppliesANewerConfigurationAndRangeTable) {
+    Terminal t;
+    Manager m;
+    const std::string table = Ranges(3);
+    m.Serve("RANGE.CFG", table);
+    m.Start(t, "");
+    // The served configuration is the terminal's own with one more key.
+    std::string config;
+    for (const auto& kv : t.config) config += kv.first + "=" + kv.second + "\n";
+    config += "CLIENTTIMEOUT=45\n";
+    m.Serve("CONFIG.INI", config);
+
+    RunResult r = CloseDay(t);
+    EXPECT_EQ(0, r.exitCode);
+    EXPECT_EQ(0, r.ResultCode()) << r.response;
+    EXPECT_TRUE(Has(r.log, "KWRM STARTED v." RAVO_VERSION_TEXT)) << r.log;
+    EXPECT_TRUE(Has(r.log, "KWRM FINISHED [0]")) << SessionLog(r);
+    EXPECT_EQ(config, PayFile(t, "DATA/CONFIG.INI"));
+    EXPECT_EQ(table, PayFile(t, "DATA/RANGE.CFG"));
+    EXPECT_FALSE(t.Exists("TEMP/CONFIG.INI"));
+    EXPECT_FALSE(t.Exists("TEMP/RANGE.CFG"));
+    // The pad got the new table (3 entries in one block) after the old one at initialisation.
+    EXPECT_EQ(2, Count(r.pad, "FileStartWrite name=RANGES"));
+    EXPECT_TRUE(Has(r.pad, "FileWriteBlock index=0 count=" + std::to_string(table.size()))) << r.pad;
+    // Configuration and ranges need no pad restart.
+    EXPECT_FALSE(Has(r.pad, "DevRestart"));
+    std::string trace = m.Trace();
+    EXPECT_TRUE(Has(trace, "status=00000000 close")) << trace;
+    EXPECT_TRUE(Has(trace, "text=LINUX|NO_FILE;0;00000000|" + kLibName + ";" RAVO_VERSION_TEXT ";")) << trace;
+}
+
+TEST(Session, NothingNewerChangesNothingAndClosesCleanly) {
+    Terminal t;
+    Manager m;
+    m.Start(t, "");
+    RunResult first = CloseDay(t);
+    ASSERT_TRUE(Has(first.log, "KWRM FINISHED [0]")) << SessionLog(first);
+    const std::string ranges = PayFile(t, "DATA/RANGE.CFG");
+
+    RunResult r = CloseDay(t);
+    EXPECT_EQ(0, r.exitCode);
+    EXPECT_TRUE(Has(r.log, "KWRM FINISHED [0]")) << SessionLog(r);
+    EXPECT_EQ(ranges, PayFile(t, "DATA/RANGE.CFG"));
+    EXPECT_FALSE(Has(SessionLog(r), "KWRM_MGR. Update "));
+    EXPECT_FALSE(Has(r.pad, "DevRestart"));
+    EXPECT_FALSE(Has(r.pad, "TKLoad"));
+    EXPECT_EQ(kLibName, LinkTarget(t).substr(LinkTarget(t).rfind('/') + 1));
+    EXPECT_EQ(2, Count(m.Trace(), "status=00000000 close"));
+    EXPECT_FALSE(t.Exists("UPDSOFT.BIN"));
+}
+
+TEST(Session, LibraryIsInstalledBehindTheLinkAndLoadedByTheNextCall) {
+    Terminal t;
+    t.UseLibraryCopy();
+    Manager m;
+    const std::string next = ReadFile(RAVO_NEXT_LIB);
+    m.Serve("libRAVOux.so", next);
+    m.Start(t, std::string("offer libRAVOux.so ") + RAVO_NEXT_VERSION_TEXT);
+
+    RunResult r = CloseDay(t);
+    EXPECT_EQ(0, r.exitCode);
+    EXPECT_TRUE(Has(r.log, "KWRM FINISHED [0]")) << SessionLog(r);
+    EXPECT_EQ(kNextLibName, LinkTarget(t));
+    EXPECT_EQ(next, PayFile(t, kNextLibName));
+    EXPECT_EQ(ReadFile(RAVO_LIB), PayFile(t, kLibName)) << "the old library is kept";
+    EXPECT_FALSE(t.Exists("TEMP/libRAVOux.so"));
+    struct stat st;
+    ASSERT_EQ(0, stat((t.Path() + "/" + kNextLibName).c_str(), &st));
+    EXPECT_EQ(0u, st.st_mode & 0022u) << "library writable by group or others";
+
+    RunResult again = CloseDay(t);
+    EXPECT_EQ(0, again.exitCode);
+    EXPECT_TRUE(Has(again.log, "RAVO STARTED v." RAVO_NEXT_VERSION_TEXT)) << again.log;
+    std::string trace = m.Trace();
+    EXPECT_TRUE(Has(trace, kNextLibName + ";" RAVO_NEXT_VERSION_TEXT ";")) << trace;
+    EXPECT_EQ(1, Count(trace, "TX 33 n=4 crc=")) << "downloaded once";
+    EXPECT_EQ(kNextLibName, LinkTarget(t));
+}
+
+TEST(Session, ABrokenLibraryDownloadLeavesTheOldOneInUse) {
+    struct Case {
+        const char* name;
+        const char* fault;
+        const char* code;
+    };
+    const Case cases[] = {
+        {"cut short", "end 30 at=3", "[1611]"},
+        {"bad CRC", "wrongcrc 30 times=*", "[1619]"},
+        {"connection dropped", "drop 30 at=5", "[1610]"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Terminal t;
+        t.UseLibraryCopy();
+        Manager m;
+        m.Serve("libRAVOux.so", ReadFile(RAVO_NEXT_LIB));
+        m.Start(t, std::string("offer libRAVOux.so ") + RAVO_NEXT_VERSION_TEXT + "\n" + c.fault);
+        RunResult r = CloseDay(t);
+        EXPECT_EQ(0, r.exitCode);
+        EXPECT_EQ(0, r.ResultCode()) << "the operation's answer";
+        EXPECT_TRUE(Has(r.log, std::string("KWRM FINISHED ") + c.code)) << SessionLog(r);
+        EXPECT_EQ(kLibName, LinkTarget(t));
+        EXPECT_FALSE(t.Exists(kNextLibName));
+        EXPECT_FALSE(t.Exists("TEMP/libRAVOux.so"));
+        RunResult next = t.Run(Request("DayReport"), "", "");
+        EXPECT_EQ(0, next.exitCode);
+        EXPECT_TRUE(Has(next.log, "RAVO STARTED v." RAVO_VERSION_TEXT));
+    }
+}
+
+// A library and a pad application in one session: both are installed (the
+// library switch does not touch the pad).
+TEST(Session, LibraryAndPadApplicationArrivingTogetherAreBothInstalled) {
+    Terminal t;
+    t.UseLibraryCopy();
+    Manager m;
+    m.Serve("libRAVOux.so", ReadFile(RAVO_NEXT_LIB));
+    m.Serve("E520A9L.TLV", Bytes(5000, 9));
+    m.Start(t, std::string("offer libRAVOux.so ") + RAVO_NEXT_VERSION_TEXT + "\noffer E520A9L.TLV 1.2.9");
+    RunResult r = CloseDay(t);
+    EXPECT_TRUE(Has(r.log, "KWRM FINISHED [0]")) << SessionLog(r);
+    EXPECT_TRUE(Has(r.pad, "UpdateAppStart length=5000"));
+    EXPECT_TRUE(Has(r.pad, "ok=1"));
+    EXPECT_EQ(kNextLibName, LinkTarget(t));
+    EXPECT_EQ(std::string("\0\0\2\0", 4), PayFile(t, "UPDSOFT.BIN"));
+}
+
+// New TLS files go to the pad first (the master copy) and then into DATA; a
+// file the pad refuses five times stays in TEMP and keeps the pad from a restart.
+TEST(Session, TlsFilesReachThePadOrBlockItsRestart) {
+    struct Case {
+        const char* name;
+        const char* pad;
+        bool applied;
+    };
+    const Case cases[] = {
+        {"pad takes them", "", true},
+        // Initialisation writes RANGES first: the session's writes are the second on.
+        {"pad refuses SSLC five times",
+         "fault=status:4660@cmd:18.2#2\nfault=status:4660@cmd:18.2#3\nfault=status:4660@cmd:18.2#4\n"
+         "fault=status:4660@cmd:18.2#5\nfault=status:4660@cmd:18.2#6",
+         false},
+    };
+    const std::string cert = ReadFile(TestPki() + "/sha1/SSLC"), key = ReadFile(TestPki() + "/sha1/SSLK");
+    ASSERT_FALSE(cert.empty());
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Terminal t;
+        Manager m;
+        m.Serve("SSLC", cert);
+        m.Serve("SSLK", key);
+        m.Start(t, "");
+        RunResult r = CloseDay(t, c.pad);
+        EXPECT_TRUE(Has(r.log, "KWRM FINISHED [0]")) << SessionLog(r);
+        EXPECT_EQ(c.applied, PayFile(t, "DATA/SSLC") == cert);
+        EXPECT_EQ(!c.applied, t.Exists("TEMP/SSLC"));
+        EXPECT_EQ(c.applied ? 1 : 5, Count(r.log, "KWRM_MGR. Update SSLC on PinPad"));
+        EXPECT_EQ(c.applied, Has(r.pad, "DevRestart"));
+        EXPECT_EQ(key, PayFile(t, "DATA/SSLK"));
+    }
+}
+
+// A kill of Ravo at every change the session makes in the apply phase and the
+// library switch: the next call works on a complete library, and the next
+// session finishes the job.
+TEST(Session, KilledAtEveryApplyStepTheNextSessionFinishesTheJob) {
+    const std::string next = ReadFile(RAVO_NEXT_LIB), table = Ranges(3);
+    auto prepare = [&](Terminal& t, Manager& m) {
+        t.UseLibraryCopy();
+        t.preload = {FASTCLOCK_LIB};
+        t.env = {"E2E_CLOCK_SCALE=" + std::to_string(kFastClock)};
+        m.Serve("libRAVOux.so", next);
+        m.Serve("RANGE.CFG", table);
+        m.Serve("EMVCFG", "NEWEMVCONFIG");
+        m.Start(t, std::string("offer libRAVOux.so ") + RAVO_NEXT_VERSION_TEXT);
+    };
+
+    std::vector<std::string> events;
+    {
+        Terminal t;
+        Manager m;
+        prepare(t, m);
+        KillAt list;
+        list.fileEvent = -1;
+        RunResult r = CloseDay(t, "", list);
+        ASSERT_TRUE(Has(r.log, "KWRM FINISHED [0]")) << SessionLog(r);
+        events = r.fileEvents;
+    }
+    // The session's own changes start with the first move out of TEMP.
+    size_t first = 0;
+    while (first < events.size() && !Has(events[first], "rename DATA/RANGE.CFG")) ++first;
+    ASSERT_LT(first, events.size()) << "no apply step seen";
+    int libSteps = 0;
+    for (size_t i = first; i < events.size(); ++i) libSteps += Has(events[i], "libRAVOux.so") ? 1 : 0;
+    EXPECT_GE(libSteps, 3) << "library rename, new link, link rename";
+
+    for (size_t i = first; i < events.size(); ++i) {
+        SCOPED_TRACE(events[i]);
+        Terminal t;
+        Manager m;
+        prepare(t, m);
+        KillAt kill;
+        kill.fileEvent = static_cast<int>(i + 1);
+        RunResult killed = CloseDay(t, "", kill);
+        ASSERT_TRUE(killed.killed);
+
+        std::string target = LinkTarget(t);
+        std::string bytes = PayFile(t, "libRAVOux.so");
+        EXPECT_TRUE((target == kLibName && bytes == ReadFile(RAVO_LIB)) || (target == kNextLibName && bytes == next))
+            << "link to " << target << " of " << bytes.size() << " bytes";
+        RunResult after = t.Run(Request("DayReport"), "", "");
+        EXPECT_EQ(0, after.exitCode);
+        EXPECT_EQ(0, after.ResultCode()) << after.response;
+
+        RunResult finish = CloseDay(t);
+        EXPECT_TRUE(Has(finish.log, "KWRM FINISHED [0]")) << SessionLog(finish);
+        EXPECT_EQ(kNextLibName, LinkTarget(t));
+        EXPECT_EQ(table, PayFile(t, "DATA/RANGE.CFG"));
+        EXPECT_EQ("NEWEMVCONFIG", PayFile(t, "DATA/EMVCFG"));
+        EXPECT_FALSE(t.Exists("libRAVOux.so.tmp"));
+    }
+}
+
+TEST(Session, PadApplicationDownloadStoppedByFileLoadTimeoutResumesNextSession) {
+    Terminal t;
+    t.config["FILELOADTIMEOUT"] = "15";
+    t.preload = {FASTCLOCK_LIB};
+    t.env = {"E2E_CLOCK_SCALE=" + std::to_string(kFastClock)};
+    Manager m;
+    const std::string app = Bytes(120000, 3);  // 231 blocks
+    m.Serve("E520A9L.TLV", app);
+    // 20 ms a block on a clock ten times fast: 15 s pass after some 75 blocks.
+    m.Start(t, "offer E520A9L.TLV 1.2.9\ndelay 30 ms=20 times=*");
+
+    RunResult first = CloseDay(t);
+    EXPECT_TRUE(Has(first.log, "KWRM FINISHED [0]")) << SessionLog(first);
+    EXPECT_TRUE(Has(first.log, "[3|TEMP/E520A9L.TLV]: 0 [UF:0, UA:1]")) << SessionLog(first);
+    std::string partial = PayFile(t, "TEMP/E520A9L.TLV");
+    EXPECT_GT(partial.size(), 0u);
+    EXPECT_LT(partial.size(), app.size());
+    EXPECT_EQ(app.substr(0, partial.size()), partial);
+    EXPECT_EQ(std::string("\0\0\1\0", 4), PayFile(t, "UPDSOFT.BIN"));
+    EXPECT_FALSE(Has(first.pad, "UpdateAppStart"));
+
+    m.Start(t, "offer E520A9L.TLV 1.2.9");
+    RunResult second = CloseDay(t);
+    EXPECT_TRUE(Has(second.log, "KWRM FINISHED [0]")) << SessionLog(second);
+    EXPECT_TRUE(Has(m.Trace(), "RX 1C")) << m.Trace();
+    EXPECT_FALSE(Has(m.Trace(), "TX 30 n=520 at=0\n")) << "resumed, not started again";
+    EXPECT_TRUE(Has(second.pad, "UpdateAppStart length=" + std::to_string(app.size()))) << second.pad;
+    EXPECT_TRUE(Has(second.pad, "ok=1"));
+    EXPECT_EQ(std::string("\0\0\2\0", 4), PayFile(t, "UPDSOFT.BIN"));
+
+    // The pad now runs 1.2.9: nothing newer, and the leftovers go.
+    RunResult third = CloseDay(t, "app_version=0x01020900");
+    EXPECT_TRUE(Has(third.log, "KWRM FINISHED [0]")) << SessionLog(third);
+    EXPECT_FALSE(t.Exists("UPDSOFT.BIN"));
+    EXPECT_FALSE(t.Exists("TEMP/E520A9L.TLV"));
+}
+
+TEST(Session, OldLogsAreZippedUploadedNewestFirstAndRemovedTodaysKept) {
+    Terminal t;
+    Manager m;
+    m.Start(t, "");
+    std::vector<std::string> days;
+    for (int d = 1; d <= 11; ++d) days.push_back("202001" + std::string(d < 10 ? "0" : "") + std::to_string(d));
+    t.beforeLaunch = [&](const std::string& pay) {
+        mkdir((pay + "/LOG").c_str(), 0777);
+        for (const auto& day : days) WriteFile(pay + "/LOG/" + day + ".LOG", "log of " + day + "\n");
+        WriteFile(pay + "/LOG/20191231.zip", "PK old archive");
+        WriteFile(pay + "/LOG/2020011;.LOG", "not a log name");
+        WriteFile(pay + "/LOG/20200112.LOG.bak", "not a log name");
+    };
+    RunResult r = CloseDay(t);
+    EXPECT_TRUE(Has(r.log, "KWRM_MGR_SendLogFiles. Count: 10")) << SessionLog(r);
+
+    std::string trace = m.Trace();
+    size_t last = 0;
+    for (int i = 10; i >= 1; --i) {  // the ten newest, newest first
+        SCOPED_TRACE(days[i]);
+        size_t at = trace.find("name=" + days[i] + ".zip");
+        ASSERT_NE(std::string::npos, at) << trace;
+        EXPECT_GT(at, last);
+        last = at;
+        EXPECT_EQ("PK", m.Uploaded(days[i] + ".zip").substr(0, 2));
+        EXPECT_FALSE(t.Exists("LOG/" + days[i] + ".LOG"));
+        EXPECT_FALSE(t.Exists("LOG/" + days[i] + ".zip"));
+    }
+    EXPECT_TRUE(t.Exists("LOG/" + days[0] + ".LOG")) << "the eleventh waits for the next session";
+    EXPECT_TRUE(t.Exists("LOG/20191231.zip"));
+    EXPECT_TRUE(t.Exists("LOG/2020011;.LOG"));
+    EXPECT_TRUE(t.Exists("LOG/20200112.LOG.bak"));
+    EXPECT_FALSE(r.log.empty()) << "today's log is kept";
+    EXPECT_EQ(10, Count(trace, "RX 1B"));
+}
+
+TEST(Session, AFailedUploadStillAppliesTheDownloadsAndBlocksThePadRestart) {
+    Terminal t;
+    Manager m;
+    m.Serve("EMVCFG", "NEWEMVCONFIG");
+    // The manager refuses the end of the first upload.
+    m.Start(t, "refuse 33 at=1");
+    t.beforeLaunch = [](const std::string& pay) {
+        mkdir((pay + "/LOG").c_str(), 0777);
+        WriteFile(pay + "/LOG/20200101.LOG", "old day\n");
+    };
+    RunResult r = CloseDay(t);
+    std::string trace = m.Trace();
+    EXPECT_TRUE(Has(trace, "status=0000064A close")) << trace;  // 1610
+    EXPECT_EQ("NEWEMVCONFIG", PayFile(t, "DATA/EMVCFG"));
+    EXPECT_TRUE(Has(r.log, "CheckEMV: 0")) << SessionLog(r);
+    EXPECT_FALSE(Has(r.pad, "DevRestart")) << "a new EMV configuration restarts the pad only without problems";
+    EXPECT_TRUE(t.Exists("LOG/20200101.zip")) << "the log stays for the next session";
+
+    // The same without the fault restarts the pad.
+    m.Serve("EMVCFG", "NEWEREMVCONFIG");
+    m.Start(t, "");
+    RunResult clean = CloseDay(t);
+    EXPECT_TRUE(Has(clean.log, "KWRM FINISHED [0]")) << SessionLog(clean);
+    EXPECT_TRUE(Has(clean.pad, "DevRestart"));
+    EXPECT_FALSE(t.Exists("LOG/20200101.zip"));
+}
+
+TEST(Session, ManagerFaultsLeaveTheAnswerAndDataAlone) {
+    struct Case {
+        const char* name;
+        const char* scenario;
+        const char* code;
+    };
+    const Case cases[] = {
+        {"download with a bad CRC", "wrongcrc 30 times=*", "[1619]"},
+        {"three repeats in a row", "repeat 12 times=3", "[1622]"},
+        {"connection dropped mid-download", "drop 30 at=2", "[1610]"},
+        {"answer frame CRC spoilt", "badcrc 13", "[1605]"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Terminal t;
+        Manager m;
+        const std::map<std::string, std::string> served = {
+            {"CONFIG.INI", "TERMINALID=OTHER001\n" + std::string(3000, ';') + "\n"},
+            {"RANGE.CFG", Ranges(5)},
+            {"EMVCFG", "NEWEMVCONFIG"},
+        };
+        for (const auto& file : served) m.Serve(file.first, file.second);
+        m.Start(t, c.scenario);
+        RunResult r = CloseDay(t);
+        EXPECT_EQ(0, r.exitCode);
+        EXPECT_EQ(0, r.ResultCode()) << "the operation's answer";
+        EXPECT_TRUE(Has(r.log, std::string("KWRM FINISHED ") + c.code)) << SessionLog(r);
+        EXPECT_TRUE(Has(PayFile(t, "DATA/CONFIG.INI"), "TERMINALID=TERM0001"));
+        EXPECT_EQ(2u * sizeof(SRangeEntry), PayFile(t, "DATA/RANGE.CFG").size());
+        EXPECT_NE("NEWEMVCONFIG", PayFile(t, "DATA/EMVCFG"));
+        EXPECT_FALSE(Has(m.Trace(), " close")) << "no close frame after a failed step";
+        // What arrived whole before the failure waits in TEMP; nothing partial anywhere.
+        for (const auto& file : served) {
+            std::string temp = "TEMP/" + file.first;
+            EXPECT_TRUE(!t.Exists(temp) || PayFile(t, temp) == file.second) << temp;
+        }
+        EXPECT_FALSE(t.Exists("DATA/CONFIG.INI.tmp"));
+        RunResult next = t.Run(Request("DayReport"), "", "");
+        EXPECT_EQ(0, next.ResultCode());
+    }
+}
+
+// An initialisation that fails because the pad's application is too old
+// answers with 1306 and then runs the session that can cure it. The tables
+// under their older names, which that initialisation did not reach, are put
+// in force by the session even though nothing newer arrives.
+TEST(Session, TooOldPadApplicationStillGetsItsSession) {
+    Terminal t;
+    Manager m;
+    m.Serve("E520A9L.TLV", Bytes(3000, 5));
+    m.Start(t, "offer E520A9L.TLV 1.2.9");
+    const std::string table = Ranges(4);
+    t.beforeLaunch = [&](const std::string& pay) {
+        WriteFile(pay + "/DATA/Btbl", table);
+        WriteFile(pay + "/DATA/Capk", "OLDER CAPK NAME");
+    };
+    RunResult r = t.Run(Request("DayReport"), "app_version=0x01020600", "");
+    EXPECT_EQ(0, r.exitCode);
+    EXPECT_EQ(1306, r.ResultCode()) << r.response;
+    EXPECT_TRUE(Has(r.log, "KWRM FINISHED [0]")) << SessionLog(r);
+    EXPECT_TRUE(Has(m.Trace(), "|E520A9L.TLV;1.2.6")) << m.Trace();
+    EXPECT_TRUE(Has(r.pad, "UpdateAppStart length=3000"));
+    EXPECT_TRUE(Has(r.pad, "ok=1"));
+
+    EXPECT_FALSE(t.Exists("DATA/Btbl"));
+    EXPECT_EQ(table, PayFile(t, "DATA/RANGE.CFG"));
+    EXPECT_TRUE(Has(r.pad, "FileWriteBlock index=0 count=" + std::to_string(table.size()))) << r.pad;
+    EXPECT_FALSE(t.Exists("DATA/Capk"));
+    EXPECT_EQ("OLDER CAPK NAME", PayFile(t, "DATA/EMVCAPK"));
+}
+
+// The session keeps to its time budget: a download still running when it is
+// spent stops, nothing is applied, the answer stands, and the next session
+// does the job.
+TEST(Session, SpentTimeBudgetStopsTheSessionAndTheNextOneFinishes) {
+    Terminal t;
+    t.UseLibraryCopy();
+    t.preload = {FASTCLOCK_LIB};
+    t.env = {"E2E_CLOCK_SCALE=25"};  // the 200-second budget passes in 8 s
+    Manager m;
+    const std::string next = ReadFile(RAVO_NEXT_LIB);
+    m.Serve("libRAVOux.so", next);
+    m.Start(t, std::string("offer libRAVOux.so ") + RAVO_NEXT_VERSION_TEXT + "\ndelay 30 ms=10 times=*");
+    RunResult r = CloseDay(t);
+    EXPECT_EQ(0, r.exitCode);
+    EXPECT_EQ(0, r.ResultCode());
+    EXPECT_TRUE(Has(r.log, "KWRM FINISHED [1633]")) << SessionLog(r);
+    EXPECT_LT(r.elapsedMs, 30000);
+    EXPECT_EQ(kLibName, LinkTarget(t));
+    EXPECT_FALSE(t.Exists("TEMP/libRAVOux.so"));
+
+    m.Start(t, std::string("offer libRAVOux.so ") + RAVO_NEXT_VERSION_TEXT);
+    RunResult again = CloseDay(t);
+    EXPECT_TRUE(Has(again.log, "KWRM FINISHED [0]")) << SessionLog(again);
+    EXPECT_EQ(kNextLibName, LinkTarget(t));
+}
+
+}  // namespace
+}  // namespace e2e
