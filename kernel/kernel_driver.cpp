@@ -111,6 +111,7 @@ static int aux_Kernel_RunStages(S_PAY_ORDER* order, bool* markRemote) {
 
 int int_PerformCardOperation(const char* request, char** response, PFN_SHOW_MESSAGE show,
                              PFN_REMOTE_SESSION remoteSession) {
+    const uint64_t callStartMs = SysClock_MonotonicMs();
     UtilFile_CreateDir("LOG");
     UtilFile_CreateDir("TEMP");
 
@@ -145,6 +146,7 @@ int int_PerformCardOperation(const char* request, char** response, PFN_SHOW_MESS
     uint8_t fullReport = 0;
 
     int result = Kernel_ParseInput(request, order, &fullReport);
+    g_Vars.ullCallStartMs = callStartMs;  // parsing cleared the block
     if (result == RES_OK) {
         result = Kernel_Initialize(order);
         if (result == RES_PP_KWPAD_VERSION || result == RES_PP_NO_TK_RANGES || result == RES_PP_EMV_CONFIG ||

@@ -537,6 +537,9 @@ void int_RemoteManageSession() {
     if (LogString(">>>>>>>>>>>>>>>> KWRM STARTED v.%s", Version_GetText()) != RES_OK) return;
     UtilMsg_Show(CP1251("ПОЖАЛУЙСТА, ПОДОЖДИТЕ|ОБНОВЛЕНИЕ ДАННЫХ"));
     m_ullDeadlineMs = SysClock_MonotonicMs() + KWRM_SESSION_BUDGET_MS;
+    if (g_Vars.ullCallStartMs != 0 && g_Vars.ullCallStartMs + KWRM_CALL_BUDGET_MS < m_ullDeadlineMs) {
+        m_ullDeadlineMs = g_Vars.ullCallStartMs + KWRM_CALL_BUDGET_MS;
+    }
     KWRM_CLI_SetDeadline(m_ullDeadlineMs);
 
     int rc = KWRM_MGR_Initialize();

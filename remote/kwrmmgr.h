@@ -6,7 +6,8 @@
 // what arrived (files into DATA, the PIN pad's files, keys and application,
 // the library behind its link). Every step shows its text to the cashier.
 //
-// The session keeps to a time budget (KWRM_SESSION_BUDGET_MS from its start)
+// The session keeps to a time budget (KWRM_SESSION_BUDGET_MS from its start,
+// and at most KWRM_CALL_BUDGET_MS from the start of the call)
 // under the point-of-sale plug-in's limit for the whole call: past it no new
 // exchange with the manager starts, a resumable download stops with its part
 // kept, and the session ends before the apply phase, or, when the close frame
@@ -16,7 +17,9 @@
 #pragma once
 #include <cstdint>
 
-enum : uint32_t { KWRM_SESSION_BUDGET_MS = 200000 };
+// The session's own budget, and the latest end counted from the start of the
+// whole call (the plug-in kills the call after 300 s): whichever comes first.
+enum : uint32_t { KWRM_SESSION_BUDGET_MS = 200000, KWRM_CALL_BUDGET_MS = 250000 };
 
 // Session flags: what arrived in this session.
 enum : uint32_t {

@@ -27,6 +27,7 @@ struct SVars {
     uint8_t ucRemoteKeysSupport;
     uint8_t ucKeyLoadErrFlags;  // 1 TMK, 2 master key, 4 working key
     uint32_t ulAppDownloadVer;  // application version offered by the terminal manager
+    uint64_t ullCallStartMs;    // monotonic time at which the call began (the session's budget counts from it)
     uint16_t usPinpadType;      // 6 is the contactless-capable model
     uint8_t ucClessSupport;     // contactless reading in use
 };
