@@ -33,6 +33,7 @@
 #include "support/sysclock.h"
 #include "support/utilfile.h"
 #include "support/utilmsg.h"
+#include "support/proc.h"
 #include "support/vars.h"
 #include "support/version.h"
 
@@ -84,24 +85,6 @@ static uint32_t aux_KWRM_MGR_FileCrc(const char* path) {
     return crc;
 }
 
-// Waits, bounded, for a child that holds the write end of pipeFd[1] until it
-// ends; kills it when the time runs out. Its exit status, or -1.
-static int aux_KWRM_MGR_WaitChild(pid_t child, int readFd, int waitMs) {
-    struct pollfd p = {readFd, POLLIN, 0};
-    int ready;
-    do {
-        ready = poll(&p, 1, waitMs);
-    } while (ready < 0 && errno == EINTR);
-    close(readFd);
-    if (ready == 0) kill(child, SIGKILL);
-    int status = 0;
-    pid_t done;
-    do {
-        done = waitpid(child, &status, 0);
-    } while (done < 0 && errno == EINTR);
-    return done == child && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 // Moves directory/name into the archive directory/date.zip with zip, run from
 // an argument list (no shell sees the names); zip's exit status or -1.
 static int aux_KWRM_MGR_ZipLog(const char* archive, const char* member) {
@@ -129,7 +112,7 @@ static int aux_KWRM_MGR_ZipLog(const char* archive, const char* member) {
         _exit(127);
     }
     close(pipeFd[1]);
-    return aux_KWRM_MGR_WaitChild(child, pipeFd[0], KWRM_ZIP_WAIT_MS);
+    return Proc_WaitChild(child, pipeFd[0], KWRM_ZIP_WAIT_MS);
 }
 
 // A log of an earlier day: exactly eight digits and ".LOG" or ".zip".

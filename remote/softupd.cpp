@@ -20,6 +20,7 @@
 #include "pinpad/pplayer.h"
 #include "support/log.h"
 #include "support/result_codes.h"
+#include "support/proc.h"
 #include "support/utilfile.h"
 #include "support/vars.h"
 #include "support/version.h"
@@ -230,21 +231,9 @@ int SoftUpd_TestLoad(const char* path) {
         _exit(0);
     }
     close(pipeFd[1]);
-    struct pollfd p = {pipeFd[0], POLLIN, 0};
-    int ready;
-    do {
-        ready = poll(&p, 1, SOFT_TEST_LOAD_MS);
-    } while (ready < 0 && errno == EINTR);
-    close(pipeFd[0]);
-    if (ready == 0) kill(child, SIGKILL);
-    int status = 0;
-    pid_t done;
-    do {
-        done = waitpid(child, &status, 0);
-    } while (done < 0 && errno == EINTR);
-    bool loaded = done == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    LogString("%s. KWRM_MGR. Test load of [%s]: status [%d].", loaded ? "INFO" : "ERROR", path,
-              done == child && WIFEXITED(status) ? WEXITSTATUS(status) : -1);
+    const int status = Proc_WaitChild(child, pipeFd[0], SOFT_TEST_LOAD_MS);
+    const bool loaded = status == 0;
+    LogString("%s. KWRM_MGR. Test load of [%s]: status [%d].", loaded ? "INFO" : "ERROR", path, status);
     return loaded ? RES_OK : RES_KWRM_FILE_MOVE;
 }
 
