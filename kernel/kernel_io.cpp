@@ -13,6 +13,7 @@
 #include "kernel/ranges.h"
 #include "receipt/cheqbld.h"
 #include "support/bigint.h"
+#include "support/cardno.h"
 #include "support/currency.h"
 #include "support/log.h"
 #include "support/mpsutils.h"
@@ -308,10 +309,8 @@ int Kernel_PrepareResponse(int result, S_PAY_ORDER* order) {
     if (success) {
         if (op == OP_SALE || op == OP_RETURN) aux_AddNumber("OriginalCode", order->usOriginalCode);
         if (aux_IsOneOf(op, {OP_SALE, OP_RETURN, OP_REVERSAL, OP_REVERSAL_OTHER})) {
-            char cardNo[20];
-            size_t panLen = strnlen(order->szPAN, sizeof(order->szPAN));
-            snprintf(cardNo, sizeof(cardNo), "************%s", order->szPAN + (panLen > 4 ? panLen - 4 : 0));
-            XMLOut_AddXMLField("CardNo", cardNo);
+            char cardNo[CARDNO_MASKED_SIZE];
+            XMLOut_AddXMLField("CardNo", CardNo_Mask(order->szPAN, sizeof(order->szPAN), '*', cardNo));
         }
         if (aux_IsOneOf(op, {OP_SALE, OP_RETURN, OP_REVERSAL, OP_REVERSAL_OTHER, OP_BALANCE, OP_CLOSE_DAY, OP_DAY_REPORT})) {
             const char* t = order->szDateTime;

@@ -9,6 +9,7 @@
 #include "pinpad/emv.h"
 #include "pinpad/pplayer.h"
 #include "support/bigint.h"
+#include "support/cardno.h"
 #include "support/cp1251.h"
 #include "support/currency.h"
 #include "support/log.h"
@@ -69,7 +70,7 @@ int Kernel_EntryPIN(S_PAY_ORDER* order) {
     }
     const uint8_t op = order->ucOpType;
     if (op == OP_RETURN && !contactless) {
-        if (strncmp(order->szPAN, "9112", 4) != 0) return RES_OK;
+        if (!CardNo_Is9112(order->szPAN)) return RES_OK;
         order->ucPINType = PIN_ONLINE;
     }
     if (op != OP_SALE && op != OP_RETURN && op != OP_BALANCE) return RES_OK;
