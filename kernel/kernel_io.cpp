@@ -11,6 +11,7 @@
 #include "kernel/kernel.h"
 #include "kernel/opstore.h"
 #include "kernel/ranges.h"
+#include "kernel/reversal.h"
 #include "receipt/cheqbld.h"
 #include "support/bigint.h"
 #include "support/cardno.h"
@@ -41,7 +42,8 @@ static const struct {
     {"TestBank", OP_TEST_BANK}, {"ReverseLast", OP_REVERSE_LAST},
 };
 
-int aux_Kernel_GetInputParam(const char* text, const char* tag, char* out) {
+// Copies the value of <tag>...</tag> (1 to 32 characters) into out; 1 when present, else 0.
+static int aux_Kernel_GetInputParam(const char* text, const char* tag, char* out) {
     out[0] = '\0';
     char open[PARAM_MAX + 8];
     char close[PARAM_MAX + 8];
@@ -184,7 +186,7 @@ static void aux_AddAmount(const char* name, const SBigInt* amount) {
     XMLOut_AddXMLField(name, text);
 }
 
-void aux_Kernel_CreateBatchTotals() {
+static void aux_Kernel_CreateBatchTotals() {
     SBatchInfo batch = {};
     Batch_GetInfo(&batch);
     const uint16_t sales = batch.usSaleCount, reversals = batch.usSaleCancelCount, returns = batch.usReturnCount;
@@ -321,11 +323,7 @@ int Kernel_PrepareResponse(int result, S_PAY_ORDER* order) {
         if (op == OP_CLOSE_DAY || op == OP_DAY_REPORT) aux_Kernel_CreateBatchTotals();
     }
 
-    if (result == RES_OK && aux_IsOneOf(op, {OP_SALE, OP_RETURN, OP_REVERSAL, OP_REVERSAL_OTHER}) &&
-        !Kernel_CountReverseLast(order)) {
-        Batch_IncOperationTotals(op, order->stAmount);
-        OpStore_AddTransaction(order);
-    }
+    Kernel_ReversalCount(result, order);
 
     XMLOut_CloseXMLAggregate("OperationResultRs");
     rc = XMLOut_DeInit();

@@ -133,8 +133,8 @@ int Kernel_CompleteOperation(int hostResult, S_PAY_ORDER* order) {
     if (hostResult == RES_OK && (finalize != RES_OK || order->ucPPTranStatus != 0)) {
         // The host approved what the card refused: the sale is reversed in this very call.
         order->ucPINType = PIN_NONE;
-        if (finalize == RES_OK) Kernel_SetReversal(order);
-        Kernel_HostExchange(order, 3);
+        Kernel_ReversalCardRefused(order, finalize);
+        Kernel_HostExchange(order, HostMode::SavedReversal);
     }
     if (hostResult != RES_OK) return hostResult;
     if (finalize != RES_OK) return finalize;
