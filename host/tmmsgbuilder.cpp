@@ -138,9 +138,9 @@ static uint8_t* aux_FinishPacket(const char* terminalId, uint8_t kind, uint16_t 
 
 // ------------------------------------------------------- transaction class
 
-uint16_t aux_TMMsgBuilder_GetMTI(uint8_t opType, uint8_t mode) {
-    if (mode == TMMSG_MODE_ADVICE) return 1220;
-    if (mode >= TMMSG_MODE_REVERSAL_2 && mode <= TMMSG_MODE_REVERSAL_5) {
+uint16_t aux_TMMsgBuilder_GetMTI(uint8_t opType, HostMode mode) {
+    if (mode == HostMode::Advice) return 1220;
+    if (mode >= HostMode::Reversal4020 && mode <= HostMode::ReverseLast) {
         if (opType < 1 || opType > 17) return 0;
         if (opType == 9 || opType == 10 || opType == 16 || opType == 17) return 1220;
         return 1420;
@@ -172,8 +172,8 @@ uint8_t aux_TMMsgBuilder_GetProcCode(uint8_t opType) {
     }
 }
 
-uint16_t aux_TMMsgBuilder_GetFunctionCode(const S_PAY_ORDER* order, uint8_t mode) {
-    if (mode >= TMMSG_MODE_REVERSAL_2 && mode <= TMMSG_MODE_REVERSAL_5) return 400;
+uint16_t aux_TMMsgBuilder_GetFunctionCode(const S_PAY_ORDER* order, HostMode mode) {
+    if (mode >= HostMode::Reversal4020 && mode <= HostMode::ReverseLast) return 400;
     switch (order->ucOpType) {
     case 1: case 2: case 9: case 10: return 200;
     case 3: case 4: return 401;
@@ -190,12 +190,12 @@ uint16_t aux_TMMsgBuilder_GetFunctionCode(const S_PAY_ORDER* order, uint8_t mode
     }
 }
 
-uint16_t aux_TMMsgBuilder_GetMessageReasonCode(uint8_t opType, uint8_t mode) {
+uint16_t aux_TMMsgBuilder_GetMessageReasonCode(uint8_t opType, HostMode mode) {
     switch (mode) {
-    case TMMSG_MODE_REVERSAL_2: return 4020;
-    case TMMSG_MODE_REVERSAL_3: return 4021;
-    case TMMSG_MODE_REVERSAL_4: return 4007;
-    case TMMSG_MODE_REVERSAL_5: return 4021;
+    case HostMode::Reversal4020: return 4020;
+    case HostMode::SavedReversal: return 4021;
+    case HostMode::Reversal4007: return 4007;
+    case HostMode::ReverseLast: return 4021;
     default: break;
     }
     if (opType >= 3 && opType <= 7) return 4000;
@@ -250,7 +250,7 @@ static void aux_AddCipherElement(uint8_t tag, uint8_t field, uint16_t length,
 
 uint8_t* TMMsgBuilder_GetTransactionRq(S_PAY_ORDER* order, const char* terminalId,
                                        const char* batchOpenDate, uint16_t batchNo,
-                                       uint16_t transIndex, uint16_t rrnIndex, uint8_t mode,
+                                       uint16_t transIndex, uint16_t rrnIndex, HostMode mode,
                                        uint16_t* outLength) {
     if (outLength) *outLength = 0;
     if (order == nullptr) return nullptr;

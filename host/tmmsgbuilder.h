@@ -20,14 +20,17 @@
 #include "support/bigint.h"
 #include "support/payorder.h"
 
-// Modes of a transaction request.
-enum : uint8_t {
-    TMMSG_MODE_ORIGINAL = 0,
-    TMMSG_MODE_ADVICE = 1,
-    TMMSG_MODE_REVERSAL_2 = 2,  // reason 4020
-    TMMSG_MODE_REVERSAL_3 = 3,  // reason 4021
-    TMMSG_MODE_REVERSAL_4 = 4,  // reason 4007
-    TMMSG_MODE_REVERSAL_5 = 5,  // reason 4021
+// What a transaction request is; with the operation code it gives the message
+// type, the function code and the reason code. Modes from Reversal4020 on are
+// reversals (type 1420, function code 400).
+enum class HostMode : uint8_t {
+    NewRequest = 0,     // the operation itself
+    Advice = 1,         // type 1220
+    Reversal4020 = 2,   // a reversal with reason 4020; the kernel sends none
+    SavedReversal = 3,  // reason 4021: the saved pending reversal, sent by the next call's batch-state
+                        // check, or at once for a chip sale the card refused after approval
+    Reversal4007 = 4,   // a reversal with reason 4007; the kernel sends none
+    ReverseLast = 5,    // reason 4021: the cashier's reverse-last of the last completed operation
 };
 
 // Host key types (RTPS_KEY_TYPE) of the key download.
@@ -75,7 +78,7 @@ int TMMsgBuilder_PrepareRsPacket(STMMsgContainer* msg, uint8_t status);
 // envelope inside stTMMsg and writes its length (null and 0 without an order).
 uint8_t* TMMsgBuilder_GetTransactionRq(S_PAY_ORDER* order, const char* terminalId,
                                        const char* batchOpenDate, uint16_t batchNo,
-                                       uint16_t transIndex, uint16_t rrnIndex, uint8_t mode,
+                                       uint16_t transIndex, uint16_t rrnIndex, HostMode mode,
                                        uint16_t* outLength);
 // Reads a transaction response into the order; addAmounts (null, or at least
 // TMMSG_ADD_AMOUNTS_SIZE bytes) receives field 54. 0, 1093 bad length,
@@ -91,12 +94,12 @@ int TMMsgBuilder_ParseTransactionRs(const uint8_t* packet, uint16_t count, S_PAY
 bool aux_TMMsgBuilder_RetrieveField(uint16_t field, char* destination, uint16_t length);
 
 // Message class of a transaction (pure functions).
-uint16_t aux_TMMsgBuilder_GetMTI(uint8_t opType, uint8_t mode);
+uint16_t aux_TMMsgBuilder_GetMTI(uint8_t opType, HostMode mode);
 uint16_t aux_TMMsgBuilder_GetOriginalMTI(uint8_t opType);
 // First two digits of the processing code: 0, 20, 31, or 99 for an unknown code.
 uint8_t aux_TMMsgBuilder_GetProcCode(uint8_t opType);
-uint16_t aux_TMMsgBuilder_GetFunctionCode(const S_PAY_ORDER* order, uint8_t mode);
-uint16_t aux_TMMsgBuilder_GetMessageReasonCode(uint8_t opType, uint8_t mode);
+uint16_t aux_TMMsgBuilder_GetFunctionCode(const S_PAY_ORDER* order, HostMode mode);
+uint16_t aux_TMMsgBuilder_GetMessageReasonCode(uint8_t opType, HostMode mode);
 // Writes the 12-character point-of-service data code (field 22) and a terminator.
 void aux_TMMsgBuilder_GetPOSDataCode(const S_PAY_ORDER* order, char* out);
 // Writes an amount as width (at most 20) zero-filled digits into a module

@@ -292,7 +292,7 @@ int TMMsgPrs_ParseResponse(STMMsgContainer* msg, const uint8_t* packet, uint16_t
     }
     if (packet[0] != 0) {
         TMMsgPrs_InitContainer(msg);
-        return RES_HOST_STATUS_BASE + packet[0];
+        return TMMsgPrs_StatusResult(packet[0]);
     }
     TMMsgPrs_ParseMessage(msg, reinterpret_cast<const char*>(packet + 1), (uint16_t)(count - 1));
     return RES_OK;

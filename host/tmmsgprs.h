@@ -20,6 +20,8 @@
 #pragma once
 #include <cstdint>
 
+#include "support/result_codes.h"
+
 enum : uint16_t {
     TMMSG_MAX_LENGTH = 2048,       // characters of one container
     TMMSG_FIELD_COUNT = 129,       // index 0 primary bitmap, 1..128 the fields
@@ -48,6 +50,18 @@ enum : uint8_t {
     TMMSG_PACKET_ADMIN = 0,        // settlement, echo test, key download
     TMMSG_PACKET_TRANSACTION = 1,  // card transaction
 };
+
+// Status bytes of a response envelope that carries no message: the host's
+// front end refused the request (2000 + the status at the terminal).
+enum : uint8_t {
+    TMMSG_STATUS_NO_KEY = 0x40,         // no key for the device
+    TMMSG_STATUS_NOT_PROCESSED = 0x41,  // the request was not processed
+    TMMSG_STATUS_NO_LINK = 0x50,        // no connection with the bank
+    TMMSG_STATUS_LINK_ERROR = 0xFF,     // link error
+};
+
+// The result code of a refusal with that status byte.
+constexpr int TMMsgPrs_StatusResult(uint8_t status) { return RES_HOST_STATUS_BASE + status; }
 
 struct STMFieldDescriptor {
     uint8_t ucType;        // format code

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "host/hostcodes.h"
+#include "host/tmmsgprs.h"
 #include "support/cp1251.h"
 #include "support/result_codes.h"
 
@@ -16,6 +17,12 @@ enum : uint8_t {
     TC_SUFFIX,  // "ОТКЛОНЕНО" followed by the text
     TC_WHOLE,   // the text alone
 };
+
+// Refusals by the host's front end.
+constexpr uint16_t kNoKey = TMMsgPrs_StatusResult(TMMSG_STATUS_NO_KEY);
+constexpr uint16_t kNotProcessed = TMMsgPrs_StatusResult(TMMSG_STATUS_NOT_PROCESSED);
+constexpr uint16_t kNoLink = TMMsgPrs_StatusResult(TMMSG_STATUS_NO_LINK);
+constexpr uint16_t kLinkError = TMMsgPrs_StatusResult(TMMSG_STATUS_LINK_ERROR);
 
 struct TerminalRange {
     uint16_t from;
@@ -72,10 +79,10 @@ static void aux_Error_TerminalText(uint16_t code) {
         {1815, 1815, TC_SUFFIX, CP1251("|ОПЕРАЦИЯ ОТКЛОНЕНА")},
         {1817, 1817, TC_SUFFIX, CP1251("|ОШИБКА ВВОДА ПИН-КОДА")},
         // Refusals by the host's front end: 2000 plus its status byte.
-        {RES_HOST_STATUS_BASE + 0x40, RES_HOST_STATUS_BASE + 0x40, TC_SUFFIX, CP1251("|НЕТ КЛЮЧА|УСТРОЙСТВА")},
-        {RES_HOST_STATUS_BASE + 0x41, RES_HOST_STATUS_BASE + 0x41, TC_SUFFIX, CP1251("|ЗАПРОС НЕ ОБРАБОТАН")},
-        {RES_HOST_STATUS_BASE + 0x50, RES_HOST_STATUS_BASE + 0x50, TC_SUFFIX, CP1251("|НЕТ СВЯЗИ С БАНКОМ")},
-        {RES_HOST_STATUS_BASE + 0xFF, RES_HOST_STATUS_BASE + 0xFF, TC_SUFFIX, CP1251("|ОШИБКА СВЯЗИ")},
+        {kNoKey, kNoKey, TC_SUFFIX, CP1251("|НЕТ КЛЮЧА|УСТРОЙСТВА")},
+        {kNotProcessed, kNotProcessed, TC_SUFFIX, CP1251("|ЗАПРОС НЕ ОБРАБОТАН")},
+        {kNoLink, kNoLink, TC_SUFFIX, CP1251("|НЕТ СВЯЗИ С БАНКОМ")},
+        {kLinkError, kLinkError, TC_SUFFIX, CP1251("|ОШИБКА СВЯЗИ")},
     };
 
     snprintf(szMsgBuffer, sizeof(szMsgBuffer), "%s", CP1251("ОТКЛОНЕНО"));

@@ -4,6 +4,7 @@
 #pragma once
 #include <cstdint>
 
+#include "host/tmmsgbuilder.h"
 #include "support/payorder.h"
 
 typedef void (*PFN_SHOW_MESSAGE)(char*);
@@ -42,21 +43,9 @@ int Kernel_CheckBatchState(S_PAY_ORDER* order);
 // Reverses the operation kept in DATA/RVSLAST.SAV, or the one a reverse-last
 // left pending without an answer; 0, the host's decline code or a result code.
 int Kernel_ReverseLast(S_PAY_ORDER* order);
-// Counts the cancellation (operation 6 or 7) made by a reverse-last whose
-// operation is still the pending reversal, together with the clearing of the
-// reversal flag; 1 when it did or an earlier call already had, 0 when the
-// order is no such cancellation.
-int Kernel_CountReverseLast(const S_PAY_ORDER* order);
 
-// One request and its answers: mode 0 the operation, 3 a saved reversal, 5 a reverse-last.
-int Kernel_HostExchange(S_PAY_ORDER* order, uint8_t mode);
-// Counts a reversed purchase or refund (the order as sent, operation 1 or 2)
-// and its cancellation in the batch and the journal, and clears the reversal
-// flag in the same save; an operation the batch has already counted gets only
-// its cancellation, and a journal cancel entry unless there is one.
-void aux_Kernel_CountReversed(const S_PAY_ORDER* order, bool warnCounted);
-// Finds the purchase a cancel refers to; 0, 1503, 1091 or 9999.
-int aux_Kernel_FindVoidTransaction(S_PAY_ORDER* order, S_PAY_ORDER* found);
+// One request and its answers, the request being what mode says.
+int Kernel_HostExchange(S_PAY_ORDER* order, HostMode mode);
 // For a cancel, copies the purchase's host data into the order; 0, 1503, 1091, 1001 or 9999.
 int Kernel_ProcessVoidTransaction(S_PAY_ORDER* order);
 // Echo test with the host; 0 or a result code.
@@ -72,6 +61,3 @@ int Kernel_CommitOperation(S_PAY_ORDER* order);
 int Kernel_CompleteOperation(int hostResult, S_PAY_ORDER* order);
 // Shows a balance (minor units text, formatted in place) on the PIN pad; 0 or 1305.
 int Kernel_ShowBalance(char* amount, const char* currency);
-
-// Copies the value of <tag>...</tag> (1 to 32 characters) into out; 1 when present, else 0.
-int aux_Kernel_GetInputParam(const char* text, const char* tag, char* out);

@@ -104,7 +104,7 @@ static int aux_Kernel_RunStages(S_PAY_ORDER* order, bool* markRemote) {
         int rc = stage(order);
         if (rc != RES_OK) return rc;
     }
-    int rc = Kernel_HostExchange(order, 0);
+    int rc = Kernel_HostExchange(order, HostMode::NewRequest);
     if (order->ucOpType == OP_SALE) rc = Kernel_CompleteOperation(rc, order);
     return rc;
 }
@@ -136,8 +136,7 @@ int int_PerformCardOperation(const char* request, char** response, PFN_SHOW_MESS
     uint16_t unpublished = 0;
     int approvedCancel = 0;
     if (Kernel_GetUnpublishedResponse(&unpublished, &approvedCancel)) {
-        if (approvedCancel) Kernel_NoteUnansweredCancel();
-        else Kernel_ReopenReversal(unpublished);
+        Kernel_ReversalUnpublished(unpublished, approvedCancel);
         Kernel_DiscardUnpublishedResponse();
     }
 
@@ -161,10 +160,7 @@ int int_PerformCardOperation(const char* request, char** response, PFN_SHOW_MESS
     // reverses what it approved; killed after, the operation stands as shown.
     int built = Kernel_PrepareResponse(result, order);
     if (built == RES_OK) {
-        if (result == RES_OK && order->ucOpType != OP_TEST_BANK && order->ucOpType != OP_DAY_REPORT) {
-            bool purchaseOrRefund = order->ucOpType == OP_SALE || order->ucOpType == OP_RETURN;
-            Kernel_RemoveReversal(purchaseOrRefund ? REV_REMOVE_TYPE_REPLACE : REV_REMOVE_TYPE_FULL);
-        }
+        Kernel_ReversalSettled(result, order);
         built = Kernel_PublishResponse(response);
     }
     if (built != RES_OK && result == RES_OK) result = built;

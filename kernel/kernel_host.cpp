@@ -8,6 +8,7 @@
 #include "host/hostcodes.h"
 #include "host/netlayer.h"
 #include "host/tmmsgbuilder.h"
+#include "host/tmmsgprs.h"
 #include "host/transmaster.h"
 #include "kernel/batch.h"
 #include "kernel/kernel.h"
@@ -78,41 +79,16 @@ static int aux_Kernel_ShowHostBalance(S_PAY_ORDER* order) {
     return rc;
 }
 
-// The batch counts a reversed operation and its cancellation. A call killed
-// after the operation was counted (the transaction index moved past its code)
-// and perhaps journalled, but before its reversal file went away, leaves the
-// operation to be reversed by the next call: then only the cancellation is
-// still to be counted, and a journalled operation gets its cancel entry, so
-// that the totals, the journal and the host agree. The counts and the cleared
-// reversal flag go to the disk in one save: a crash before it repeats this
-// step harmlessly, a crash after it leaves nothing to repeat.
-void aux_Kernel_CountReversed(const S_PAY_ORDER* order, bool warnCounted) {
-    const uint8_t cancelOp = order->ucOpType == OP_SALE ? OP_REVERSAL : OP_REVERSAL_OTHER;
-    const bool counted = Batch_GetTransactIndex() > order->usOriginalCode;
-    if (counted) {
-        bool journalled = false, cancelled = false;
-        S_PAY_ORDER entry;
-        OpStore_Reset();
-        while (OpStore_Next() == 0 && OpStore_GetCurrent(&entry) == RES_OK) {
-            if (entry.usOriginalCode != order->usOriginalCode) continue;
-            journalled |= entry.ucOpType == order->ucOpType;
-            cancelled |= entry.ucOpType == cancelOp;
-        }
-        if (journalled && !cancelled) {
-            S_PAY_ORDER cancel;
-            memcpy(&cancel, order, sizeof(cancel));
-            cancel.ucOpType = cancelOp;
-            OpStore_AddTransaction(&cancel);
-        }
-        if (warnCounted) {
-            LogStringEx(LOG_WARNING, "WARNING. Kernel_HostExchange. Reversed operation %u was already counted",
-                        order->usOriginalCode);
-        }
-    }
-    Batch_CountReversed(order->ucOpType, order->stAmount, counted ? 0 : 1);
+// The host's front end refused the request before the bank saw it: it has no
+// key for the device, did not process the request, or has no link to the bank.
+// After a link error nobody can tell.
+static bool aux_Kernel_NotProcessed(int result) {
+    return result == TMMsgPrs_StatusResult(TMMSG_STATUS_NO_KEY) ||
+           result == TMMsgPrs_StatusResult(TMMSG_STATUS_NOT_PROCESSED) ||
+           result == TMMsgPrs_StatusResult(TMMSG_STATUS_NO_LINK);
 }
 
-int Kernel_HostExchange(S_PAY_ORDER* order, uint8_t mode) {
+int Kernel_HostExchange(S_PAY_ORDER* order, HostMode mode) {
     aux_Kernel_ShowBoth(CP1251("ПОДОЖДИТЕ,ПОЖАЛУЙСТА|ВЫПОЛНЯЕТСЯ|ЗАПРОС В БАНК"),
                         CP1251("ПОДОЖДИТЕ,ПОЖАЛУЙСТА|ВЫПОЛНЯЕТСЯ|ЗАПРОС В БАНК"));
 
@@ -141,23 +117,19 @@ int Kernel_HostExchange(S_PAY_ORDER* order, uint8_t mode) {
         return RES_HOST_SEND;
     }
 
-    const bool purchaseOrRefund = order->ucOpType == OP_SALE || order->ucOpType == OP_RETURN;
-    // A reverse-last is as unsettled as a sale once it is on its way: its copy
-    // becomes the pending reversal, so that a call killed from here on leaves
-    // the next call's batch-state check to finish it. The copy goes once the
-    // pending reversal holds it, so that no later reverse-last sends it again.
-    const bool savePending = (mode == 0 || mode == 5) && purchaseOrRefund;
-    if (savePending && Kernel_SetReversal(order) != RES_OK) {
+    // What goes out unsettled is saved first, so that a call killed from here
+    // on leaves the next call's batch-state check to settle it.
+    if (Kernel_ReversalSending(order, mode) != RES_OK) {
         Transmaster_Disconnect();
         return RES_RVS_WRITE;
     }
-    if (savePending && mode == 5) Kernel_RemoveReversal(REV_REMOVE_TYPE_LAST);
-    if (mode == 0) Batch_IncRRNIndex();
+    if (mode == HostMode::NewRequest) Batch_IncRRNIndex();
 
     rc = Transmaster_SendPacket(request, length);
     if (rc != RES_OK) {
         LogString("ERROR. Kernel_HostExchange. Send: %d", rc);
         NetLayer_Close();
+        Kernel_ReversalAnswered(order, mode, HostAnswer::Unanswered);
         return RES_HOST_SEND;
     }
 
@@ -171,6 +143,7 @@ int Kernel_HostExchange(S_PAY_ORDER* order, uint8_t mode) {
         if (rc != RES_OK) {
             LogString("ERROR. Kernel_HostExchange. Receive: %d", rc);
             NetLayer_Close();
+            Kernel_ReversalAnswered(order, mode, HostAnswer::Unanswered);
             return RES_HOST_SEND;  // send and receive failures share one code
         }
         memset(m_szAddAmounts, 0, sizeof(m_szAddAmounts));
@@ -182,45 +155,37 @@ int Kernel_HostExchange(S_PAY_ORDER* order, uint8_t mode) {
     Transmaster_Disconnect();
 
     if (result != RES_OK) {
-        const bool notProcessed = result == RES_HOST_STATUS_BASE + 0x40 || result == RES_HOST_STATUS_BASE + 0x41 ||
-                                  result == RES_HOST_STATUS_BASE + 0x50;
-        if (mode == 0 && notProcessed) Kernel_RemoveReversal(REV_REMOVE_TYPE_FULL);
-        // Not processed: the sale stands and stays the one to reverse-last.
-        if (mode == 5 && notProcessed && purchaseOrRefund) Kernel_RemoveReversal(REV_REMOVE_TYPE_REPLACE);
+        Kernel_ReversalAnswered(order, mode,
+                                aux_Kernel_NotProcessed(result) ? HostAnswer::NotProcessed : HostAnswer::Unanswered);
         return result;
     }
 
-    if (mode == 0) {
-        if (!TMMsgBuilder_IsSuccessResult(order->usRespCode)) {
+    const bool approved = TMMsgBuilder_IsSuccessResult(order->usRespCode);
+    if (mode == HostMode::NewRequest) {
+        if (!approved) {
             LogString("ERROR. Kernel_HostExchange. Action: %u", order->usRespCode);
-            Kernel_RemoveReversal(REV_REMOVE_TYPE_FULL);
+            Kernel_ReversalAnswered(order, mode, HostAnswer::Declined);
             return order->usRespCode;
         }
+        Kernel_ReversalAnswered(order, mode, HostAnswer::Approved);
         if (order->ucOpType == OP_BALANCE) return aux_Kernel_ShowHostBalance(order);
         return RES_OK;
     }
 
     LogString("Kernel_HostExchange. Reversal processed: %d", order->usRespCode);
-    if (mode == 5) {
-        // Declined, the operation stands and is still the last one: its copy
-        // goes back, nothing is counted, and the cashier may try again.
-        if (!TMMsgBuilder_IsSuccessResult(order->usRespCode)) {
-            LogString("ERROR. Kernel_HostExchange. Reverse-last declined: %u", order->usRespCode);
-            if (purchaseOrRefund) Kernel_RemoveReversal(REV_REMOVE_TYPE_REPLACE);
-            return order->usRespCode;
-        }
-        // An approved one stays pending until the response counts its
-        // cancellation (Kernel_CountReverseLast): removed here, a crash before
-        // the count would leave the host with the sale reversed and the till
-        // still counting it.
-        return RES_OK;
+    // The cashier is told of a declined reverse-last; a saved reversal is
+    // settled by any answer and lets the new operation go on.
+    if (mode == HostMode::ReverseLast && !approved) {
+        LogString("ERROR. Kernel_HostExchange. Reverse-last declined: %u", order->usRespCode);
+        Kernel_ReversalAnswered(order, mode, HostAnswer::Declined);
+        return order->usRespCode;
     }
-    if (TMMsgBuilder_IsSuccessResult(order->usRespCode) && mode == 3) aux_Kernel_CountReversed(order, true);
-    Kernel_RemoveReversal(REV_REMOVE_TYPE_FULL);
+    Kernel_ReversalAnswered(order, mode, approved ? HostAnswer::Approved : HostAnswer::Declined);
     return RES_OK;
 }
 
-int aux_Kernel_FindVoidTransaction(S_PAY_ORDER* order, S_PAY_ORDER* found) {
+// Finds the purchase a cancel refers to; 0, 1503, 1091 or 9999.
+static int aux_Kernel_FindVoidTransaction(S_PAY_ORDER* order, S_PAY_ORDER* found) {
     int target = -1;
     OpStore_Reset();
     while (OpStore_Next() == 0) {

@@ -141,8 +141,7 @@ int Kernel_Initialize(S_PAY_ORDER* order) {
         }
     }
 
-    // A reverse-last may only directly follow the operation it reverses.
-    if (order->ucOpType != OP_REVERSE_LAST) Kernel_RemoveReversal(REV_REMOVE_TYPE_LAST);
+    Kernel_ReversalStarting(order);
     EMV_SetRRNInputs(Batch_GetNumber(), Batch_GetRRNIndex());
 
     LogString("SUCCESS. Kernel_Initialize");

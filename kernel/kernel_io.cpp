@@ -11,8 +11,10 @@
 #include "kernel/kernel.h"
 #include "kernel/opstore.h"
 #include "kernel/ranges.h"
+#include "kernel/reversal.h"
 #include "receipt/cheqbld.h"
 #include "support/bigint.h"
+#include "support/cardno.h"
 #include "support/currency.h"
 #include "support/log.h"
 #include "support/mpsutils.h"
@@ -40,7 +42,8 @@ static const struct {
     {"TestBank", OP_TEST_BANK}, {"ReverseLast", OP_REVERSE_LAST},
 };
 
-int aux_Kernel_GetInputParam(const char* text, const char* tag, char* out) {
+// Copies the value of <tag>...</tag> (1 to 32 characters) into out; 1 when present, else 0.
+static int aux_Kernel_GetInputParam(const char* text, const char* tag, char* out) {
     out[0] = '\0';
     char open[PARAM_MAX + 8];
     char close[PARAM_MAX + 8];
@@ -183,7 +186,7 @@ static void aux_AddAmount(const char* name, const SBigInt* amount) {
     XMLOut_AddXMLField(name, text);
 }
 
-void aux_Kernel_CreateBatchTotals() {
+static void aux_Kernel_CreateBatchTotals() {
     SBatchInfo batch = {};
     Batch_GetInfo(&batch);
     const uint16_t sales = batch.usSaleCount, reversals = batch.usSaleCancelCount, returns = batch.usReturnCount;
@@ -308,10 +311,8 @@ int Kernel_PrepareResponse(int result, S_PAY_ORDER* order) {
     if (success) {
         if (op == OP_SALE || op == OP_RETURN) aux_AddNumber("OriginalCode", order->usOriginalCode);
         if (aux_IsOneOf(op, {OP_SALE, OP_RETURN, OP_REVERSAL, OP_REVERSAL_OTHER})) {
-            char cardNo[20];
-            size_t panLen = strnlen(order->szPAN, sizeof(order->szPAN));
-            snprintf(cardNo, sizeof(cardNo), "************%s", order->szPAN + (panLen > 4 ? panLen - 4 : 0));
-            XMLOut_AddXMLField("CardNo", cardNo);
+            char cardNo[CARDNO_MASKED_SIZE];
+            XMLOut_AddXMLField("CardNo", CardNo_Mask(order->szPAN, sizeof(order->szPAN), '*', cardNo));
         }
         if (aux_IsOneOf(op, {OP_SALE, OP_RETURN, OP_REVERSAL, OP_REVERSAL_OTHER, OP_BALANCE, OP_CLOSE_DAY, OP_DAY_REPORT})) {
             const char* t = order->szDateTime;
@@ -322,11 +323,7 @@ int Kernel_PrepareResponse(int result, S_PAY_ORDER* order) {
         if (op == OP_CLOSE_DAY || op == OP_DAY_REPORT) aux_Kernel_CreateBatchTotals();
     }
 
-    if (result == RES_OK && aux_IsOneOf(op, {OP_SALE, OP_RETURN, OP_REVERSAL, OP_REVERSAL_OTHER}) &&
-        !Kernel_CountReverseLast(order)) {
-        Batch_IncOperationTotals(op, order->stAmount);
-        OpStore_AddTransaction(order);
-    }
+    Kernel_ReversalCount(result, order);
 
     XMLOut_CloseXMLAggregate("OperationResultRs");
     rc = XMLOut_DeInit();

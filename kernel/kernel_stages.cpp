@@ -9,6 +9,7 @@
 #include "pinpad/emv.h"
 #include "pinpad/pplayer.h"
 #include "support/bigint.h"
+#include "support/cardno.h"
 #include "support/cp1251.h"
 #include "support/currency.h"
 #include "support/log.h"
@@ -69,7 +70,7 @@ int Kernel_EntryPIN(S_PAY_ORDER* order) {
     }
     const uint8_t op = order->ucOpType;
     if (op == OP_RETURN && !contactless) {
-        if (strncmp(order->szPAN, "9112", 4) != 0) return RES_OK;
+        if (!CardNo_Is9112(order->szPAN)) return RES_OK;
         order->ucPINType = PIN_ONLINE;
     }
     if (op != OP_SALE && op != OP_RETURN && op != OP_BALANCE) return RES_OK;
@@ -132,8 +133,8 @@ int Kernel_CompleteOperation(int hostResult, S_PAY_ORDER* order) {
     if (hostResult == RES_OK && (finalize != RES_OK || order->ucPPTranStatus != 0)) {
         // The host approved what the card refused: the sale is reversed in this very call.
         order->ucPINType = PIN_NONE;
-        if (finalize == RES_OK) Kernel_SetReversal(order);
-        Kernel_HostExchange(order, 3);
+        Kernel_ReversalCardRefused(order, finalize);
+        Kernel_HostExchange(order, HostMode::SavedReversal);
     }
     if (hostResult != RES_OK) return hostResult;
     if (finalize != RES_OK) return finalize;

@@ -4,11 +4,14 @@
 #include <cstdio>
 #include <cstring>
 
+#include "support/cardno.h"
 #include "support/log.h"
 #include "support/result_codes.h"
 #include "support/utilfile.h"
 
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "journal integers are stored in host order, little-endian");
+
+static_assert(sizeof(SOpStoreEntry::szPAN) >= CARDNO_MASKED_SIZE, "the entry holds the masked card number whole");
 
 static int m_iCursor = -1;
 
@@ -24,10 +27,7 @@ static void aux_OpStore_CopyText(char* dst, size_t dstSize, const char* src, siz
 static void aux_OpStore_BuildEntry(const S_PAY_ORDER* order, SOpStoreEntry* entry) {
     memset(entry, 0, sizeof(*entry));
     // Only the last four digits of the card number are ever kept.
-    memset(entry->szPAN, 'X', 12);
-    size_t panLen = strnlen(order->szPAN, sizeof(order->szPAN));
-    size_t tail = panLen < 4 ? panLen : 4;
-    memcpy(entry->szPAN + 12, order->szPAN + panLen - tail, tail);
+    CardNo_Mask(order->szPAN, sizeof(order->szPAN), 'X', entry->szPAN);
     aux_OpStore_CopyText(entry->szSTAN, sizeof(entry->szSTAN), order->szSTAN, sizeof(order->szSTAN));
     aux_OpStore_CopyText(entry->szRRN, sizeof(entry->szRRN), order->szRRN, sizeof(order->szRRN));
     aux_OpStore_CopyText(entry->szAuthCode, sizeof(entry->szAuthCode), order->szAuthCode, sizeof(order->szAuthCode));

@@ -1,5 +1,5 @@
 // kernel/reversal.cpp
-#include "kernel/reversal.h"
+#include "kernel/reversal_internal.h"
 
 #include <cerrno>
 #include <cstring>
@@ -11,8 +11,138 @@
 #include "support/result_codes.h"
 #include "support/utilfile.h"
 
+// ------------------------------------------------------------------ lifecycle
+//
+// The records' state table knows three states; this table keeps its
+// transitions and adds what the kernel has learnt since:
+//   clean -> pending      Sending a Purchase.
+//   pending -> clean      a settled answer: NotProcessed or Declined of a
+//                         Purchase; any answer to the SavedReversal that the
+//                         next call's batch-state check (or a refused chip
+//                         sale) sends, an approval counting the reversal.
+//   pending -> last       completion with a built response: Counted, then
+//                         Settled, of a Purchase. The count makes it
+//                         PendingCounted in between, so that a call killed
+//                         there has the next one count only the cancellation.
+//   last -> clean         Starting of anything but a reverse-last; a
+//                         reverse-last answered: Sending makes the copy
+//                         PendingCounted (as unsettled as a sale on its way),
+//                         Counted counts its cancellation together with the
+//                         flag's clearing, Settled removes the file.
+// Added: a reverse-last declined or not processed puts the copy back
+// (PendingCounted -> last); a reverse-last tried after a lost answer sends the
+// pending operation itself; an approval the till never saw is reversed after
+// all (Unpublished: last -> PendingCounted), and a cancellation it never saw
+// is answered again from the journal (Remember, then AnsweredAgain).
+// An event whose subject has no row changes nothing.
+
+namespace {
+
+using E = RvsEvent;
+using S = RvsSubject;
+using St = RvsState;
+using Step = RvsStep;
+
+constexpr RvsTransition kLifecycle[] = {
+    // event         subject           from                to                  step
+    {E::Starting,     S::ReverseLast,   St::Last,           St::Last,           Step::Keep},
+    {E::Starting,     S::Purchase,      St::Last,           St::Clean,          Step::DropCopy},
+    {E::Starting,     S::Cancellation,  St::Last,           St::Clean,          Step::DropCopy},
+    {E::Starting,     S::Request,       St::Last,           St::Clean,          Step::DropCopy},
+
+    {E::Sending,      S::Purchase,      St::Clean,          St::Pending,        Step::Save},
+    {E::Sending,      S::ReverseLast,   St::Last,           St::PendingCounted, Step::SaveDropCopy},
+    {E::Sending,      S::ReverseLast,   St::PendingCounted, St::PendingCounted, Step::SaveDropCopy},
+
+    // Whatever was saved stays for the next call to settle.
+    {E::Unanswered,   S::Purchase,      St::Pending,        St::Pending,        Step::Keep},
+    {E::Unanswered,   S::ReverseLast,   St::PendingCounted, St::PendingCounted, Step::Keep},
+    {E::Unanswered,   S::SavedReversal, St::Pending,        St::Pending,        Step::Keep},
+
+    // Refused before the bank saw it: the operation never happened, a
+    // reverse-last's operation stands, a reversal is still owed.
+    {E::NotProcessed, S::Purchase,      St::Pending,        St::Clean,          Step::RemoveAll},
+    {E::NotProcessed, S::Cancellation,  St::Clean,          St::Clean,          Step::RemoveAll},
+    {E::NotProcessed, S::Request,       St::Clean,          St::Clean,          Step::RemoveAll},
+    {E::NotProcessed, S::ReverseLast,   St::PendingCounted, St::Last,           Step::MakeCopy},
+    {E::NotProcessed, S::SavedReversal, St::Pending,        St::Pending,        Step::Keep},
+
+    {E::Declined,     S::Purchase,      St::Pending,        St::Clean,          Step::RemoveAll},
+    {E::Declined,     S::Cancellation,  St::Clean,          St::Clean,          Step::RemoveAll},
+    {E::Declined,     S::Request,       St::Clean,          St::Clean,          Step::RemoveAll},
+    {E::Declined,     S::ReverseLast,   St::PendingCounted, St::Last,           Step::MakeCopy},
+    {E::Declined,     S::SavedReversal, St::Pending,        St::Clean,          Step::RemoveAll},
+
+    // An approved operation or reverse-last stays pending until the response
+    // counts it: settled earlier, a crash before the count would leave the
+    // host and the batch disagreeing.
+    {E::Approved,     S::Purchase,      St::Pending,        St::Pending,        Step::Keep},
+    {E::Approved,     S::ReverseLast,   St::PendingCounted, St::PendingCounted, Step::Keep},
+    {E::Approved,     S::SavedReversal, St::Pending,        St::Clean,          Step::CountRemoveAll},
+    {E::Approved,     S::SavedReversal, St::PendingCounted, St::Clean,          Step::CountRemoveAll},
+
+    // The record the chip completion finished replaces the one saved before sending.
+    {E::CardRefused,  S::Purchase,      St::Pending,        St::Pending,        Step::Save},
+
+    {E::Counted,      S::Purchase,      St::Pending,        St::PendingCounted, Step::Count},
+    {E::Counted,      S::Cancellation,  St::Clean,          St::Clean,          Step::Count},
+    {E::Counted,      S::ReverseLast,   St::PendingCounted, St::Clean,          Step::CountCancel},
+    {E::Counted,      S::AnsweredAgain, St::Clean,          St::Clean,          Step::Keep},
+
+    {E::Settled,      S::Purchase,      St::PendingCounted, St::Last,           Step::MakeCopy},
+    {E::Settled,      S::Cancellation,  St::Clean,          St::Clean,          Step::RemoveAll},
+    {E::Settled,      S::Request,       St::Clean,          St::Clean,          Step::RemoveAll},
+
+    {E::Unpublished,  S::Purchase,      St::Last,           St::PendingCounted, Step::Reopen},
+    {E::Unpublished,  S::Cancellation,  St::Clean,          St::Clean,          Step::Remember},
+};
+
+}  // namespace
+
+// The cancellation last taken from the journal, so that the response does not count it again.
+static struct {
+    uint8_t ucOpType;
+    uint16_t usOriginalCode;
+} m_CountedBefore = {0, 0};
+// The call before this one approved a cancellation but was killed before the till saw it.
+static bool m_bCancelUnanswered = false;
+
+const RvsTransition* Kernel_ReversalTable(size_t* count) {
+    *count = sizeof(kLifecycle) / sizeof(kLifecycle[0]);
+    return kLifecycle;
+}
+
+static bool aux_Kernel_IsPurchaseOrRefund(uint8_t op) { return op == OP_SALE || op == OP_RETURN; }
+
+static bool aux_Kernel_IsCancellation(uint8_t op) { return op == OP_REVERSAL || op == OP_REVERSAL_OTHER; }
+
+// An operation whose code the batch has given out was counted: the cashier
+// saw it complete (or a killed call counted it before its copy was made).
+static bool aux_Kernel_IsCounted(const S_PAY_ORDER* order) {
+    return Batch_GetTransactIndex() > order->usOriginalCode;
+}
+
+// A request's amount of 0 stands for the saved operation's.
+static bool aux_Kernel_AmountFits(const S_PAY_ORDER* request, const S_PAY_ORDER* saved) {
+    const SBigInt zero = {};
+    return BigInt_ModCmp(&request->stAmount, &zero) == 0 || BigInt_ModCmp(&request->stAmount, &saved->stAmount) == 0;
+}
+
+uint8_t Kernel_CancelOf(uint8_t op) { return op == OP_SALE ? OP_REVERSAL : OP_REVERSAL_OTHER; }
+
+RvsState Kernel_ReversalState() {
+    if (Kernel_IsReversalPending()) {
+        S_PAY_ORDER pending;
+        return Kernel_ReadReversalFile(&pending) == RES_OK && aux_Kernel_IsCounted(&pending) ? RvsState::PendingCounted
+                                                                                           : RvsState::Pending;
+    }
+    return UtilFile_IsExists(REVERSAL_LAST_FILE) ? RvsState::Last : RvsState::Clean;
+}
+
+// ---------------------------------------------------------------- file steps
+
 int Kernel_SetReversal(const S_PAY_ORDER* order) {
-    if (order->ucOpType != OP_SALE && order->ucOpType != OP_RETURN) return RES_OK;
+    if (!aux_Kernel_IsPurchaseOrRefund(order->ucOpType)) return RES_OK;
 
     // A file left behind while the flag is clear belongs to a settled
     // operation; were it still there when the flag is set, a crash before the
@@ -128,26 +258,16 @@ int Kernel_ReadReverseLastFile(S_PAY_ORDER* out) {
 int Kernel_ReadRetriedReverseLast(const S_PAY_ORDER* request, S_PAY_ORDER* out) {
     if (request->ucOpType != OP_REVERSE_LAST || !Kernel_IsReversalPending()) return 0;
     if (Kernel_ReadReversalFile(out) != RES_OK) return 0;
-    if (out->ucOpType != OP_SALE && out->ucOpType != OP_RETURN) return 0;
-    // An operation whose code the batch has given out was counted: the cashier
-    // saw it complete and may cancel it. One that never completed is only
-    // reversed, by the batch-state check.
-    if (Batch_GetTransactIndex() <= out->usOriginalCode) return 0;
-    const SBigInt zero = {};
-    return BigInt_ModCmp(&request->stAmount, &zero) == 0 || BigInt_ModCmp(&request->stAmount, &out->stAmount) == 0;
+    if (!aux_Kernel_IsPurchaseOrRefund(out->ucOpType)) return 0;
+    // One that never completed is only reversed, by the batch-state check.
+    if (!aux_Kernel_IsCounted(out)) return 0;
+    return aux_Kernel_AmountFits(request, out);
 }
 
-// The cancellation last taken from the journal, so that the response does not count it again.
-static struct {
-    uint8_t ucOpType;
-    uint16_t usOriginalCode;
-} m_CountedBefore = {0, 0};
-// The call before this one approved a cancellation but was killed before the till saw it.
-static bool m_bCancelUnanswered = false;
-
-void Kernel_NoteUnansweredCancel() { m_bCancelUnanswered = true; }
-
-int Kernel_ReadCountedReverseLast(const S_PAY_ORDER* request, S_PAY_ORDER* out) {
+// For a ReverseLast request after a call that approved a cancellation unseen:
+// 1 when the journal's last entry is that cancellation (counted, the flag
+// clear) and the request's amount fits; out then holds it.
+static int aux_Kernel_ReadCountedReverseLast(const S_PAY_ORDER* request, S_PAY_ORDER* out) {
     if (request->ucOpType != OP_REVERSE_LAST || !m_bCancelUnanswered || Batch_IsReversal()) return 0;
     // The save that counted the cancellation cleared the flag and journalled
     // it last, with the host's answer to it.
@@ -156,16 +276,16 @@ int Kernel_ReadCountedReverseLast(const S_PAY_ORDER* request, S_PAY_ORDER* out) 
     memset(out, 0, sizeof(*out));
     OpStore_SetIndex(count - 1);
     if (OpStore_GetCurrent(out) != RES_OK) return 0;
-    if (out->ucOpType != OP_REVERSAL && out->ucOpType != OP_REVERSAL_OTHER) return 0;
-    const SBigInt zero = {};
-    if (BigInt_ModCmp(&request->stAmount, &zero) != 0 && BigInt_ModCmp(&request->stAmount, &out->stAmount) != 0) return 0;
+    if (!aux_Kernel_IsCancellation(out->ucOpType)) return 0;
+    if (!aux_Kernel_AmountFits(request, out)) return 0;
     m_CountedBefore = {out->ucOpType, out->usOriginalCode};
     LogStringEx(LOG_WARNING, "WARNING. Kernel_ReverseLast. Operation %u was reversed by a call that did not answer",
                 out->usOriginalCode);
     return 1;
 }
 
-int Kernel_TakeCountedBefore(const S_PAY_ORDER* order) {
+// 1 (once) when order is the cancellation aux_Kernel_ReadCountedReverseLast found.
+static int aux_Kernel_TakeCountedBefore(const S_PAY_ORDER* order) {
     if (m_CountedBefore.ucOpType == 0 || m_CountedBefore.ucOpType != order->ucOpType ||
         m_CountedBefore.usOriginalCode != order->usOriginalCode) {
         return 0;
@@ -174,22 +294,225 @@ int Kernel_TakeCountedBefore(const S_PAY_ORDER* order) {
     return 1;
 }
 
-int Kernel_ReopenReversal(uint16_t originalCode) {
+// 1 when the pending reversal is the operation that the cancellation order cancels.
+static bool aux_Kernel_IsPendingOf(const S_PAY_ORDER* order) {
+    if (!Kernel_IsReversalPending()) return false;
+    S_PAY_ORDER pending;
+    if (Kernel_ReadReversalFile(&pending) != RES_OK) return false;
+    const uint8_t cancelled = order->ucOpType == OP_REVERSAL ? OP_SALE : OP_RETURN;
+    return pending.ucOpType == cancelled && pending.usOriginalCode == order->usOriginalCode;
+}
+
+// The copy of the operation with this code becomes the pending reversal again.
+static void aux_Kernel_ReopenReversal(uint16_t originalCode) {
     S_PAY_ORDER copy;
-    if (originalCode == 0 || !UtilFile_IsExists(REVERSAL_LAST_FILE)) return 0;
+    if (originalCode == 0 || !UtilFile_IsExists(REVERSAL_LAST_FILE)) return;
     int32_t length = 0;
     if (UtilFile_ReadFileToBuf(REVERSAL_LAST_FILE, &copy, &length, 0, sizeof(copy)) != RES_OK ||
         length != static_cast<int32_t>(sizeof(copy))) {
-        return 0;
+        return;
     }
-    if ((copy.ucOpType != OP_SALE && copy.ucOpType != OP_RETURN) || copy.usOriginalCode != originalCode) return 0;
+    if (!aux_Kernel_IsPurchaseOrRefund(copy.ucOpType) || copy.usOriginalCode != originalCode) return;
     // Flag first, file second, as when the reversal was first saved; a crash
     // in between leaves the copy and the unpublished answer to do this again.
     if (Batch_SetReversal() != RES_OK || UtilFile_Rename(REVERSAL_LAST_FILE, REVERSAL_FILE) != RES_OK) {
         LogString("ERROR. Kernel_ReopenReversal. Operation %u not set to be reversed", originalCode);
-        return 0;
+        return;
     }
     LogStringEx(LOG_WARNING, "WARNING. Kernel_ReopenReversal. Answer to operation %u never reached the till: it is reversed",
                 originalCode);
-    return 1;
+}
+
+// The batch counts a reversed operation (the order as sent, 1 or 2) and its
+// cancellation. A call killed after the operation was counted and perhaps
+// journalled, but before its reversal file went away, leaves the operation
+// to be reversed by the next call: then only the cancellation is still to be
+// counted, and a journalled operation gets its cancel entry, so that the
+// totals, the journal and the host agree. The counts and the cleared
+// reversal flag go to the disk in one save: a crash before it repeats this
+// step harmlessly, a crash after it leaves nothing to repeat.
+static void aux_Kernel_CountReversed(const S_PAY_ORDER* order, bool warnCounted) {
+    const uint8_t cancelOp = Kernel_CancelOf(order->ucOpType);
+    const bool counted = aux_Kernel_IsCounted(order);
+    if (counted) {
+        bool journalled = false, cancelled = false;
+        S_PAY_ORDER entry;
+        OpStore_Reset();
+        while (OpStore_Next() == 0 && OpStore_GetCurrent(&entry) == RES_OK) {
+            if (entry.usOriginalCode != order->usOriginalCode) continue;
+            journalled |= entry.ucOpType == order->ucOpType;
+            cancelled |= entry.ucOpType == cancelOp;
+        }
+        if (journalled && !cancelled) {
+            S_PAY_ORDER cancel;
+            memcpy(&cancel, order, sizeof(cancel));
+            cancel.ucOpType = cancelOp;
+            OpStore_AddTransaction(&cancel);
+        }
+        if (warnCounted) {
+            LogStringEx(LOG_WARNING, "WARNING. Kernel_HostExchange. Reversed operation %u was already counted",
+                        order->usOriginalCode);
+        }
+    }
+    Batch_CountReversed(order->ucOpType, order->stAmount, counted ? 0 : 1);
+}
+
+static int aux_Kernel_RunStep(RvsStep step, const S_PAY_ORDER* order, uint16_t originalCode) {
+    switch (step) {
+    case RvsStep::Keep:
+        break;
+    case RvsStep::Save:
+        return Kernel_SetReversal(order);
+    case RvsStep::SaveDropCopy: {
+        int rc = Kernel_SetReversal(order);
+        if (rc != RES_OK) return rc;
+        // The copy goes once the pending reversal holds it, so that no later
+        // reverse-last sends it again.
+        Kernel_RemoveReversal(REV_REMOVE_TYPE_LAST);
+        break;
+    }
+    case RvsStep::DropCopy:
+        Kernel_RemoveReversal(REV_REMOVE_TYPE_LAST);
+        break;
+    case RvsStep::RemoveAll:
+        Kernel_RemoveReversal(REV_REMOVE_TYPE_FULL);
+        break;
+    case RvsStep::MakeCopy:
+        Kernel_RemoveReversal(REV_REMOVE_TYPE_REPLACE);
+        break;
+    case RvsStep::Reopen:
+        aux_Kernel_ReopenReversal(originalCode);
+        break;
+    case RvsStep::Count:
+        Batch_IncOperationTotals(order->ucOpType, order->stAmount);
+        OpStore_AddTransaction(order);
+        break;
+    case RvsStep::CountCancel: {
+        S_PAY_ORDER reversed;
+        memcpy(&reversed, order, sizeof(reversed));
+        reversed.ucOpType = order->ucOpType == OP_REVERSAL ? OP_SALE : OP_RETURN;
+        aux_Kernel_CountReversed(&reversed, false);
+        break;
+    }
+    case RvsStep::CountRemoveAll:
+        aux_Kernel_CountReversed(order, true);
+        Kernel_RemoveReversal(REV_REMOVE_TYPE_FULL);
+        break;
+    case RvsStep::Remember:
+        m_bCancelUnanswered = true;
+        break;
+    }
+    return RES_OK;
+}
+
+// Runs the step of the event's row; 0, or the failure of a save.
+static int aux_Kernel_Transition(RvsEvent event, RvsSubject subject, const S_PAY_ORDER* order,
+                                 uint16_t originalCode = 0) {
+    for (const RvsTransition& t : kLifecycle) {
+        if (t.event == event && t.subject == subject) return aux_Kernel_RunStep(t.step, order, originalCode);
+    }
+    return RES_OK;
+}
+
+// ------------------------------------------------------------ named events
+
+// The subject of an operation by its code alone.
+static RvsSubject aux_Kernel_SubjectOf(uint8_t op) {
+    if (aux_Kernel_IsPurchaseOrRefund(op)) return RvsSubject::Purchase;
+    if (aux_Kernel_IsCancellation(op)) return RvsSubject::Cancellation;
+    return op == OP_REVERSE_LAST ? RvsSubject::ReverseLast : RvsSubject::Request;
+}
+
+// The subject of a request sent to the host in mode.
+static RvsSubject aux_Kernel_SentSubject(const S_PAY_ORDER* order, HostMode mode) {
+    const uint8_t op = order->ucOpType;
+    switch (mode) {
+    case HostMode::NewRequest:
+        return op == OP_REVERSE_LAST ? RvsSubject::Request : aux_Kernel_SubjectOf(op);
+    case HostMode::SavedReversal:
+        return RvsSubject::SavedReversal;
+    case HostMode::ReverseLast:
+        // The files only ever hold purchases and refunds.
+        return aux_Kernel_IsPurchaseOrRefund(op) ? RvsSubject::ReverseLast : RvsSubject::Other;
+    default:
+        return RvsSubject::Other;
+    }
+}
+
+void Kernel_ReversalStarting(const S_PAY_ORDER* order) {
+    // A reverse-last may only directly follow the operation it reverses.
+    aux_Kernel_Transition(RvsEvent::Starting, aux_Kernel_SubjectOf(order->ucOpType), order);
+}
+
+int Kernel_ReversalSending(const S_PAY_ORDER* order, HostMode mode) {
+    return aux_Kernel_Transition(RvsEvent::Sending, aux_Kernel_SentSubject(order, mode), order);
+}
+
+void Kernel_ReversalAnswered(const S_PAY_ORDER* order, HostMode mode, HostAnswer answer) {
+    RvsEvent event = RvsEvent::Unanswered;
+    switch (answer) {
+    case HostAnswer::Unanswered: event = RvsEvent::Unanswered; break;
+    case HostAnswer::NotProcessed: event = RvsEvent::NotProcessed; break;
+    case HostAnswer::Declined: event = RvsEvent::Declined; break;
+    case HostAnswer::Approved: event = RvsEvent::Approved; break;
+    }
+    aux_Kernel_Transition(event, aux_Kernel_SentSubject(order, mode), order);
+}
+
+void Kernel_ReversalCardRefused(const S_PAY_ORDER* order, int finalize) {
+    // Without a finished chip record the one saved before sending is reversed.
+    aux_Kernel_Transition(RvsEvent::CardRefused, finalize == RES_OK ? RvsSubject::Purchase : RvsSubject::Other, order);
+}
+
+void Kernel_ReversalCount(int result, const S_PAY_ORDER* order) {
+    if (result != RES_OK) return;
+    const uint8_t op = order->ucOpType;
+    RvsSubject subject = RvsSubject::Other;
+    if (aux_Kernel_IsPurchaseOrRefund(op)) {
+        subject = RvsSubject::Purchase;
+    } else if (aux_Kernel_IsCancellation(op)) {
+        // A reverse-last's cancellation: its operation is still the pending
+        // reversal, or an earlier call counted it and this one answers it again.
+        if (aux_Kernel_TakeCountedBefore(order)) subject = RvsSubject::AnsweredAgain;
+        else if (aux_Kernel_IsPendingOf(order)) subject = RvsSubject::ReverseLast;
+        else subject = RvsSubject::Cancellation;
+    }
+    aux_Kernel_Transition(RvsEvent::Counted, subject, order);
+}
+
+void Kernel_ReversalSettled(int result, const S_PAY_ORDER* order) {
+    const uint8_t op = order->ucOpType;
+    if (result != RES_OK || op == OP_TEST_BANK || op == OP_DAY_REPORT) return;
+    aux_Kernel_Transition(RvsEvent::Settled, op == OP_REVERSE_LAST ? RvsSubject::Request : aux_Kernel_SubjectOf(op),
+                          order);
+}
+
+void Kernel_ReversalUnpublished(uint16_t originalCode, int approvedCancel) {
+    const RvsSubject subject = approvedCancel      ? RvsSubject::Cancellation
+                               : originalCode != 0 ? RvsSubject::Purchase
+                                                   : RvsSubject::Other;
+    aux_Kernel_Transition(RvsEvent::Unpublished, subject, nullptr, originalCode);
+}
+
+// ----------------------------------------------------------------- queries
+
+int Kernel_ReadReversalToSend(const S_PAY_ORDER* request, S_PAY_ORDER* out, int* send) {
+    *send = 0;
+    if (!Kernel_IsReversalPending()) return RES_OK;
+    // A reverse-last tried again sends its pending operation itself, and so
+    // answers as the cancellation it completes.
+    if (Kernel_ReadRetriedReverseLast(request, out)) return RES_OK;
+    if (Kernel_ReadReversalFile(out) != RES_OK) return RES_RVS_READ;
+    *send = 1;
+    return RES_OK;
+}
+
+int Kernel_ReadReverseLastTarget(const S_PAY_ORDER* request, S_PAY_ORDER* out, int* answered) {
+    // A call killed after the host reversed the operation and the batch
+    // counted it, but before it answered: the same answer again, no new reversal.
+    *answered = aux_Kernel_ReadCountedReverseLast(request, out);
+    if (*answered) return RES_OK;
+    // The copy went into the pending reversal when it was sent: a lost answer leaves it there.
+    if (Kernel_ReadRetriedReverseLast(request, out)) return RES_OK;
+    return Kernel_ReadReverseLastFile(out);
 }

@@ -1,53 +1,63 @@
 // kernel/reversal.h
-// The reversal files: DATA/RVS.SAV, the pending reversal (the last purchase
-// or refund sent whose outcome is unsettled), and DATA/RVSLAST.SAV, the
-// reverse-last copy of the last completed one. Each holds one whole
-// S_PAY_ORDER (948 bytes) and is replaced atomically.
+// The reversal lifecycle. DATA/RVS.SAV, under the batch's reversal flag, is the
+// pending reversal: the last purchase or refund sent whose outcome is not
+// settled, reversed by the next exchange with the host. DATA/RVSLAST.SAV is
+// the reverse-last copy of the last one completed, which the cashier may still
+// cancel. Each holds one whole S_PAY_ORDER (948 bytes), replaced atomically.
+//
+// This module alone decides what becomes of the two files and when a reversed
+// operation is counted: the rest of the kernel tells it what happened (an
+// operation begins, a request is about to go, the host answered, the response
+// counts its operation, the response is settled) and asks it what to send and
+// what a reverse-last cancels. The states and their transitions are one table
+// in reversal.cpp.
 #pragma once
 #include <cstdint>
 
+#include "host/tmmsgbuilder.h"
 #include "support/payorder.h"
 
 #define REVERSAL_FILE "DATA/RVS.SAV"
 #define REVERSAL_LAST_FILE "DATA/RVSLAST.SAV"
 
-// Modes of Kernel_RemoveReversal.
-enum : uint8_t {
-    REV_REMOVE_TYPE_FULL = 0,     // both files go, the batch's reversal flag is cleared
-    REV_REMOVE_TYPE_LAST = 1,     // only the reverse-last copy goes
-    REV_REMOVE_TYPE_REPLACE = 2,  // the pending reversal becomes the reverse-last copy
+// What the host made of a request, as far as the reversal files are concerned.
+enum class HostAnswer : uint8_t {
+    Unanswered,    // sent, and no answer read: the link or the answer failed, or only hold-ons came
+    NotProcessed,  // the host's front end refused it before the bank saw it
+    Declined,      // an answer whose action code is no success
+    Approved,      // an answer whose action code is a success
 };
 
-// Saves a purchase or refund as the pending reversal (sets the batch's flag
-// first); other operations are not saved; 0 or 1043.
-int Kernel_SetReversal(const S_PAY_ORDER* order);
-// Removes reversal files as mode says; returns the last delete's result (callers ignore it).
-int Kernel_RemoveReversal(uint8_t mode);
-// 1 when the batch's reversal flag is set and DATA/RVS.SAV exists, else 0.
-int Kernel_IsReversalPending();
-// Reads the pending reversal, exactly 948 bytes, into out; 0 or 1044.
-int Kernel_ReadReversalFile(S_PAY_ORDER* out);
-// Reads the first 948 bytes of the reverse-last copy into out (a longer file
-// is accepted); 0, or 1046 when it is missing, unreadable or short.
-int Kernel_ReadReverseLastFile(S_PAY_ORDER* out);
-// For a ReverseLast request: 1 when the pending reversal is an operation the
-// batch has counted (a reverse-last that got no answer, or a completed
-// operation whose copy was not made) and the request's amount is 0 or its
-// amount; the pending record is then in out, and the reverse-last sends it
-// again in place of the batch-state check. 0 otherwise.
-int Kernel_ReadRetriedReverseLast(const S_PAY_ORDER* request, S_PAY_ORDER* out);
-// Tells the module that the call before this one approved a cancellation
-// that the till never saw (its answer was not published).
-void Kernel_NoteUnansweredCancel();
-// For a ReverseLast request after such a call: 1 when the journal's last
-// entry is that cancellation (counted, the flag clear) and the request's
-// amount is 0 or its amount; out then holds it, to be answered again without
-// a new reversal.
-int Kernel_ReadCountedReverseLast(const S_PAY_ORDER* request, S_PAY_ORDER* out);
-// 1 (once) when order is the cancellation Kernel_ReadCountedReverseLast found,
-// which the batch and the journal already count.
-int Kernel_TakeCountedBefore(const S_PAY_ORDER* order);
-// The reverse-last copy of the operation with this code becomes the pending
-// reversal again: its approval was never shown to the till, so the next
-// exchange with the host reverses it. 1 when it did, 0 when there is no such copy.
-int Kernel_ReopenReversal(uint16_t originalCode);
+// ---- what happened ----
+
+// The operation of order begins (its initialisation is done).
+void Kernel_ReversalStarting(const S_PAY_ORDER* order);
+// A request for order is about to be sent in mode; 0, or 1043 when what must
+// be saved first was not (the request must not go then).
+int Kernel_ReversalSending(const S_PAY_ORDER* order, HostMode mode);
+// The host answered the request for order sent in mode (or did not).
+void Kernel_ReversalAnswered(const S_PAY_ORDER* order, HostMode mode, HostAnswer answer);
+// The card refused a chip sale that the host approved; finalize is the result
+// of the chip completion, which filled the order.
+void Kernel_ReversalCardRefused(const S_PAY_ORDER* order, int finalize);
+// The response with result counts its operation: a completed purchase, refund
+// or cancellation goes into the batch and the journal here.
+void Kernel_ReversalCount(int result, const S_PAY_ORDER* order);
+// The response with result is written and counted, not yet published.
+void Kernel_ReversalSettled(int result, const S_PAY_ORDER* order);
+// At the start of a call: the call before it wrote a response that the till
+// never saw, approving the purchase or refund with originalCode (0: none) or,
+// when approvedCancel is 1, a cancellation.
+void Kernel_ReversalUnpublished(uint16_t originalCode, int approvedCancel);
+
+// ---- what to do ----
+
+// For the batch-state check before request: *send is 1 when out holds the
+// pending reversal, to be sent first; 0 or 1044 (it cannot be read).
+int Kernel_ReadReversalToSend(const S_PAY_ORDER* request, S_PAY_ORDER* out, int* send);
+// For a reverse-last request: out holds the operation to reverse or, with
+// *answered 1, the cancellation that an earlier call made and never answered,
+// to be answered again; 0 or 1046 (nothing to reverse).
+int Kernel_ReadReverseLastTarget(const S_PAY_ORDER* request, S_PAY_ORDER* out, int* answered);
+// The operation code that cancels op: 6 for a purchase, 7 for anything else.
+uint8_t Kernel_CancelOf(uint8_t op);

@@ -6,6 +6,7 @@
 
 #include "receipt/utilcheq.h"
 #include "support/bigint.h"
+#include "support/cardno.h"
 #include "support/cp1251.h"
 #include "support/currency.h"
 #include "support/param.h"
@@ -27,12 +28,9 @@ static void aux_CheqBld_PrintDateTime(const char* dateTime) {
 
 // The card number as a receipt shows it; keepPrefix keeps the first four digits of a 9112 card.
 static std::string aux_CheqBld_CardNumber(const char* pan, bool keepPrefix) {
-    size_t len = strnlen(pan, 20);
-    const char* last4 = pan + (len > 4 ? len - 4 : 0);
-    char out[32];
-    if (keepPrefix && strncmp(pan, "9112", 4) == 0) snprintf(out, sizeof(out), "%.4sXXXXXXXX%.4s", pan, last4);
-    else snprintf(out, sizeof(out), "XXXXXXXXXXXX%.4s", last4);
-    return out;
+    char out[CARDNO_MASKED_SIZE];
+    const size_t size = sizeof(S_PAY_ORDER::szPAN);
+    return keepPrefix ? CardNo_MaskForReceipt(pan, size, out) : CardNo_Mask(pan, size, 'X', out);
 }
 
 // The amount in display form for the currency, without the currency code.

@@ -89,7 +89,7 @@ protected:
     }
 
     // Builds the order's request and splits its message back into a container.
-    std::string Build(uint8_t mode, STMSecPacket* sec = nullptr) {
+    std::string Build(HostMode mode, STMSecPacket* sec = nullptr) {
         uint16_t length = 0;
         uint8_t* p =
             TMMsgBuilder_GetTransactionRq(&order, "TERM0001", "250201", 7, 12, 42, mode, &length);
@@ -139,17 +139,17 @@ TEST_F(HostMessagesTest, MessageClassPerOperationAndMode) {
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << "op " << (int)c.op << " mode " << (int)c.mode);
         order.ucOpType = c.op;
-        EXPECT_EQ(aux_TMMsgBuilder_GetMTI(c.op, c.mode), c.mti);
+        EXPECT_EQ(aux_TMMsgBuilder_GetMTI(c.op, static_cast<HostMode>(c.mode)), c.mti);
         EXPECT_EQ(aux_TMMsgBuilder_GetOriginalMTI(c.op), c.orig);
         EXPECT_EQ(aux_TMMsgBuilder_GetProcCode(c.op), c.proc);
-        EXPECT_EQ(aux_TMMsgBuilder_GetFunctionCode(&order, c.mode), c.func);
-        EXPECT_EQ(aux_TMMsgBuilder_GetMessageReasonCode(c.op, c.mode), c.reason);
+        EXPECT_EQ(aux_TMMsgBuilder_GetFunctionCode(&order, static_cast<HostMode>(c.mode)), c.func);
+        EXPECT_EQ(aux_TMMsgBuilder_GetMessageReasonCode(c.op, static_cast<HostMode>(c.mode)), c.reason);
     }
     // A completion for another amount than authorised is partial.
     order.ucOpType = 16;
     order.stAmount = Amount(900);
     order.stOrigAmount = Amount(1000);
-    EXPECT_EQ(aux_TMMsgBuilder_GetFunctionCode(&order, 0), 202);
+    EXPECT_EQ(aux_TMMsgBuilder_GetFunctionCode(&order, HostMode::NewRequest), 202);
 }
 
 TEST_F(HostMessagesTest, PointOfServiceDataCode) {
@@ -182,7 +182,7 @@ TEST_F(HostMessagesTest, PointOfServiceDataCode) {
 
 TEST_F(HostMessagesTest, ChipSaleWithOnlinePinIsByteExact) {
     ChipSaleOrder();
-    const std::string packet = Build(TMMSG_MODE_ORIGINAL);
+    const std::string packet = Build(HostMode::NewRequest);
     std::string expected = "TERM0001";
     expected += std::string("\x01\x00\x8F", 3);
     expected += "1200" "3010079808808A00"
@@ -242,7 +242,7 @@ TEST_F(HostMessagesTest, RequestVariants) {
         order.stAmount = Amount(1500);
         order.stOrigAmount = Amount(2000);
         STMSecPacket sec;
-        Build(c.mode, &sec);
+        Build(static_cast<HostMode>(c.mode), &sec);
         EXPECT_EQ(TMMsgPrs_GetMTI(&rx), c.mti);
         EXPECT_TRUE(TMMsgPrs_IsFieldsExists(&rx, c.present)) << c.present;
         for (uint8_t f : c.absent) EXPECT_FALSE(TMMsgPrs_IsFieldExists(&rx, f)) << (int)f;
@@ -261,7 +261,7 @@ TEST_F(HostMessagesTest, RequestFieldContents) {
     ChipSaleOrder();
     order.ucOpType = OP_BALANCE;
     order.ucCardEntry = ENTRY_STRIPE;
-    Build(0);
+    Build(HostMode::NewRequest);
     EXPECT_EQ(Rx(3), "310000");
     EXPECT_EQ(Rx(4), "000000000000");
     EXPECT_EQ(Rx(24), "108");
@@ -275,7 +275,7 @@ TEST_F(HostMessagesTest, RequestFieldContents) {
     strcpy(order.szAcquirerId, "12345");
     strcpy(order.szField95, "F95DATA");
     order.usOriginalCode = 3;
-    Build(3);
+    Build(HostMode::SavedReversal);
     EXPECT_EQ(Rx(30), "000000002000000000000000");
     EXPECT_EQ(Rx(56), "1200000000250202101010" "0512345");
     EXPECT_EQ(Rx(25), "4021");
@@ -288,7 +288,7 @@ TEST_F(HostMessagesTest, RequestFieldContents) {
     ChipSaleOrder();
     order.ucOpType = 16;  // completion advice: field 39 "000", additional amount
     order.stAddAmount = Amount(250);
-    Build(0);
+    Build(HostMode::NewRequest);
     EXPECT_EQ(Rx(39), "000");
     EXPECT_EQ(Rx(54), "0041933D000000000250");
 }
@@ -298,7 +298,7 @@ TEST_F(HostMessagesTest, DamagedCardLengthsDoNotLeakMemory) {
     order.ucPANLen = 200;     // a damaged reversal file
     order.ucTrack2Len = 60;
     STMSecPacket sec;
-    Build(0, &sec);
+    Build(HostMode::NewRequest, &sec);
     std::vector<uint8_t> tags;
     for (int i = 0; i < sec.ucElementCount; ++i) tags.push_back(sec.astElement[i].ucTag);
     EXPECT_EQ(tags, (std::vector<uint8_t>{2, 5}));

@@ -10,7 +10,7 @@
 
 #include "kernel/batch.h"
 #include "kernel/opstore.h"
-#include "kernel/reversal.h"
+#include "kernel/reversal_internal.h"
 #include "support/result_codes.h"
 #include "support/sysclock.h"
 #include "support/utilfile.h"

@@ -3,7 +3,8 @@
 #include <unistd.h>
 
 #include "kernel/batch.h"
-#include "kernel/reversal.h"
+#include "kernel/opstore.h"
+#include "kernel/reversal_internal.h"
 #include "support/result_codes.h"
 #include "support/utilfile.h"
 #include "tests/unit/records_test_util.h"
@@ -234,6 +235,108 @@ TEST_F(ReversalTest, RetriedReverseLastTakesOverOnlyACountedOperation) {
             EXPECT_EQ(OP_SALE, out.ucOpType);
             EXPECT_EQ(sale.usOriginalCode, out.usOriginalCode);
         }
+    }
+}
+
+// Every row of the lifecycle table, played on the files: from its state, the
+// event about its subject leads to its state, and a reversed operation is
+// counted once with its cancellation.
+TEST(ReversalLifecycle, EveryTransitionLeadsWhereTheTableSays) {
+    size_t count = 0;
+    const RvsTransition* table = Kernel_ReversalTable(&count);
+    ASSERT_GT(count, 0u);
+    for (size_t i = 0; i < count; ++i) {
+        const RvsTransition& row = table[i];
+        SCOPED_TRACE(testing::Message() << "row " << i);
+        // Rows are searched in order: one (event, subject) runs one step.
+        for (size_t j = 0; j < i; ++j) {
+            if (table[j].event == row.event && table[j].subject == row.subject) {
+                EXPECT_EQ(table[j].step, row.step);
+            }
+        }
+
+        RecordsDir dir;
+        WriteFile(BATCH_VERSION_FILE, kVersionBytes);
+        Batch_Initialize();
+        ASSERT_EQ(RES_OK, Batch_Open());
+        S_PAY_ORDER sale = Order(OP_SALE, 1500);
+        sale.usOriginalCode = Batch_GetTransactIndex();
+        const bool counted = row.from == RvsState::PendingCounted || row.from == RvsState::Last;
+        if (counted) {
+            ASSERT_EQ(RES_OK, Batch_IncOperationTotals(OP_SALE, sale.stAmount));
+        }
+        if (row.from == RvsState::Pending || row.from == RvsState::PendingCounted) {
+            ASSERT_EQ(RES_OK, Kernel_SetReversal(&sale));
+        }
+        if (row.from == RvsState::Last) WriteFile(REVERSAL_LAST_FILE, Raw(sale));
+        ASSERT_EQ(row.from, Kernel_ReversalState());
+
+        S_PAY_ORDER cancel = sale;  // the sale's cancellation, as a reverse-last answers it
+        cancel.ucOpType = OP_REVERSAL;
+        S_PAY_ORDER other = Order(OP_REVERSAL, 1500);  // a cancel request of another sale
+        other.usOriginalCode = 77;
+        S_PAY_ORDER balance = Order(OP_BALANCE, 0);
+        S_PAY_ORDER reverseLast = Order(OP_REVERSE_LAST, 0);
+        reverseLast.stAmount = {};
+        if (row.subject == RvsSubject::AnsweredAgain) {
+            // An earlier call counted the cancellation and was killed before
+            // answering; a reverse-last tried again found it in the journal.
+            ASSERT_EQ(RES_OK, OpStore_AddTransaction(&cancel));
+            Kernel_ReversalUnpublished(0, 1);
+            S_PAY_ORDER found;
+            int answered = 0;
+            ASSERT_EQ(RES_OK, Kernel_ReadReverseLastTarget(&reverseLast, &found, &answered));
+            ASSERT_EQ(1, answered);
+        }
+        const S_PAY_ORDER* order = &sale;
+        HostMode mode = HostMode::NewRequest;
+        switch (row.subject) {
+        case RvsSubject::Purchase: break;
+        case RvsSubject::Cancellation: order = &other; break;
+        case RvsSubject::Request: order = &balance; break;
+        case RvsSubject::ReverseLast:
+            mode = HostMode::ReverseLast;
+            if (row.event == RvsEvent::Starting) order = &reverseLast;
+            if (row.event == RvsEvent::Counted) order = &cancel;
+            break;
+        case RvsSubject::SavedReversal: mode = HostMode::SavedReversal; break;
+        case RvsSubject::AnsweredAgain: order = &cancel; break;
+        case RvsSubject::Other: ADD_FAILURE() << "no row is about nothing"; break;
+        }
+
+        SBatchInfo before;
+        Batch_GetInfo(&before);
+        switch (row.event) {
+        case RvsEvent::Starting: Kernel_ReversalStarting(order); break;
+        case RvsEvent::Sending: EXPECT_EQ(RES_OK, Kernel_ReversalSending(order, mode)); break;
+        case RvsEvent::Unanswered: Kernel_ReversalAnswered(order, mode, HostAnswer::Unanswered); break;
+        case RvsEvent::NotProcessed: Kernel_ReversalAnswered(order, mode, HostAnswer::NotProcessed); break;
+        case RvsEvent::Declined: Kernel_ReversalAnswered(order, mode, HostAnswer::Declined); break;
+        case RvsEvent::Approved: Kernel_ReversalAnswered(order, mode, HostAnswer::Approved); break;
+        case RvsEvent::CardRefused: Kernel_ReversalCardRefused(order, RES_OK); break;
+        case RvsEvent::Counted: Kernel_ReversalCount(RES_OK, order); break;
+        case RvsEvent::Settled: Kernel_ReversalSettled(RES_OK, order); break;
+        case RvsEvent::Unpublished:
+            if (row.subject == RvsSubject::Purchase) Kernel_ReversalUnpublished(sale.usOriginalCode, 0);
+            else Kernel_ReversalUnpublished(0, 1);
+            break;
+        }
+        Batch_Initialize();  // as the next process reads it
+        EXPECT_EQ(row.to, Kernel_ReversalState());
+
+        SBatchInfo after;
+        Batch_GetInfo(&after);
+        // A sale is counted by its response, or with its reversal when it
+        // never was; a cancellation by the host's approval of a saved
+        // reversal, or by the response that answers it, once.
+        const bool approvedReversal = row.event == RvsEvent::Approved && row.subject == RvsSubject::SavedReversal;
+        const bool sold = (row.event == RvsEvent::Counted && row.subject == RvsSubject::Purchase) ||
+                          (approvedReversal && !counted);
+        const bool cancelled = approvedReversal || (row.event == RvsEvent::Counted &&
+                                                    (row.subject == RvsSubject::ReverseLast ||
+                                                     row.subject == RvsSubject::Cancellation));
+        EXPECT_EQ(before.usSaleCount + (sold ? 1 : 0), after.usSaleCount);
+        EXPECT_EQ(before.usSaleCancelCount + (cancelled ? 1 : 0), after.usSaleCancelCount);
     }
 }
 
