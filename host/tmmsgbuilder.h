@@ -37,9 +37,21 @@ enum : uint8_t {
     RTPS_KEY_TPK = 2,  // PIN working key
 };
 
-enum {
-    TMMSG_HOLD_ON_MTI = 1810,        // the host asks the terminal to wait for the real answer
+// Message types.
+enum : uint16_t {
+    TMMSG_NO_MTI = 0,                 // an unknown operation has no message class
+    TMMSG_AUTH_MTI = 1100,            // authorisation request
+    TMMSG_FINANCIAL_MTI = 1200,       // financial request
+    TMMSG_ADVICE_MTI = 1220,          // financial advice
+    TMMSG_REVERSAL_MTI = 1420,        // reversal advice
+    TMMSG_RECONCILIATION_MTI = 1520,  // batch reconciliation
+    TMMSG_ECHO_MTI = 1800,            // echo test
+    TMMSG_KEY_DOWNLOAD_MTI = 1804,
+    TMMSG_HOLD_ON_MTI = 1810,         // the host asks the terminal to wait for the real answer
     TMMSG_KEY_DOWNLOAD_RS_MTI = 1814,
+};
+
+enum {
     TMMSG_ADD_AMOUNTS_SIZE = 361,    // room for field 54 of a response and its terminator
     TMMSG_KEY_DATA_SIZE = 501,       // room for the key data of a key-download response
     TMMSG_POS_CODE_SIZE = 13,        // point-of-service data code and terminator
@@ -93,8 +105,8 @@ bool aux_TMMsgBuilder_RetrieveField(uint16_t field, char* destination, uint16_t 
 // Message class of a transaction (pure functions).
 uint16_t aux_TMMsgBuilder_GetMTI(uint8_t opType, uint8_t mode);
 uint16_t aux_TMMsgBuilder_GetOriginalMTI(uint8_t opType);
-// First two digits of the processing code: 0, 20, 31, or 99 for an unknown code.
-uint8_t aux_TMMsgBuilder_GetProcCode(uint8_t opType);
+// Processing code (field 3): "000000", "200000", "310000", or "990000" for an unknown code.
+const char* aux_TMMsgBuilder_GetProcCode(uint8_t opType);
 uint16_t aux_TMMsgBuilder_GetFunctionCode(const S_PAY_ORDER* order, uint8_t mode);
 uint16_t aux_TMMsgBuilder_GetMessageReasonCode(uint8_t opType, uint8_t mode);
 // Writes the 12-character point-of-service data code (field 22) and a terminator.

@@ -76,8 +76,8 @@ int Kernel_ReverseLast(S_PAY_ORDER* order) {
 }
 
 int Kernel_CountReverseLast(const S_PAY_ORDER* order) {
-    const uint8_t op = order->ucOpType == OP_REVERSAL ? OP_SALE : order->ucOpType == OP_REVERSAL_OTHER ? OP_RETURN : 0;
-    if (op == 0) return 0;
+    const uint8_t op = order->ucOpType == OP_REVERSAL ? OP_SALE : order->ucOpType == OP_REVERSAL_OTHER ? OP_RETURN : OP_NONE;
+    if (op == OP_NONE) return 0;
     if (Kernel_TakeCountedBefore(order)) return 1;
     if (!Kernel_IsReversalPending()) return 0;
     S_PAY_ORDER pending;

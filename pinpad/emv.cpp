@@ -345,13 +345,14 @@ int EMVTransaction(S_PAY_ORDER* order) {
 
     order->ucPINType = EmvGetPinType(cvmr);
     switch (order->ucOpType) {
-    case 0: case 1: case 3: case 8: case 9: case 13: case 14: case 15: case 16: case 17:
+    case OP_NONE: case OP_SALE: case OP_PARTIAL_REVERSAL: case OP_BALANCE: case OP_SALE_ADVICE:
+    case OP_INQUIRY: case OP_PREAUTH: case OP_PREAUTH_RETURN: case OP_COMPLETION: case OP_COMPLETION_RETURN:
         if (EmvVerifyTVR(tvr, cvmr) != RES_OK) {
             rc = RES_EMV_CVM;
             goto done;
         }
         break;
-    case 2: case 4: case 10:
+    case OP_RETURN: case OP_PARTIAL_REVERSAL_RETURN: case OP_RETURN_ADVICE:
         if (cvmr[2] != 0 && cvmr[2] != 2) {
             rc = RES_EMV_CVM;
             goto done;
