@@ -109,10 +109,5 @@ void EMV_SetRRNInputs(uint32_t batchNo, uint16_t rrnIndex);
 // 5F36, 9A, 9F21) to tlv; caller names the function in the amount log.
 // 0, 1811 (amount beyond 32 bits) or 1 (no room).
 int EMV_AddTerminalData(S_TLV* tlv, S_PAY_ORDER* order, const char* caller);
-// Reads a length-prefixed value of tag: clear length L (1..maxLen), then
-// exactly pad8(L) bytes, at most encMax of them, copied to enc. 0 or 1.
-int EMV_TakeEncValue(S_TLV* tlv, uint32_t tag, uint32_t maxLen, uint32_t encMax, uint8_t* len, uint8_t* enc);
-// Removes every object with tag.
-void EMV_RemoveAll(S_TLV* tlv, uint32_t tag);
 // Stores the list as hexadecimal text in szICCData. 0 or 1825 when it does not fit.
 int EMV_StoreICCData(const S_TLV* tlv, S_PAY_ORDER* order);
