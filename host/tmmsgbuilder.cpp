@@ -664,7 +664,7 @@ int TMMsgBuilder_ParseKeyDownloadRs(const uint8_t* packet, uint16_t count, char*
     int result = RES_OK;
     if (*actionCode != TMMSG_ACTION_OK_KEYS) {
         aux_TMMsgBuilder_RetrieveField(38, authCode, 6);
-        result = RES_HOST_KEY_REFUSED;
+        result = RES_KEY_REFUSED;
     } else {
         const char* field48 = nullptr;
         uint16_t length = 0;

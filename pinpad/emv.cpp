@@ -227,7 +227,7 @@ int EMVTransaction(S_PAY_ORDER* order) {
     int rc;
     if (!aux_EMV_KeyFromHex(keyHex, key)) {
         LogString("ERROR. EMVTransaction. Working key is not 32 hexadecimal characters.");
-        rc = RES_HOST_KEY_REFUSED;
+        rc = RES_KEY_REFUSED;
     } else {
         rc = KeyLoad(mkIndex, PP_KEY_WK, wkIndex, key, &kcv);
     }

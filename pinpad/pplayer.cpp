@@ -125,14 +125,14 @@ int PPLayer_CheckKWPADVer(uint32_t* version, char* name) {
         if (g_Vars.ucKeyCfg) {
             if (strnlen(g_ComConfig.szRemoteOpenKey, sizeof(g_ComConfig.szRemoteOpenKey)) < 32) {
                 LogString("ERROR. There is no or bad remote WK while remote keys should be used.");
-                return RES_REMOTE_KEYS_MISSING;
+                return RES_REMOTE_KEYS_BAD;
             }
             uint32_t kcv2 = 0, kcv3 = 0;
             KeyCheck(PP_KEY_MK, 2, &kcv2, 0);
             KeyCheck(PP_KEY_MK, 3, &kcv3, 0);
             if (kcv2 == 0 || kcv3 == 0) {
                 LogString("ERROR. There is no or bad TK and/or MK while remote keys should be used.");
-                return RES_REMOTE_KEYS_MISSING;
+                return RES_REMOTE_KEYS_BAD;
             }
         }
         g_Vars.ucRemoteKeysSupport = 1;
@@ -326,7 +326,7 @@ int PPLayer_InputPin(uint16_t timeout, const char* keyHex, uint8_t mkIndex, uint
     }
     if (!keyOk) {
         LogString("ERROR. PPLayer_InputPin. Working key is not 32 hexadecimal characters.");
-        return RES_HOST_KEY_REFUSED;
+        return RES_KEY_REFUSED;
     }
     Convert_HexToBin(keyHex, key, 16);
     uint32_t kcv = 0;

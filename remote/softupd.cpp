@@ -191,7 +191,7 @@ int aux_KWRM_MGR_UpdateLibrary(const char* source, const char* target, const cha
     int err = rc == RES_OK ? 0 : errno;
     LogString("%s. KWRM_MGR. aux_KWRM_MGR_UpdateLibrary. %s (SRC: %s; DEST: %s) [%d : %d]",
               rc == RES_OK ? "INFO" : "ERROR", rename ? "Rename" : "Copy", source, target, rc, err);
-    if (rc != RES_OK) return RES_KWRM_FILE_MOVE;
+    if (rc != RES_OK) return RES_KWRM_FILE_IO;
 
     // The new link is made aside and renamed over the old one: there is
     // always a link, to the old library or to the new one.
@@ -200,8 +200,8 @@ int aux_KWRM_MGR_UpdateLibrary(const char* source, const char* target, const cha
     unlink(aside);
     const char* slash = strrchr(target, '/');
     const char* bare = slash != nullptr ? slash + 1 : target;
-    rc = symlink(bare, aside) == 0 ? RES_OK : RES_KWRM_FILE_MOVE;
-    if (rc == RES_OK) rc = UtilFile_Rename(aside, link) == RES_OK ? RES_OK : RES_KWRM_FILE_MOVE;
+    rc = symlink(bare, aside) == 0 ? RES_OK : RES_KWRM_FILE_IO;
+    if (rc == RES_OK) rc = UtilFile_Rename(aside, link) == RES_OK ? RES_OK : RES_KWRM_FILE_IO;
     err = rc == RES_OK ? 0 : errno;
     if (rc != RES_OK) unlink(aside);
     LogString("%s. KWRM_MGR. aux_KWRM_MGR_UpdateLibrary. Create soft link (Link name: %s; Target: %s) [%d : %d]",
@@ -211,12 +211,12 @@ int aux_KWRM_MGR_UpdateLibrary(const char* source, const char* target, const cha
 
 int SoftUpd_TestLoad(const char* path) {
     int pipeFd[2];
-    if (pipe2(pipeFd, O_CLOEXEC) != 0) return RES_KWRM_FILE_MOVE;
+    if (pipe2(pipeFd, O_CLOEXEC) != 0) return RES_KWRM_FILE_IO;
     pid_t child = fork();
     if (child < 0) {
         close(pipeFd[0]);
         close(pipeFd[1]);
-        return RES_KWRM_FILE_MOVE;
+        return RES_KWRM_FILE_IO;
     }
     if (child == 0) {
         // The child reports by its exit status; the write end closes with it.
@@ -245,7 +245,7 @@ int SoftUpd_TestLoad(const char* path) {
     bool loaded = done == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
     LogString("%s. KWRM_MGR. Test load of [%s]: status [%d].", loaded ? "INFO" : "ERROR", path,
               done == child && WIFEXITED(status) ? WEXITSTATUS(status) : -1);
-    return loaded ? RES_OK : RES_KWRM_FILE_MOVE;
+    return loaded ? RES_OK : RES_KWRM_FILE_IO;
 }
 
 int SoftUpd_InstallLibrary(uint32_t version) {
@@ -262,14 +262,14 @@ int SoftUpd_InstallLibrary(uint32_t version) {
     strcat(path, SOFT_LIB_DOWNLOAD);
     int32_t length = 0;
     int rc = UtilFile_GetLength(SOFT_LIB_DOWNLOAD, &length);
-    if (rc == RES_OK && length <= 0) rc = RES_KWRM_FILE_MOVE;
-    if (rc == RES_OK) rc = chmod(SOFT_LIB_DOWNLOAD, SOFT_LIB_MODE) == 0 ? RES_OK : RES_KWRM_FILE_MOVE;
+    if (rc == RES_OK && length <= 0) rc = RES_KWRM_FILE_IO;
+    if (rc == RES_OK) rc = chmod(SOFT_LIB_DOWNLOAD, SOFT_LIB_MODE) == 0 ? RES_OK : RES_KWRM_FILE_IO;
     if (rc == RES_OK) rc = SoftUpd_TestLoad(path);
     if (rc != RES_OK) {
         // A download that does not load is of no use to a later session either.
         LogString("ERROR. KWRM_MGR. Library [%s] not installed, removed: %d", SOFT_LIB_DOWNLOAD, rc);
         unlink(SOFT_LIB_DOWNLOAD);
-        return RES_KWRM_FILE_MOVE;
+        return RES_KWRM_FILE_IO;
     }
     return aux_KWRM_MGR_UpdateLibrary(SOFT_LIB_DOWNLOAD, name, SOFT_LIB_LINK, 1);
 }

@@ -408,7 +408,7 @@ TEST_F(HostMessagesTest, MutatedAnswersStayWithinReceivedBytes) {
     };
     std::mt19937 gen(12345);  // fixed seed: the same cases on every run
     const int allowed[] = {RES_OK, RES_HOST_BAD_LENGTH, RES_HOST_ONLY_HOLDON, RES_HOST_NO_RESPCODE,
-                           RES_HOST_NO_RRN_AUTH, RES_HOST_KEY_NO_RESPCODE, RES_HOST_KEY_REFUSED};
+                           RES_HOST_NO_RRN_AUTH, RES_HOST_KEY_NO_RESPCODE, RES_KEY_REFUSED};
     for (int round = 0; round < 3000; ++round) {
         std::vector<uint8_t> packet = seeds[round % 2];
         packet.resize(1 + gen() % packet.size());  // cut anywhere
@@ -593,7 +593,7 @@ TEST_F(HostMessagesTest, KeyDownloadResponses) {
     };
     const Case cases[] = {
         {"keys", Response(1814, {{39, "800"}, {48, field48}}), RES_OK, 800, "", keyData},
-        {"refused", Response(1814, {{38, "REF001"}, {39, "909"}}), RES_HOST_KEY_REFUSED, 909,
+        {"refused", Response(1814, {{38, "REF001"}, {39, "909"}}), RES_KEY_REFUSED, 909,
          "REF001", ""},
         {"no KYVL", Response(1814, {{39, "800"}, {48, "01010KDTT003ABC"}}), RES_HOST_NO_RRN_AUTH,
          800, "", ""},
