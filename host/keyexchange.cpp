@@ -1,5 +1,6 @@
 // host/keyexchange.cpp
 #include "host/keyexchange.h"
+#include "host/keyexchange_internal.h"
 
 #include <cctype>
 #include <cstdio>
@@ -156,8 +157,11 @@ int aux_SaveKey(const char* keyData, uint8_t expectedType, uint32_t* kcv) {
     return rc;
 }
 
-void aux_ShowResultMsg(uint8_t keyType, uint32_t kcv, int result, const char* stageWord, char* msgBuf,
-                       size_t msgSize) {
+// Formats the outcome of a download (success: key name and KCV; failure: the
+// result, stageWord and key name) into msgBuf, shows it on the pad waiting up
+// to 30 s for a key, then clears msgBuf.
+static void aux_ShowResultMsg(uint8_t keyType, uint32_t kcv, int result, const char* stageWord, char* msgBuf,
+                              size_t msgSize) {
     if (result == RES_OK) {
         snprintf(msgBuf, msgSize, CP1251("УДАЛ КЛЮЧ [%s]|УСПЕШНО ОБНОВЛЕН|KCV [0x%06lX]"), GetRTPSKeyName(keyType),
                  static_cast<unsigned long>(kcv));

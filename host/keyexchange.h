@@ -53,22 +53,3 @@ void KeyExchange_SetPad(const SKeyPadOps* pad);
 // 2000 + status), 1750, 1751 (type not downloadable), 1752, the pad's load
 // error or the settings-file error.
 int KeyExchange(uint8_t keyType, uint8_t* recvBuf, uint16_t batchNo, uint16_t rrnIndex);
-
-// Finds the element of expectedType (a working key also as "KTPK") in the
-// terminated key data and loads it into the pad; a working key is first saved
-// as REMOTEOPENKEY of DEVICE.INI. Writes the pad's KCV; ORs 1, 2 or 4 into
-// g_Vars.ucKeyLoadErrFlags for a failed load. 0, 1750, 1752 or the load's /
-// file write's error.
-int aux_SaveKey(const char* keyData, uint8_t expectedType, uint32_t* kcv);
-
-// Reads the element at the start of the terminated text element: *hexLen in
-// is the expected value length, out the element's own (except for 1750);
-// *type gets the host key type of its tag, key the 16 bytes of a supported key.
-// 0, 1750 (cut short or malformed), or 1751 (unsupported tag or length: skip it).
-int aux_ParseKey(const char* element, uint16_t* hexLen, uint8_t* type, uint8_t key[16]);
-
-// Formats the outcome of a download (success: key name and KCV; failure: the
-// result, stageWord and key name) into msgBuf, shows it on the pad waiting up
-// to 30 s for a key, then clears msgBuf.
-void aux_ShowResultMsg(uint8_t keyType, uint32_t kcv, int result, const char* stageWord, char* msgBuf,
-                       size_t msgSize);

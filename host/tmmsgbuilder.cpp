@@ -1,5 +1,6 @@
 // host/tmmsgbuilder.cpp
 #include "host/tmmsgbuilder.h"
+#include "host/tmmsgbuilder_internal.h"
 
 #include <cinttypes>
 #include <cstdio>
@@ -92,13 +93,16 @@ static uint64_t aux_Magnitude(const SBigInt* value) {
     return (uint64_t)value->ulHigh * 1000000000ULL + value->ulLow;
 }
 
-const char* aux_GetAmt(const SBigInt* amount, int width) {
+// Writes an amount as width (at most 20) zero-filled digits into a module
+// buffer; the text stays valid until the next call of either function.
+static const char* aux_GetAmt(const SBigInt* amount, int width) {
     if (width < 1 || width > 20) width = 12;
     snprintf(AmtBuf, sizeof(AmtBuf), "%0*" PRIu64, width, aux_Magnitude(amount));
     return AmtBuf;
 }
 
-const char* aux_GetAmtL(int32_t count, int width) {
+// The same for a count.
+static const char* aux_GetAmtL(int32_t count, int width) {
     if (width < 1 || width > 20) width = 10;
     snprintf(AmtBuf, sizeof(AmtBuf), "%0*" PRId32, width, count);
     return AmtBuf;
@@ -117,7 +121,10 @@ static const char* aux_GetActionField() {
     return length == 3 ? code : nullptr;
 }
 
-bool aux_TMMsgBuilder_RetrieveField(uint16_t field, char* destination, uint16_t length) {
+// Copies a field of the last parsed message (stTMMsg) and terminates it:
+// length 0 copies the whole field, otherwise that many characters (at most
+// the field's own). False, destination untouched, when the field is absent.
+static bool aux_TMMsgBuilder_RetrieveField(uint16_t field, char* destination, uint16_t length) {
     const char* data = nullptr;
     uint16_t have = 0;
     TMMsgPrs_GetField(&stTMMsg, field, &data, &have);

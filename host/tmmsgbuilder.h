@@ -68,11 +68,6 @@ void TMMsgBuilder_Init();
 // that would not fit the container is logged and the container left as it was.
 void TMMsgBuilder_PrepareSecPacket(STMMsgContainer* msg, const char* terminalId, uint8_t kind,
                                    uint16_t msgLength);
-// Appends a security element: tag, field, length (high byte first), then the
-// datum (length rounded up to a multiple of 8 for tags 1..4; datum must hold
-// the rounded count). An element that would not fit the container is dropped.
-void aux_TMMsgBuilder_AddSecField(STMMsgContainer* msg, uint8_t tag, uint8_t field,
-                                  uint16_t length, const uint8_t* datum);
 // Turns the container into a response envelope: status 0 puts the status byte
 // in front of the message, any other status leaves the status byte alone.
 // 0, or 1093 when the envelope would exceed the 1024-byte packet limit
@@ -96,26 +91,6 @@ uint8_t* TMMsgBuilder_GetTransactionRq(S_PAY_ORDER* order, const char* terminalI
 // Approval is judged by the caller.
 int TMMsgBuilder_ParseTransactionRs(const uint8_t* packet, uint16_t count, S_PAY_ORDER* order,
                                     char* addAmounts);
-
-// Copies a field of the last parsed message (stTMMsg) and terminates it:
-// length 0 copies the whole field, otherwise that many characters (at most
-// the field's own). False, destination untouched, when the field is absent.
-bool aux_TMMsgBuilder_RetrieveField(uint16_t field, char* destination, uint16_t length);
-
-// Message class of a transaction (pure functions).
-uint16_t aux_TMMsgBuilder_GetMTI(uint8_t opType, uint8_t mode);
-uint16_t aux_TMMsgBuilder_GetOriginalMTI(uint8_t opType);
-// Processing code (field 3): "000000", "200000", "310000", or "990000" for an unknown code.
-const char* aux_TMMsgBuilder_GetProcCode(uint8_t opType);
-uint16_t aux_TMMsgBuilder_GetFunctionCode(const S_PAY_ORDER* order, uint8_t mode);
-uint16_t aux_TMMsgBuilder_GetMessageReasonCode(uint8_t opType, uint8_t mode);
-// Writes the 12-character point-of-service data code (field 22) and a terminator.
-void aux_TMMsgBuilder_GetPOSDataCode(const S_PAY_ORDER* order, char* out);
-// Writes an amount as width (at most 20) zero-filled digits into a module
-// buffer; the text stays valid until the next call of either function.
-const char* aux_GetAmt(const SBigInt* amount, int width);
-// The same for a count.
-const char* aux_GetAmtL(int32_t count, int width);
 
 // ---- reconciliation, echo test, key download ----
 
@@ -151,11 +126,3 @@ uint8_t* TMMsgBuilder_GetKeyDownloadRq(uint8_t keyIndexFlag, uint16_t* outLength
 // 1814 answer or no key data, 1094 no three-character action code, 1450 refused.
 int TMMsgBuilder_ParseKeyDownloadRs(const uint8_t* packet, uint16_t count, char* keyData,
                                     uint16_t* actionCode, char* authCode, void* unused);
-// Reads field 48 of a key download: the four-digit number, the 12-character
-// value (13 bytes) and the key data's "KYVL" value (TMMSG_KEY_DATA_SIZE
-// bytes); any output may be null.
-void aux_TMMsgBuilder_Parse48Field(const char* data, uint16_t length, uint16_t* number,
-                                   char* value12, char* keyData);
-// Finds the "KYVL" element of key data (tag, three-digit length, value) and
-// copies its value, terminated; empty when absent or the length is not 3..500.
-void aux_TMMsgBuilder_ParseKeyData(const char* text, uint16_t length, char* out);

@@ -1,5 +1,6 @@
 // pinpad/pplayer.cpp
 #include "pinpad/pplayer.h"
+#include "pinpad/pplayer_internal.h"
 
 #include <cstdio>
 #include <cstring>
@@ -146,7 +147,8 @@ int PPLayer_CheckKWPADVer(uint32_t* version, char* name) {
     return RES_OK;
 }
 
-int aux_PPLayer_DisplayString(const char* text, uint32_t len, uint8_t row, uint8_t alignment) {
+// Shows len bytes of text on row, aligned within the line width; the display result.
+static int aux_PPLayer_DisplayString(const char* text, uint32_t len, uint8_t row, uint8_t alignment) {
     char line[PP_LINE_WIDTH_CLESS + 1];
     uint32_t width = m_ucPerLine;
     if (width > PP_LINE_WIDTH_CLESS) width = PP_LINE_WIDTH_CLESS;

@@ -60,9 +60,5 @@ int PPLayer_ShowBalance(uint16_t timeout, const char* amount, const char* curren
 int PPLayer_ShowMessage(const char* text, uint16_t timeout);
 // Name of the pad's configuration file for the model (PP_FILE_NAME_SIZE bytes). 0, or 1 for an unknown model.
 int PPLayer_GetPPFileName(const char* devName, char* fileName);
-// Shows text row by row from firstRow, one "|"-separated piece per row. 0 or the first display error.
-int aux_PPLayer_DisplayText(const char* text, uint8_t firstRow, uint8_t alignment);
-// Shows len bytes of text on row, aligned within the line width; the display result.
-int aux_PPLayer_DisplayString(const char* text, uint32_t len, uint8_t row, uint8_t alignment);
 // Characters per display row of the connected model.
 uint8_t PPLayer_GetLineWidth();

@@ -25,6 +25,7 @@
 #include "remote/kwrmerror.h"
 #include "remote/kwrmframe.h"
 #include "remote/softupd.h"
+#include "remote/softupd_internal.h"
 #include "support/cp1251.h"
 #include "support/log.h"
 #include "support/param.h"

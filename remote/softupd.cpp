@@ -1,5 +1,6 @@
 // remote/softupd.cpp
 #include "remote/softupd.h"
+#include "remote/softupd_internal.h"
 
 #include <dirent.h>
 #include <dlfcn.h>
@@ -32,6 +33,8 @@ enum : int { SOFT_TEST_LOAD_MS = 20000 };  // a library that takes longer to loa
 static const char kLibPrefix[] = "libRAVOux.so.";
 static const char* const kEntryPoints[] = {"PerformCardOperation", "PerformCardOperationCb", "CompleteCardOperation",
                                            "CompleteCardOperationCb"};
+
+static int aux_KWRM_MGR_ReadLink(const char* name, char* target, uint16_t size);
 
 void SoftUpd_LibName(uint32_t version, char* out, size_t size) {
     snprintf(out, size, "%s%u.%u.%u", kLibPrefix, static_cast<unsigned>(version >> 24),
@@ -117,7 +120,9 @@ int aux_KWRM_MGR_UpdateSoftFlags(uint8_t* flags, uint8_t create) {
     return rc == RES_OK ? RES_OK : RES_KWRM_FILE_CREATE;
 }
 
-int aux_KWRM_MGR_ReadLink(const char* name, char* target, uint16_t size) {
+// The last path component of the link name's target into target (size bytes,
+// cleared first); 0 or 1631 with target "".
+static int aux_KWRM_MGR_ReadLink(const char* name, char* target, uint16_t size) {
     memset(target, 0, size);
     char text[SOFT_LINK_BUFFER * 4];
     ssize_t n = readlink(name, text, sizeof(text) - 1);
@@ -147,7 +152,10 @@ static bool aux_SoftUpd_CopyAll(int in, int out, off_t length) {
     return true;
 }
 
-int aux_KWRM_MGR_CopyFile(const char* source, const char* target) {
+// Copies source (followed when a link) to target whole: written aside, checked
+// for its full length, flushed and renamed over target, mode 0755.
+// 0, a file-utility code, or 11000 when the copy cannot be created.
+static int aux_KWRM_MGR_CopyFile(const char* source, const char* target) {
     int32_t length = 0;
     int rc = UtilFile_GetLength(source, &length);
     if (rc != RES_OK) return rc;

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "host/tmmsgbuilder.h"
+#include "host/tmmsgbuilder_internal.h"
 #include "host/tmmsgprs.h"
 #include "support/param.h"
 #include "support/result_codes.h"

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "host/keyexchange.h"
+#include "host/keyexchange_internal.h"
 #include "kernel/batch.h"
 #include "pinpad/des.h"
 #include "pinpad/ppfile.h"

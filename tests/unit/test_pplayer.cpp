@@ -8,6 +8,7 @@
 
 #include "pinpad/emv.h"
 #include "pinpad/pplayer.h"
+#include "pinpad/pplayer_internal.h"
 #include "support/cp1251.h"
 #include "support/result_codes.h"
 #include "tests/unit/pad_session_util.h"

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "remote/softupd.h"
+#include "remote/softupd_internal.h"
 #include "support/log.h"
 #include "support/result_codes.h"
 #include "support/utilfile.h"

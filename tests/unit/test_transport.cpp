@@ -20,6 +20,7 @@
 
 #include "host/netlayer.h"
 #include "host/tmmsgbuilder.h"
+#include "host/tmmsgbuilder_internal.h"
 #include "host/tmmsgprs.h"
 #include "host/transmaster.h"
 #include "support/param.h"
