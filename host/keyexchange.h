@@ -47,9 +47,10 @@ void KeyExchange_SetPad(const SKeyPadOps* pad);
 
 // Work area of a download: the start of g_pvSharedBuf as a scratch payment order.
 
-// One download for host key type 0 (MTMK), 1 (MTMP) or 2 (MTPK); recvBuf holds
-// at least 1024 bytes. Shows progress on the till and the outcome on the pad.
-// 0, 1080, 1081, a key-download response code (1092, 1093, 1087, 1094, 1450,
-// 2000 + status), 1750, 1751 (type not downloadable), 1752, the pad's load
-// error or the settings-file error.
+// One download for host key type 0 (MTMK), 1 (MTMP) or 2 (MTPK); recvBuf holds at least 1024 bytes.
+// Shows progress on the till and the outcome on the pad. RES_OK, RES_HOST_CONNECT, RES_HOST_SEND, a
+// key-download response code (RES_HOST_ONLY_HOLDON, RES_HOST_BAD_LENGTH, RES_HOST_NO_RRN_AUTH,
+// RES_HOST_KEY_NO_RESPCODE, RES_KEY_REFUSED, RES_HOST_STATUS_BASE + status), RES_REMOTE_KEYS_BAD,
+// RES_KEY_SKIPPED (type not downloadable), RES_KEY_NOT_FOUND, the pad's load error or the
+// settings-file error.
 int KeyExchange(uint8_t keyType, uint8_t* recvBuf, uint16_t batchNo, uint16_t rrnIndex);

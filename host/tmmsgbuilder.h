@@ -70,7 +70,7 @@ void TMMsgBuilder_PrepareSecPacket(STMMsgContainer* msg, const char* terminalId,
                                    uint16_t msgLength);
 // Turns the container into a response envelope: status 0 puts the status byte
 // in front of the message, any other status leaves the status byte alone.
-// 0, or 1093 when the envelope would exceed the 1024-byte packet limit
+// RES_OK, or RES_HOST_BAD_LENGTH when the envelope would exceed the 1024-byte packet limit
 // (container unchanged then).
 int TMMsgBuilder_PrepareRsPacket(STMMsgContainer* msg, uint8_t status);
 
@@ -84,10 +84,10 @@ uint8_t* TMMsgBuilder_GetTransactionRq(S_PAY_ORDER* order, const char* terminalI
                                        const char* batchOpenDate, uint16_t batchNo,
                                        uint16_t transIndex, uint16_t rrnIndex, uint8_t mode,
                                        uint16_t* outLength);
-// Reads a transaction response into the order; addAmounts (null, or at least
-// TMMSG_ADD_AMOUNTS_SIZE bytes) receives field 54. 0, 1093 bad length,
-// 2000 + status, 1092 hold-on, 1086 no three-character action code,
-// 1087 no reference number or approval code, 1630 without an order.
+// Reads a transaction response into the order; addAmounts (null, or at least TMMSG_ADD_AMOUNTS_SIZE
+// bytes) receives field 54. RES_OK, RES_HOST_BAD_LENGTH bad length, RES_HOST_STATUS_BASE + status,
+// RES_HOST_ONLY_HOLDON hold-on, RES_HOST_NO_RESPCODE no three-character action code,
+// RES_HOST_NO_RRN_AUTH no reference number or approval code, RES_HOST_NO_OUT_BUFFER without an order.
 // Approval is judged by the caller.
 int TMMsgBuilder_ParseTransactionRs(const uint8_t* packet, uint16_t count, S_PAY_ORDER* order,
                                     char* addAmounts);
@@ -105,24 +105,25 @@ uint8_t* TMMsgBuilder_GetBatchCloseRq(const char* terminalId, int32_t salesCount
                                       const SBigInt* returnCancelsAmount,
                                       const char* batchOpenDate, uint8_t variant,
                                       uint16_t batchNo, uint16_t rrnIndex, uint16_t* outLength);
-// Reads the reconciliation answer: action code out, authCode (7 bytes) and
-// rrn (13 bytes) from fields 38 and 37 when present; any output may be null.
-// 0, 1093, 2000 + status, 1092 hold-on, 1086 no three-character action code.
+// Reads the reconciliation answer: action code out, authCode (7 bytes) and rrn (13 bytes) from fields
+// 38 and 37 when present; any output may be null. RES_OK, RES_HOST_BAD_LENGTH, RES_HOST_STATUS_BASE +
+// status, RES_HOST_ONLY_HOLDON hold-on, RES_HOST_NO_RESPCODE no three-character action code.
 int TMMsgBuilder_ParseBatchCloseRs(const uint8_t* packet, uint16_t count, char* authCode,
                                    char* rrn, uint16_t* actionCode);
 // Builds the echo-test request (type 1800); transIndex is not used.
 uint8_t* TMMsgBuilder_ParseEchoTestRq(const char* terminalId, uint16_t transIndex,
                                       uint16_t batchNo, uint16_t rrnIndex, uint16_t* outLength);
-// Reads the echo-test answer (any type): 0, 1093, 2000 + status, or 1087
-// without a three-character action code.
+// Reads the echo-test answer (any type): RES_OK, RES_HOST_BAD_LENGTH, RES_HOST_STATUS_BASE + status,
+// or RES_HOST_NO_RRN_AUTH without a three-character action code.
 int TMMsgBuilder_GetEchoTestResponse(const uint8_t* packet, uint16_t count, uint16_t* actionCode);
 // Builds the key-download request (type 1804) for key type 0, 1 or 2 with the
 // configured terminal id; null and length 0 for any other type. keyIndexFlag is not used.
 uint8_t* TMMsgBuilder_GetKeyDownloadRq(uint8_t keyIndexFlag, uint16_t* outLength,
                                        uint8_t keyType, uint16_t batchNo, uint16_t rrnIndex);
-// Reads the key-download answer: keyData (TMMSG_KEY_DATA_SIZE bytes) receives
-// the "KYVL" value, authCode (7 bytes) the approval code of a refusal.
-// 0, 1630 an output missing, 1093, 2000 + status, 1092 hold-on, 1087 not a
-// 1814 answer or no key data, 1094 no three-character action code, 1450 refused.
+// Reads the key-download answer: keyData (TMMSG_KEY_DATA_SIZE bytes) receives the "KYVL" value,
+// authCode (7 bytes) the approval code of a refusal. RES_OK, RES_HOST_NO_OUT_BUFFER an output missing,
+// RES_HOST_BAD_LENGTH, RES_HOST_STATUS_BASE + status, RES_HOST_ONLY_HOLDON hold-on,
+// RES_HOST_NO_RRN_AUTH not a 1814 answer or no key data, RES_HOST_KEY_NO_RESPCODE no three-character
+// action code, RES_KEY_REFUSED refused.
 int TMMsgBuilder_ParseKeyDownloadRs(const uint8_t* packet, uint16_t count, char* keyData,
                                     uint16_t* actionCode, char* authCode, void* unused);

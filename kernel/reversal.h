@@ -19,16 +19,16 @@ enum : uint8_t {
 };
 
 // Saves a purchase or refund as the pending reversal (sets the batch's flag
-// first); other operations are not saved; 0 or 1043.
+// first); other operations are not saved; RES_OK or RES_RVS_WRITE.
 int Kernel_SetReversal(const S_PAY_ORDER* order);
 // Removes reversal files as mode says; returns the last delete's result (callers ignore it).
 int Kernel_RemoveReversal(uint8_t mode);
 // 1 when the batch's reversal flag is set and DATA/RVS.SAV exists, else 0.
 int Kernel_IsReversalPending();
-// Reads the pending reversal, exactly 948 bytes, into out; 0 or 1044.
+// Reads the pending reversal, exactly 948 bytes, into out; RES_OK or RES_RVS_READ.
 int Kernel_ReadReversalFile(S_PAY_ORDER* out);
 // Reads the first 948 bytes of the reverse-last copy into out (a longer file
-// is accepted); 0, or 1046 when it is missing, unreadable or short.
+// is accepted); RES_OK, or RES_RVS_NOT_FOUND when it is missing, unreadable or short.
 int Kernel_ReadReverseLastFile(S_PAY_ORDER* out);
 // For a ReverseLast request: 1 when the pending reversal is an operation the
 // batch has counted (a reverse-last that got no answer, or a completed

@@ -3,5 +3,5 @@
 #pragma once
 #include <cstdint>
 
-// Shows text row by row from firstRow, one "|"-separated piece per row. 0 or the first display error.
+// Shows text row by row from firstRow, one "|"-separated piece per row. RES_OK or the first display error.
 int aux_PPLayer_DisplayText(const char* text, uint8_t firstRow, uint8_t alignment);

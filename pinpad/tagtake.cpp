@@ -4,14 +4,13 @@
 #include <cstring>
 
 #include "support/convert.h"
-#include "support/result_codes.h"
 
 static uint32_t aux_TagTake_Pad8(uint32_t n) { return (n + 7u) / 8u * 8u; }
 
 // The result of a take, after the drop that flags ask for.
 static int aux_TagTake_Done(S_TLV* tlv, uint32_t tag, uint8_t flags, bool taken) {
     if (flags & TAGTAKE_DROP) TagTake_Drop(tlv, tag);
-    return taken ? RES_OK : 1;
+    return taken ? 0 : 1;
 }
 
 const uint8_t* TagTake_Find(S_TLV* tlv, uint32_t tag, uint32_t* len) {

@@ -44,7 +44,7 @@ enum : uint16_t { SOFT_LINK_BUFFER = 289 };  // room for the link's target text
 extern SSoftConfig g_SoftConfig;
 
 // After a successful session: removes TEMP/*.TLV and UPDSOFT.BIN once the
-// application state is 3 (the file alone at state 0); 0 or 122 for a bad state file.
+// application state is 3 (the file alone at state 0); RES_OK or RES_KWRM_SOFT_STATE for a bad state file.
 int CheckSoftUpdate();
 
 // Version of a library file name "libRAVOux.so.M.m.b" (each part 0..255,
@@ -53,12 +53,12 @@ uint32_t SoftUpd_ParseLibVersion(const char* name);
 // "libRAVOux.so.M.m.b" of version into out (size bytes).
 void SoftUpd_LibName(uint32_t version, char* out, size_t size);
 // Loads path in a child process and looks up the four entry points; the
-// child's fate cannot touch the caller. 0 when all were found, else 1614.
+// child's fate cannot touch the caller. RES_OK when all were found, else RES_KWRM_FILE_IO.
 int SoftUpd_TestLoad(const char* path);
 // Installs the complete download TEMP/libRAVOux.so as version (0: the running
 // version one build up) behind the link; a download that does not load is
-// removed. 0 or 1614.
+// removed. RES_OK or RES_KWRM_FILE_IO.
 int SoftUpd_InstallLibrary(uint32_t version);
 // Points the link at the running version's file when it points at an older
-// version (the running library copied under its own name); 0 or 1614.
+// version (the running library copied under its own name); RES_OK or RES_KWRM_FILE_IO.
 int SoftUpd_SyncLink();

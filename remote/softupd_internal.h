@@ -9,8 +9,8 @@
 void aux_KWRM_MGR_GetSoftInfo();
 // Merges flags with UPDSOFT.BIN: a non-zero byte of flags replaces the file's,
 // a zero byte takes the file's; a missing or short file is written only when
-// create is set. flags gets the bytes now in force. 0 or 1617.
+// create is set. flags gets the bytes now in force. RES_OK or RES_KWRM_FILE_CREATE.
 int aux_KWRM_MGR_UpdateSoftFlags(uint8_t* flags, uint8_t create);
 // Puts source in place as target (rename set: renamed, else copied) and points
-// link at target's bare name by renaming a new link over it; 0 or 1614.
+// link at target's bare name by renaming a new link over it; RES_OK or RES_KWRM_FILE_IO.
 int aux_KWRM_MGR_UpdateLibrary(const char* source, const char* target, const char* link, uint8_t rename);
