@@ -57,11 +57,15 @@ enum : int {
     RES_HOST_SEND = 1081,          // host send failed
     RES_HOST_RECV = 1082,          // host receive failed
     RES_HOST_NO_RESPCODE = 1086,   // response without a usable response code
-    RES_HOST_NO_RRN_AUTH = 1087,   // response without reference and approval code
+    // A host answer short of what it must carry: a transaction answer
+    // without reference number and approval code, an echo-test answer
+    // without an action code, a key-download answer of another type or
+    // without key data.
+    RES_HOST_NO_RRN_AUTH = 1087,
     RES_BALANCE_SHORT = 1090,      // balance data too short
     RES_VOID_NOT_FOUND = 1091,     // operation to cancel not found
     RES_HOST_ONLY_HOLDON = 1092,   // only hold-on answers received
-    RES_HOST_BAD_LENGTH = 1093,    // host response of length 0 or over 1024 bytes
+    RES_HOST_BAD_LENGTH = 1093,    // host packet of length 0 or over 1024 bytes, or an envelope cut short
     RES_HOST_KEY_NO_RESPCODE = 1094, // key-download answer without a usable action code
 
     // ---- 1100..1199: batch ----
