@@ -11,7 +11,7 @@ enum { TMMSG_RESULT_DESC_SIZE = 53 };
 
 // True for an approved operation: codes 0..99 and 400, 499, 500, 501, 800.
 bool TMMsgBuilder_IsSuccessResult(uint16_t code);
-// True only when the host agreed the day-close totals (500).
+// True only when the host agreed the day-close totals (RES_HOST_TOTALS_AGREED).
 bool TMMsgBuilder_IsSuccessBatch(uint16_t code);
 // Writes the text of an action code into destination (at least
 // TMMSG_RESULT_DESC_SIZE bytes) and returns destination; cardCapture selects

@@ -1,5 +1,6 @@
 // host/keyexchange.cpp
 #include "host/keyexchange.h"
+#include "host/keyexchange_internal.h"
 
 #include <cctype>
 #include <cstdio>
@@ -38,7 +39,7 @@ uint8_t GetRTPSKeyType(const char* name) {
 void KeyExchange_SetPad(const SKeyPadOps* pad) { m_pPad = pad; }
 
 static int aux_KeyExchange_PadLoad(uint8_t type, const uint8_t* key, uint32_t* kcv) {
-    if (m_pPad == nullptr || m_pPad->pfnLoadKey == nullptr) return RES_PP_KEY_LOAD;
+    if (m_pPad == nullptr || m_pPad->pfnLoadKey == nullptr) return RES_KEY_REFUSED;
     return m_pPad->pfnLoadKey(type, key, kcv);
 }
 
@@ -61,10 +62,10 @@ static int aux_KeyExchange_ReadLength(const char* text) {
 
 int aux_ParseKey(const char* element, uint16_t* hexLen, uint8_t* type, uint8_t key[16]) {
     size_t remaining = strnlen(element, TMMSG_KEY_DATA_SIZE);
-    if (remaining < KEYX_ELEMENT_HEAD + 1u) return RES_KEY_DATA_BAD;
+    if (remaining < KEYX_ELEMENT_HEAD + 1u) return RES_REMOTE_KEYS_BAD;
     int n = aux_KeyExchange_ReadLength(element + 4);
     // A length that is not three digits leaves no way to find the next element.
-    if (n < 0 || remaining < static_cast<size_t>(n) + KEYX_ELEMENT_HEAD) return RES_KEY_DATA_BAD;
+    if (n < 0 || remaining < static_cast<size_t>(n) + KEYX_ELEMENT_HEAD) return RES_REMOTE_KEYS_BAD;
 
     uint16_t expected = *hexLen;
     *hexLen = static_cast<uint16_t>(n);
@@ -86,7 +87,7 @@ int aux_ParseKey(const char* element, uint16_t* hexLen, uint8_t* type, uint8_t k
         if (!isxdigit(static_cast<unsigned char>(hex[i]))) {
             LogString("ERROR. aux_ParseKey. Key [%c%c%c%c] is not hexadecimal.", element[0], element[1], element[2],
                       element[3]);
-            return RES_KEY_DATA_BAD;
+            return RES_REMOTE_KEYS_BAD;
         }
     }
     Convert_HexToBin(hex, key, n / 2);
@@ -131,9 +132,9 @@ int aux_SaveKey(const char* keyData, uint8_t expectedType, uint32_t* kcv) {
         uint16_t n = KEYX_KEY_HEX_LEN;
         uint8_t type = RTPS_KEY_UNKNOWN;
         int parsed = aux_ParseKey(keyData + pos, &n, &type, key);
-        if (parsed == RES_KEY_DATA_BAD) {
+        if (parsed == RES_REMOTE_KEYS_BAD) {
             LogString("ERROR. aux_SaveKey. Malformed key data at [%u].", static_cast<unsigned>(pos));
-            rc = RES_KEY_DATA_BAD;
+            rc = RES_REMOTE_KEYS_BAD;
             break;
         }
         const char* element = keyData + pos;
@@ -156,8 +157,11 @@ int aux_SaveKey(const char* keyData, uint8_t expectedType, uint32_t* kcv) {
     return rc;
 }
 
-void aux_ShowResultMsg(uint8_t keyType, uint32_t kcv, int result, const char* stageWord, char* msgBuf,
-                       size_t msgSize) {
+// Formats the outcome of a download (success: key name and KCV; failure: the
+// result, stageWord and key name) into msgBuf, shows it on the pad waiting up
+// to 30 s for a key, then clears msgBuf.
+static void aux_ShowResultMsg(uint8_t keyType, uint32_t kcv, int result, const char* stageWord, char* msgBuf,
+                              size_t msgSize) {
     if (result == RES_OK) {
         snprintf(msgBuf, msgSize, CP1251("УДАЛ КЛЮЧ [%s]|УСПЕШНО ОБНОВЛЕН|KCV [0x%06lX]"), GetRTPSKeyName(keyType),
                  static_cast<unsigned long>(kcv));

@@ -47,28 +47,10 @@ void KeyExchange_SetPad(const SKeyPadOps* pad);
 
 // Work area of a download: the start of g_pvSharedBuf as a scratch payment order.
 
-// One download for host key type 0 (MTMK), 1 (MTMP) or 2 (MTPK); recvBuf holds
-// at least 1024 bytes. Shows progress on the till and the outcome on the pad.
-// 0, 1080, 1081, a key-download response code (1092, 1093, 1087, 1094, 1450,
-// 2000 + status), 1750, 1751 (type not downloadable), 1752, the pad's load
-// error or the settings-file error.
+// One download for host key type 0 (MTMK), 1 (MTMP) or 2 (MTPK); recvBuf holds at least 1024 bytes.
+// Shows progress on the till and the outcome on the pad. RES_OK, RES_HOST_CONNECT, RES_HOST_SEND, a
+// key-download response code (RES_HOST_ONLY_HOLDON, RES_HOST_BAD_LENGTH, RES_HOST_NO_RRN_AUTH,
+// RES_HOST_KEY_NO_RESPCODE, RES_KEY_REFUSED, RES_HOST_STATUS_BASE + status), RES_REMOTE_KEYS_BAD,
+// RES_KEY_SKIPPED (type not downloadable), RES_KEY_NOT_FOUND, the pad's load error or the
+// settings-file error.
 int KeyExchange(uint8_t keyType, uint8_t* recvBuf, uint16_t batchNo, uint16_t rrnIndex);
-
-// Finds the element of expectedType (a working key also as "KTPK") in the
-// terminated key data and loads it into the pad; a working key is first saved
-// as REMOTEOPENKEY of DEVICE.INI. Writes the pad's KCV; ORs 1, 2 or 4 into
-// g_Vars.ucKeyLoadErrFlags for a failed load. 0, 1750, 1752 or the load's /
-// file write's error.
-int aux_SaveKey(const char* keyData, uint8_t expectedType, uint32_t* kcv);
-
-// Reads the element at the start of the terminated text element: *hexLen in
-// is the expected value length, out the element's own (except for 1750);
-// *type gets the host key type of its tag, key the 16 bytes of a supported key.
-// 0, 1750 (cut short or malformed), or 1751 (unsupported tag or length: skip it).
-int aux_ParseKey(const char* element, uint16_t* hexLen, uint8_t* type, uint8_t key[16]);
-
-// Formats the outcome of a download (success: key name and KCV; failure: the
-// result, stageWord and key name) into msgBuf, shows it on the pad waiting up
-// to 30 s for a key, then clears msgBuf.
-void aux_ShowResultMsg(uint8_t keyType, uint32_t kcv, int result, const char* stageWord, char* msgBuf,
-                       size_t msgSize);

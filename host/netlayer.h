@@ -9,10 +9,10 @@
 
 // Marks the socket closed; called before any connection.
 void NetLayer_Init();
-// Prepares the TLS session and its configuration for the next connection; 0 or 1027.
+// Prepares the TLS session and its configuration for the next connection; RES_OK or RES_TLS_SETUP.
 int NetLayer_EnableSSL();
-// Connects to a dotted IPv4 address and performs the TLS handshake;
-// 0, 1027 when the session could not be prepared, 1080 when TCP or the handshake failed.
+// Connects to a dotted IPv4 address and performs the TLS handshake; RES_OK, RES_TLS_SETUP when the
+// session could not be prepared, RES_HOST_CONNECT when TCP or the handshake failed.
 int NetLayer_Connect(const char* address, uint16_t port);
 // Writes all bytes through TLS; the count written, or a negative TLS error.
 int NetLayer_Send(const unsigned char* data, uint16_t length);

@@ -1,5 +1,6 @@
 // host/tmmsgbuilder.cpp
 #include "host/tmmsgbuilder.h"
+#include "host/tmmsgbuilder_internal.h"
 
 #include <cinttypes>
 #include <cstdio>
@@ -92,13 +93,16 @@ static uint64_t aux_Magnitude(const SBigInt* value) {
     return (uint64_t)value->ulHigh * 1000000000ULL + value->ulLow;
 }
 
-const char* aux_GetAmt(const SBigInt* amount, int width) {
+// Writes an amount as width (at most 20) zero-filled digits into a module
+// buffer; the text stays valid until the next call of either function.
+static const char* aux_GetAmt(const SBigInt* amount, int width) {
     if (width < 1 || width > 20) width = 12;
     snprintf(AmtBuf, sizeof(AmtBuf), "%0*" PRIu64, width, aux_Magnitude(amount));
     return AmtBuf;
 }
 
-const char* aux_GetAmtL(int32_t count, int width) {
+// The same for a count.
+static const char* aux_GetAmtL(int32_t count, int width) {
     if (width < 1 || width > 20) width = 10;
     snprintf(AmtBuf, sizeof(AmtBuf), "%0*" PRId32, width, count);
     return AmtBuf;
@@ -117,7 +121,10 @@ static const char* aux_GetActionField() {
     return length == 3 ? code : nullptr;
 }
 
-bool aux_TMMsgBuilder_RetrieveField(uint16_t field, char* destination, uint16_t length) {
+// Copies a field of the last parsed message (stTMMsg) and terminates it:
+// length 0 copies the whole field, otherwise that many characters (at most
+// the field's own). False, destination untouched, when the field is absent.
+static bool aux_TMMsgBuilder_RetrieveField(uint16_t field, char* destination, uint16_t length) {
     const char* data = nullptr;
     uint16_t have = 0;
     TMMsgPrs_GetField(&stTMMsg, field, &data, &have);
@@ -138,71 +145,97 @@ static uint8_t* aux_FinishPacket(const char* terminalId, uint8_t kind, uint16_t 
 
 // ------------------------------------------------------- transaction class
 
+enum : uint16_t {
+    TMMSG_FUNC_COMPLETION = 201,          // completion for the amount authorised
+    TMMSG_FUNC_COMPLETION_PARTIAL = 202,  // completion for another amount
+};
+
+// The message class of an operation's own request (mode 0).
+struct OpRow {
+    uint8_t op;
+    uint16_t mti;
+    uint16_t origMti;  // type of the request a reversal refers to (field 56)
+    const char* proc;  // processing code (field 3)
+    uint16_t func;     // function code (field 24)
+    uint16_t reason;   // message reason code (field 25)
+};
+constexpr OpRow kOps[] = {
+    {OP_SALE, TMMSG_FINANCIAL_MTI, TMMSG_FINANCIAL_MTI, "000000", 200, 1508},
+    {OP_RETURN, TMMSG_FINANCIAL_MTI, TMMSG_FINANCIAL_MTI, "200000", 200, 1508},
+    {OP_PARTIAL_REVERSAL, TMMSG_REVERSAL_MTI, TMMSG_FINANCIAL_MTI, "000000", 401, 4000},
+    {OP_PARTIAL_REVERSAL_RETURN, TMMSG_REVERSAL_MTI, TMMSG_FINANCIAL_MTI, "200000", 401, 4000},
+    {OP_AUTH_REVERSAL, TMMSG_REVERSAL_MTI, TMMSG_AUTH_MTI, "000000", 400, 4000},
+    {OP_REVERSAL, TMMSG_REVERSAL_MTI, TMMSG_FINANCIAL_MTI, "000000", 400, 4000},
+    {OP_REVERSAL_OTHER, TMMSG_REVERSAL_MTI, TMMSG_FINANCIAL_MTI, "200000", 400, 4000},
+    {OP_BALANCE, TMMSG_AUTH_MTI, TMMSG_AUTH_MTI, "310000", 108, 1508},
+    {OP_SALE_ADVICE, TMMSG_ADVICE_MTI, TMMSG_NO_MTI, "000000", 200, 1005},
+    {OP_RETURN_ADVICE, TMMSG_ADVICE_MTI, TMMSG_NO_MTI, "200000", 200, 1005},
+    {OP_SALE_ADVICE_REVERSAL, TMMSG_REVERSAL_MTI, TMMSG_ADVICE_MTI, "000000", 400, 4000},
+    {OP_RETURN_ADVICE_REVERSAL, TMMSG_REVERSAL_MTI, TMMSG_ADVICE_MTI, "200000", 400, 4000},
+    {OP_INQUIRY, TMMSG_AUTH_MTI, TMMSG_AUTH_MTI, "000000", 108, 1508},
+    {OP_PREAUTH, TMMSG_AUTH_MTI, TMMSG_AUTH_MTI, "000000", 101, 1508},
+    {OP_PREAUTH_RETURN, TMMSG_AUTH_MTI, TMMSG_AUTH_MTI, "200000", 101, 1508},
+    {OP_COMPLETION, TMMSG_ADVICE_MTI, TMMSG_NO_MTI, "000000", TMMSG_FUNC_COMPLETION, 1508},
+    {OP_COMPLETION_RETURN, TMMSG_ADVICE_MTI, TMMSG_NO_MTI, "200000", TMMSG_FUNC_COMPLETION, 1508},
+};
+constexpr OpRow kUnknownOp = {OP_NONE, TMMSG_NO_MTI, TMMSG_NO_MTI, "990000", 0, 0};
+
+// What the mode changes: type, function code and reason code; 0 keeps the
+// operation's own.
+struct ModeRow {
+    HostMode mode;
+    uint16_t mti;
+    uint16_t func;
+    uint16_t reason;
+};
+constexpr ModeRow kModes[] = {
+    {HostMode::NewRequest, 0, 0, 0},
+    {HostMode::Advice, TMMSG_ADVICE_MTI, 0, 0},
+    {HostMode::Reversal4020, TMMSG_REVERSAL_MTI, 400, 4020},
+    {HostMode::SavedReversal, TMMSG_REVERSAL_MTI, 400, 4021},
+    {HostMode::Reversal4007, TMMSG_REVERSAL_MTI, 400, 4007},
+    {HostMode::ReverseLast, TMMSG_REVERSAL_MTI, 400, 4021},
+};
+
+static const OpRow& aux_OpRow(uint8_t op) {
+    for (const OpRow& row : kOps)
+        if (row.op == op) return row;
+    return kUnknownOp;
+}
+
+// An unknown mode sends the operation's own request.
+static const ModeRow& aux_ModeRow(HostMode mode) {
+    for (const ModeRow& row : kModes)
+        if (row.mode == mode) return row;
+    return kModes[0];
+}
+
 uint16_t aux_TMMsgBuilder_GetMTI(uint8_t opType, HostMode mode) {
-    if (mode == HostMode::Advice) return 1220;
-    if (mode >= HostMode::Reversal4020 && mode <= HostMode::ReverseLast) {
-        if (opType < 1 || opType > 17) return 0;
-        if (opType == 9 || opType == 10 || opType == 16 || opType == 17) return 1220;
-        return 1420;
-    }
-    switch (opType) {
-    case 1: case 2: return 1200;
-    case 3: case 4: case 5: case 6: case 7: case 11: case 12: return 1420;
-    case 8: case 13: case 14: case 15: return 1100;
-    case 9: case 10: case 16: case 17: return 1220;
-    default: return 0;
-    }
+    const uint16_t own = aux_OpRow(opType).mti;
+    const uint16_t mti = aux_ModeRow(mode).mti;
+    // Reversed, an advice stays an advice and an unknown operation has no type.
+    if (mti == TMMSG_REVERSAL_MTI && (own == TMMSG_ADVICE_MTI || own == TMMSG_NO_MTI)) return own;
+    return mti != 0 ? mti : own;
 }
 
-uint16_t aux_TMMsgBuilder_GetOriginalMTI(uint8_t opType) {
-    switch (opType) {
-    case 1: case 2: case 3: case 4: case 6: case 7: return 1200;
-    case 5: case 8: case 13: case 14: case 15: return 1100;
-    case 11: case 12: return 1220;
-    default: return 0;
-    }
-}
+uint16_t aux_TMMsgBuilder_GetOriginalMTI(uint8_t opType) { return aux_OpRow(opType).origMti; }
 
-uint8_t aux_TMMsgBuilder_GetProcCode(uint8_t opType) {
-    switch (opType) {
-    case 1: case 3: case 5: case 6: case 9: case 11: case 13: case 14: case 16: return 0;
-    case 2: case 4: case 7: case 10: case 12: case 15: case 17: return 20;
-    case 8: return 31;
-    default: return 99;
-    }
-}
+const char* aux_TMMsgBuilder_GetProcCode(uint8_t opType) { return aux_OpRow(opType).proc; }
 
 uint16_t aux_TMMsgBuilder_GetFunctionCode(const S_PAY_ORDER* order, HostMode mode) {
-    if (mode >= HostMode::Reversal4020 && mode <= HostMode::ReverseLast) return 400;
-    switch (order->ucOpType) {
-    case 1: case 2: case 9: case 10: return 200;
-    case 3: case 4: return 401;
-    case 5: case 6: case 7: case 11: case 12: return 400;
-    case 8: case 13: return 108;
-    case 14: case 15: return 101;
-    case 16: case 17: {
-        // A completion for another amount than authorised is a partial one.
-        const bool differs = BigInt_ModCmp(&order->stAmount, &order->stOrigAmount) != 0 ||
-                             (order->stAmount.ucSign == 1) != (order->stOrigAmount.ucSign == 1);
-        return differs ? 202 : 201;
-    }
-    default: return 0;
-    }
+    const uint16_t func = aux_ModeRow(mode).func;
+    if (func != 0) return func;
+    const uint16_t own = aux_OpRow(order->ucOpType).func;
+    if (own != TMMSG_FUNC_COMPLETION) return own;
+    // A completion for another amount than authorised is a partial one.
+    const bool differs = BigInt_ModCmp(&order->stAmount, &order->stOrigAmount) != 0 ||
+                         (order->stAmount.ucSign == 1) != (order->stOrigAmount.ucSign == 1);
+    return differs ? TMMSG_FUNC_COMPLETION_PARTIAL : TMMSG_FUNC_COMPLETION;
 }
 
 uint16_t aux_TMMsgBuilder_GetMessageReasonCode(uint8_t opType, HostMode mode) {
-    switch (mode) {
-    case HostMode::Reversal4020: return 4020;
-    case HostMode::SavedReversal: return 4021;
-    case HostMode::Reversal4007: return 4007;
-    case HostMode::ReverseLast: return 4021;
-    default: break;
-    }
-    if (opType >= 3 && opType <= 7) return 4000;
-    if (opType == 11 || opType == 12) return 4000;
-    if (opType == 9 || opType == 10) return 1005;
-    if (opType >= 1 && opType <= 17) return 1508;
-    return 0;
+    const uint16_t reason = aux_ModeRow(mode).reason;
+    return reason != 0 ? reason : aux_OpRow(opType).reason;
 }
 
 void aux_TMMsgBuilder_GetPOSDataCode(const S_PAY_ORDER* order, char* out) {
@@ -256,8 +289,8 @@ uint8_t* TMMsgBuilder_GetTransactionRq(S_PAY_ORDER* order, const char* terminalI
     if (order == nullptr) return nullptr;
     const uint8_t op = order->ucOpType;
     const uint16_t mti = aux_TMMsgBuilder_GetMTI(op, mode);
-    const bool adviceOrReversal = mti == 1220 || mti == 1420;
-    const bool reversal = mti == 1420;
+    const bool adviceOrReversal = mti == TMMSG_ADVICE_MTI || mti == TMMSG_REVERSAL_MTI;
+    const bool reversal = mti == TMMSG_REVERSAL_MTI;
     const bool chipEntry = order->ucCardEntry == ENTRY_CHIP || order->ucCardEntry == ENTRY_CLESS;
 
     TMMsgPrs_InitContainer(&stTMMsg);
@@ -266,7 +299,7 @@ uint8_t* TMMsgBuilder_GetTransactionRq(S_PAY_ORDER* order, const char* terminalI
     const bool withField95 = adviceOrReversal && order->szField95[0] != '\0';
     if (withField95) aux_AddText(1, kZeroBitmap);
 
-    aux_AddNumber(3, "%02u0000", aux_TMMsgBuilder_GetProcCode(op));
+    aux_AddText(3, aux_TMMsgBuilder_GetProcCode(op));
     aux_AddText(4, op == OP_BALANCE ? "000000000000" : aux_GetAmt(&order->stAmount, 12));
 
     // Field 12 is the time of this message; a saved order (a reversal, a
@@ -303,14 +336,14 @@ uint8_t* TMMsgBuilder_GetTransactionRq(S_PAY_ORDER* order, const char* terminalI
     aux_AddBounded(37, order->szRRN, sizeof(order->szRRN));
 
     if (order->szAuthCode[0] != '\0') aux_AddBounded(38, order->szAuthCode, sizeof(order->szAuthCode));
-    if (mti == 1220) aux_AddText(39, "000");
+    if (mti == TMMSG_ADVICE_MTI) aux_AddText(39, "000");
     if (terminalId) aux_AddBounded(41, terminalId, TMMSG_TERMINAL_ID_CHARS);
     aux_AddNumber(49, "%03u", order->usCurrencyCode);
 
     if (!reversal && order->ucPINType == PIN_ONLINE) aux_AddText(53, "3938303131303030");
 
     const bool hasAddAmount = aux_Magnitude(&order->stAddAmount) != 0;
-    if ((mti == 1200 || mti == 1220) && hasAddAmount) {
+    if ((mti == TMMSG_FINANCIAL_MTI || mti == TMMSG_ADVICE_MTI) && hasAddAmount) {
         char text[32];
         snprintf(text, sizeof(text), "0041%03uD%s", order->usCurrencyCode,
                  aux_GetAmt(&order->stAddAmount, 12));
@@ -417,7 +450,7 @@ uint8_t* TMMsgBuilder_GetBatchCloseRq(const char* terminalId, int32_t salesCount
                                       const char* batchOpenDate, uint8_t variant,
                                       uint16_t batchNo, uint16_t rrnIndex, uint16_t* outLength) {
     TMMsgPrs_InitContainer(&stTMMsg);
-    TMMsgPrs_SetMTI(&stTMMsg, 1520);
+    TMMsgPrs_SetMTI(&stTMMsg, TMMSG_RECONCILIATION_MTI);
     aux_AddText(1, kZeroBitmap);
 
     char text[MPSUTILS_DATETIME_SIZE];
@@ -491,7 +524,7 @@ static void aux_StartAdminRq(uint16_t mti, unsigned functionCode, uint16_t batch
 
 uint8_t* TMMsgBuilder_ParseEchoTestRq(const char* terminalId, uint16_t transIndex,
                                       uint16_t batchNo, uint16_t rrnIndex, uint16_t* outLength) {
-    aux_StartAdminRq(1800, 831, batchNo, rrnIndex);
+    aux_StartAdminRq(TMMSG_ECHO_MTI, 831, batchNo, rrnIndex);
     if (terminalId) aux_AddBounded(41, terminalId, TMMSG_TERMINAL_ID_CHARS);
     return aux_FinishPacket(terminalId, TMMSG_PACKET_ADMIN, stTMMsg.usLength, outLength);
 }
@@ -518,7 +551,7 @@ uint8_t* TMMsgBuilder_GetKeyDownloadRq(uint8_t keyIndexFlag, uint16_t* outLength
     char terminalId[TMMSG_TERMINAL_ID_CHARS + 1] = {0};
     memcpy(terminalId, g_Config.szTerminalId, strnlen(g_Config.szTerminalId, TMMSG_TERMINAL_ID_CHARS));
 
-    aux_StartAdminRq(1804, 811, batchNo, rrnIndex);
+    aux_StartAdminRq(TMMSG_KEY_DOWNLOAD_MTI, 811, batchNo, rrnIndex);
     aux_AddText(41, terminalId);
 
     char keyText[32];
@@ -638,7 +671,7 @@ int TMMsgBuilder_ParseKeyDownloadRs(const uint8_t* packet, uint16_t count, char*
     int result = RES_OK;
     if (*actionCode != TMMSG_ACTION_OK_KEYS) {
         aux_TMMsgBuilder_RetrieveField(38, authCode, 6);
-        result = RES_HOST_KEY_REFUSED;
+        result = RES_KEY_REFUSED;
     } else {
         const char* field48 = nullptr;
         uint16_t length = 0;

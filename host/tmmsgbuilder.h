@@ -40,9 +40,21 @@ enum : uint8_t {
     RTPS_KEY_TPK = 2,  // PIN working key
 };
 
-enum {
-    TMMSG_HOLD_ON_MTI = 1810,        // the host asks the terminal to wait for the real answer
+// Message types.
+enum : uint16_t {
+    TMMSG_NO_MTI = 0,                 // an unknown operation has no message class
+    TMMSG_AUTH_MTI = 1100,            // authorisation request
+    TMMSG_FINANCIAL_MTI = 1200,       // financial request
+    TMMSG_ADVICE_MTI = 1220,          // financial advice
+    TMMSG_REVERSAL_MTI = 1420,        // reversal advice
+    TMMSG_RECONCILIATION_MTI = 1520,  // batch reconciliation
+    TMMSG_ECHO_MTI = 1800,            // echo test
+    TMMSG_KEY_DOWNLOAD_MTI = 1804,
+    TMMSG_HOLD_ON_MTI = 1810,         // the host asks the terminal to wait for the real answer
     TMMSG_KEY_DOWNLOAD_RS_MTI = 1814,
+};
+
+enum {
     TMMSG_ADD_AMOUNTS_SIZE = 361,    // room for field 54 of a response and its terminator
     TMMSG_KEY_DATA_SIZE = 501,       // room for the key data of a key-download response
     TMMSG_POS_CODE_SIZE = 13,        // point-of-service data code and terminator
@@ -59,14 +71,9 @@ void TMMsgBuilder_Init();
 // that would not fit the container is logged and the container left as it was.
 void TMMsgBuilder_PrepareSecPacket(STMMsgContainer* msg, const char* terminalId, uint8_t kind,
                                    uint16_t msgLength);
-// Appends a security element: tag, field, length (high byte first), then the
-// datum (length rounded up to a multiple of 8 for tags 1..4; datum must hold
-// the rounded count). An element that would not fit the container is dropped.
-void aux_TMMsgBuilder_AddSecField(STMMsgContainer* msg, uint8_t tag, uint8_t field,
-                                  uint16_t length, const uint8_t* datum);
 // Turns the container into a response envelope: status 0 puts the status byte
 // in front of the message, any other status leaves the status byte alone.
-// 0, or 1093 when the envelope would exceed the 1024-byte packet limit
+// RES_OK, or RES_HOST_BAD_LENGTH when the envelope would exceed the 1024-byte packet limit
 // (container unchanged then).
 int TMMsgBuilder_PrepareRsPacket(STMMsgContainer* msg, uint8_t status);
 
@@ -80,33 +87,13 @@ uint8_t* TMMsgBuilder_GetTransactionRq(S_PAY_ORDER* order, const char* terminalI
                                        const char* batchOpenDate, uint16_t batchNo,
                                        uint16_t transIndex, uint16_t rrnIndex, HostMode mode,
                                        uint16_t* outLength);
-// Reads a transaction response into the order; addAmounts (null, or at least
-// TMMSG_ADD_AMOUNTS_SIZE bytes) receives field 54. 0, 1093 bad length,
-// 2000 + status, 1092 hold-on, 1086 no three-character action code,
-// 1087 no reference number or approval code, 1630 without an order.
+// Reads a transaction response into the order; addAmounts (null, or at least TMMSG_ADD_AMOUNTS_SIZE
+// bytes) receives field 54. RES_OK, RES_HOST_BAD_LENGTH bad length, RES_HOST_STATUS_BASE + status,
+// RES_HOST_ONLY_HOLDON hold-on, RES_HOST_NO_RESPCODE no three-character action code,
+// RES_HOST_NO_RRN_AUTH no reference number or approval code, RES_HOST_NO_OUT_BUFFER without an order.
 // Approval is judged by the caller.
 int TMMsgBuilder_ParseTransactionRs(const uint8_t* packet, uint16_t count, S_PAY_ORDER* order,
                                     char* addAmounts);
-
-// Copies a field of the last parsed message (stTMMsg) and terminates it:
-// length 0 copies the whole field, otherwise that many characters (at most
-// the field's own). False, destination untouched, when the field is absent.
-bool aux_TMMsgBuilder_RetrieveField(uint16_t field, char* destination, uint16_t length);
-
-// Message class of a transaction (pure functions).
-uint16_t aux_TMMsgBuilder_GetMTI(uint8_t opType, HostMode mode);
-uint16_t aux_TMMsgBuilder_GetOriginalMTI(uint8_t opType);
-// First two digits of the processing code: 0, 20, 31, or 99 for an unknown code.
-uint8_t aux_TMMsgBuilder_GetProcCode(uint8_t opType);
-uint16_t aux_TMMsgBuilder_GetFunctionCode(const S_PAY_ORDER* order, HostMode mode);
-uint16_t aux_TMMsgBuilder_GetMessageReasonCode(uint8_t opType, HostMode mode);
-// Writes the 12-character point-of-service data code (field 22) and a terminator.
-void aux_TMMsgBuilder_GetPOSDataCode(const S_PAY_ORDER* order, char* out);
-// Writes an amount as width (at most 20) zero-filled digits into a module
-// buffer; the text stays valid until the next call of either function.
-const char* aux_GetAmt(const SBigInt* amount, int width);
-// The same for a count.
-const char* aux_GetAmtL(int32_t count, int width);
 
 // ---- reconciliation, echo test, key download ----
 
@@ -121,32 +108,25 @@ uint8_t* TMMsgBuilder_GetBatchCloseRq(const char* terminalId, int32_t salesCount
                                       const SBigInt* returnCancelsAmount,
                                       const char* batchOpenDate, uint8_t variant,
                                       uint16_t batchNo, uint16_t rrnIndex, uint16_t* outLength);
-// Reads the reconciliation answer: action code out, authCode (7 bytes) and
-// rrn (13 bytes) from fields 38 and 37 when present; any output may be null.
-// 0, 1093, 2000 + status, 1092 hold-on, 1086 no three-character action code.
+// Reads the reconciliation answer: action code out, authCode (7 bytes) and rrn (13 bytes) from fields
+// 38 and 37 when present; any output may be null. RES_OK, RES_HOST_BAD_LENGTH, RES_HOST_STATUS_BASE +
+// status, RES_HOST_ONLY_HOLDON hold-on, RES_HOST_NO_RESPCODE no three-character action code.
 int TMMsgBuilder_ParseBatchCloseRs(const uint8_t* packet, uint16_t count, char* authCode,
                                    char* rrn, uint16_t* actionCode);
 // Builds the echo-test request (type 1800); transIndex is not used.
 uint8_t* TMMsgBuilder_ParseEchoTestRq(const char* terminalId, uint16_t transIndex,
                                       uint16_t batchNo, uint16_t rrnIndex, uint16_t* outLength);
-// Reads the echo-test answer (any type): 0, 1093, 2000 + status, or 1087
-// without a three-character action code.
+// Reads the echo-test answer (any type): RES_OK, RES_HOST_BAD_LENGTH, RES_HOST_STATUS_BASE + status,
+// or RES_HOST_NO_RRN_AUTH without a three-character action code.
 int TMMsgBuilder_GetEchoTestResponse(const uint8_t* packet, uint16_t count, uint16_t* actionCode);
 // Builds the key-download request (type 1804) for key type 0, 1 or 2 with the
 // configured terminal id; null and length 0 for any other type. keyIndexFlag is not used.
 uint8_t* TMMsgBuilder_GetKeyDownloadRq(uint8_t keyIndexFlag, uint16_t* outLength,
                                        uint8_t keyType, uint16_t batchNo, uint16_t rrnIndex);
-// Reads the key-download answer: keyData (TMMSG_KEY_DATA_SIZE bytes) receives
-// the "KYVL" value, authCode (7 bytes) the approval code of a refusal.
-// 0, 1630 an output missing, 1093, 2000 + status, 1092 hold-on, 1087 not a
-// 1814 answer or no key data, 1094 no three-character action code, 1450 refused.
+// Reads the key-download answer: keyData (TMMSG_KEY_DATA_SIZE bytes) receives the "KYVL" value,
+// authCode (7 bytes) the approval code of a refusal. RES_OK, RES_HOST_NO_OUT_BUFFER an output missing,
+// RES_HOST_BAD_LENGTH, RES_HOST_STATUS_BASE + status, RES_HOST_ONLY_HOLDON hold-on,
+// RES_HOST_NO_RRN_AUTH not a 1814 answer or no key data, RES_HOST_KEY_NO_RESPCODE no three-character
+// action code, RES_KEY_REFUSED refused.
 int TMMsgBuilder_ParseKeyDownloadRs(const uint8_t* packet, uint16_t count, char* keyData,
                                     uint16_t* actionCode, char* authCode, void* unused);
-// Reads field 48 of a key download: the four-digit number, the 12-character
-// value (13 bytes) and the key data's "KYVL" value (TMMSG_KEY_DATA_SIZE
-// bytes); any output may be null.
-void aux_TMMsgBuilder_Parse48Field(const char* data, uint16_t length, uint16_t* number,
-                                   char* value12, char* keyData);
-// Finds the "KYVL" element of key data (tag, three-digit length, value) and
-// copies its value, terminated; empty when absent or the length is not 3..500.
-void aux_TMMsgBuilder_ParseKeyData(const char* text, uint16_t length, char* out);

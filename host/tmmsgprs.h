@@ -132,12 +132,12 @@ bool TMMsgPrs_IsFieldsExists(const STMMsgContainer* msg, const char* list);
 // field reaching past the received characters.
 void TMMsgPrs_ParseMessage(STMMsgContainer* msg, const char* data, uint16_t count);
 // Checks a response envelope (status byte, then the message) and splits its
-// message into the container: 0, 1093 for a count of 0 or above 1024, or
-// 2000 + status for a refusal by the host's front end (nothing split then).
+// message into the container: RES_OK, RES_HOST_BAD_LENGTH for a count of 0 or above 1024, or
+// RES_HOST_STATUS_BASE + status for a refusal by the host's front end (nothing split then).
 int TMMsgPrs_ParseResponse(STMMsgContainer* msg, const uint8_t* packet, uint16_t count);
 // Reads a request envelope: header and security elements into out, the message
-// split into the container; 0, or 1093 when the envelope is shorter than its
+// split into the container; RES_OK, or RES_HOST_BAD_LENGTH when the envelope is shorter than its
 // header, its message length reaches past the packet, or a security element is
-// cut off (more than TMMSG_MAX_SEC_ELEMENTS elements also give 1093).
+// cut off (more than TMMSG_MAX_SEC_ELEMENTS elements also give RES_HOST_BAD_LENGTH).
 int TMMsgPrs_ParseSecPacket(STMMsgContainer* msg, const uint8_t* packet, uint16_t count,
                             STMSecPacket* out);

@@ -39,11 +39,11 @@ static_assert(sizeof(SBatchInfo) == 60, "the batch record is 60 bytes on disk");
 
 // Checks the data version (an upgrade deletes the batch file) and loads the batch; returns 0.
 int Batch_Initialize();
-// Writes the record to DATA/BATCH.CFG; 0 or 1040.
+// Writes the record to DATA/BATCH.CFG; RES_OK or RES_BATCH_WRITE.
 int Batch_Save();
-// Opens a new batch unless one is open (clears the journal first); 0 or 1040.
+// Opens a new batch unless one is open (clears the journal first); RES_OK or RES_BATCH_WRITE.
 int Batch_Open();
-// Day close with the host's settlement; 0, 1101 or a failure code (built with the host link).
+// Day close with the host's settlement; RES_OK, RES_BATCH_CLOSED or a failure code (built with the host link).
 int Batch_Close(uint16_t* respCode);
 // The pad operations that the remote key download after a close uses.
 const struct SKeyPadOps* Batch_GetKeyPadOps();
@@ -52,18 +52,19 @@ int Batch_Report(uint16_t* purchases, uint16_t* purchaseCancels, uint16_t* refun
                  SBigInt* purchaseCancelTotal, SBigInt* refundTotal);
 // Copies the whole record out (for the settlement request); returns 0.
 int Batch_GetInfo(SBatchInfo* out);
-// Counts a completed operation 1, 2, 6 or 7 and saves; others change nothing; 0 or 1040.
+// Counts a completed OP_SALE, OP_RETURN, OP_REVERSAL or OP_REVERSAL_OTHER and saves; others change
+// nothing; RES_OK or RES_BATCH_WRITE.
 int Batch_IncOperationTotals(uint8_t op, SBigInt amount);
 // Counts a reversed purchase or refund (op 1 or 2) in one save: the operation
 // itself unless countOperation is 0, its cancellation (6 or 7), and the
 // reversal flag cleared, so that a crash never counts the cancellation twice;
-// 0 or 1040.
+// RES_OK or RES_BATCH_WRITE.
 int Batch_CountReversed(uint8_t op, SBigInt amount, int countOperation);
-// Set or clear the reversal flag and save; 0 or 1040.
+// Set or clear the reversal flag and save; RES_OK or RES_BATCH_WRITE.
 int Batch_SetReversal();
 int Batch_RemoveReversal();
 // Day-close steps of the record: set the closing flag, or clear the closing
-// and open flags once the settlement was answered; both save; 0 or 1040.
+// and open flags once the settlement was answered; both save; RES_OK or RES_BATCH_WRITE.
 int Batch_SetClosing();
 int Batch_SetClosed();
 // The flags, 1 or 0.

@@ -16,15 +16,16 @@ typedef void (*PFN_REMOTE_SESSION)();
 int int_PerformCardOperation(const char* request, char** response, PFN_SHOW_MESSAGE show,
                              PFN_REMOTE_SESSION remoteSession = nullptr);
 
-// Parses the request text into the order (clears g_Vars first); 0, 1001, 1002 or 1004.
+// Parses the request text into the order (clears g_Vars first); RES_OK, RES_REQ_OPERATION,
+// RES_REQ_AMOUNT or RES_REQ_ORIGINAL_CODE.
 int Kernel_ParseInput(const char* text, S_PAY_ORDER* order, uint8_t* fullReport);
 // Writes RAVORS.XML (renamed into place whole) and hands back a copy in
-// *response (array new); 0, 1200 (no RAVORS.XML left) or -1.
+// *response (array new); RES_OK, RES_RESPONSE_WRITE (no RAVORS.XML left) or -1.
 int Kernel_CreateResponse(int result, S_PAY_ORDER* order, char** response);
 // The two halves of Kernel_CreateResponse, for the driver to settle the
 // reversal files in between: the whole response is written, flushed and
-// counted under a temporary name (0 or 1200), then renamed into place and
-// read back (0, 1200 or -1). The till sees the answer only once it is settled.
+// counted under a temporary name (RES_OK or RES_RESPONSE_WRITE), then renamed into place and
+// read back (RES_OK, RES_RESPONSE_WRITE or -1). The till sees the answer only once it is settled.
 int Kernel_PrepareResponse(int result, S_PAY_ORDER* order);
 int Kernel_PublishResponse(char** response);
 // 1 when a call ended after preparing its response and before publishing it;
@@ -46,7 +47,8 @@ int Kernel_ReverseLast(S_PAY_ORDER* order);
 
 // One request and its answers, the request being what mode says.
 int Kernel_HostExchange(S_PAY_ORDER* order, HostMode mode);
-// For a cancel, copies the purchase's host data into the order; 0, 1503, 1091, 1001 or 9999.
+// For a cancel, copies the purchase's host data into the order; RES_OK, RES_ALREADY_CANCELLED,
+// RES_VOID_NOT_FOUND, RES_REQ_OPERATION or RES_IO_FAILED.
 int Kernel_ProcessVoidTransaction(S_PAY_ORDER* order);
 // Echo test with the host; 0 or a result code.
 int Kernel_TestConnect();
@@ -59,5 +61,5 @@ int Kernel_StartOperation(S_PAY_ORDER* order);
 int Kernel_CommitOperation(S_PAY_ORDER* order);
 // Finishes a chip sale with the host's answer; reverses it at once when the card refuses.
 int Kernel_CompleteOperation(int hostResult, S_PAY_ORDER* order);
-// Shows a balance (minor units text, formatted in place) on the PIN pad; 0 or 1305.
+// Shows a balance (minor units text, formatted in place) on the PIN pad; RES_OK or RES_PP_BALANCE.
 int Kernel_ShowBalance(char* amount, const char* currency);

@@ -149,7 +149,7 @@ int int_PerformCardOperation(const char* request, char** response, PFN_SHOW_MESS
     if (result == RES_OK) {
         result = Kernel_Initialize(order);
         if (result == RES_PP_KWPAD_VERSION || result == RES_PP_NO_TK_RANGES || result == RES_PP_EMV_CONFIG ||
-            result == RES_REMOTE_KEYS_MISSING) {
+            result == RES_REMOTE_KEYS_BAD) {
             markRemote = true;
         }
         if (result == RES_OK) result = aux_Kernel_RunStages(order, &markRemote);

@@ -23,7 +23,7 @@
 #include "support/result_codes.h"
 #include "support/utilmsg.h"
 
-enum { BALANCE_BLOCK = 20, VOID_LOOKUP_READ_FAILED = 9999 };
+enum { BALANCE_BLOCK = 20 };
 
 static char m_szAddAmounts[TMMSG_ADD_AMOUNTS_SIZE];
 
@@ -210,7 +210,7 @@ static int aux_Kernel_FindVoidTransaction(S_PAY_ORDER* order, S_PAY_ORDER* found
     while (OpStore_Next() == 0) {
         if (OpStore_GetCurrent(found) != RES_OK) {
             LogString("ERROR. aux_Kernel_FindVoidTransaction. Check rvsl. GetCurrent, idx: %d", OpStore_GetIndex());
-            return VOID_LOOKUP_READ_FAILED;
+            return RES_IO_FAILED;
         }
         if (found->usOriginalCode == order->usOriginalCode && found->ucOpType == OP_REVERSAL) {
             LogStringEx(LOG_WARNING, "WARNING. aux_Kernel_FindVoidTransaction. Transaction reversed");
@@ -218,7 +218,7 @@ static int aux_Kernel_FindVoidTransaction(S_PAY_ORDER* order, S_PAY_ORDER* found
         }
     }
     OpStore_SetIndex(target);
-    if (OpStore_GetCurrent(found) != RES_OK) return VOID_LOOKUP_READ_FAILED;
+    if (OpStore_GetCurrent(found) != RES_OK) return RES_IO_FAILED;
     return RES_OK;
 }
 

@@ -33,9 +33,9 @@ static_assert(sizeof(SOpStoreEntry) == 122, "a journal entry is 122 bytes on dis
 enum { OPSTORE_ENTRY_SIZE = 122 };
 
 // Builds an entry from the order and appends it (a torn tail left by an
-// interrupted append is cut off first); 0 or 1061.
+// interrupted append is cut off first); RES_OK or RES_JOURNAL_WRITE.
 int OpStore_AddTransaction(const S_PAY_ORDER* order);
-// Deletes the journal; 0 when it is gone, 1061 when it exists and could not be deleted.
+// Deletes the journal; RES_OK when it is gone, RES_JOURNAL_WRITE when it exists and could not be deleted.
 int OpStore_Clear();
 // Number of whole entries; 0 when the file is missing or unmeasurable.
 int OpStore_GetCount();
@@ -43,7 +43,8 @@ int OpStore_GetCount();
 void OpStore_Reset();
 // Moves the cursor to the next entry: 0, or -1 (cursor unchanged) at the end or on an empty journal.
 int OpStore_Next();
-// Reads the entry under the cursor into the order's journal fields; 0, -1 (before the first) or 1060.
+// Reads the entry under the cursor into the order's journal fields; RES_OK, -1 (before the first) or
+// RES_JOURNAL_READ.
 int OpStore_GetCurrent(S_PAY_ORDER* order);
 // The cursor.
 int OpStore_GetIndex();

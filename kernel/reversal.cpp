@@ -286,11 +286,11 @@ static int aux_Kernel_ReadCountedReverseLast(const S_PAY_ORDER* request, S_PAY_O
 
 // 1 (once) when order is the cancellation aux_Kernel_ReadCountedReverseLast found.
 static int aux_Kernel_TakeCountedBefore(const S_PAY_ORDER* order) {
-    if (m_CountedBefore.ucOpType == 0 || m_CountedBefore.ucOpType != order->ucOpType ||
+    if (m_CountedBefore.ucOpType == OP_NONE || m_CountedBefore.ucOpType != order->ucOpType ||
         m_CountedBefore.usOriginalCode != order->usOriginalCode) {
         return 0;
     }
-    m_CountedBefore = {0, 0};
+    m_CountedBefore = {OP_NONE, 0};
     return 1;
 }
 

@@ -32,7 +32,7 @@ enum class HostAnswer : uint8_t {
 
 // The operation of order begins (its initialisation is done).
 void Kernel_ReversalStarting(const S_PAY_ORDER* order);
-// A request for order is about to be sent in mode; 0, or 1043 when what must
+// A request for order is about to be sent in mode; RES_OK, or RES_RVS_WRITE when what must
 // be saved first was not (the request must not go then).
 int Kernel_ReversalSending(const S_PAY_ORDER* order, HostMode mode);
 // The host answered the request for order sent in mode (or did not).
@@ -53,11 +53,11 @@ void Kernel_ReversalUnpublished(uint16_t originalCode, int approvedCancel);
 // ---- what to do ----
 
 // For the batch-state check before request: *send is 1 when out holds the
-// pending reversal, to be sent first; 0 or 1044 (it cannot be read).
+// pending reversal, to be sent first; RES_OK or RES_RVS_READ (it cannot be read).
 int Kernel_ReadReversalToSend(const S_PAY_ORDER* request, S_PAY_ORDER* out, int* send);
 // For a reverse-last request: out holds the operation to reverse or, with
 // *answered 1, the cancellation that an earlier call made and never answered,
-// to be answered again; 0 or 1046 (nothing to reverse).
+// to be answered again; RES_OK or RES_RVS_NOT_FOUND (nothing to reverse).
 int Kernel_ReadReverseLastTarget(const S_PAY_ORDER* request, S_PAY_ORDER* out, int* answered);
 // The operation code that cancels op: 6 for a purchase, 7 for anything else.
 uint8_t Kernel_CancelOf(uint8_t op);

@@ -2,9 +2,10 @@
 // The launcher Ravo: loads ./libRAVOux.so and hands it RAVORQ.XML.
 #pragma once
 
-// Length of a file; 0, 11008, 11000, 11005 or 11006.
+// Length of a file; RES_OK, RES_FILE_EMPTY_PATH, RES_FILE_OPEN, RES_FILE_SEEK or RES_FILE_NEG_POS.
 int GetLength(const char* path, long* length);
-// Reads *length bytes (the whole file when 0 or longer) from the start; 0, 11008, 11000 or 11005.
+// Reads *length bytes (the whole file when 0 or longer) from the start of a
+// file the launcher may also write; RES_OK, RES_FILE_EMPTY_PATH, RES_FILE_OPEN or RES_FILE_SEEK.
 int ReadFileToBuf(const char* path, char* buffer, long* length);
-// Runs one operation in the current directory; returns 0, -1, -2, -3 or -4.
+// Runs one operation in the current directory; RES_OK or a RES_LAUNCH_ status.
 int Launcher_Run();

@@ -46,17 +46,17 @@ int CRC_GetFileCRC(const char* path, uint32_t* crc) {
     *crc = 0;
     if (!UtilFile_IsExists(path)) {
         LogStringEx(LOG_WARNING, "WARNING. GetFileCRC. No file: %s", path);
-        return RES_CRC_NO_FILE;
+        return RES_KWRM_FILE_OPEN;
     }
     int32_t length = 0;
     if (UtilFile_GetLength(path, &length) != 0 || length > CRC_MAX_FILE_LENGTH) {
         LogString("ERROR. GetFileCRC. Invalid length [%ld], file: %s", static_cast<long>(length), path);
-        return RES_CRC_FILE_LENGTH;
+        return RES_KWRM_FILE_LENGTH;
     }
     FILE* file = fopen(path, "rb");
     if (file == nullptr) {
         LogString("ERROR. GetFileCRC. Error open file: %s [%d]", path, errno);
-        return RES_CRC_NO_FILE;
+        return RES_KWRM_FILE_OPEN;
     }
     uint32_t value = 0;
     int32_t left = length;
@@ -66,7 +66,7 @@ int CRC_GetFileCRC(const char* path, uint32_t* crc) {
         if (fread(piece, 1, want, file) != want) {
             LogString("ERROR. GetFileCRC. Read file: %s [%d]", path, errno);
             fclose(file);
-            return RES_CRC_FILE_READ;
+            return RES_KWRM_FILE_IO;
         }
         value = CRC_CalcCRC32(piece, static_cast<uint32_t>(want), value);
         left -= static_cast<int32_t>(want);

@@ -8,6 +8,7 @@
 #include "pinpad/ppadproto.h"
 #include "pinpad/ppcmd.h"
 #include "pinpad/ppfile.h"
+#include "pinpad/tagtake.h"
 #include "support/bigint.h"
 #include "support/convert.h"
 #include "support/currency.h"
@@ -23,44 +24,6 @@ static uint16_t m_usRRNIndex = 0;
 
 // The EMV data kept in the order: hexadecimal text of at most this many bytes.
 enum : uint32_t { EMV_ICC_DATA_MAX = (sizeof(S_PAY_ORDER::szICCData) - 1) / 2 };
-
-static uint32_t aux_EMV_Pad8(uint32_t n) { return (n + 7u) / 8u * 8u; }
-
-// Value of the first object with tag and its length, or null when absent.
-static const uint8_t* aux_EMV_Find(S_TLV* tlv, uint32_t tag, uint32_t* len) {
-    if (TLV_GetObject(tlv, tag) != 0) return nullptr;
-    *len = TLV_GetObjectTagLength(tlv);
-    return tlv->pucBuffer + TLV_GetObjectTagOffset(tlv);
-}
-
-// Copies the value of tag when it has exactly len bytes; 0 or 1.
-static int aux_EMV_TakeFixed(S_TLV* tlv, uint32_t tag, uint32_t len, void* dest) {
-    uint32_t got = 0;
-    const uint8_t* v = aux_EMV_Find(tlv, tag, &got);
-    if (v == nullptr || got != len) return 1;
-    if (dest != nullptr) memcpy(dest, v, len);
-    return 0;
-}
-
-// Copies a value of minLen..maxLen bytes as text into dest (maxLen + 1 bytes); 0 or 1.
-static int aux_EMV_TakeText(S_TLV* tlv, uint32_t tag, uint32_t minLen, uint32_t maxLen, char* dest) {
-    uint32_t got = 0;
-    const uint8_t* v = aux_EMV_Find(tlv, tag, &got);
-    if (v == nullptr || got < minLen || got > maxLen) return 1;
-    memcpy(dest, v, got);
-    dest[got] = '\0';
-    return 0;
-}
-
-// Copies an AID of 5..16 bytes as hexadecimal text into szAID; 0 or 1.
-static int aux_EMV_TakeAID(S_TLV* tlv, S_PAY_ORDER* order) {
-    uint32_t got = 0;
-    const uint8_t* v = aux_EMV_Find(tlv, EMV_TAG_AID, &got);
-    if (v == nullptr || got < 5 || got > 16) return 1;
-    memset(order->szAID, 0, sizeof(order->szAID));
-    Convert_BinToHex(v, order->szAID, static_cast<int>(got));
-    return 0;
-}
 
 // Writes six digits of text as three BCD bytes.
 static void aux_EMV_DigitsToBCD(const char* text, uint8_t* out) {
@@ -110,24 +73,6 @@ static bool aux_EMV_OpenReply(S_TLV* tlv) {
 void EMV_SetRRNInputs(uint32_t batchNo, uint16_t rrnIndex) {
     m_ulRRNBatchNo = batchNo;
     m_usRRNIndex = rrnIndex;
-}
-
-int EMV_TakeEncValue(S_TLV* tlv, uint32_t tag, uint32_t maxLen, uint32_t encMax, uint8_t* len, uint8_t* enc) {
-    uint32_t got = 0;
-    const uint8_t* v = aux_EMV_Find(tlv, tag, &got);
-    if (v == nullptr || got < 1) return 1;
-    uint32_t clear = v[0];
-    uint32_t encLen = got - 1;
-    if (clear == 0 || clear > maxLen || encLen != aux_EMV_Pad8(clear) || encLen > encMax) return 1;
-    memset(enc, 0, encMax);
-    memcpy(enc, v + 1, encLen);
-    *len = static_cast<uint8_t>(clear);
-    return 0;
-}
-
-void EMV_RemoveAll(S_TLV* tlv, uint32_t tag) {
-    while (TLV_ClearObject(tlv, tag) == 0) {
-    }
 }
 
 int EMV_StoreICCData(const S_TLV* tlv, S_PAY_ORDER* order) {
@@ -196,25 +141,25 @@ int EMVReadTK(const char* terminalId, S_PAY_ORDER* order) {
     if (!aux_EMV_OpenReply(&g_tlv)) return RES_EMV_EMPTY_REPLY;
 
     rc = RES_OK;
-    if (EMV_TakeEncValue(&g_tlv, EMV_TAG_PAN, 24, sizeof(order->ucPANEnc), &order->ucPANLen, order->ucPANEnc) != 0) {
+    if (TagTake_Enc(&g_tlv, EMV_TAG_PAN, 24, sizeof(order->ucPANEnc), &order->ucPANLen, order->ucPANEnc) != 0) {
         rc = RES_EMV_PAN;
         goto done;
     }
     {
         uint8_t seq = 0;
         memset(order->szPANSeqNo, 0, sizeof(order->szPANSeqNo));
-        if (aux_EMV_TakeFixed(&g_tlv, EMV_TAG_PAN_SEQ, 1, &seq) == 0)
+        if (TagTake_Fixed(&g_tlv, EMV_TAG_PAN_SEQ, 1, &seq) == 0)
             Convert_ByteToHex(seq, order->szPANSeqNo);
         else
             LogStringEx(LOG_WARNING, "WARNING. EMVReadTK. PAN_SN is not present.");
     }
-    if (aux_EMV_TakeAID(&g_tlv, order) != 0) {
+    if (TagTake_Hex(&g_tlv, EMV_TAG_AID, 5, 16, order->szAID) != 0) {
         rc = RES_EMV_AID;
         goto done;
     }
     {
         uint8_t exp[9];
-        if (aux_EMV_TakeFixed(&g_tlv, EMV_TAG_EXPIRY, sizeof(exp), exp) == 0) {
+        if (TagTake_Fixed(&g_tlv, EMV_TAG_EXPIRY, sizeof(exp), exp) == 0) {
             order->ucExpDateLen = exp[0];
             memcpy(order->ucExpDateEnc, exp + 1, sizeof(order->ucExpDateEnc));
         } else if (order->ucOpType != OP_RETURN) {
@@ -226,7 +171,7 @@ int EMVReadTK(const char* terminalId, S_PAY_ORDER* order) {
     if (TLV_GetObject(&g_tlv, EMV_TAG_TRACK2) == 0) {
         // Only as much as the order's 41 bytes hold: pad8 of a clear length
         // of 41 would be 48 bytes.
-        if (EMV_TakeEncValue(&g_tlv, EMV_TAG_TRACK2, 41, sizeof(order->ucTrack2Enc), &order->ucTrack2Len,
+        if (TagTake_Enc(&g_tlv, EMV_TAG_TRACK2, 41, sizeof(order->ucTrack2Enc), &order->ucTrack2Len,
                              order->ucTrack2Enc) != 0) {
             rc = RES_EMV_TRACK2;
             goto done;
@@ -238,26 +183,22 @@ int EMVReadTK(const char* terminalId, S_PAY_ORDER* order) {
     {
         uint8_t codeTable = 0;
         char label[sizeof(order->szAppLabel)] = {0};
-        bool preferred = aux_EMV_TakeFixed(&g_tlv, EMV_TAG_CODE_TABLE, 1, &codeTable) == 0 && codeTable == 1 &&
-                         aux_EMV_TakeText(&g_tlv, EMV_TAG_PREF_NAME, 1, 16, label) == 0;
-        if (!preferred && aux_EMV_TakeText(&g_tlv, EMV_TAG_APP_LABEL, 1, 16, label) != 0) {
+        bool preferred = TagTake_Fixed(&g_tlv, EMV_TAG_CODE_TABLE, 1, &codeTable) == 0 && codeTable == 1 &&
+                         TagTake_Text(&g_tlv, EMV_TAG_PREF_NAME, 1, 16, label) == 0;
+        if (!preferred && TagTake_Text(&g_tlv, EMV_TAG_APP_LABEL, 1, 16, label) != 0) {
             rc = RES_EMV_APP_LABEL;
             goto done;
         }
         memcpy(order->szAppLabel, label, sizeof(order->szAppLabel));
     }
-    {
-        char masked[sizeof(order->szPAN)] = {0};
-        if (aux_EMV_TakeText(&g_tlv, EMV_TAG_MASKED_PAN, 16, 19, masked) != 0) {
-            rc = RES_EMV_MASKED_PAN;
-            goto done;
-        }
-        memcpy(order->szPAN, masked, sizeof(order->szPAN));
-        LogStringEx(LOG_DEBUG, "DEBUG. MASKED PAN: [%s], SN [%s].", order->szPAN, order->szPANSeqNo);
+    if (TagTake_Text(&g_tlv, EMV_TAG_MASKED_PAN, 16, 19, order->szPAN) != 0) {
+        rc = RES_EMV_MASKED_PAN;
+        goto done;
     }
+    LogStringEx(LOG_DEBUG, "DEBUG. MASKED PAN: [%s], SN [%s].", order->szPAN, order->szPANSeqNo);
     {
         uint8_t valid = 0;
-        if (aux_EMV_TakeFixed(&g_tlv, EMV_TAG_VALID_FLAG, 1, &valid) != 0) {
+        if (TagTake_Fixed(&g_tlv, EMV_TAG_VALID_FLAG, 1, &valid) != 0) {
             rc = RES_EMV_VALID_FLAG;
             goto done;
         }
@@ -265,7 +206,7 @@ int EMVReadTK(const char* terminalId, S_PAY_ORDER* order) {
     }
     {
         uint8_t range[2];
-        if (aux_EMV_TakeFixed(&g_tlv, EMV_TAG_RANGE_NO, 2, range) != 0) {
+        if (TagTake_Fixed(&g_tlv, EMV_TAG_RANGE_NO, 2, range) != 0) {
             rc = RES_EMV_RANGE_NO;
             goto done;
         }
@@ -286,7 +227,7 @@ int EMVTransaction(S_PAY_ORDER* order) {
     int rc;
     if (!aux_EMV_KeyFromHex(keyHex, key)) {
         LogString("ERROR. EMVTransaction. Working key is not 32 hexadecimal characters.");
-        rc = RES_HOST_KEY_REFUSED;
+        rc = RES_KEY_REFUSED;
     } else {
         rc = KeyLoad(mkIndex, PP_KEY_WK, wkIndex, key, &kcv);
     }
@@ -322,7 +263,7 @@ int EMVTransaction(S_PAY_ORDER* order) {
         rc = RES_EMV_TRAN_TYPE;
         goto done;
     }
-    if (aux_EMV_TakeFixed(&reply, EMV_TAG_TRAN_STATE, 1, &state) != 0) {
+    if (TagTake_Fixed(&reply, EMV_TAG_TRAN_STATE, 1, &state) != 0) {
         rc = RES_EMV_TRAN_STATE;
         goto done;
     }
@@ -331,12 +272,12 @@ int EMVTransaction(S_PAY_ORDER* order) {
         rc = RES_EMV_TRAN_STATE;
         goto done;
     }
-    EMV_RemoveAll(&reply, EMV_TAG_TRAN_STATE);
-    if (aux_EMV_TakeFixed(&reply, EMV_TAG_TVR, 5, tvr) != 0) {
+    TagTake_Drop(&reply, EMV_TAG_TRAN_STATE);
+    if (TagTake_Fixed(&reply, EMV_TAG_TVR, 5, tvr) != 0) {
         rc = RES_EMV_TVR;
         goto done;
     }
-    if (aux_EMV_TakeFixed(&reply, EMV_TAG_CVM_RESULTS, 3, cvmr) != 0) {
+    if (TagTake_Fixed(&reply, EMV_TAG_CVM_RESULTS, 3, cvmr) != 0) {
         rc = RES_EMV_CVM_RESULTS;
         goto done;
     }
@@ -345,13 +286,14 @@ int EMVTransaction(S_PAY_ORDER* order) {
 
     order->ucPINType = EmvGetPinType(cvmr);
     switch (order->ucOpType) {
-    case 0: case 1: case 3: case 8: case 9: case 13: case 14: case 15: case 16: case 17:
+    case OP_NONE: case OP_SALE: case OP_PARTIAL_REVERSAL: case OP_BALANCE: case OP_SALE_ADVICE:
+    case OP_INQUIRY: case OP_PREAUTH: case OP_PREAUTH_RETURN: case OP_COMPLETION: case OP_COMPLETION_RETURN:
         if (EmvVerifyTVR(tvr, cvmr) != RES_OK) {
             rc = RES_EMV_CVM;
             goto done;
         }
         break;
-    case 2: case 4: case 10:
+    case OP_RETURN: case OP_PARTIAL_REVERSAL_RETURN: case OP_RETURN_ADVICE:
         if (cvmr[2] != 0 && cvmr[2] != 2) {
             rc = RES_EMV_CVM;
             goto done;
@@ -362,41 +304,41 @@ int EMVTransaction(S_PAY_ORDER* order) {
         break;
     }
 
-    EMV_RemoveAll(&reply, EMV_TAG_CVM_INDICATOR);
+    TagTake_Drop(&reply, EMV_TAG_CVM_INDICATOR);
     {
         // A PIN block whose length byte disagrees with its value is no PIN block.
-        const uint8_t* v = aux_EMV_Find(&reply, EMV_TAG_PIN_BLOCK, &got);
+        const uint8_t* v = TagTake_Find(&reply, EMV_TAG_PIN_BLOCK, &got);
         bool pinBlock = v != nullptr && got >= 1 && v[0] == got - 1 && v[0] <= EMV_PIN_BLOCK_MAX;
         if (pinBlock) {
             memset(order->ucPINBlock, 0, sizeof(order->ucPINBlock));
             memcpy(order->ucPINBlock, v + 1, v[0]);
         }
-        if (v != nullptr) EMV_RemoveAll(&reply, EMV_TAG_PIN_BLOCK);
+        if (v != nullptr) TagTake_Drop(&reply, EMV_TAG_PIN_BLOCK);
         if (!pinBlock && order->ucPINType == PIN_ONLINE) {
             rc = RES_EMV_CVM;
             goto done;
         }
     }
-    if (aux_EMV_TakeFixed(&reply, EMV_TAG_DATE, 3, nullptr) != 0) {
+    if (TagTake_Fixed(&reply, EMV_TAG_DATE, 3, nullptr) != 0) {
         rc = RES_EMV_DATE;
         goto done;
     }
-    if (aux_EMV_TakeFixed(&reply, EMV_TAG_TIME, 3, nullptr) != 0) {
+    if (TagTake_Fixed(&reply, EMV_TAG_TIME, 3, nullptr) != 0) {
         rc = RES_EMV_TIME;
         goto done;
     }
-    if (aux_EMV_TakeFixed(&reply, EMV_TAG_APP_VERSION, 2, order->ucAppVersion) != 0) {
+    if (TagTake_Fixed(&reply, EMV_TAG_APP_VERSION, 2, order->ucAppVersion) != 0) {
         rc = RES_EMV_APP_VERSION;
         goto done;
     }
-    if (aux_EMV_TakeFixed(&reply, EMV_TAG_CID, 1, &order->ucCID) != 0) {
+    if (TagTake_Fixed(&reply, EMV_TAG_CID, 1, &order->ucCID) != 0) {
         rc = RES_EMV_CID;
         goto done;
     }
-    EMV_RemoveAll(&reply, EMV_TAG_TSI);
-    EMV_RemoveAll(&reply, EMV_TAG_ICC_DYN_NUM);
-    EMV_RemoveAll(&reply, EMV_TAG_CVM_LIST);
-    EMV_RemoveAll(&reply, EMV_TAG_AUC);
+    TagTake_Drop(&reply, EMV_TAG_TSI);
+    TagTake_Drop(&reply, EMV_TAG_ICC_DYN_NUM);
+    TagTake_Drop(&reply, EMV_TAG_CVM_LIST);
+    TagTake_Drop(&reply, EMV_TAG_AUC);
     rc = EMV_StoreICCData(&reply, order);
 done:
     memset(g_ucOutBuf, 0, sizeof(g_ucOutBuf));
@@ -419,7 +361,7 @@ int EMVFinalize(int32_t hostResult, S_PAY_ORDER* order) {
 
     TLV_OpenStorage(&g_tlv, 0, PP_INBUF_SIZE, g_ucInBuf);
     uint8_t arc[2];
-    if (aux_EMV_TakeFixed(&store, EMV_TAG_AUTH_RESP_CODE, 2, arc) == 0)
+    if (TagTake_Fixed(&store, EMV_TAG_AUTH_RESP_CODE, 2, arc) == 0)
         memcpy(order->szAuthRespCode, arc, 2);
     else
         memcpy(order->szAuthRespCode, hostResult == 0 ? "00" : "05", 2);
@@ -427,7 +369,7 @@ int EMVFinalize(int32_t hostResult, S_PAY_ORDER* order) {
     const uint32_t copied[] = {EMV_TAG_ISSUER_AUTH, EMV_TAG_ISSUER_SCRIPT1, EMV_TAG_ISSUER_SCRIPT2};
     for (uint32_t tag : copied) {
         uint32_t len = 0;
-        const uint8_t* v = aux_EMV_Find(&store, tag, &len);
+        const uint8_t* v = TagTake_Find(&store, tag, &len);
         if (v != nullptr) TLV_AddObject(&g_tlv, tag, len, v);
     }
     uint8_t outcome = hostResult == 0 ? EMV_HOST_APPROVED
@@ -440,7 +382,7 @@ int EMVFinalize(int32_t hostResult, S_PAY_ORDER* order) {
     if (rc != RES_OK) return rc;
     S_TLV reply;
     if (!aux_EMV_OpenReply(&reply)) return RES_EMV_EMPTY_REPLY;
-    if (aux_EMV_TakeFixed(&reply, EMV_TAG_PP_STATUS, 1, &order->ucPPTranStatus) != 0) return RES_EMV_PP_STATUS;
+    if (TagTake_Fixed(&reply, EMV_TAG_PP_STATUS, 1, &order->ucPPTranStatus) != 0) return RES_EMV_PP_STATUS;
 
     if (hostResult == 0 && order->ucPPTranStatus != 0) {
         // The card refused what the host approved: the reversal carries the card's own values.
@@ -448,9 +390,9 @@ int EMVFinalize(int32_t hostResult, S_PAY_ORDER* order) {
             {EMV_TAG_IAD, 0}, {EMV_TAG_TVR, 5}, {EMV_TAG_ATC, 2}};
         for (const auto& r : replaced) {
             uint32_t len = 0;
-            const uint8_t* v = aux_EMV_Find(&reply, r.tag, &len);
+            const uint8_t* v = TagTake_Find(&reply, r.tag, &len);
             if (v == nullptr || (r.len != 0 && len != r.len)) continue;
-            EMV_RemoveAll(&store, r.tag);
+            TagTake_Drop(&store, r.tag);
             TLV_AddObject(&store, r.tag, len, v);
         }
         rc = EMV_StoreICCData(&store, order);
@@ -464,7 +406,7 @@ int EMVCancel(uint16_t* status) {
     S_TLV reply;
     if (!aux_EMV_OpenReply(&reply)) return RES_EMV_EMPTY_REPLY;
     uint32_t len = 0;
-    const uint8_t* v = aux_EMV_Find(&reply, EMV_TAG_CANCEL, &len);
+    const uint8_t* v = TagTake_Find(&reply, EMV_TAG_CANCEL, &len);
     if (v == nullptr || len < 1) return RES_EMV_CANCEL_TAG;
     if (status != nullptr) *status = v[0];
     return RES_OK;

@@ -75,28 +75,30 @@ enum : uint32_t {
 };
 
 // Reads the chip's application and card data into order; terminalId (8
-// characters) may be null. 0, a link error, the pad's status word (8554 =
-// read again) or 1800..1810.
+// characters) may be null. RES_OK, a link error, the pad's status word (RES_EMV_CHIP_RETRY =
+// read again) or RES_EMV_EMPTY_REPLY..RES_EMV_RANGE_NO.
 int EMVReadTK(const char* terminalId, S_PAY_ORDER* order);
 // Runs the transaction up to the host request: terminal data in, the card's
-// verification results and EMV data out. 0, the key-load error, a link
-// error, 1800, 1811, 1814..1825.
+// verification results and EMV data out. RES_OK, the key-load error, a link
+// error, RES_EMV_EMPTY_REPLY, RES_EMV_AMOUNT, RES_EMV_TRAN_TYPE..RES_EMV_DATA_TOO_LONG.
 int EMVTransaction(S_PAY_ORDER* order);
-// Completes the transaction with the host's result (0 = approved) and the
-// host's EMV data in szICCData. 0, a link error, 1800, 1821, 1822 or 1825.
+// Completes the transaction with the host's result (0 = approved) and the host's EMV data in
+// szICCData. RES_OK, a link error, RES_EMV_EMPTY_REPLY, RES_EMV_PP_STATUS, RES_EMV_NO_DATA or
+// RES_EMV_DATA_TOO_LONG.
 int EMVFinalize(int32_t hostResult, S_PAY_ORDER* order);
-// Cancels the transaction on the pad; status gets the pad's answer. 0, a link error, 1800 or 1812.
+// Cancels the transaction on the pad; status gets the pad's answer. RES_OK, a link error,
+// RES_EMV_EMPTY_REPLY or RES_EMV_CANCEL_TAG.
 int EMVCancel(uint16_t* status);
 // Tells the pad to re-read its EMV configuration; fileName only names it in the log.
 int EMVRereadCfg(const char* fileName);
 // Releases the pad's transaction context.
 int EMVDestroyContext();
-// Checks the card's verification results (TVR 5 bytes, CVM results 3 bytes). 0 or 1817.
+// Checks the card's verification results (TVR 5 bytes, CVM results 3 bytes). RES_OK or RES_EMV_CVM.
 int EmvVerifyTVR(const uint8_t* tvr, const uint8_t* cvmr);
 // PIN type 1..6 (PIN_* of payorder.h) for CVM results of 3 bytes.
 uint8_t EmvGetPinType(const uint8_t* cvmr);
 // Brings the pad's "EMVCAPK" and "EMVCFG" in step with DATA/; the CRCs now
-// on the pad go to cfgCrc and capkCrc. 0 or 1311.
+// on the pad go to cfgCrc and capkCrc. RES_OK or RES_PP_EMV_CONFIG.
 int PPlayer_CheckEMV(uint32_t* cfgCrc, uint32_t* capkCrc);
 
 // The inputs of the reference number that the transaction step creates
@@ -107,12 +109,7 @@ void EMV_SetRRNInputs(uint32_t batchNo, uint16_t rrnIndex);
 // Helpers shared with the contactless transaction.
 // Appends the terminal data of a transaction (9C, 81, 9F02, 9FFF13, 5F2A,
 // 5F36, 9A, 9F21) to tlv; caller names the function in the amount log.
-// 0, 1811 (amount beyond 32 bits) or 1 (no room).
+// RES_OK, RES_EMV_AMOUNT (amount beyond 32 bits) or 1 (no room).
 int EMV_AddTerminalData(S_TLV* tlv, S_PAY_ORDER* order, const char* caller);
-// Reads a length-prefixed value of tag: clear length L (1..maxLen), then
-// exactly pad8(L) bytes, at most encMax of them, copied to enc. 0 or 1.
-int EMV_TakeEncValue(S_TLV* tlv, uint32_t tag, uint32_t maxLen, uint32_t encMax, uint8_t* len, uint8_t* enc);
-// Removes every object with tag.
-void EMV_RemoveAll(S_TLV* tlv, uint32_t tag);
-// Stores the list as hexadecimal text in szICCData. 0 or 1825 when it does not fit.
+// Stores the list as hexadecimal text in szICCData. RES_OK or RES_EMV_DATA_TOO_LONG when it does not fit.
 int EMV_StoreICCData(const S_TLV* tlv, S_PAY_ORDER* order);

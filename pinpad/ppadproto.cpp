@@ -246,7 +246,7 @@ static int PPadProto_aux_Exchange(uint8_t cmdClass, uint8_t cmdCode, const uint8
         uint32_t n = encrypt == 1 ? aux_PPadProto_Pad8(body) : body;
         if (n + PP_REQ_OVERHEAD > static_cast<uint32_t>(PP_FRAME_BUF_SIZE)) {
             LogString("ERROR. PPadProto_aux_Exchange. Request too long [%ld].", static_cast<long>(len));
-            return RES_PP_SEND;
+            return RES_IO_FAILED;
         }
         memset(m_Buf, 0, sizeof(m_Buf));
         m_Buf[0] = cmdClass;
@@ -272,7 +272,7 @@ static int PPadProto_aux_Exchange(uint8_t cmdClass, uint8_t cmdCode, const uint8
         // The clear request (PIN pad requests carry a masked PAN at most, but
         // the frame buffer also carries key material) is not kept.
         memset(m_Buf, 0, sizeof(m_Buf));
-        if (rc != 0) return RES_PP_SEND;
+        if (rc != 0) return RES_IO_FAILED;
     }
 
     uint32_t timeout = timeoutMs != 0 ? static_cast<uint32_t>(timeoutMs) : g_ComConfig.usProtoTO;

@@ -49,17 +49,19 @@ extern int32_t g_iOutBufLen;
 
 // Initialises the serial port state.
 void PPadProto_Init();
-// Opens the port, tests the link and agrees a session key; 0, 1901, 1912, 1911, 1913, 1914 or 1918.
+// Opens the port, tests the link and agrees a session key; RES_OK, RES_PP_PORT_OPEN, RES_PP_NO_LINK,
+// RES_PP_BAD_CRC, RES_PP_KEY_TIMEOUT, RES_PP_KEY_FRAME or RES_PP_RANDOM.
 int PPadProto_Connect(uint32_t port);
 // Clears the pad's display and releases the link when it was up, closes the port; always 0.
 int PPadProto_Disconnect();
 // Up to attempts link tests; 1 when the pad echoed one, else 0. Stale input ahead of
 // the echo (a late reply, stray bytes) is passed over.
 int PPadProto_TestConnect(uint16_t attempts);
-// Agrees a new session key with the pad; 0, 1911, 1913, 1914 or 1918 (random source failed).
+// Agrees a new session key with the pad; RES_OK, RES_PP_BAD_CRC, RES_PP_KEY_TIMEOUT, RES_PP_KEY_FRAME
+// or RES_PP_RANDOM (random source failed).
 int PPadProto_SetSessionKey();
 // One request and its reply; the reply data (at most outCapacity bytes) go to out.
-// timeoutMs 0 means PROTO_TO. Returns 0, the pad's non-zero status word or a link error.
+// timeoutMs 0 means PROTO_TO. Returns RES_OK, the pad's non-zero status word or a link error.
 int PPadProto_Exchange(uint8_t cmdClass, uint8_t cmdCode, const uint8_t* data, int32_t len, uint8_t* out,
                        int32_t* outLen, uint8_t encrypt, int32_t timeoutMs, uint8_t useSendTimeout,
                        int32_t outCapacity = PP_OUTBUF_SIZE);

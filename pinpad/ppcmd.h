@@ -63,13 +63,14 @@ int DevGetInfo(char* devName, char* devId, char* text3, uint32_t* version, char*
 int DevSetDateTime(const char* dateTime);
 // (1,12) Restarts the pad; the link is down afterwards whatever the result.
 int DevRestart();
-// (1,13) Switches the pad's line speed; only 9600, 19200, 57600 and 115200 (else 1703).
+// (1,13) Switches the pad's line speed; only 9600, 19200, 57600 and 115200 (else RES_PP_BAUDRATE).
 int SetBaudrate(uint32_t baud);
-// (1,14) Pad type into type (left unchanged on failure); 1905 for a reply not of 2 bytes.
+// (1,14) Pad type into type (left unchanged on failure); RES_PP_BAD_REPLY for a reply not of 2 bytes.
 int GetPinpadType(uint16_t* type);
-// (1,17) Reads (KEYFLAGS_GET) or writes (KEYFLAGS_SET) the update-key flags mirrored in g_Vars; 1754 for a bad reply.
+// (1,17) Reads (KEYFLAGS_GET) or writes (KEYFLAGS_SET) the update-key flags mirrored in g_Vars;
+// RES_PP_KEYFLAGS_REPLY for a bad reply.
 int GetSetUpdateKeyFlags(uint8_t mode);
-// (1,18) Serial number into sn (PP_SERIAL_SIZE bytes); 1905 for a malformed reply.
+// (1,18) Serial number into sn (PP_SERIAL_SIZE bytes); RES_PP_BAD_REPLY for a malformed reply.
 int GetPinpadSN(char* sn);
 // (2,1) Clears the display.
 int DisplayClear();
@@ -79,11 +80,12 @@ int DisplayStringEx(uint8_t row, const char* text, uint8_t len);
 int DisplayText(uint8_t first, uint8_t second, const char* text);
 // (3,5) Starts keyboard input with eight parameter bytes (mode first).
 int KbdInputInit(const uint8_t params[8]);
-// (3,6) 0 finished (text copied, NUL-terminated), 1 waiting, 2 cancelled on the pad, or 1905/link error.
+// (3,6) 0 finished (text copied, NUL-terminated), 1 waiting, 2 cancelled on the pad, or
+// RES_PP_BAD_REPLY/link error.
 int KbdInputCheck(uint8_t* len, char* text, uint32_t textSize = KBD_TEXT_SIZE);
 // (3,7) Cancels keyboard input.
 int KbdInputCancel();
-// Waits for keyboard input up to timeoutSeconds; 0, 2 (cancelled), 1921 (time-out) or an error.
+// Waits for keyboard input up to timeoutSeconds; RES_OK, 2 (cancelled), RES_PP_NO_INPUT (time-out) or an error.
 int KbdInputValue(const uint8_t params[8], uint16_t timeoutSeconds, uint8_t* len, char* text,
                   uint32_t textSize = KBD_TEXT_SIZE);
 // (4,3) Cancels the card request.
@@ -92,13 +94,16 @@ int CardReaderCancel();
 int CardReaderInitTK(uint8_t mask, uint8_t p1, uint8_t p2);
 // (4,18) Card state into state; a read stripe fills the card fields of order.
 int CardReaderCheckTK(uint8_t* state, S_PAY_ORDER* order);
-// Waits for a card up to timeoutSeconds; the check's result or 1920; the reader is cancelled at the end.
+// Waits for a card up to timeoutSeconds; the check's result or RES_PP_NO_CARD; the reader is cancelled
+// at the end.
 int CardRequest(uint8_t mask, uint8_t p1, uint16_t timeoutSeconds, uint8_t p2, uint8_t* state, S_PAY_ORDER* order);
-// CardRequest ending by the monotonic time deadlineMs (SysClock_MonotonicMs) instead: 1920 once it has passed.
+// CardRequest ending by the monotonic time deadlineMs (SysClock_MonotonicMs) instead: RES_PP_NO_CARD
+// once it has passed.
 int CardRequestUntil(uint8_t mask, uint8_t p1, uint64_t deadlineMs, uint8_t p2, uint8_t* state, S_PAY_ORDER* order);
-// (5,4) present = 1 when a chip card is in the reader; 1905 for an empty reply.
+// (5,4) present = 1 when a chip card is in the reader; RES_PP_BAD_REPLY for an empty reply.
 int SmartPresent(uint8_t* present);
-// Waits for the chip card to be taken out, beeping while it stays when beep is set; 0, 1920 or an error.
+// Waits for the chip card to be taken out, beeping while it stays when beep is set; RES_OK,
+// RES_PP_NO_CARD or an error.
 int SmartEject(uint8_t beep, uint16_t timeoutSeconds);
 // (6,29, enciphered) PIN entry; the amount text in g_ucOutBuf, when not empty, travels along.
 int PinBlockInitEx(uint8_t keyIndex, uint8_t minLen, uint8_t maxLen, uint16_t timeoutSeconds, const char* pan,

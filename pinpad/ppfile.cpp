@@ -276,7 +276,7 @@ int PPLayer_FileWrite(const char* path, const char* padName, const uint8_t* buff
     LogString("ERROR. PPLayer_FileWrite. File (%s): CRC [0x%08lX], size [%ld] sent, PinPad has [0x%08lX], [%lu].", name,
               static_cast<unsigned long>(crc), static_cast<long>(fileLen), static_cast<unsigned long>(padCrc),
               static_cast<unsigned long>(padLen));
-    return RES_PP_FILE_MISMATCH;
+    return RES_KWRM_FILE_CRC;
 }
 
 int PPLayer_FileRead(const char* path, const char* padName, uint8_t* buffer, uint32_t* size) {
@@ -345,7 +345,7 @@ int PPLayer_FileRead(const char* path, const char* padName, uint8_t* buffer, uin
         LogString("ERROR. PPLayer_FileRead. File (%s): CRC [0x%08lX], size [%lu] read, PinPad has [0x%08lX], [%lu].",
                   name, static_cast<unsigned long>(crc), static_cast<unsigned long>(received),
                   static_cast<unsigned long>(padCrc), static_cast<unsigned long>(padLen));
-        rc = RES_PP_FILE_MISMATCH;
+        rc = RES_KWRM_FILE_CRC;
     }
     if (file != nullptr) {
         if (rc == RES_OK && UtilFile_Rename(temp.c_str(), path) != RES_OK)
@@ -375,7 +375,7 @@ int KeyCheck(uint8_t type, uint8_t index, uint32_t* kcv, uint8_t quiet) {
 
 int KeyLoad(uint8_t mkIndex, uint8_t type, uint8_t index, const uint8_t* key, uint32_t* kcv) {
     if (kcv != nullptr) *kcv = 0;
-    int rc = RES_PP_KEY_LOAD;
+    int rc = RES_KEY_REFUSED;
     if (key != nullptr) {
         g_ucInBuf[0] = mkIndex;
         g_ucInBuf[1] = type;
@@ -394,14 +394,14 @@ int KeyLoad(uint8_t mkIndex, uint8_t type, uint8_t index, const uint8_t* key, ui
     }
     LogString("ERROR. KeyLoad %s[%d] (MKIdx %d) error (%lu), OutLen=(%d).", GetPPKeyName(type), index, mkIndex,
               static_cast<unsigned long>(rc), g_iOutBufLen);
-    return RES_PP_KEY_LOAD;
+    return RES_KEY_REFUSED;
 }
 
 int TKLoad(uint8_t length, const uint8_t* key, uint32_t* kcv, uint8_t enciphered) {
     if (kcv != nullptr) *kcv = 0;
     if ((length != 16 && length != 24) || key == nullptr) {
         LogString("ERROR. TKLoad. Bad key length (%u).", length);
-        return RES_PP_TK_LOAD;
+        return RES_KWRM_TK_CHANGE;
     }
     g_ucInBuf[0] = length;
     memcpy(g_ucInBuf + 1, key, length);
@@ -414,7 +414,7 @@ int TKLoad(uint8_t length, const uint8_t* key, uint32_t* kcv, uint8_t enciphered
         return RES_OK;
     }
     LogString("ERROR. TKLoad error: (0x%08lX) [g_iOutBufLen: (%d)].", static_cast<unsigned long>(rc), g_iOutBufLen);
-    return rc != RES_OK ? rc : RES_PP_TK_LOAD;
+    return rc != RES_OK ? rc : RES_KWRM_TK_CHANGE;
 }
 
 int TKLoadEncrypted(uint8_t length, const uint8_t* key, uint32_t* kcv) { return TKLoad(length, key, kcv, 1); }

@@ -52,38 +52,38 @@ enum : uint8_t { PP_FILE_DIR_WRITE = 0, PP_FILE_DIR_READ = 1 };
 const char* GetPPKeyName(uint8_t type);
 
 // (18,1) Length and CRC of a pad file (name or path); crc in: sent, out: the pad's.
-// 0 (also when the pad has no such file: CRC and length 0), 1 when the pad's
-// length or CRC is 0, 1901 for a bad name, or a link error.
+// RES_OK (also when the pad has no such file: CRC and length 0), 1 when the pad's
+// length or CRC is 0, RES_PP_PORT_OPEN for a bad name, or a link error.
 int FileCheck(const char* name, uint32_t* crc, uint32_t* length, uint8_t quiet);
 // (18,2) / (18,5) Opens a transfer; blockSize gets the pad's block size (1..800).
-// 0, 1901 or a link error.
+// RES_OK, RES_PP_PORT_OPEN or a link error.
 int FileStart(const char* name, uint16_t* blockSize, uint8_t direction);
 // (18,3) Sends count (at most 800) bytes at *offset of source, or of the file
 // at path when source is null, as block blockIndex; *offset advances.
-// 0, 1901, a file error or a link error.
+// RES_OK, RES_PP_PORT_OPEN, a file error or a link error.
 int FileWriteBlock(const char* path, int32_t* offset, uint16_t count, uint16_t blockIndex, const uint8_t* source);
 // (18,6) Reads block blockIndex of a file of totalLength bytes into out at
 // blockIndex * blockSize, or appends it to file when out is null; chains *crc
 // over the data; *end is set when the pad marked the last block.
-// 0, 1901 (no data, no end mark, a block beyond the length, write error) or a link error.
+// RES_OK, RES_PP_PORT_OPEN (no data, no end mark, a block beyond the length, write error) or a link error.
 int FileReadBlock(FILE* file, uint32_t totalLength, uint16_t blockIndex, uint32_t* crc, uint16_t blockSize,
                   uint8_t* end, uint8_t* out);
 // Writes a file to the pad: length bytes of buffer (padName required) or the
 // file at path; nothing is sent when the pad's CRC already matches.
-// 0, 1619, 1901 or an error of the steps.
+// RES_OK, RES_KWRM_FILE_CRC, RES_PP_PORT_OPEN or an error of the steps.
 int PPLayer_FileWrite(const char* path, const char* padName, const uint8_t* buffer, int32_t length);
-// Reads a pad file into buffer (*size in: its room, out: the file length) or,
-// when buffer is null, into the file at path, replaced only once the whole
-// file arrived with the pad's CRC. 0, 1308, 1619, 1901, 1917 (larger than
-// the buffer) or an error of the steps.
+// Reads a pad file into buffer (*size in: its room, out: the file length) or, when buffer is null,
+// into the file at path, replaced only once the whole file arrived with the pad's CRC. RES_OK,
+// RES_PP_FILE_CREATE, RES_KWRM_FILE_CRC, RES_PP_PORT_OPEN, RES_PP_REPLY_TOO_LONG (larger than the
+// buffer) or an error of the steps.
 int PPLayer_FileRead(const char* path, const char* padName, uint8_t* buffer, uint32_t* size);
 
-// (6,24) KCV of a key into *kcv (0 on failure); 0 or 1451.
+// (6,24) KCV of a key into *kcv (0 on failure); RES_OK or RES_PP_KEY_CHECK.
 int KeyCheck(uint8_t type, uint8_t index, uint32_t* kcv, uint8_t quiet);
-// (6,27) Loads 16 key bytes enciphered under master key mkIndex; 0 or 1450.
+// (6,27) Loads 16 key bytes enciphered under master key mkIndex; RES_OK or RES_KEY_REFUSED.
 int KeyLoad(uint8_t mkIndex, uint8_t type, uint8_t index, const uint8_t* key, uint32_t* kcv);
 // (6,16) / (6,17) Loads the transport key (16 or 24 bytes, plain or enciphered);
-// 0, 1628 or a link error.
+// RES_OK, RES_KWRM_TK_CHANGE or a link error.
 int TKLoad(uint8_t length, const uint8_t* key, uint32_t* kcv, uint8_t enciphered);
 // TKLoad of enciphered key material.
 int TKLoadEncrypted(uint8_t length, const uint8_t* key, uint32_t* kcv);
@@ -102,19 +102,19 @@ struct S_PP_SSL_PARSERS {
 };
 // Brings DATA/<name> in step with the pad's file of CRC expectedCrc (read from
 // the pad when absent or different) and parses it through parsers (null:
-// parsed into a throw-away object, a check only). 0, 1028 (not read from the
-// pad), 1030 (unknown name) or the TLS library's negative error.
+// parsed into a throw-away object, a check only). RES_OK, RES_TLS_CERT_FILES (not read from the
+// pad), RES_TLS_PAD_FILE (unknown name) or the TLS library's negative error.
 int PPlayer_UpdateAndParseSSLFile(const char* name, uint32_t expectedCrc, const S_PP_SSL_PARSERS* parsers);
 
 // Puts a waiting DATA/Btbl in place of DATA/RANGE.CFG, writes the table to the
 // pad as "RANGES" unless the pad's CRC matches (pad CRC into *rangeCrc) and
-// checks the transport key (KCV into *tkKcv). 0 or 1309.
+// checks the transport key (KCV into *tkKcv). RES_OK or RES_PP_NO_TK_RANGES.
 int PPlayer_CheckPA(uint32_t* rangeCrc, uint32_t* tkKcv);
 
 // (9,1) Announces an application image of length bytes.
 int UpdateAppStart(uint32_t length);
-// (9,2) Sends up to 800 bytes of the image at path from *offset; advances
-// *offset and chains *crc. 0, 1901 (nothing left to read), a file error or the exchange result.
+// (9,2) Sends up to 800 bytes of the image at path from *offset; advances *offset and chains *crc.
+// RES_OK, RES_PP_PORT_OPEN (nothing left to read), a file error or the exchange result.
 int UpdateAppWriteBlock(const char* path, int32_t* offset, uint32_t* crc);
 // (9,3) Ends the update with the CRC-32 of the whole image.
 int UpdateAppFinish(uint32_t crc);

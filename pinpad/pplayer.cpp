@@ -1,5 +1,6 @@
 // pinpad/pplayer.cpp
 #include "pinpad/pplayer.h"
+#include "pinpad/pplayer_internal.h"
 
 #include <cstdio>
 #include <cstring>
@@ -125,14 +126,14 @@ int PPLayer_CheckKWPADVer(uint32_t* version, char* name) {
         if (g_Vars.ucKeyCfg) {
             if (strnlen(g_ComConfig.szRemoteOpenKey, sizeof(g_ComConfig.szRemoteOpenKey)) < 32) {
                 LogString("ERROR. There is no or bad remote WK while remote keys should be used.");
-                return RES_REMOTE_KEYS_MISSING;
+                return RES_REMOTE_KEYS_BAD;
             }
             uint32_t kcv2 = 0, kcv3 = 0;
             KeyCheck(PP_KEY_MK, 2, &kcv2, 0);
             KeyCheck(PP_KEY_MK, 3, &kcv3, 0);
             if (kcv2 == 0 || kcv3 == 0) {
                 LogString("ERROR. There is no or bad TK and/or MK while remote keys should be used.");
-                return RES_REMOTE_KEYS_MISSING;
+                return RES_REMOTE_KEYS_BAD;
             }
         }
         g_Vars.ucRemoteKeysSupport = 1;
@@ -146,7 +147,8 @@ int PPLayer_CheckKWPADVer(uint32_t* version, char* name) {
     return RES_OK;
 }
 
-int aux_PPLayer_DisplayString(const char* text, uint32_t len, uint8_t row, uint8_t alignment) {
+// Shows len bytes of text on row, aligned within the line width; the display result.
+static int aux_PPLayer_DisplayString(const char* text, uint32_t len, uint8_t row, uint8_t alignment) {
     char line[PP_LINE_WIDTH_CLESS + 1];
     uint32_t width = m_ucPerLine;
     if (width > PP_LINE_WIDTH_CLESS) width = PP_LINE_WIDTH_CLESS;
@@ -326,7 +328,7 @@ int PPLayer_InputPin(uint16_t timeout, const char* keyHex, uint8_t mkIndex, uint
     }
     if (!keyOk) {
         LogString("ERROR. PPLayer_InputPin. Working key is not 32 hexadecimal characters.");
-        return RES_HOST_KEY_REFUSED;
+        return RES_KEY_REFUSED;
     }
     Convert_HexToBin(keyHex, key, 16);
     uint32_t kcv = 0;

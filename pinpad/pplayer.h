@@ -38,31 +38,27 @@ enum : uint32_t {
 enum : uint32_t { PP_FILE_NAME_SIZE = 16 };
 
 // Connects on port, trying 115200 and 19200 when the configured speed fails;
-// a speed that worked after a switch is written to DEVICE.INI. 0 or 1310.
+// a speed that worked after a switch is written to DEVICE.INI. RES_OK or RES_PP_LINK.
 int PPLayer_Connect(uint8_t port);
 // Releases the link; always 0.
 int PPLayer_Disconnect();
 // Checks the pad's application (version, TLS files, remote keys) and records
 // its capabilities in g_Vars; version and name (32 bytes) get the pad's values.
-// 0, 1306 or 1750.
+// RES_OK, RES_PP_KWPAD_VERSION or RES_REMOTE_KEYS_BAD.
 int PPLayer_CheckKWPADVer(uint32_t* version, char* name);
 // Reads a card into order (chip, stripe or contactless); the whole read, retries and fallbacks
-// included, is over once more than timeout whole seconds have passed. 0 or 1301.
+// included, is over once more than timeout whole seconds have passed. RES_OK or RES_PP_CARD_READ.
 int PPLayer_ReadCard(uint16_t timeout, S_PAY_ORDER* order);
 // Loads the working key (32 hex characters) under master key mkIndex as
-// working key wkIndex and takes the PIN block into order. 0, 1303 or 1450.
+// working key wkIndex and takes the PIN block into order. RES_OK, RES_PP_PIN or RES_KEY_REFUSED.
 int PPLayer_InputPin(uint16_t timeout, const char* keyHex, uint8_t mkIndex, uint8_t wkIndex, S_PAY_ORDER* order);
-// Shows the operation's amount and waits for the cardholder's confirmation. 0 or 1304.
+// Shows the operation's amount and waits for the cardholder's confirmation. RES_OK or RES_PP_NOT_CONFIRMED.
 int PPLayer_ConfirmAmount(uint16_t timeout, uint8_t operation, const char* amount, const char* currency);
-// Shows a balance and waits for a key. 0 or 1305.
+// Shows a balance and waits for a key. RES_OK or RES_PP_BALANCE.
 int PPLayer_ShowBalance(uint16_t timeout, const char* amount, const char* currency);
-// Shows text centred from row 2; with a timeout, beeps and waits for a key. 0 or 1300.
+// Shows text centred from row 2; with a timeout, beeps and waits for a key. RES_OK or RES_PP_CONNECT.
 int PPLayer_ShowMessage(const char* text, uint16_t timeout);
 // Name of the pad's configuration file for the model (PP_FILE_NAME_SIZE bytes). 0, or 1 for an unknown model.
 int PPLayer_GetPPFileName(const char* devName, char* fileName);
-// Shows text row by row from firstRow, one "|"-separated piece per row. 0 or the first display error.
-int aux_PPLayer_DisplayText(const char* text, uint8_t firstRow, uint8_t alignment);
-// Shows len bytes of text on row, aligned within the line width; the display result.
-int aux_PPLayer_DisplayString(const char* text, uint32_t len, uint8_t row, uint8_t alignment);
 // Characters per display row of the connected model.
 uint8_t PPLayer_GetLineWidth();

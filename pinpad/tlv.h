@@ -34,5 +34,5 @@ uint32_t TLV_GetObjectTagOffset(const S_TLV* tlv);
 // Removes the first object with tag and closes the gap; 0 removed, 1 otherwise.
 int TLV_ClearObject(S_TLV* tlv, uint32_t tag);
 // Finds tag, checks its length (requiredLen 0 = any), copies the value to dest
-// when given and removes the object when remove is set; 0, 1852 or 1853.
+// when given and removes the object when remove is set; RES_OK, RES_TLV_TAG_MISSING or RES_TLV_TAG_LENGTH.
 int TLV_CheckTagData(S_TLV* tlv, uint32_t tag, uint16_t requiredLen, void* dest, uint8_t remove);

@@ -18,9 +18,9 @@ struct SCheqContext {
     size_t journalCount;
 };
 
-// Writes the operation receipt for the result into stream; 0 or 1200.
+// Writes the operation receipt for the result into stream; RES_OK or RES_RESPONSE_WRITE.
 int CheqBld_Operation(S_PAY_ORDER* order, FILE* stream, int result, const SCheqContext* ctx);
-// Writes the card pick-up receipt into stream; 0 or 1200.
+// Writes the card pick-up receipt into stream; RES_OK or RES_RESPONSE_WRITE.
 int CheqBld_PickUp(S_PAY_ORDER* order, FILE* stream, const SCheqContext* ctx);
-// Writes the day report (day close or day report) into stream; 0 or 1200.
+// Writes the day report (day close or day report) into stream; RES_OK or RES_RESPONSE_WRITE.
 int CheqBld_Report(S_PAY_ORDER* order, FILE* stream, const SCheqContext* ctx);

@@ -13,15 +13,15 @@ enum { CHEQ_WIDTH_MIN = 20, CHEQ_WIDTH_MAX = 80, CHEQ_LONG_TEXT_MAX = 250 };
 void UtilCheq_StartPrinting(FILE* file, int width);
 // Returns the current line width.
 int UtilCheq_GetWidth();
-// One line aligned in the width; with skipBlank, a blank text writes nothing; 0 or 1200.
+// One line aligned in the width; with skipBlank, a blank text writes nothing; RES_OK or RES_RESPONSE_WRITE.
 int UtilCheq_PrintString(unsigned char alignment, const char* text, unsigned char skipBlank);
-// Two texts at the two margins, or on two lines when they do not fit; 0 or 1200.
+// Two texts at the two margins, or on two lines when they do not fit; RES_OK or RES_RESPONSE_WRITE.
 int UtilCheq_PrintJustify(const char* left, const char* right);
-// A text wrapped over as many lines as it needs (at most 250 characters); 0 or 1200.
+// A text wrapped over as many lines as it needs (at most 250 characters); RES_OK or RES_RESPONSE_WRITE.
 int UtilCheq_PrintLongString(unsigned char alignment, const char* text);
-// An empty line; 0 or 1200.
+// An empty line; RES_OK or RES_RESPONSE_WRITE.
 int UtilCheq_EmptyString();
-// A full line of the character; 0 or 1200.
+// A full line of the character; RES_OK or RES_RESPONSE_WRITE.
 int UtilCheq_PrintLine(char character);
 // Spells "1234.56" (major units, "." and minor units) in words for the
 // currency index (0 BYN, 1 USD, 2 EUR, 3 RUB) into out, cleared over size first.

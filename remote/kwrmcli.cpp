@@ -468,7 +468,7 @@ uint16_t KWRM_CLI_SendLoadTKInfo(uint8_t loadResult, uint32_t newKcv) {
                                      &status);
     LogString("KWRM_CLI_SendLoadTKInfo. IN LoadRes: (%d), IN NewTKKCV: (0x%06lX), Result: (%d), CMDRes: (0x%X).",
               loadResult, static_cast<unsigned long>(newKcv), rc, status);
-    return static_cast<uint16_t>(rc == RES_OK ? RES_OK : RES_KWRM_TK_REPORT);
+    return static_cast<uint16_t>(rc == RES_OK ? RES_OK : RES_KWRM_TK_CHANGE);
 }
 
 uint16_t KWRM_CLI_GetDateTime(char* text) {
@@ -588,7 +588,7 @@ static int aux_KWRM_CLI_SendFile(uint8_t command, const char* path) {
         if (fread(block, 1, n, file) != n) {
             LogString("ERROR. KWRM_CLI_SendFile. File read: %d", errno);
             fclose(file);
-            return RES_KWRM_FILE_READ;
+            return RES_KWRM_FILE_IO;
         }
         crc = CRC_CalcCRC32(block, n, crc);
         rc = aux_KWRM_CLI_ExchangeShort(KWRM_CMD_UPLOAD_BLOCK, block, n, &status);

@@ -39,20 +39,20 @@ struct SSoftConfig {
 
 // Sets the session's time budget: a point on SysClock_MonotonicMs() (0: none;
 // the budget outlives the call, so the session sets 0 again when it ends).
-// Past it no operation but the close frame starts (1633); a download that
+// Past it no operation but the close frame starts (RES_KWRM_TIME_BUDGET); a download that
 // reaches it between blocks stops: a resumable one like the FILELOADTIMEOUT
-// stop (partial file kept, 0 with complete 0), any other with 1633 and no file.
+// stop (partial file kept, RES_OK with complete 0), any other with RES_KWRM_TIME_BUDGET and no file.
 void KWRM_CLI_SetDeadline(uint64_t monotonicMs);
 
-// Opens the protocol session with the 8-character terminal id; 0, 1607 (nothing
-// sent), 1609 when refused, or an exchange code.
+// Opens the protocol session with the 8-character terminal id; RES_OK, RES_KWRM_TERMINAL_ID (nothing
+// sent), RES_KWRM_SESSION_REFUSED when refused, or an exchange code.
 uint16_t KWRM_CLI_OpenSession(const char* terminalId);
 
-// File downloads into target, identified by the CRC-32 of current (0 when absent).
-// updated becomes 1 only when a whole file of the announced size and CRC arrived
-// (flushed to the disk); a refusal of the request means nothing newer: 0, updated 0.
-// A failed download leaves no target behind. Besides exchange codes: 1611 (too big,
-// not written, wrong size), 1617 (target not opened), 1619 (CRC), 1626 (disk space).
+// File downloads into target, identified by the CRC-32 of current (0 when absent). updated becomes 1
+// only when a whole file of the announced size and CRC arrived (flushed to the disk); a refusal of the
+// request means nothing newer: RES_OK, updated 0. A failed download leaves no target behind. Besides
+// exchange codes: RES_KWRM_FILE_RECV (too big, not written, wrong size), RES_KWRM_FILE_CREATE (target
+// not opened), RES_KWRM_FILE_CRC (CRC), RES_KWRM_DISK_SPACE (disk space).
 uint16_t KWRM_CLI_GetConfigFromKwrm(const char* target, const char* current, uint8_t* updated);
 uint16_t KWRM_CLI_GetBinTableFromKwrm(const char* target, const char* current, uint8_t* updated);
 uint16_t KWRM_CLI_GetEmvCapkFromKwrm(const char* target, const char* current, uint8_t* updated);
@@ -70,17 +70,19 @@ uint16_t KWRM_CLI_GetSSLDataFromKwrm(uint8_t command, const char* target, const 
 uint16_t KWRM_CLI_GetAppDataFromKwrm(uint32_t version, const char* target, uint8_t* complete, uint8_t* started);
 
 // Asks for a transport key, giving the 24-bit KCV of the pad's key (0: none).
-// update 0: no new key; else key holds keyLength (16) bytes. 0 or 1627.
+// update 0: no new key; else key holds keyLength (16) bytes. RES_OK or RES_KWRM_TK_LOAD.
 uint16_t KWRM_CLI_GetTKFromKwrm(uint32_t kcv, uint8_t* keyLength, uint8_t* update, uint8_t* key);
-// Reports the load of a new transport key; 0 or 1628.
+// Reports the load of a new transport key; RES_OK or RES_KWRM_TK_CHANGE.
 uint16_t KWRM_CLI_SendLoadTKInfo(uint8_t loadResult, uint32_t newKcv);
-// The manager's 12 date-and-time characters into text (13 bytes), unparsed; 0 or 1632 with text "".
+// The manager's 12 date-and-time characters into text (13 bytes), unparsed; RES_OK or
+// RES_KWRM_DATETIME with text "".
 uint16_t KWRM_CLI_GetDateTime(char* text);
-// Sends the software report; 0 or 1629.
+// Sends the software report; RES_OK or RES_KWRM_SOFTINFO.
 uint16_t KWRM_CLI_SendSoftInfoEx(const SSoftConfig* info);
 // Writes the software report's text as sent into out (size bytes, terminated); its length.
 uint16_t KWRM_CLI_BuildSoftInfoText(const SSoftConfig* info, char* out, uint16_t size);
-// Uploads a file in blocks of 520 bytes; 0, 1610, 1612, 1613, 1614, 1618 or 1621.
+// Uploads a file in blocks of 520 bytes; RES_OK, RES_KWRM_FILE_SEND, RES_KWRM_NO_FILE,
+// RES_KWRM_FILE_OPEN, RES_KWRM_FILE_IO, RES_KWRM_FILE_LENGTH or RES_KWRM_UPLOAD_REFUSED.
 uint16_t KWRM_CLI_PutLogFileToKwrm(const char* path);
-// Sends the close frame with the session status; no answer is read. 0 or 1602.
+// Sends the close frame with the session status; no answer is read. RES_OK or RES_KWRM_TRANSPORT.
 uint16_t KWRM_CLI_CloseSession(uint32_t status);

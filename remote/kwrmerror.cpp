@@ -36,7 +36,7 @@ const char* Error_GetResultMsgKwrm(uint16_t code, uint8_t target) {
         {RES_KWRM_SESSION_REFUSED, RES_KWRM_SESSION_REFUSED, false, CP1251("СЕССИЯ ЗАПРЕЩЕНА")},
         {RES_KWRM_FILE_SEND, RES_KWRM_FILE_SEND, false, CP1251("ОШИБКА ПОСЫЛКИ ФАЙЛА")},
         {RES_KWRM_FILE_RECV, RES_KWRM_FILE_RECV, false, CP1251("ОШИБКА ПРИЕМА ФАЙЛА")},
-        {RES_KWRM_NO_FILE, RES_KWRM_FILE_READ, false, CP1251("ОШИБКА РАБ. С ФАЙЛОМ")},
+        {RES_KWRM_NO_FILE, RES_KWRM_FILE_IO, false, CP1251("ОШИБКА РАБ. С ФАЙЛОМ")},
         {RES_KWRM_STATUS_FRAME, RES_KWRM_STATUS_FRAME, false, CP1251("НЕВЕРНЫЙ СТАТУС")},
         {RES_KWRM_FILE_OTHER, RES_KWRM_FILE_LENGTH, false, CP1251("ОШИБКА РАБ. С ФАЙЛОМ")},
         {RES_KWRM_FILE_CRC, RES_KWRM_FILE_CRC, false, CP1251("ОШИБКА CRC ФАЙЛА")},
@@ -49,7 +49,7 @@ const char* Error_GetResultMsgKwrm(uint16_t code, uint8_t target) {
         {RES_KWRM_REFUSED, RES_KWRM_REFUSED, false, CP1251("В ОБНОВЛЕНИИ ОТКАЗАНО")},
         {RES_KWRM_DISK_SPACE, RES_KWRM_DISK_SPACE, false, CP1251("МАЛО МЕСТА НА ДИСКЕ")},
         {RES_KWRM_TK_LOAD, RES_KWRM_TK_LOAD, false, CP1251("ОШИБКА ЗАГРУЗКИ TK")},
-        {RES_KWRM_TK_REPORT, RES_KWRM_TK_REPORT, false, CP1251("ОШИБКА СМЕНЫ TK")},
+        {RES_KWRM_TK_CHANGE, RES_KWRM_TK_CHANGE, false, CP1251("ОШИБКА СМЕНЫ TK")},
         {RES_KWRM_TIME_BUDGET, RES_KWRM_TIME_BUDGET, false, CP1251("ВРЕМЯ СЕССИИ ИСТЕКЛО")},
         {RES_KWRM_CONFIG_SAVE, RES_KWRM_CONFIG_SAVE, false, CP1251("ОШИБКА СОХР. КОНФИГ.")},
     };

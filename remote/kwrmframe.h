@@ -52,11 +52,11 @@ enum : uint8_t {
 // Returns the frame length.
 uint16_t KwrmFrame_Build(uint8_t command, const uint8_t* data, uint16_t n, uint8_t* out);
 // Checks a received header against a receive buffer of bufferSize data bytes;
-// 0 with the data length and command, 1603 without STX, 1604 for L < 6, L > 526
+// RES_OK with the data length and command, RES_KWRM_FRAME without STX, RES_KWRM_LENGTH for L < 6, L > 526
 // or L > bufferSize + 6.
 int KwrmFrame_CheckHeader(const uint8_t* header, uint16_t bufferSize, uint16_t* dataLength, uint8_t* command);
 // Checks the trailer of a frame whose header and n data bytes were received;
-// 0, 1603 without ETX, 1605 when the CRC differs.
+// RES_OK, RES_KWRM_FRAME without ETX, RES_KWRM_CRC when the CRC differs.
 int KwrmFrame_CheckTrailer(const uint8_t* header, const uint8_t* data, uint16_t n, const uint8_t* trailer);
 // Returns the CRC-32 that a frame of these header and data bytes carries.
 uint32_t KwrmFrame_Crc(const uint8_t* header, const uint8_t* data, uint16_t n);

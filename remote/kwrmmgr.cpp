@@ -25,6 +25,7 @@
 #include "remote/kwrmerror.h"
 #include "remote/kwrmframe.h"
 #include "remote/softupd.h"
+#include "remote/softupd_internal.h"
 #include "support/cp1251.h"
 #include "support/log.h"
 #include "support/param.h"
@@ -190,7 +191,7 @@ static int aux_KWRM_MGR_SendLogFiles(const char* directory) {
 static int aux_KWRM_MGR_UpdateFile(const char* source, const char* target) {
     if (UtilFile_Rename(source, target) != RES_OK) {
         LogString("ERROR. KWRM_MGR_UpdateFile. Rename (SRC: %s; DEST: %s) [%d]", source, target, errno);
-        return RES_KWRM_FILE_MOVE;
+        return RES_KWRM_FILE_IO;
     }
     return RES_OK;
 }
@@ -225,7 +226,7 @@ int KWRM_MGR_Initialize() {
     if (rc != RES_OK) {
         // The session is what cures an old application or missing remote keys:
         // it goes on whenever the pad told what it is.
-        bool curable = (rc == RES_PP_KWPAD_VERSION || rc == RES_REMOTE_KEYS_MISSING) && g_Vars.ulKwpadVer != 0;
+        bool curable = (rc == RES_PP_KWPAD_VERSION || rc == RES_REMOTE_KEYS_BAD) && g_Vars.ulKwpadVer != 0;
         if (!curable) return rc;
         LogString("WARNING. KWRM_MGR_Initialize. PPLayer_CheckKWPADVer [%d]; the session goes on.", rc);
         // What the check stopped before: the model (it names the pad's application file) and the TLS files.
@@ -418,7 +419,7 @@ static int aux_KWRM_MGR_Exchange(uint32_t* flags, uint8_t* problem, uint32_t* li
             PPLayer_FileWrite(table, PP_FILE_RANGES, nullptr, 0);
         }
         rc = KWRM_CLI_SendLoadTKInfo(newKcv != 0 ? 0 : 1, newKcv);
-        if (rc != RES_OK || newKcv == 0) return RES_KWRM_TK_REPORT;
+        if (rc != RES_OK || newKcv == 0) return RES_KWRM_TK_CHANGE;
         g_Vars.ulTKKcv = newKcv;
         *flags |= KWRM_FLAG_TK;
     }

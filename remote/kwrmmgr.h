@@ -37,9 +37,9 @@ enum : uint32_t {
 // The whole session; everything is shown and logged.
 void int_RemoteManageSession();
 
-// Configuration, PIN pad and TLS credentials; 0, 1606 or the failing step's code.
+// Configuration, PIN pad and TLS credentials; RES_OK, RES_KWRM_INIT or the failing step's code.
 int KWRM_MGR_Initialize();
-// TLS connection to KWRMHOST:KWRMPORT; 0 or 1601.
+// TLS connection to KWRMHOST:KWRMPORT; RES_OK or RES_KWRM_CONNECT.
 int KWRM_MGR_Connect();
 // The protocol session and the apply phase; 0 or the code that ended it.
 int KWRM_MGR_StartSession();

@@ -1,5 +1,6 @@
 // remote/softupd.cpp
 #include "remote/softupd.h"
+#include "remote/softupd_internal.h"
 
 #include <dirent.h>
 #include <dlfcn.h>
@@ -33,6 +34,8 @@ enum : int { SOFT_TEST_LOAD_MS = 20000 };  // a library that takes longer to loa
 static const char kLibPrefix[] = "libRAVOux.so.";
 static const char* const kEntryPoints[] = {"PerformCardOperation", "PerformCardOperationCb", "CompleteCardOperation",
                                            "CompleteCardOperationCb"};
+
+static int aux_KWRM_MGR_ReadLink(const char* name, char* target, uint16_t size);
 
 void SoftUpd_LibName(uint32_t version, char* out, size_t size) {
     snprintf(out, size, "%s%u.%u.%u", kLibPrefix, static_cast<unsigned>(version >> 24),
@@ -118,7 +121,9 @@ int aux_KWRM_MGR_UpdateSoftFlags(uint8_t* flags, uint8_t create) {
     return rc == RES_OK ? RES_OK : RES_KWRM_FILE_CREATE;
 }
 
-int aux_KWRM_MGR_ReadLink(const char* name, char* target, uint16_t size) {
+// The last path component of the link name's target into target (size bytes,
+// cleared first); 0 or 1631 with target "".
+static int aux_KWRM_MGR_ReadLink(const char* name, char* target, uint16_t size) {
     memset(target, 0, size);
     char text[SOFT_LINK_BUFFER * 4];
     ssize_t n = readlink(name, text, sizeof(text) - 1);
@@ -148,7 +153,10 @@ static bool aux_SoftUpd_CopyAll(int in, int out, off_t length) {
     return true;
 }
 
-int aux_KWRM_MGR_CopyFile(const char* source, const char* target) {
+// Copies source (followed when a link) to target whole: written aside, checked
+// for its full length, flushed and renamed over target, mode 0755.
+// 0, a file-utility code, or 11000 when the copy cannot be created.
+static int aux_KWRM_MGR_CopyFile(const char* source, const char* target) {
     int32_t length = 0;
     int rc = UtilFile_GetLength(source, &length);
     if (rc != RES_OK) return rc;
@@ -192,7 +200,7 @@ int aux_KWRM_MGR_UpdateLibrary(const char* source, const char* target, const cha
     int err = rc == RES_OK ? 0 : errno;
     LogString("%s. KWRM_MGR. aux_KWRM_MGR_UpdateLibrary. %s (SRC: %s; DEST: %s) [%d : %d]",
               rc == RES_OK ? "INFO" : "ERROR", rename ? "Rename" : "Copy", source, target, rc, err);
-    if (rc != RES_OK) return RES_KWRM_FILE_MOVE;
+    if (rc != RES_OK) return RES_KWRM_FILE_IO;
 
     // The new link is made aside and renamed over the old one: there is
     // always a link, to the old library or to the new one.
@@ -201,8 +209,8 @@ int aux_KWRM_MGR_UpdateLibrary(const char* source, const char* target, const cha
     unlink(aside);
     const char* slash = strrchr(target, '/');
     const char* bare = slash != nullptr ? slash + 1 : target;
-    rc = symlink(bare, aside) == 0 ? RES_OK : RES_KWRM_FILE_MOVE;
-    if (rc == RES_OK) rc = UtilFile_Rename(aside, link) == RES_OK ? RES_OK : RES_KWRM_FILE_MOVE;
+    rc = symlink(bare, aside) == 0 ? RES_OK : RES_KWRM_FILE_IO;
+    if (rc == RES_OK) rc = UtilFile_Rename(aside, link) == RES_OK ? RES_OK : RES_KWRM_FILE_IO;
     err = rc == RES_OK ? 0 : errno;
     if (rc != RES_OK) unlink(aside);
     LogString("%s. KWRM_MGR. aux_KWRM_MGR_UpdateLibrary. Create soft link (Link name: %s; Target: %s) [%d : %d]",
@@ -212,12 +220,12 @@ int aux_KWRM_MGR_UpdateLibrary(const char* source, const char* target, const cha
 
 int SoftUpd_TestLoad(const char* path) {
     int pipeFd[2];
-    if (pipe2(pipeFd, O_CLOEXEC) != 0) return RES_KWRM_FILE_MOVE;
+    if (pipe2(pipeFd, O_CLOEXEC) != 0) return RES_KWRM_FILE_IO;
     pid_t child = fork();
     if (child < 0) {
         close(pipeFd[0]);
         close(pipeFd[1]);
-        return RES_KWRM_FILE_MOVE;
+        return RES_KWRM_FILE_IO;
     }
     if (child == 0) {
         // The child reports by its exit status; the write end closes with it.
@@ -234,7 +242,7 @@ int SoftUpd_TestLoad(const char* path) {
     const int status = Proc_WaitChild(child, pipeFd[0], SOFT_TEST_LOAD_MS);
     const bool loaded = status == 0;
     LogString("%s. KWRM_MGR. Test load of [%s]: status [%d].", loaded ? "INFO" : "ERROR", path, status);
-    return loaded ? RES_OK : RES_KWRM_FILE_MOVE;
+    return loaded ? RES_OK : RES_KWRM_FILE_IO;
 }
 
 int SoftUpd_InstallLibrary(uint32_t version) {
@@ -251,14 +259,14 @@ int SoftUpd_InstallLibrary(uint32_t version) {
     strcat(path, SOFT_LIB_DOWNLOAD);
     int32_t length = 0;
     int rc = UtilFile_GetLength(SOFT_LIB_DOWNLOAD, &length);
-    if (rc == RES_OK && length <= 0) rc = RES_KWRM_FILE_MOVE;
-    if (rc == RES_OK) rc = chmod(SOFT_LIB_DOWNLOAD, SOFT_LIB_MODE) == 0 ? RES_OK : RES_KWRM_FILE_MOVE;
+    if (rc == RES_OK && length <= 0) rc = RES_KWRM_FILE_IO;
+    if (rc == RES_OK) rc = chmod(SOFT_LIB_DOWNLOAD, SOFT_LIB_MODE) == 0 ? RES_OK : RES_KWRM_FILE_IO;
     if (rc == RES_OK) rc = SoftUpd_TestLoad(path);
     if (rc != RES_OK) {
         // A download that does not load is of no use to a later session either.
         LogString("ERROR. KWRM_MGR. Library [%s] not installed, removed: %d", SOFT_LIB_DOWNLOAD, rc);
         unlink(SOFT_LIB_DOWNLOAD);
-        return RES_KWRM_FILE_MOVE;
+        return RES_KWRM_FILE_IO;
     }
     return aux_KWRM_MGR_UpdateLibrary(SOFT_LIB_DOWNLOAD, name, SOFT_LIB_LINK, 1);
 }

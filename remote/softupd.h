@@ -2,8 +2,8 @@
 // Software that the terminal manager can replace: the report of what runs,
 // the download state of the PIN pad's application (UPDSOFT.BIN), the payment
 // library installed under its versioned name behind the link libRAVOux.so,
-// and the clean-up after a session. The aux_KWRM_MGR_* functions are the
-// session's helpers (remote/kwrmmgr.h) that live with the files they manage.
+// and the clean-up after a session. The management session's helpers that
+// live with the files they manage are in remote/softupd_internal.h.
 //
 // A library is switched to only when it is whole and loads: the download is
 // checked by size and CRC-32 and flushed by the client, a child process loads
@@ -43,25 +43,8 @@ enum : uint16_t { SOFT_LINK_BUFFER = 289 };  // room for the link's target text
 // The software report sent by the session.
 extern SSoftConfig g_SoftConfig;
 
-// Fills g_SoftConfig (edition, the library behind the link with the running
-// version and its CRC-32, the PIN pad's application file and version) and logs it.
-void aux_KWRM_MGR_GetSoftInfo();
-// Merges flags with UPDSOFT.BIN: a non-zero byte of flags replaces the file's,
-// a zero byte takes the file's; a missing or short file is written only when
-// create is set. flags gets the bytes now in force. 0 or 1617.
-int aux_KWRM_MGR_UpdateSoftFlags(uint8_t* flags, uint8_t create);
-// The last path component of the link name's target into target (size bytes,
-// cleared first); 0 or 1631 with target "".
-int aux_KWRM_MGR_ReadLink(const char* name, char* target, uint16_t size);
-// Copies source (followed when a link) to target whole: written aside, checked
-// for its full length, flushed and renamed over target, mode 0755.
-// 0, a file-utility code, or 11000 when the copy cannot be created.
-int aux_KWRM_MGR_CopyFile(const char* source, const char* target);
-// Puts source in place as target (rename set: renamed, else copied) and points
-// link at target's bare name by renaming a new link over it; 0 or 1614.
-int aux_KWRM_MGR_UpdateLibrary(const char* source, const char* target, const char* link, uint8_t rename);
 // After a successful session: removes TEMP/*.TLV and UPDSOFT.BIN once the
-// application state is 3 (the file alone at state 0); 0 or 122 for a bad state file.
+// application state is 3 (the file alone at state 0); RES_OK or RES_KWRM_SOFT_STATE for a bad state file.
 int CheckSoftUpdate();
 
 // Version of a library file name "libRAVOux.so.M.m.b" (each part 0..255,
@@ -70,12 +53,12 @@ uint32_t SoftUpd_ParseLibVersion(const char* name);
 // "libRAVOux.so.M.m.b" of version into out (size bytes).
 void SoftUpd_LibName(uint32_t version, char* out, size_t size);
 // Loads path in a child process and looks up the four entry points; the
-// child's fate cannot touch the caller. 0 when all were found, else 1614.
+// child's fate cannot touch the caller. RES_OK when all were found, else RES_KWRM_FILE_IO.
 int SoftUpd_TestLoad(const char* path);
 // Installs the complete download TEMP/libRAVOux.so as version (0: the running
 // version one build up) behind the link; a download that does not load is
-// removed. 0 or 1614.
+// removed. RES_OK or RES_KWRM_FILE_IO.
 int SoftUpd_InstallLibrary(uint32_t version);
 // Points the link at the running version's file when it points at an older
-// version (the running library copied under its own name); 0 or 1614.
+// version (the running library copied under its own name); RES_OK or RES_KWRM_FILE_IO.
 int SoftUpd_SyncLink();

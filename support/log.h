@@ -5,7 +5,7 @@
 
 enum : uint8_t { LOG_ERROR = 0, LOG_WARNING = 1, LOG_INFO = 2, LOG_DEBUG = 3 };
 
-// Appends one time-stamped line; returns 0, or 1063 when it was not written.
+// Appends one time-stamped line; returns RES_OK, or RES_LOG_WRITE when it was not written.
 int LogString(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // As LogString when level is not above the current level; else returns 0 unwritten.
 int LogStringEx(uint8_t level, const char* format, ...) __attribute__((format(printf, 2, 3)));

@@ -44,7 +44,7 @@ struct SComConfig {
 extern SConfig g_Config;
 extern SComConfig g_ComConfig;
 
-// Loads both files into g_Config and g_ComConfig; 0, 1020, 1022 or 1025.
+// Loads both files into g_Config and g_ComConfig; RES_OK, RES_CFG_FILE, RES_CFG_VALUE or RES_CFG_NAME.
 int Param_LoadConfig();
-// Replaces or adds paramName=value in DATA/<fileName> through DATA/TMPCFG.INI; 0 or 1020.
+// Replaces or adds paramName=value in DATA/<fileName> through DATA/TMPCFG.INI; RES_OK or RES_CFG_FILE.
 int Param_WriteConfigParam(const char* fileName, const char* paramName, const char* value);

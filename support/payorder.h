@@ -7,13 +7,27 @@
 
 #include "support/bigint.h"
 
-// Operation codes (ucOpType).
+// Operation codes (ucOpType). Codes 3..5 and 9..17 come from no request: the
+// host messages and the chip transaction still know their message classes.
 enum : uint8_t {
+    OP_NONE = 0,                     // not set
     OP_SALE = 1,
     OP_RETURN = 2,
+    OP_PARTIAL_REVERSAL = 3,         // partial reversal of a purchase
+    OP_PARTIAL_REVERSAL_RETURN = 4,  // partial reversal of a refund
+    OP_AUTH_REVERSAL = 5,            // reversal of an authorisation
     OP_REVERSAL = 6,
-    OP_REVERSAL_OTHER = 7,  // after a reverse-last: the cancelled operation was not a purchase
+    OP_REVERSAL_OTHER = 7,           // after a reverse-last: the cancelled operation was not a purchase
     OP_BALANCE = 8,
+    OP_SALE_ADVICE = 9,              // purchase made offline, told afterwards
+    OP_RETURN_ADVICE = 10,           // refund made offline, told afterwards
+    OP_SALE_ADVICE_REVERSAL = 11,
+    OP_RETURN_ADVICE_REVERSAL = 12,
+    OP_INQUIRY = 13,                 // authorisation inquiry
+    OP_PREAUTH = 14,                 // pre-authorisation of a purchase
+    OP_PREAUTH_RETURN = 15,          // pre-authorisation of a refund
+    OP_COMPLETION = 16,              // completion of a pre-authorised purchase
+    OP_COMPLETION_RETURN = 17,       // completion of a pre-authorised refund
     OP_CLOSE_DAY = 18,
     OP_DAY_REPORT = 19,
     OP_TEST_BANK = 20,

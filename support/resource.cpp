@@ -1,5 +1,6 @@
 // support/resource.cpp
 #include "support/resource.h"
+#include "support/resource_internal.h"
 
 #include <cerrno>
 #include <cstring>

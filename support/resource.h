@@ -13,10 +13,3 @@ char* Resource_GetInformMessage(const char* text);
 char* Resource_GetChequeLine(const char* text);
 // The text for the PIN pad: text itself, unchanged (further arguments are ignored).
 const char* Resource_GetDeviceMessage(const char* text, ...);
-
-// Windows-1251 to UTF-8 into the shared buffer; stops when the buffer is full
-// or at the first byte that cannot be converted. A null text gives "".
-char* aux_Resource_ConvertUtf8(const char* text);
-// Up to 1023 bytes between Windows-1251 and code page 866 (direction 0: 1251 to 866,
-// any other: 866 to 1251) into the shared buffer.
-char* aux_Resource_Convert(const char* text, int direction);

@@ -1,25 +1,31 @@
 // support/result_codes.h
-// Every numeric result code of the system, grouped by the range that owns it.
-// 0 is success; below 1000 the acquiring host's action codes; from 1000 the
-// terminal's own; 2000 + status byte for a refusal by the host's front end;
-// 11000.. file utilities; 11100.. XML writer.
+// Every numeric result code of the system, one name per value, each in the
+// section of the range that holds its value: 0 is success; below 1000 the
+// acquiring host's action codes; from 1000 the terminal's own; 2000 + status
+// byte for a refusal by the host's front end; then the few codes outside the
+// ranges, the file utilities (11000..) and the XML writer (11100..). Where
+// one value serves two situations, its comment lists both. The launcher's
+// exit statuses close the list. Header-only: the launcher includes it too.
 #pragma once
 
 enum : int {
     RES_OK = 0,
 
-    // ---- host action codes (0..999) the terminal itself tests for ----
+    // ---- 1..999: host action codes the terminal itself tests for ----
+    // Not a host answer: the software-update state check reports a bad
+    // UPDSOFT.BIN with it, in the log only (never an operation's result).
+    RES_KWRM_SOFT_STATE = 122,
     RES_HOST_TOTALS_AGREED = 500,  // day close: totals agreed
     RES_HOST_TOTALS_DIFFER = 501,  // day close: totals differ
-    RES_HOST_ACTION_END = 1000,    // first code that is not a host action code
 
-    // ---- request (1000..1007) ----
+    // ---- 1000..1019: request ----
+    RES_HOST_ACTION_END = 1000,    // bound: the terminal's own codes start here
     RES_REQ_OPERATION = 1001,      // OperationType missing or unknown
     RES_REQ_AMOUNT = 1002,         // Amount missing, not 1 to 12 digits, or nothing to pay
     RES_REQ_ORIGINAL_CODE = 1004,  // OriginalCode missing, not digits, or outside 1..65535
     RES_CURRENCY_DISABLED = 1006,  // currency missing or not enabled
 
-    // ---- configuration and TLS set-up (1020..1039) ----
+    // ---- 1020..1039: configuration and TLS set-up ----
     RES_CFG_FILE = 1020,           // config file not opened, positioned, empty; rewrite failed
     RES_CFG_VALUE = 1022,          // value too long or unreadable; mandatory settings absent
     RES_CFG_NAME = 1025,           // key name too long or unreadable
@@ -27,7 +33,7 @@ enum : int {
     RES_TLS_CERT_FILES = 1028,     // certificate files
     RES_TLS_PAD_FILE = 1030,       // a TLS file not fetched from the pad or not parsed
 
-    // ---- records (1040..1063) ----
+    // ---- 1040..1063: records ----
     RES_BATCH_WRITE = 1040,        // batch file not written
     RES_RVS_WRITE = 1043,          // reversal file not written
     RES_RVS_READ = 1044,           // reversal file not read
@@ -36,7 +42,7 @@ enum : int {
     RES_JOURNAL_WRITE = 1061,      // journal not written
     RES_LOG_WRITE = 1063,          // log line not written
 
-    // ---- start-up checks (1064..1071) ----
+    // ---- 1064..1071: start-up checks ----
     RES_PROBE_CURDIR = 1064,       // .cache in the current directory
     RES_PROBE_DATA = 1065,         // DATA/.cache
     RES_PROBE_LOG = 1066,          // LOG/.cache
@@ -46,47 +52,60 @@ enum : int {
     RES_ACCESS_TRANS = 1070,       // DATA/TRANS.CFG not readable and writable
     RES_DISK_SPACE = 1071,         // 20 MB or less free under TEMP
 
-    // ---- host exchange (1080..1099) ----
+    // ---- 1080..1099: host exchange ----
     RES_HOST_CONNECT = 1080,       // host connection not established
     RES_HOST_SEND = 1081,          // host send failed
     RES_HOST_RECV = 1082,          // host receive failed
     RES_HOST_NO_RESPCODE = 1086,   // response without a usable response code
-    RES_HOST_NO_RRN_AUTH = 1087,   // response without reference and approval code
+    // A host answer short of what it must carry: a transaction answer
+    // without reference number and approval code, an echo-test answer
+    // without an action code, a key-download answer of another type or
+    // without key data.
+    RES_HOST_NO_RRN_AUTH = 1087,
     RES_BALANCE_SHORT = 1090,      // balance data too short
     RES_VOID_NOT_FOUND = 1091,     // operation to cancel not found
     RES_HOST_ONLY_HOLDON = 1092,   // only hold-on answers received
-    RES_HOST_BAD_LENGTH = 1093,    // host response of length 0 or over 1024 bytes
+    RES_HOST_BAD_LENGTH = 1093,    // host packet of length 0 or over 1024 bytes, or an envelope cut short
     RES_HOST_KEY_NO_RESPCODE = 1094, // key-download answer without a usable action code
-    RES_HOST_KEY_REFUSED = 1450,   // key download refused by the host (action code not 800)
-    RES_HOST_NO_OUT_BUFFER = 1630, // key-download answer read without its output buffers
 
-    // ---- batch (1100..1101) ----
+    // ---- 1100..1199: batch ----
     RES_BATCH_BANNED = 1100,       // an earlier day close did not finish
     RES_BATCH_CLOSED = 1101,       // day close on a closed batch
 
-    // ---- response and receipt (1200..1202) ----
+    // ---- 1200..1299: response and receipt ----
     RES_RESPONSE_WRITE = 1200,     // response or receipt not written
 
-    // ---- PIN pad (1300..1312) ----
+    // ---- 1300..1399: PIN pad ----
     RES_PP_CONNECT = 1300,         // PIN pad not connected or not answering
     RES_PP_CARD_READ = 1301,       // card not read, timed out or cancelled
     RES_PP_PIN = 1303,             // PIN entry failed or cancelled
     RES_PP_NOT_CONFIRMED = 1304,   // amount not confirmed
     RES_PP_BALANCE = 1305,         // balance not shown
     RES_PP_KWPAD_VERSION = 1306,   // payment application too old or without TLS files
+    RES_PP_FILE_CREATE = 1308,     // terminal file for a read from the pad not created
     RES_PP_NO_TK_RANGES = 1309,    // no transport key or card-range file on the pad
     RES_PP_LINK = 1310,            // PIN-pad link
     RES_PP_EMV_CONFIG = 1311,      // chip configuration not usable
     RES_CARD_REFUSED = 1312,       // card refused after host approval
 
-    // ---- card ranges (1400..1502) ----
+    // ---- 1400..1449: card ranges ----
     RES_NO_RANGES = 1400,          // no card ranges
     RES_RANGE_NOT_FOUND = 1401,    // card range not found
+
+    // ---- 1450..1499: keys ----
+    // A key not obtained or not loaded: the host answered a key download
+    // with another action code than 800, the pad refused a key load, or the
+    // working key to load is not 32 hexadecimal digits.
+    RES_KEY_REFUSED = 1450,
+    RES_PP_KEY_CHECK = 1451,       // key check on the pad failed (no key or bad reply)
+
+    // ---- 1500..1599: card-range permissions and cancels ----
     RES_RANGE_NO_BALANCE = 1500,   // balance not allowed for the card range
     RES_RANGE_NO_RETURN = 1501,    // return not allowed for the card range
     RES_ALREADY_CANCELLED = 1503,  // operation to cancel was already cancelled (a success)
 
-    // ---- terminal manager (1600..1703) ----
+    // ---- 1600..1703: terminal manager; its file codes also serve the file
+    //      checks and transfers of the PIN-pad layer ----
     RES_KWRM_SETTINGS = 1600,      // manager settings unusable
     RES_KWRM_CONNECT = 1601,       // no TLS connection to the manager
     RES_KWRM_TRANSPORT = 1602,     // a frame not sent or not received whole
@@ -100,13 +119,22 @@ enum : int {
     RES_KWRM_FILE_SEND = 1610,     // a file exchange broke off
     RES_KWRM_FILE_RECV = 1611,     // download too big, not written or of the wrong size
     RES_KWRM_NO_FILE = 1612,       // file to upload missing
-    RES_KWRM_FILE_OPEN = 1613,     // file to upload not opened
-    RES_KWRM_FILE_READ = 1614,     // file to upload not read whole; file not moved into place
+    // A file to read whole not opened: a file to upload, or a file to
+    // checksum (also when it is missing).
+    RES_KWRM_FILE_OPEN = 1613,
+    // A file not read whole (to upload, to checksum), or not moved into
+    // place (a download, a library or its link).
+    RES_KWRM_FILE_IO = 1614,
     RES_KWRM_STATUS_FRAME = 1615,  // the manager answered with a status frame
     RES_KWRM_FILE_OTHER = 1616,    // other file failure of a session
     RES_KWRM_FILE_CREATE = 1617,   // download target not opened; state file not written
-    RES_KWRM_FILE_LENGTH = 1618,   // file to upload of unknown length or over 50,000,000 bytes
-    RES_KWRM_FILE_CRC = 1619,      // downloaded file's CRC differs from the manager's
+    // A file to read whole of unknown length or over 50,000,000 bytes (to
+    // upload, to checksum).
+    RES_KWRM_FILE_LENGTH = 1618,
+    // A transferred file fails its check: a download's CRC differs from the
+    // manager's, or the CRC or length after a transfer to or from the pad
+    // differs from the pad's.
+    RES_KWRM_FILE_CRC = 1619,
     RES_KWRM_NOTHING_NEWER = 1620, // download start refused: nothing newer
     RES_KWRM_UPLOAD_REFUSED = 1621, // upload start refused
     RES_KWRM_REPEATS = 1622,       // three repeat answers in a row
@@ -115,24 +143,29 @@ enum : int {
     RES_KWRM_REFUSED = 1625,       // request refused by a non-zero status
     RES_KWRM_DISK_SPACE = 1626,    // download would leave 20 MB or less free
     RES_KWRM_TK_LOAD = 1627,       // transport key not received
-    RES_KWRM_TK_REPORT = 1628,     // transport key report not accepted
+    // The transport key not changed: the pad's load refused it (bad length
+    // or reply), or the manager did not accept the report of the new key.
+    RES_KWRM_TK_CHANGE = 1628,
     RES_KWRM_SOFTINFO = 1629,      // software information refused
+    RES_HOST_NO_OUT_BUFFER = 1630, // a host answer read without its output buffers
     RES_KWRM_LINK_READ = 1631,     // library link not read
     RES_KWRM_DATETIME = 1632,      // date and time refused
     RES_KWRM_TIME_BUDGET = 1633,   // session time budget spent: step not started
-    RES_KWRM_FILE_MOVE = RES_KWRM_FILE_READ, // 1614: a file not moved into place, a library not installed
-    RES_KWRM_SOFT_STATE = 122,     // UPDSOFT.BIN of bad length or content
     RES_KWRM_CONFIG_SAVE = 1700,   // configuration not saved
     RES_KWRM_TIME_LIMIT = 1701,    // download stopped by its time limit (partial file kept)
     RES_KWRM_PARTIAL_CRC = 1702,   // manager reports the partial file's CRC as wrong
+    RES_PP_BAUDRATE = 1703,        // line speed not supported by the pad's SetBaudrate
 
-    // ---- remote keys (1750..1755) ----
-    RES_REMOTE_KEYS_MISSING = 1750, // remote keys expected but absent
-    RES_KEY_DATA_BAD = 1750,       // downloaded key data malformed
+    // ---- 1750..1755: remote keys ----
+    // Remote keys missing or bad: the pad lacks what its remote key
+    // configuration needs (start-up check; a management session follows),
+    // or the key data of a host key download are malformed.
+    RES_REMOTE_KEYS_BAD = 1750,
     RES_KEY_SKIPPED = 1751,        // key-data element of an unsupported type or length (skipped)
     RES_KEY_NOT_FOUND = 1752,      // expected key not in the downloaded key data
+    RES_PP_KEYFLAGS_REPLY = 1754,  // update-key flags reply not 4 bytes
 
-    // ---- chip and contactless (1800..1854) ----
+    // ---- 1800..1899: chip and contactless ----
     RES_EMV_EMPTY_REPLY = 1800,    // empty reply from the pad
     RES_EMV_TRACK2 = 1801,         // track-2 data malformed
     RES_EMV_MASKED_PAN = 1802,     // masked PAN missing or of bad length
@@ -157,10 +190,11 @@ enum : int {
     RES_EMV_CVM_RESULTS = 1824,    // CVM results missing
     RES_EMV_DATA_TOO_LONG = 1825,  // EMV data longer than the order's field
     RES_CLESS_RESULT = 1851,       // contactless result not successful
+    RES_TLV_TAG_MISSING = 1852,    // TLV object not found
+    RES_TLV_TAG_LENGTH = 1853,     // TLV object of another length than required
     RES_CLESS_MODE = 1854,         // contactless outcome kind missing or out of range
-    RES_EMV_CHIP_RETRY = 8554,     // pad status: chip not read, read again
 
-    // ---- PIN-pad link and device commands (1900..1921) ----
+    // ---- 1900..1999: PIN-pad link and device commands ----
     RES_PP_PORT_OPEN = 1901,       // serial port not opened (also: bad pad file name, transfer step failed)
     RES_PP_BAD_REPLY = 1905,       // reply missing, shorter than its stated parts or too long for its field
     RES_PP_NO_STX = 1907,          // reply does not begin with STX
@@ -176,30 +210,18 @@ enum : int {
     RES_PP_RANDOM = 1918,          // the OS random source gave no session-key half
     RES_PP_NO_CARD = 1920,         // no card (or card still present) within the time-out
     RES_PP_NO_INPUT = 1921,        // no keyboard input within the time-out
-    RES_PP_SEND = 9999,            // request not written to the port
-    // codes of this layer that lie in other ranges
-    RES_PP_BAUDRATE = 1703,        // speed not supported by SetBaudrate
-    RES_PP_KEYFLAGS_REPLY = 1754,  // update-key flags reply not 4 bytes
-    RES_CRC_NO_FILE = 1613,        // file to checksum missing or not opened
-    RES_CRC_FILE_READ = 1614,      // file to checksum not read whole
-    RES_CRC_FILE_LENGTH = 1618,    // file to checksum of unknown length or over 50,000,000 bytes
-    RES_TLV_TAG_MISSING = 1852,    // TLV object not found
-    RES_TLV_TAG_LENGTH = 1853,     // TLV object of another length than required
-    // file, key and software transfer to the pad, and the setup tool
-    RES_PP_FILE_CREATE = 1308,     // terminal file for a read from the pad not created
-    RES_PP_KEY_LOAD = RES_HOST_KEY_REFUSED, // 1450: the pad refused a key load
-    RES_PP_KEY_CHECK = 1451,       // key check failed (no key or bad reply)
-    RES_PP_FILE_MISMATCH = 1619,   // CRC or length after a transfer does not match
-    RES_PP_TK_LOAD = 1628,         // transport key of bad length or bad reply
-    RES_PADFEED_PAD = 5001,        // setup tool: pad not connected or its application too old
 
-    // ---- host front-end refusal: 2000 + status byte ----
+    // ---- 2000..2255: host front-end refusal, 2000 + status byte ----
     RES_HOST_STATUS_BASE = 2000,
 
-    // ---- not yet built: a stage that a later release brings ----
-    RES_NOT_IMPLEMENTED = 1899,
+    // ---- outside the ranges ----
+    RES_PADFEED_PAD = 5001,        // setup tool: pad not connected or its application too old
+    RES_EMV_CHIP_RETRY = 8554,     // the pad's status word: chip not read, read again
+    // A read or write below the operation failed: a request not written to
+    // the PIN pad's port, or a journal entry not read during a cancel's lookup.
+    RES_IO_FAILED = 9999,
 
-    // ---- file utilities (11000..11010) ----
+    // ---- 11000..11010: file utilities ----
     RES_FILE_OPEN = 11000,
     RES_FILE_WRITE = 11001,
     RES_FILE_CHDIR = 11003,
@@ -211,9 +233,16 @@ enum : int {
     RES_FILE_MKDIR = 11009,
     RES_FILE_DELETE = 11010,
 
-    // ---- XML writer (11100..11106) ----
+    // ---- 11100..11106: XML writer ----
     RES_XML_INIT = 11100,
     RES_XML_NOT_INIT = 11103,
     RES_XML_NO_FILE = 11104,
     RES_XML_SHORT_WRITE = 11106,
+
+    // ---- the launcher's exit status: main's value, the exit code its low
+    //      8 bits (0 the library answered) ----
+    RES_LAUNCH_NO_LIBRARY = -1,    // libRAVOux.so not loaded (exit code 255)
+    RES_LAUNCH_NO_ENTRY = -2,      // no entry point in it (254)
+    RES_LAUNCH_REQUEST = -3,       // request file missing, unreadable, empty or over 2048 bytes (253)
+    RES_LAUNCH_NO_RESPONSE = -4,   // the library gave no response (252)
 };

@@ -1,6 +1,6 @@
 // support/utilfile.h
 // Whole-file operations of the record modules. Failures are logged through
-// Error_LogDetail and returned as codes 11000..11010.
+// Error_LogDetail and returned as codes RES_FILE_OPEN..RES_FILE_DELETE.
 #pragma once
 #include <cstdint>
 #include <cstdio>
@@ -13,38 +13,41 @@ const char* UtilFile_GetPathDel();
 char* UtilFile_IncPathDel(char* path);
 // out = dir, "/" when dir lacks one, name; returns out.
 char* UtilFile_CreateFilePath(char* out, const char* dir, const char* name);
-// Changes the current directory (a trailing "/" on a path over 3 characters is ignored); 0 or 11003.
+// Changes the current directory (a trailing "/" on a path over 3 characters is ignored); RES_OK or
+// RES_FILE_CHDIR.
 int UtilFile_ChangeCurDir(const char* path);
-// out = path up to and including its last "/"; 0 or 11004.
+// out = path up to and including its last "/"; RES_OK or RES_FILE_PATH.
 int UtilFile_GetDirFromPath(const char* path, char* out);
-// out = the part after the last "/" (at most 32 characters); 0 or 11004.
+// out = the part after the last "/" (at most 32 characters); RES_OK or RES_FILE_PATH.
 int UtilFile_GetFileNameFromPath(const char* path, char* out);
 // Returns 1 when the file can be opened for reading, else 0.
 int UtilFile_IsExists(const char* path);
-// Length of a file in bytes; 0, 11008, 11000, 11005 or 11006.
+// Length of a file in bytes; RES_OK, RES_FILE_EMPTY_PATH, RES_FILE_OPEN, RES_FILE_SEEK or RES_FILE_NEG_POS.
 int UtilFile_GetLength(const char* path, int32_t* length);
-// Length of an open file, position restored; 0, 11007, 11005 or 11006.
+// Length of an open file, position restored; RES_OK, RES_FILE_NULL_HANDLE, RES_FILE_SEEK or RES_FILE_NEG_POS.
 int UtilFile_GetLength(FILE* file, int32_t* length);
-// Creates or truncates the file, writes n bytes, flushes them to the disk; 0, 11008, 11000 or 11001.
+// Creates or truncates the file, writes n bytes, flushes them to the disk; RES_OK,
+// RES_FILE_EMPTY_PATH, RES_FILE_OPEN or RES_FILE_WRITE.
 int UtilFile_WriteBufToFile(const char* path, const void* buffer, int32_t n);
-// Reads length bytes (or up to maximum when non-zero) from offset; 0, 11008, 11000 or 11005.
+// Reads length bytes (or up to maximum when non-zero) from offset; RES_OK, RES_FILE_EMPTY_PATH,
+// RES_FILE_OPEN or RES_FILE_SEEK.
 int UtilFile_ReadFileToBuf(const char* path, void* buffer, int32_t* length, int32_t offset, int32_t maximum);
-// Creates a directory (mode 0777 under the umask); 0 or 11009.
+// Creates a directory (mode 0777 under the umask); RES_OK or RES_FILE_MKDIR.
 int UtilFile_CreateDir(const char* path);
-// Removes a file (an empty path does nothing); 0 or 11010.
+// Removes a file (an empty path does nothing); RES_OK or RES_FILE_DELETE.
 int UtilFile_Delete(const char* path);
 
-// Replaces the file whole and atomically: writes "<path>.tmp", flushes it,
-// renames it over path and flushes the directory, so that a crash leaves
-// either the old or the new content; 0, 11008, 11000, 11001 or 11010.
+// Replaces the file whole and atomically: writes "<path>.tmp", flushes it, renames it over path and
+// flushes the directory, so that a crash leaves either the old or the new content; RES_OK,
+// RES_FILE_EMPTY_PATH, RES_FILE_OPEN, RES_FILE_WRITE or RES_FILE_DELETE.
 int UtilFile_ReplaceFile(const char* path, const void* buffer, int32_t n);
 // Appends n bytes at the end of the file (created when missing) and flushes
-// them to the disk; 0, 11008, 11000 or 11001.
+// them to the disk; RES_OK, RES_FILE_EMPTY_PATH, RES_FILE_OPEN or RES_FILE_WRITE.
 int UtilFile_AppendBufToFile(const char* path, const void* buffer, int32_t n);
 // Renames from over to (replacing it atomically) and flushes the directory;
-// 0 or 11001 with errno kept; not logged, the caller words the failure.
+// RES_OK or RES_FILE_WRITE with errno kept; not logged, the caller words the failure.
 int UtilFile_Rename(const char* from, const char* to);
-// Cuts the file to length bytes and flushes it; 0, 11008, 11000 or 11001.
+// Cuts the file to length bytes and flushes it; RES_OK, RES_FILE_EMPTY_PATH, RES_FILE_OPEN or RES_FILE_WRITE.
 int UtilFile_Truncate(const char* path, int32_t length);
 // Flushes the directory entry of path's directory to the disk.
 void UtilFile_SyncDir(const char* path);

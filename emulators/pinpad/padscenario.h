@@ -62,7 +62,7 @@ struct SPadScenario {
     uint8_t chipFlag = 0;
     uint8_t valid = 1;
     uint16_t rangeNo = 1;
-    uint32_t emvRetries = 0;        // chip reads answered 8554 before one succeeds
+    uint32_t emvRetries = 0;        // chip reads answered RES_EMV_CHIP_RETRY before one succeeds
     std::string cvm = "1F0002";     // CVM results of the chip transaction
     uint8_t cardDecision = 0;       // 9FFF0B of the completion
     std::string clessResult = "0000";

@@ -53,7 +53,7 @@ TEST(Crc, FileCrc) {
         {"check.txt", RES_OK, 0xCBF43926u},
         {"empty.bin", RES_OK, 0},
         {"big.bin", RES_OK, CRC_CalcCRC32(U(big.data()), 1000, 0)},
-        {"missing.bin", RES_CRC_NO_FILE, 0},
+        {"missing.bin", RES_KWRM_FILE_OPEN, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.path);

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "host/tmmsgbuilder.h"
+#include "host/tmmsgbuilder_internal.h"
 #include "host/tmmsgprs.h"
 #include "support/param.h"
 #include "support/result_codes.h"
@@ -115,38 +116,38 @@ protected:
 // ---------------------------------------------------------------- class table
 
 TEST_F(HostMessagesTest, MessageClassPerOperationAndMode) {
-    struct Case { uint8_t op, mode; uint16_t mti, orig; uint8_t proc; uint16_t func, reason; };
+    struct Case { uint8_t op, mode; uint16_t mti, orig; const char* proc; uint16_t func, reason; };
     const Case cases[] = {
-        {1, 0, 1200, 1200, 0, 200, 1508},   {2, 0, 1200, 1200, 20, 200, 1508},
-        {3, 0, 1420, 1200, 0, 401, 4000},   {4, 0, 1420, 1200, 20, 401, 4000},
-        {5, 0, 1420, 1100, 0, 400, 4000},   {6, 0, 1420, 1200, 0, 400, 4000},
-        {7, 0, 1420, 1200, 20, 400, 4000},  {8, 0, 1100, 1100, 31, 108, 1508},
-        {9, 0, 1220, 0, 0, 200, 1005},      {10, 0, 1220, 0, 20, 200, 1005},
-        {11, 0, 1420, 1220, 0, 400, 4000},  {12, 0, 1420, 1220, 20, 400, 4000},
-        {13, 0, 1100, 1100, 0, 108, 1508},  {14, 0, 1100, 1100, 0, 101, 1508},
-        {15, 0, 1100, 1100, 20, 101, 1508}, {16, 0, 1220, 0, 0, 201, 1508},
-        {17, 0, 1220, 0, 20, 201, 1508},    {18, 0, 0, 0, 99, 0, 0},
-        {0, 0, 0, 0, 99, 0, 0},
+        {1, 0, 1200, 1200, "000000", 200, 1508},   {2, 0, 1200, 1200, "200000", 200, 1508},
+        {3, 0, 1420, 1200, "000000", 401, 4000},   {4, 0, 1420, 1200, "200000", 401, 4000},
+        {5, 0, 1420, 1100, "000000", 400, 4000},   {6, 0, 1420, 1200, "000000", 400, 4000},
+        {7, 0, 1420, 1200, "200000", 400, 4000},  {8, 0, 1100, 1100, "310000", 108, 1508},
+        {9, 0, 1220, 0, "000000", 200, 1005},      {10, 0, 1220, 0, "200000", 200, 1005},
+        {11, 0, 1420, 1220, "000000", 400, 4000},  {12, 0, 1420, 1220, "200000", 400, 4000},
+        {13, 0, 1100, 1100, "000000", 108, 1508},  {14, 0, 1100, 1100, "000000", 101, 1508},
+        {15, 0, 1100, 1100, "200000", 101, 1508}, {16, 0, 1220, 0, "000000", 201, 1508},
+        {17, 0, 1220, 0, "200000", 201, 1508},    {18, 0, 0, 0, "990000", 0, 0},
+        {0, 0, 0, 0, "990000", 0, 0},
         // advice: type only
-        {1, 1, 1220, 1200, 0, 200, 1508},   {8, 1, 1220, 1100, 31, 108, 1508},
-        {30, 1, 1220, 0, 99, 0, 0},
+        {1, 1, 1220, 1200, "000000", 200, 1508},   {8, 1, 1220, 1100, "310000", 108, 1508},
+        {30, 1, 1220, 0, "990000", 0, 0},
         // reversals: type, function 400 and the reason of the mode
-        {1, 2, 1420, 1200, 0, 400, 4020},   {2, 3, 1420, 1200, 20, 400, 4021},
-        {6, 4, 1420, 1200, 0, 400, 4007},   {8, 5, 1420, 1100, 31, 400, 4021},
-        {9, 3, 1220, 0, 0, 400, 4021},      {17, 5, 1220, 0, 20, 400, 4021},
-        {18, 3, 0, 0, 99, 400, 4021},
+        {1, 2, 1420, 1200, "000000", 400, 4020},   {2, 3, 1420, 1200, "200000", 400, 4021},
+        {6, 4, 1420, 1200, "000000", 400, 4007},   {8, 5, 1420, 1100, "310000", 400, 4021},
+        {9, 3, 1220, 0, "000000", 400, 4021},      {17, 5, 1220, 0, "200000", 400, 4021},
+        {18, 3, 0, 0, "990000", 400, 4021},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << "op " << (int)c.op << " mode " << (int)c.mode);
         order.ucOpType = c.op;
         EXPECT_EQ(aux_TMMsgBuilder_GetMTI(c.op, static_cast<HostMode>(c.mode)), c.mti);
         EXPECT_EQ(aux_TMMsgBuilder_GetOriginalMTI(c.op), c.orig);
-        EXPECT_EQ(aux_TMMsgBuilder_GetProcCode(c.op), c.proc);
+        EXPECT_STREQ(aux_TMMsgBuilder_GetProcCode(c.op), c.proc);
         EXPECT_EQ(aux_TMMsgBuilder_GetFunctionCode(&order, static_cast<HostMode>(c.mode)), c.func);
         EXPECT_EQ(aux_TMMsgBuilder_GetMessageReasonCode(c.op, static_cast<HostMode>(c.mode)), c.reason);
     }
     // A completion for another amount than authorised is partial.
-    order.ucOpType = 16;
+    order.ucOpType = OP_COMPLETION;
     order.stAmount = Amount(900);
     order.stOrigAmount = Amount(1000);
     EXPECT_EQ(aux_TMMsgBuilder_GetFunctionCode(&order, HostMode::NewRequest), 202);
@@ -286,7 +287,7 @@ TEST_F(HostMessagesTest, RequestFieldContents) {
 
     memset(&order, 0, sizeof(order));
     ChipSaleOrder();
-    order.ucOpType = 16;  // completion advice: field 39 "000", additional amount
+    order.ucOpType = OP_COMPLETION;  // completion advice: field 39 "000", additional amount
     order.stAddAmount = Amount(250);
     Build(HostMode::NewRequest);
     EXPECT_EQ(Rx(39), "000");
@@ -408,7 +409,7 @@ TEST_F(HostMessagesTest, MutatedAnswersStayWithinReceivedBytes) {
     };
     std::mt19937 gen(12345);  // fixed seed: the same cases on every run
     const int allowed[] = {RES_OK, RES_HOST_BAD_LENGTH, RES_HOST_ONLY_HOLDON, RES_HOST_NO_RESPCODE,
-                           RES_HOST_NO_RRN_AUTH, RES_HOST_KEY_NO_RESPCODE, RES_HOST_KEY_REFUSED};
+                           RES_HOST_NO_RRN_AUTH, RES_HOST_KEY_NO_RESPCODE, RES_KEY_REFUSED};
     for (int round = 0; round < 3000; ++round) {
         std::vector<uint8_t> packet = seeds[round % 2];
         packet.resize(1 + gen() % packet.size());  // cut anywhere
@@ -593,7 +594,7 @@ TEST_F(HostMessagesTest, KeyDownloadResponses) {
     };
     const Case cases[] = {
         {"keys", Response(1814, {{39, "800"}, {48, field48}}), RES_OK, 800, "", keyData},
-        {"refused", Response(1814, {{38, "REF001"}, {39, "909"}}), RES_HOST_KEY_REFUSED, 909,
+        {"refused", Response(1814, {{38, "REF001"}, {39, "909"}}), RES_KEY_REFUSED, 909,
          "REF001", ""},
         {"no KYVL", Response(1814, {{39, "800"}, {48, "01010KDTT003ABC"}}), RES_HOST_NO_RRN_AUTH,
          800, "", ""},

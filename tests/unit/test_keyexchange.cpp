@@ -7,6 +7,7 @@
 #include <string>
 
 #include "host/keyexchange.h"
+#include "host/keyexchange_internal.h"
 #include "kernel/batch.h"
 #include "pinpad/des.h"
 #include "pinpad/ppfile.h"
@@ -86,10 +87,10 @@ TEST_F(KeyExchangeTest, ParseKeyReadsOneElement) {
          "WARNING. Skipping remote key [MTMK] of unsupported length: Hex size [16], expected [32]."},
         {"unknown tag is skipped", Element("KDTT", "4"), RES_KEY_SKIPPED, 1, RTPS_KEY_UNKNOWN,
          "WARNING. Skipping unsupported key type [KDTT] of Hex size [1]."},
-        {"fewer than 8 characters", "MTPK000", RES_KEY_DATA_BAD, 32, RTPS_KEY_UNKNOWN, nullptr},
-        {"value cut short", "MTPK032" + key32.substr(0, 31), RES_KEY_DATA_BAD, 32, RTPS_KEY_UNKNOWN, nullptr},
-        {"length not digits", "MTPK0x2" + key32, RES_KEY_DATA_BAD, 32, RTPS_KEY_UNKNOWN, nullptr},
-        {"key not hexadecimal", Element("MTPK", "G" + key32.substr(1)), RES_KEY_DATA_BAD, 32, RTPS_KEY_MTPK,
+        {"fewer than 8 characters", "MTPK000", RES_REMOTE_KEYS_BAD, 32, RTPS_KEY_UNKNOWN, nullptr},
+        {"value cut short", "MTPK032" + key32.substr(0, 31), RES_REMOTE_KEYS_BAD, 32, RTPS_KEY_UNKNOWN, nullptr},
+        {"length not digits", "MTPK0x2" + key32, RES_REMOTE_KEYS_BAD, 32, RTPS_KEY_UNKNOWN, nullptr},
+        {"key not hexadecimal", Element("MTPK", "G" + key32.substr(1)), RES_REMOTE_KEYS_BAD, 32, RTPS_KEY_MTPK,
          "ERROR. aux_ParseKey. Key [MTPK] is not hexadecimal."},
     };
     for (const Case& c : cases) {
@@ -100,7 +101,7 @@ TEST_F(KeyExchangeTest, ParseKeyReadsOneElement) {
         uint8_t key[16] = {};
         EXPECT_EQ(c.result, aux_ParseKey(c.element.c_str(), &hexLen, &type, key));
         EXPECT_EQ(c.hexLenOut, hexLen);
-        if (c.result != RES_KEY_DATA_BAD) {
+        if (c.result != RES_REMOTE_KEYS_BAD) {
             EXPECT_EQ(c.type, type);
         }
         if (c.result == 0) {
@@ -137,7 +138,7 @@ TEST_F(KeyExchangeTest, SaveKeyWithoutMatch) {
          "WARNING. Ignoring key [KTPK] due to unexpected type [MTMP]."},
         {"unknown tags only", Element("KDTT", "4") + Element("ABCD", key32), RTPS_KEY_MTPK, RES_KEY_NOT_FOUND,
          "Skipping unsupported key type [ABCD] of Hex size [32]."},
-        {"malformed tail ends the walk", Element("MTMP", key32) + "MTPK03", RTPS_KEY_MTPK, RES_KEY_DATA_BAD,
+        {"malformed tail ends the walk", Element("MTMP", key32) + "MTPK03", RTPS_KEY_MTPK, RES_REMOTE_KEYS_BAD,
          "Ignoring key [MTMP]"},
     };
     for (const Case& c : cases) {
@@ -236,7 +237,7 @@ TEST_F(KeyExchangeTest, DownloadFailures) {
         const char* logged;
     };
     const Case cases[] = {
-        {"host refuses the transport key", RTPS_KEY_MTMK, "decline 055", "", 5, false, RES_HOST_KEY_REFUSED, fetch, 0, 0,
+        {"host refuses the transport key", RTPS_KEY_MTMK, "decline 055", "", 5, false, RES_KEY_REFUSED, fetch, 0, 0,
          "ERROR. KeyExchange. Result: 1450"},
         {"only hold-ons", RTPS_KEY_MTPK, "holdon 2", "", 2, false, RES_HOST_ONLY_HOLDON, fetch, 0, 0,
          "WARNING. KeyExchange. HoldOn[2]"},
@@ -253,11 +254,11 @@ TEST_F(KeyExchangeTest, DownloadFailures) {
         {"expected key absent", RTPS_KEY_MTMK, "approve 800 f48=" + Field48(Element("MTMK", key32.substr(0, 16))), "",
          5, false, RES_KEY_NOT_FOUND, store, 0, 0, "Hex size [16], expected [32]."},
         {"malformed key data", RTPS_KEY_MTMK, "approve 800 f48=" + Field48("MTMK032ABC"), "", 5, false,
-         RES_KEY_DATA_BAD, store, 0, 0, "ERROR. aux_SaveKey. Malformed key data at [0]."},
+         RES_REMOTE_KEYS_BAD, store, 0, 0, "ERROR. aux_SaveKey. Malformed key data at [0]."},
         {"pad refuses the master key", RTPS_KEY_MTMP, "default", "fault=status:0x0103@cmd:6.27\n", 5, false,
-         RES_PP_KEY_LOAD, store, 2, 1, "ERROR. KeyLoad MK[3] (MKIdx 2)"},
+         RES_KEY_REFUSED, store, 2, 1, "ERROR. KeyLoad MK[3] (MKIdx 2)"},
         {"pad refuses the working key", RTPS_KEY_MTPK, "default", "fault=status:0x0103@cmd:6.27\n", 5, false,
-         RES_PP_KEY_LOAD, store, 4, 1, "ERROR. Saving working key [MTPK] locally [1450]."},
+         RES_KEY_REFUSED, store, 4, 1, "ERROR. Saving working key [MTPK] locally [1450]."},
         {"working key not kept: not loaded", RTPS_KEY_MTPK, "default", "", 5, true, RES_CFG_FILE, store, 4, 0,
          "ERROR. Saving working key [MTPK] locally [1020]."},
     };

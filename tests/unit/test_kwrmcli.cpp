@@ -231,9 +231,9 @@ TEST_F(KwrmClientTest, SmallCommandFailures) {
     const Case cases[] = {
         {"no key: nothing to load", "", RES_OK, RES_OK, RES_OK, RES_OK},
         {"refusals", "refuse 2B\nrefuse 23\nrefuse 24\nrefuse 34", RES_KWRM_DATETIME, RES_KWRM_TK_LOAD,
-         RES_KWRM_TK_REPORT, RES_KWRM_SOFTINFO},
+         RES_KWRM_TK_CHANGE, RES_KWRM_SOFTINFO},
         {"status frames", "status 2B\nstatus 23\nstatus 24\nstatus 34", RES_KWRM_DATETIME, RES_KWRM_TK_LOAD,
-         RES_KWRM_TK_REPORT, RES_KWRM_SOFTINFO},
+         RES_KWRM_TK_CHANGE, RES_KWRM_SOFTINFO},
         {"date and time one character short", "badlength 2B l=18", RES_KWRM_DATETIME, RES_OK, RES_OK, RES_OK},
     };
     for (const Case& c : cases) {

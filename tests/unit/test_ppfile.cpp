@@ -124,7 +124,7 @@ TEST_F(PadFiles, BadNamesAndMissingSourcesAreRefusedBeforeAnythingIsSent) {
         {"read under a long name", [] { return PPLayer_FileRead("DATA/X", "ABCDEFGH", nullptr, nullptr); },
          RES_PP_PORT_OPEN},
         {"transport key of 8 bytes", [&] { uint32_t k; uint8_t key[8] = {}; return TKLoad(8, key, &k, 0); },
-         RES_PP_TK_LOAD},
+         RES_KWRM_TK_CHANGE},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -299,12 +299,12 @@ TEST_F(LyingPad, FileRepliesThatLieNeverWriteBeyondTheBuffer) {
         {"no end mark on the last block",
          {check(1600, crc), start800, [&](uint16_t i) { return block(i, i * 800u, 800, false); }}, RES_PP_PORT_OPEN},
         {"end mark on the first of two blocks",
-         {check(1600, crc), start800, [&](uint16_t i) { return block(i, 0, 800, true); }}, RES_PP_FILE_MISMATCH},
+         {check(1600, crc), start800, [&](uint16_t i) { return block(i, 0, 800, true); }}, RES_KWRM_FILE_CRC},
         {"block without data",
          {check(1600, crc), start800, [&](uint16_t) { return Tlv(0x1F62, ""); }}, RES_PP_PORT_OPEN},
         {"data of another CRC",
          {check(1600, crc ^ 1), start800, [&](uint16_t i) { return block(i, i * 800u, 800, i == 1); }},
-         RES_PP_FILE_MISMATCH},
+         RES_KWRM_FILE_CRC},
         {"block size 0", {check(1600, crc), Tlv(0x1F58, Le(0, 2)), nullptr}, RES_PP_PORT_OPEN},
         {"block size 801", {check(1600, crc), Tlv(0x1F58, Le(801, 2)), nullptr}, RES_PP_PORT_OPEN},
         {"block size of 1 byte", {check(1600, crc), Tlv(0x1F58, "\x10"), nullptr}, RES_PP_PORT_OPEN},
@@ -342,9 +342,9 @@ TEST_F(LyingPad, WriteIsCheckedAfterTheLastBlockAndSilenceIsNotAMatch) {
         int blocks;
     } cases[] = {
         {"pad keeps another CRC", {}, Cat({Tlv(0x1F56, Le(900, 4)), Tlv(0x1F57, Le(crc + 1, 4))}),
-         RES_PP_FILE_MISMATCH, 2},
+         RES_KWRM_FILE_CRC, 2},
         {"pad keeps another length", {}, Cat({Tlv(0x1F56, Le(899, 4)), Tlv(0x1F57, Le(crc, 4))}),
-         RES_PP_FILE_MISMATCH, 2},
+         RES_KWRM_FILE_CRC, 2},
         // A reply that names no CRC must not pass for the CRC that was sent.
         {"reply without CRC, then sound", Tlv(0x1F56, Le(900, 4)),
          Cat({Tlv(0x1F56, Le(900, 4)), Tlv(0x1F57, Le(crc, 4))}), RES_OK, 2},
@@ -371,9 +371,9 @@ TEST_F(LyingPad, KeyRepliesOfTheWrongLengthAreRefused) {
         int keyCheck, keyLoad, tkLoad;
     } cases[] = {
         {"KCV of 3 bytes", {0, {0xAB, 0xCD, 0xEF}}, RES_OK, RES_OK, RES_OK},
-        {"reply of 2 bytes", {0, {0xAB, 0xCD}}, RES_PP_KEY_CHECK, RES_PP_KEY_LOAD, RES_PP_TK_LOAD},
-        {"reply of 4 bytes", {0, {1, 2, 3, 4}}, RES_PP_KEY_CHECK, RES_PP_KEY_LOAD, RES_PP_TK_LOAD},
-        {"pad's own error", {0x0103, {1, 2, 3}}, RES_PP_KEY_CHECK, RES_PP_KEY_LOAD, 0x0103},
+        {"reply of 2 bytes", {0, {0xAB, 0xCD}}, RES_PP_KEY_CHECK, RES_KEY_REFUSED, RES_KWRM_TK_CHANGE},
+        {"reply of 4 bytes", {0, {1, 2, 3, 4}}, RES_PP_KEY_CHECK, RES_KEY_REFUSED, RES_KWRM_TK_CHANGE},
+        {"pad's own error", {0x0103, {1, 2, 3}}, RES_PP_KEY_CHECK, RES_KEY_REFUSED, 0x0103},
     };
     const uint8_t key[24] = {1, 2, 3};
     for (const Case& c : cases) {

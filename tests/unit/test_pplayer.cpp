@@ -8,6 +8,7 @@
 
 #include "pinpad/emv.h"
 #include "pinpad/pplayer.h"
+#include "pinpad/pplayer_internal.h"
 #include "support/cp1251.h"
 #include "support/result_codes.h"
 #include "tests/unit/pad_session_util.h"
@@ -105,9 +106,9 @@ TEST_F(PPLayerTest, ApplicationCheckGatesVersionsFilesAndRemoteKeys) {
         {"remote keys in force and present", std::string("app_version=0x01020800\n") + kRemoteKeys,
          "00112233445566778899AABBCCDDEEFF", RES_OK, 1, 1, 1, 26, true},
         {"remote working key too short", std::string("app_version=0x01020800\n") + kRemoteKeys,
-         "00112233445566778899AABBCCDDEEF", RES_REMOTE_KEYS_MISSING, 1, 1, 0, 26, false},
+         "00112233445566778899AABBCCDDEEF", RES_REMOTE_KEYS_BAD, 1, 1, 0, 26, false},
         {"master key 3 missing", "app_version=0x01020800\nupdate_flags=4\nkey=MK:2:A1B2C3\n",
-         "00112233445566778899AABBCCDDEEFF", RES_REMOTE_KEYS_MISSING, 1, 1, 0, 26, false},
+         "00112233445566778899AABBCCDDEEFF", RES_REMOTE_KEYS_BAD, 1, 1, 0, 26, false},
         {"remote keys supported, not configured", "app_version=0x01020800\nupdate_flags=0\n", "", RES_OK, 1, 1, 1,
          26, true},
         {"version without remote keys ignores the flags", std::string("app_version=0x010207FF\n") + kRemoteKeys, "",
@@ -287,10 +288,10 @@ TEST_F(PPLayerTest, PinEntryLoadsTheKeyAndCarriesTheAmountLine) {
         {"cancelled", "pin=cancel\n", 0x01020800, OP_SALE, "0123456789ABCDEF0123456789ABCDEF", RES_PP_PIN,
          "REQ 6,29", nullptr},
         {"working key refused", "fault=short:1@cmd:6.27\n", 0x01020800, OP_SALE, "0123456789ABCDEF0123456789ABCDEF",
-         RES_HOST_KEY_REFUSED, "KeyLoad", "REQ 6,29"},
+         RES_KEY_REFUSED, "KeyLoad", "REQ 6,29"},
         {"working key not hexadecimal", "", 0x01020800, OP_SALE, "0123456789ABCDEF0123456789ABCDEX",
-         RES_HOST_KEY_REFUSED, nullptr, "KeyLoad"},
-        {"working key too short", "", 0x01020800, OP_SALE, "0123", RES_HOST_KEY_REFUSED, nullptr, "KeyLoad"},
+         RES_KEY_REFUSED, nullptr, "KeyLoad"},
+        {"working key too short", "", 0x01020800, OP_SALE, "0123", RES_KEY_REFUSED, nullptr, "KeyLoad"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

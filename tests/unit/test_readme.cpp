@@ -2,9 +2,12 @@
 // copies them into a payment directory.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <map>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <sys/stat.h>
@@ -110,6 +113,123 @@ TEST(Readme, RequestSampleParsesAsWritten) {
     BigInt_IntToStr(&order.stAmount, amount);
     EXPECT_STREQ("1500", amount);
     EXPECT_STREQ("BYN", order.szCurrency);
+}
+
+// ---- the map of "Where things are" ----
+
+const char* const kMappedFolders[] = {"support", "kernel", "host", "receipt", "pinpad",
+                                      "remote", "launcher", "padfeed", "emulators"};
+
+std::string ReadSource(const std::string& path) {
+    std::ifstream in(std::string(RAVO_SOURCE_DIR "/") + path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// The functions (and function-like macros) a header declares at its left
+// margin; definitions, typedefs and members do not count.
+std::vector<std::string> Declared(const std::string& header) {
+    std::string text = ReadSource(header);
+    text = std::regex_replace(text, std::regex(R"(/\*[\s\S]*?\*/)"), "");
+    text = std::regex_replace(text, std::regex(R"(//[^\n]*)"), "");
+    std::vector<std::string> names;
+    const std::regex macro(R"(^#define\s+(\w+)\()");
+    const std::regex skipped(R"(^(typedef|enum|struct|class|union|extern|namespace|using|template|static_assert)\b)");
+    const std::regex name(R"((\w+)\s*\($)");
+    size_t pos = 0;
+    while (pos < text.size()) {
+        const size_t end = text.find('\n', pos);
+        const std::string line = text.substr(pos, end == std::string::npos ? std::string::npos : end - pos);
+        std::smatch m;
+        if (std::regex_search(line, m, macro)) {
+            names.push_back(m[1]);
+        } else if (!line.empty() && isalpha(static_cast<unsigned char>(line[0])) &&
+                   !std::regex_search(line, skipped)) {
+            const size_t paren = text.find('(', pos);
+            const size_t stop = text.find_first_of(";{", pos);
+            if (paren != std::string::npos && paren < stop && text[stop] == ';') {
+                const std::string head = text.substr(pos, paren - pos + 1);
+                if (std::regex_search(head, m, name)) names.push_back(m[1]);
+            }
+        }
+        if (end == std::string::npos) break;
+        pos = end + 1;
+    }
+    return names;
+}
+
+struct MapRow {
+    std::vector<std::string> tokens;  // "Name", "Prefix_" or "Start*"
+    std::string header;
+};
+
+std::vector<MapRow> Map() {
+    std::ifstream in(RAVO_SOURCE_DIR "/README.md");
+    std::vector<MapRow> rows;
+    std::string line;
+    bool inside = false;
+    const std::regex quoted("`([^`]+)`");
+    while (std::getline(in, line)) {
+        if (line.rfind("## ", 0) == 0) inside = line == "## Where things are";
+        if (!inside || line.rfind("| `", 0) != 0) continue;
+        const size_t split = line.rfind(" | `");
+        MapRow row;
+        const std::string first = line.substr(0, split);
+        for (std::sregex_iterator i(first.begin(), first.end(), quoted), e; i != e; ++i) row.tokens.push_back((*i)[1]);
+        std::smatch m;
+        const std::string second = line.substr(split);
+        if (std::regex_search(second, m, quoted)) row.header = m[1];
+        rows.push_back(row);
+    }
+    return rows;
+}
+
+// How well token names function: 0 not at all, else the longer the better,
+// a whole name above every prefix.
+size_t Match(const std::string& token, const std::string& function) {
+    const bool prefix = token.back() == '_' || token.back() == '*';
+    const std::string stem = token.back() == '*' ? token.substr(0, token.size() - 1) : token;
+    if (!prefix) return token == function ? 1000 : 0;
+    return function.rfind(stem, 0) == 0 ? stem.size() : 0;
+}
+
+// Each row names functions its header declares, and every function declared
+// in the module headers is found in the header the map sends a reader to.
+TEST(Readme, MapSendsEveryFunctionToItsHeader) {
+    const std::vector<MapRow> rows = Map();
+    ASSERT_GT(rows.size(), 50u) << "the map of \"Where things are\" not found";
+    for (const MapRow& row : rows) {
+        SCOPED_TRACE(row.header);
+        const std::vector<std::string> declared = Declared(row.header);
+        EXPECT_FALSE(declared.empty()) << "no such header, or it declares nothing";
+        for (const std::string& token : row.tokens) {
+            bool found = false;
+            for (const std::string& function : declared) found = found || Match(token, function) > 0;
+            EXPECT_TRUE(found) << token << " names nothing in " << row.header;
+        }
+    }
+
+    size_t functions = 0;
+    for (const char* folder : kMappedFolders) {
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(std::string(RAVO_SOURCE_DIR "/") + folder)) {
+            if (entry.path().extension() != ".h") continue;
+            const std::string header = entry.path().lexically_relative(RAVO_SOURCE_DIR).string();
+            for (const std::string& function : Declared(header)) {
+                ++functions;
+                size_t best = 0;
+                std::string where = "nowhere";
+                for (const MapRow& row : rows)
+                    for (const std::string& token : row.tokens)
+                        if (Match(token, function) > best) {
+                            best = Match(token, function);
+                            where = row.header;
+                        }
+                EXPECT_EQ(header, where) << function;
+            }
+        }
+    }
+    EXPECT_GT(functions, 300u);
 }
 
 }  // namespace

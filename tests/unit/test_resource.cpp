@@ -6,6 +6,7 @@
 
 #include "support/cp1251.h"
 #include "support/resource.h"
+#include "support/resource_internal.h"
 #include "support/utilmsg.h"
 
 namespace {

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "remote/softupd.h"
+#include "remote/softupd_internal.h"
 #include "support/log.h"
 #include "support/result_codes.h"
 #include "support/utilfile.h"
@@ -207,9 +208,9 @@ TEST_F(SoftUpdTest, ADownloadIsInstalledOnlyWhenItLoads) {
     const Case cases[] = {
         {"a library, no version announced: one build up", ReadFile(kBuiltLib), 0, RES_OK, next},
         {"a library, version announced", ReadFile(kBuiltLib), 0x01100300, RES_OK, "libRAVOux.so.1.16.3"},
-        {"not a library", std::string(4096, 'x'), 0, RES_KWRM_FILE_MOVE, old},
-        {"no entry points", ReadFile(kNoEntryLib), 0, RES_KWRM_FILE_MOVE, old},
-        {"empty", "", 0, RES_KWRM_FILE_MOVE, old},
+        {"not a library", std::string(4096, 'x'), 0, RES_KWRM_FILE_IO, old},
+        {"no entry points", ReadFile(kNoEntryLib), 0, RES_KWRM_FILE_IO, old},
+        {"empty", "", 0, RES_KWRM_FILE_IO, old},
     };
     ASSERT_FALSE(ReadFile(kBuiltLib).empty());
     ASSERT_FALSE(ReadFile(kNoEntryLib).empty());
@@ -261,7 +262,7 @@ TEST_F(SoftUpdTest, LibrarySwitchStoppedAtAnyStepLeavesAWholeLibraryBehindTheLin
             EXPECT_EQ(next, Link());
             break;
         }
-        EXPECT_EQ(RES_KWRM_FILE_MOVE, rc);
+        EXPECT_EQ(RES_KWRM_FILE_IO, rc);
         ASSERT_LT(g_failAt, 20);
     }
     // The same for a copy (the running library put under its own name).
@@ -282,7 +283,7 @@ TEST_F(SoftUpdTest, LibrarySwitchStoppedAtAnyStepLeavesAWholeLibraryBehindTheLin
             EXPECT_EQ(old, Link());
             break;
         }
-        EXPECT_EQ(RES_KWRM_FILE_MOVE, rc);
+        EXPECT_EQ(RES_KWRM_FILE_IO, rc);
         EXPECT_TRUE(!dir.exists(old) || dir.read(old) == newBytes);
         ASSERT_LT(g_failAt, 20);
     }

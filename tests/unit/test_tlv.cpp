@@ -2,8 +2,10 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
 #include <vector>
 
+#include "pinpad/tagtake.h"
 #include "pinpad/tlv.h"
 #include "support/result_codes.h"
 #include "tests/common/tempdir.h"
@@ -130,6 +132,88 @@ TEST(Tlv, CheckTagData) {
     EXPECT_EQ(1, TLV_GetObject(&t, 0x95));
     EXPECT_EQ(RES_OK, TLV_CheckTagData(&t, 0x9F27, 1, nullptr, 0));
     EXPECT_EQ(4u, TLV_GetSize(&t));
+}
+
+// A text is read from the first copy of its tag; a refused one leaves the
+// destination alone; a drop removes every copy, taken or not.
+TEST(TagTake, TextLengthRulesAndDrop) {
+    const std::string seventeen = "ABCDEFGHIJKLMNOPQ";
+    struct Case {
+        const char* name;
+        std::string first;  // value of the first of two copies of the tag
+        uint32_t minLen;
+        uint8_t flags;
+        int result;
+        const char* text;   // the destination afterwards
+        bool left;          // the tag is still in the list
+    } cases[] = {
+        {"within the bounds", "VISA", 1, 0, 0, "VISA", true},
+        {"longer refused", seventeen, 1, 0, 1, "old", true},
+        {"longer cut", seventeen, 0, TAGTAKE_CUT, 0, "ABCDEFGHIJKLMNOP", true},
+        {"shorter refused", "", 1, 0, 1, "old", true},
+        {"taken and dropped", "VISA", 1, TAGTAKE_DROP, 0, "VISA", false},
+        {"refused and dropped all the same", seventeen, 1, TAGTAKE_DROP, 1, "old", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        uint8_t buf[96];
+        S_TLV t;
+        TLV_OpenStorage(&t, 0, sizeof(buf), buf);
+        TLV_AddObject(&t, 0x50, static_cast<uint32_t>(c.first.size()), c.first.data());
+        TLV_AddObject(&t, 0x50, 6, "SECOND");
+        char dest[17];
+        memset(dest, 'x', sizeof(dest));
+        strcpy(dest, "old");
+        EXPECT_EQ(c.result, TagTake_Text(&t, 0x50, c.minLen, 16, dest, c.flags));
+        EXPECT_STREQ(c.text, dest);
+        if (c.result == 0) {  // the rest of a taken text's field is cleared
+            const size_t n = strlen(c.text);
+            EXPECT_EQ(std::string(sizeof(dest) - n, '\0'), std::string(dest + n, sizeof(dest) - n));
+        }
+        EXPECT_EQ(c.left, TLV_GetObject(&t, 0x50) == 0);
+    }
+}
+
+// An enciphered value: its clear length first, then exactly that length
+// rounded up to whole 8-byte blocks, no more than the destination holds.
+TEST(TagTake, EncipheredValueForm) {
+    struct Case {
+        const char* name;
+        uint8_t clear;
+        uint32_t cipher;  // bytes behind the length byte
+        int result;
+    } cases[] = {
+        {"16 digits in 16 bytes", 16, 16, 0},
+        {"37 characters in 40 bytes", 37, 40, 0},
+        {"one block too many", 16, 24, 1},
+        {"a block short", 17, 16, 1},
+        {"clear length 0", 0, 0, 1},
+        {"above the clear maximum", 25, 32, 1},
+        {"more than the destination", 41, 48, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        uint8_t buf[96];
+        S_TLV t;
+        TLV_OpenStorage(&t, 0, sizeof(buf), buf);
+        std::vector<uint8_t> value(1 + c.cipher, 0x5C);
+        value[0] = c.clear;
+        TLV_AddObject(&t, 0x57, static_cast<uint32_t>(value.size()), value.data());
+        uint8_t enc[41];
+        memset(enc, 0xEE, sizeof(enc));
+        uint8_t len = 99;
+        const uint32_t maxLen = c.clear == 25 ? 24 : 41;
+        EXPECT_EQ(c.result, TagTake_Enc(&t, 0x57, maxLen, sizeof(enc), &len, enc, TAGTAKE_DROP));
+        if (c.result == 0) {
+            EXPECT_EQ(c.clear, len);
+            EXPECT_EQ(std::vector<uint8_t>(c.cipher, 0x5C), std::vector<uint8_t>(enc, enc + c.cipher));
+            EXPECT_EQ(std::vector<uint8_t>(sizeof(enc) - c.cipher, 0), std::vector<uint8_t>(enc + c.cipher, enc + sizeof(enc)));
+        } else {
+            EXPECT_EQ(99, len);
+            EXPECT_EQ(0xEE, enc[0]);
+        }
+        EXPECT_EQ(1, TLV_GetObject(&t, 0x57));
+    }
 }
 
 }  // namespace

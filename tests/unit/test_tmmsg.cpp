@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "host/tmmsgbuilder.h"
+#include "host/tmmsgbuilder_internal.h"
 #include "host/tmmsgprs.h"
 #include "support/result_codes.h"
 

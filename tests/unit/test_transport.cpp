@@ -20,6 +20,7 @@
 
 #include "host/netlayer.h"
 #include "host/tmmsgbuilder.h"
+#include "host/tmmsgbuilder_internal.h"
 #include "host/tmmsgprs.h"
 #include "host/transmaster.h"
 #include "support/param.h"
@@ -412,7 +413,7 @@ TEST_F(TransportTest, SendLimitAndSequentialConnections) {
     ASSERT_EQ(0, Transmaster_SendPacket(reinterpret_cast<uint8_t*>(stTMMsg.acMessage), stTMMsg.usLength));
     ASSERT_EQ(0, Transmaster_Receive(buf.data(), &length));
     S_PAY_ORDER order = {};
-    order.ucOpType = 1;
+    order.ucOpType = OP_SALE;
     EXPECT_EQ(0, TMMsgBuilder_ParseTransactionRs(buf.data(), length, &order, nullptr));
     EXPECT_EQ(0, order.usRespCode);
     Transmaster_Disconnect();
