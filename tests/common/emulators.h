@@ -35,7 +35,8 @@ void ClearLog(const std::string& logDir = "LOG");
 // A loopback port that was free a moment ago: nothing listens there.
 uint16_t FreePort();
 
-// Makes the test PKI (CA, host, rogue host, terminal sets sha256/ and sha1/) in dir.
+// Puts the test PKI (CA, host, rogue host, terminal sets sha256/ and sha1/) in dir: a copy of
+// the one the build made, or a new one when there is none.
 bool MakeTestPki(const std::string& dir);
 
 // pinpad_emu on a pseudo-terminal with a scenario, its trace in dir; the

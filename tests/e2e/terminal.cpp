@@ -214,16 +214,22 @@ RunResult Terminal::RunVia(const std::function<void()>& launch, const std::strin
 void Terminal::RunRavo(const std::string& base, const KillAt& kill, RunResult& r) {
     const std::string padTrace = base + ".pad.trace", hostTrace = base + ".host.trace";
     const std::string events = base + ".events";
-    std::vector<std::string> env;
+    std::vector<std::string> libs, env;
     if (kill.fileEvent != 0) {
-        env = {std::string("LD_PRELOAD=") + CRASH_LIB,
-               "E2E_CRASH_AT=" + std::to_string(kill.fileEvent > 0 ? kill.fileEvent : 0), "E2E_CRASH_LOG=" + events};
+        libs.push_back(CRASH_LIB);
+        env = {"E2E_CRASH_AT=" + std::to_string(kill.fileEvent > 0 ? kill.fileEvent : 0), "E2E_CRASH_LOG=" + events};
     }
-    if (!preload.empty()) {
-        std::string libs = kill.fileEvent != 0 ? std::string(CRASH_LIB) : std::string();
-        for (const auto& lib : preload) libs += (libs.empty() ? "" : ":") + lib;
-        if (kill.fileEvent != 0) env[0] = "LD_PRELOAD=" + libs;
-        else env.push_back("LD_PRELOAD=" + libs);
+    libs.insert(libs.end(), preload.begin(), preload.end());
+    bool paced = false;
+    for (const auto& e : this->env) paced |= e.rfind("E2E_CLOCK_SCALE=", 0) == 0 || e.rfind("E2E_SLEEP_SCALE=", 0) == 0;
+    if (pauseScale > 1 && !paced) {
+        if (std::find(libs.begin(), libs.end(), FASTCLOCK_LIB) == libs.end()) libs.push_back(FASTCLOCK_LIB);
+        env.push_back("E2E_SLEEP_SCALE=" + std::to_string(pauseScale));
+    }
+    if (!libs.empty()) {
+        std::string joined;
+        for (const auto& lib : libs) joined += (joined.empty() ? "" : ":") + lib;
+        env.push_back("LD_PRELOAD=" + joined);
     }
     env.insert(env.end(), this->env.begin(), this->env.end());
     if (beforeLaunch) beforeLaunch(m_pay);
@@ -323,6 +329,12 @@ std::string Request(const std::string& op, long amount, const std::string& extra
     std::string r = "<OperationDataRq><OperationType>" + op + "</OperationType>";
     if (amount >= 0) r += "<Amount>" + std::to_string(amount) + "</Amount>";
     return r + "<Currency>BYN</Currency>" + extra + "</OperationDataRq>";
+}
+
+std::string CaseName(const std::string& text) {
+    std::string name;
+    for (char ch : text) name += isalnum(static_cast<unsigned char>(ch)) ? ch : '_';
+    return name;
 }
 
 bool Has(const std::string& text, const std::string& part) { return emu::Has(text, part); }
