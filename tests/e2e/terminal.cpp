@@ -222,10 +222,11 @@ void Terminal::RunRavo(const std::string& base, const KillAt& kill, RunResult& r
     libs.insert(libs.end(), preload.begin(), preload.end());
     bool paced = false;
     for (const auto& e : this->env) paced |= e.rfind("E2E_CLOCK_SCALE=", 0) == 0 || e.rfind("E2E_SLEEP_SCALE=", 0) == 0;
-    if (pauseScale > 1 && !paced) {
-        if (std::find(libs.begin(), libs.end(), FASTCLOCK_LIB) == libs.end()) libs.push_back(FASTCLOCK_LIB);
+    if (!paced && pauseScale > 1) {
         env.push_back("E2E_SLEEP_SCALE=" + std::to_string(pauseScale));
+        paced = true;
     }
+    if (paced && std::find(libs.begin(), libs.end(), FASTCLOCK_LIB) == libs.end()) libs.push_back(FASTCLOCK_LIB);
     if (!libs.empty()) {
         std::string joined;
         for (const auto& lib : libs) joined += (joined.empty() ? "" : ":") + lib;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <string>
 #include <sys/random.h>
@@ -37,6 +38,7 @@ protected:
         Vars_Clear();
         ComPort_Init();
     }
+    void TearDown() override { SysClock_SetSeam(nullptr); }
     // Starts the emulator and connects to it.
     void Start(const std::string& scenario, uint16_t protoTO = 1000) {
         m_emu.reset(new PadEmu(m_dir, scenario));
@@ -121,14 +123,28 @@ TEST_F(PinpadLink, ConnectFailures) {
         {"fault=no_etx@key", RES_PP_KEY_FRAME},
         {"fault=bad_crc@key", RES_PP_BAD_CRC},
     };
+    // The pad says nothing or all it will say at once: the link-test and
+    // key-half limits pass on the virtual clock, each after a short real wait.
+    padtest::UseVirtualClockAndSilentLine();
     for (const Case& c : cases) {
         SCOPED_TRACE(c.fault);
         Start(c.fault);
+        const uint64_t start = SysClock_MonotonicMs();
+        const auto realStart = std::chrono::steady_clock::now();
         EXPECT_EQ(c.result, Connect(1));
+        const uint64_t took = SysClock_MonotonicMs() - start;
+        EXPECT_LT(std::chrono::steady_clock::now() - realStart, std::chrono::seconds(5))
+            << "the waits on the line follow the clock seam";
+        if (c.result == RES_PP_NO_LINK) {
+            EXPECT_GE(took, 5u * PP_LINK_TEST_TIMEOUT_MS) << "five link tests, each waited out";
+        } else if (c.result == RES_PP_KEY_TIMEOUT) {
+            EXPECT_GE(took, static_cast<uint64_t>(PP_KEY_REPLY_TIMEOUT_MS)) << "the key half is waited for";
+        }
         EXPECT_EQ(0, g_Vars.ucPinpadConnected);
         EXPECT_EQ(0, ComPort_IsOpen()) << "a failed connect leaves the port closed";
         m_emu.reset();
     }
+    SysClock_SetSeam(nullptr);
     ConfigureLink(m_dir.file("no-such-tty"));
     EXPECT_EQ(RES_PP_PORT_OPEN, Connect(1));
 }
