@@ -16,6 +16,7 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include "kernel/ranges.h"
@@ -105,15 +106,21 @@ pid_t Spawn(const std::vector<std::string>& args, const std::string& dir, const 
     return pid;
 }
 
-void Stop(pid_t pid) {
-    if (pid <= 0) return;
-    kill(pid, SIGTERM);
-    for (int i = 0; i < 200; ++i) {
-        if (waitpid(pid, nullptr, WNOHANG) == pid) return;
-        usleep(10000);
+// Both emulators are told to end at once, then awaited (2 s each at most).
+void Stop(pid_t a, pid_t b) {
+    for (pid_t pid : {a, b})
+        if (pid > 0) kill(pid, SIGTERM);
+    for (pid_t pid : {a, b}) {
+        if (pid <= 0) continue;
+        bool ended = false;
+        for (int i = 0; i < 2000 && !ended; ++i) {
+            ended = waitpid(pid, nullptr, WNOHANG) == pid;
+            if (!ended) usleep(1000);
+        }
+        if (ended) continue;
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
     }
-    kill(pid, SIGKILL);
-    waitpid(pid, nullptr, 0);
 }
 
 }  // namespace
@@ -150,14 +157,15 @@ Terminal::Terminal() {
 }
 
 Terminal::~Terminal() {
-    std::string cmd = "rm -rf '" + m_root + "'";
-    if (system(cmd.c_str()) != 0) {
-    }
+    long tEnd = NowMs();
+    RemoveTree(m_root);
+    if (getenv("E2E_TIMES")) fprintf(stderr, "RM %ld\n", NowMs() - tEnd);
 }
 
 RunResult Terminal::Serve(const std::string& padScenario, const std::string& hostScenario,
                           const std::function<void(const std::string& base, RunResult& r)>& body) {
     RunResult r;
+    long tStart = NowMs();
     const std::string& pki = Pki();
     std::string base = m_root + "/run" + std::to_string(++m_runs);
     std::string padScn = base + ".pad.scn", padPty = base + ".pty", padTrace = base + ".pad.trace";
@@ -174,11 +182,12 @@ RunResult Terminal::Serve(const std::string& padScenario, const std::string& hos
                         "--port", "0", "--port-file", hostPort, "--scenario", hostScn, "--trace", hostTrace, "--idle", "60"},
                        "", base + ".host.out");
     std::string pty, port;
-    for (int i = 0; i < 1000 && (pty.empty() || port.empty()); ++i) {
+    for (int i = 0; i < 2500 && (pty.empty() || port.empty()); ++i) {
         std::istringstream(ReadFile(padPty)) >> pty;
         std::istringstream(ReadFile(hostPort)) >> port;
-        if (pty.empty() || port.empty()) usleep(5000);
+        if (pty.empty() || port.empty()) usleep(2000);
     }
+    long tReady = NowMs();
     EXPECT_FALSE(pty.empty()) << "pad emulator did not start";
     EXPECT_FALSE(port.empty()) << "host emulator did not start";
 
@@ -190,15 +199,17 @@ RunResult Terminal::Serve(const std::string& padScenario, const std::string& hos
     unlink((m_pay + "/RAVORS.XML").c_str());
     emu::ClearLog(m_pay + "/LOG");
 
+    long t0 = NowMs();
     body(base, r);
+    long t1 = NowMs();
 
-    Stop(pad);
-    Stop(host);
+    Stop(pad, host);
     r.response = ReadFile(m_pay + "/RAVORS.XML");
     r.log = emu::ReadLog(m_pay + "/LOG");
     r.pad = FromCp1251(ReadFile(padTrace));
     r.host = ReadFile(hostTrace);
     m_hostHistory += r.host;
+    if (getenv("E2E_TIMES")) fprintf(stderr, "SERVE start %ld pre %ld body %ld stop+read %ld\n", tReady - tStart, t0 - tReady, t1 - t0, NowMs() - t1);
     return r;
 }
 
@@ -235,10 +246,12 @@ void Terminal::RunRavo(const std::string& base, const KillAt& kill, RunResult& r
     env.insert(env.end(), this->env.begin(), this->env.end());
     if (beforeLaunch) beforeLaunch(m_pay);
     long start = NowMs();
-    pid_t ravo = Spawn({"./Ravo"}, m_pay, base + ".ravo.out", env);
+    pid_t ravo = getenv("E2E_STRACE") ? Spawn({"/usr/bin/strace", "-tt", "-o", std::string("/tmp/speed_strace.") + std::to_string(m_runs), "./Ravo"}, m_pay, base + ".ravo.out", env) : Spawn({"./Ravo"}, m_pay, base + ".ravo.out", env);
     int status = 0;
     for (;;) {
-        pid_t done = waitpid(ravo, &status, WNOHANG);
+        struct rusage ru;
+        pid_t done = wait4(ravo, &status, WNOHANG, &ru);
+        if (done == ravo && getenv("E2E_TIMES")) fprintf(stderr, "RAVO cpu %ld ms wall %ld\n", (ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) * 1000 + (ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1000, NowMs() - start);
         if (done == ravo) break;
         long elapsed = NowMs() - start;
         bool fire = (!kill.hostTrace.empty() && Has(ReadFile(hostTrace), kill.hostTrace)) ||

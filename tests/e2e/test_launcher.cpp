@@ -27,9 +27,9 @@ struct PaymentDir {
         }
     }
     // Runs Ravo there and returns its exit code. The pause after a failed
-    // operation, not checked here, lasts a twentieth (the fast-clock shim).
+    // operation, not checked here, lasts a fiftieth (the fast-clock shim).
     int run() const {
-        std::string cmd = "cd '" + dir.path() + "' && LD_PRELOAD='" FASTCLOCK_LIB "' E2E_SLEEP_SCALE=20 ./Ravo >stdout.txt 2>&1";
+        std::string cmd = "cd '" + dir.path() + "' && LD_PRELOAD='" FASTCLOCK_LIB "' E2E_SLEEP_SCALE=50 ./Ravo >stdout.txt 2>&1";
         int status = system(cmd.c_str());
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
