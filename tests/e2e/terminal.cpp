@@ -16,7 +16,6 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include "kernel/ranges.h"
@@ -157,15 +156,12 @@ Terminal::Terminal() {
 }
 
 Terminal::~Terminal() {
-    long tEnd = NowMs();
     RemoveTree(m_root);
-    if (getenv("E2E_TIMES")) fprintf(stderr, "RM %ld\n", NowMs() - tEnd);
 }
 
 RunResult Terminal::Serve(const std::string& padScenario, const std::string& hostScenario,
                           const std::function<void(const std::string& base, RunResult& r)>& body) {
     RunResult r;
-    long tStart = NowMs();
     const std::string& pki = Pki();
     std::string base = m_root + "/run" + std::to_string(++m_runs);
     std::string padScn = base + ".pad.scn", padPty = base + ".pty", padTrace = base + ".pad.trace";
@@ -187,7 +183,6 @@ RunResult Terminal::Serve(const std::string& padScenario, const std::string& hos
         std::istringstream(ReadFile(hostPort)) >> port;
         if (pty.empty() || port.empty()) usleep(2000);
     }
-    long tReady = NowMs();
     EXPECT_FALSE(pty.empty()) << "pad emulator did not start";
     EXPECT_FALSE(port.empty()) << "host emulator did not start";
 
@@ -199,9 +194,7 @@ RunResult Terminal::Serve(const std::string& padScenario, const std::string& hos
     unlink((m_pay + "/RAVORS.XML").c_str());
     emu::ClearLog(m_pay + "/LOG");
 
-    long t0 = NowMs();
     body(base, r);
-    long t1 = NowMs();
 
     Stop(pad, host);
     r.response = ReadFile(m_pay + "/RAVORS.XML");
@@ -209,7 +202,6 @@ RunResult Terminal::Serve(const std::string& padScenario, const std::string& hos
     r.pad = FromCp1251(ReadFile(padTrace));
     r.host = ReadFile(hostTrace);
     m_hostHistory += r.host;
-    if (getenv("E2E_TIMES")) fprintf(stderr, "SERVE start %ld pre %ld body %ld stop+read %ld\n", tReady - tStart, t0 - tReady, t1 - t0, NowMs() - t1);
     return r;
 }
 
@@ -246,12 +238,10 @@ void Terminal::RunRavo(const std::string& base, const KillAt& kill, RunResult& r
     env.insert(env.end(), this->env.begin(), this->env.end());
     if (beforeLaunch) beforeLaunch(m_pay);
     long start = NowMs();
-    pid_t ravo = getenv("E2E_STRACE") ? Spawn({"/usr/bin/strace", "-tt", "-o", std::string("/tmp/speed_strace.") + std::to_string(m_runs), "./Ravo"}, m_pay, base + ".ravo.out", env) : Spawn({"./Ravo"}, m_pay, base + ".ravo.out", env);
+    pid_t ravo = Spawn({"./Ravo"}, m_pay, base + ".ravo.out", env);
     int status = 0;
     for (;;) {
-        struct rusage ru;
-        pid_t done = wait4(ravo, &status, WNOHANG, &ru);
-        if (done == ravo && getenv("E2E_TIMES")) fprintf(stderr, "RAVO cpu %ld ms wall %ld\n", (ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) * 1000 + (ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1000, NowMs() - start);
+        pid_t done = waitpid(ravo, &status, WNOHANG);
         if (done == ravo) break;
         long elapsed = NowMs() - start;
         bool fire = (!kill.hostTrace.empty() && Has(ReadFile(hostTrace), kill.hostTrace)) ||
