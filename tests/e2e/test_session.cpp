@@ -263,7 +263,7 @@ TEST_P(KilledAtEveryApplyStep, TheNextSessionFinishesTheJob) {
     auto prepare = [&](Terminal& t, Manager& m) {
         t.UseLibraryCopy();
         t.preload = {FASTCLOCK_LIB};
-        t.env = {"E2E_CLOCK_SCALE=" + std::to_string(kFastClock)};
+        t.env = {"E2E_CLOCK_SCALE=" + std::to_string(kFastClock), "E2E_SLEEP_SCALE=50"};
         m.Serve("libRAVOux.so", next);
         m.Serve("RANGE.CFG", table);
         m.Serve("EMVCFG", "NEWEMVCONFIG");
