@@ -31,11 +31,9 @@ TempDir::~TempDir() {
     RemoveTree(m_path);
 }
 
-namespace {
-
 // A test may leave a file immutable or a folder read-only: both are undone
 // on the way down so that the removal after it finds nothing in its way.
-int aux_Unlock(const char* path, const struct stat* st, int type, struct FTW*) {
+static int aux_Unlock(const char* path, const struct stat* st, int type, struct FTW*) {
     if (type == FTW_D || type == FTW_DNR) chmod(path, (st->st_mode & 07777) | S_IRWXU);
     if (type == FTW_F || type == FTW_D || type == FTW_DNR) {
         int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
@@ -51,13 +49,11 @@ int aux_Unlock(const char* path, const struct stat* st, int type, struct FTW*) {
     return 0;
 }
 
-int aux_Remove(const char* path, const struct stat*, int type, struct FTW*) {
+static int aux_Remove(const char* path, const struct stat*, int type, struct FTW*) {
     if (type == FTW_DP) rmdir(path);
     else unlink(path);
     return 0;
 }
-
-}  // namespace
 
 void RemoveTree(const std::string& path) {
     if (path.empty()) return;

@@ -3,6 +3,7 @@
 
 #include <arpa/inet.h>
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <csignal>
 #include <cstring>

@@ -80,9 +80,9 @@ TEST(PluginSale, MarkupInBankAndHostTextsKeepsTheApproval)
 }
 
 // The library answers and books the sale, then waits for the cardholder to
-// take the chip card; the plug-in's time limit (here a few seconds) runs out meanwhile
-// and kills Ravo. The cashier must hear of the approval, not of a time-out
-// that would have the customer pay again.
+// take the chip card; the plug-in's time limit (here a few seconds) runs out
+// meanwhile and kills Ravo. The cashier must hear of the approval, not of a
+// time-out that would have the customer pay again.
 TEST(PluginSale, ApprovalGivenBeforeTheKillReachesTheCashier)
 {
     QPluginLoader loader(QStringLiteral(VELMONT_CARD_WAIT_PLUGIN_PATH));
