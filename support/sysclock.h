@@ -1,8 +1,8 @@
 // support/sysclock.h
 // The one seam through which the system reads the clock and waits.
-// Specified waits (the 3-second pause, read limits, the waits for a serial
-// line or a socket) go through here so that tests can run them on a clock of
-// their own; the shipped library never replaces the seam.
+// Every wait of a set length (the 3-second pause, read limits, the waits on a
+// serial line or a socket) goes through here so that tests can run it on a
+// clock of their own; the shipped library never replaces the seam.
 #pragma once
 #include <cstdint>
 #include <ctime>
