@@ -153,7 +153,7 @@ Terminal::Terminal() {
         {"OPENKEY", "0123456789ABCDEF0123456789ABCDEF"},        {"ENABLEDCURRENCY", "BYN|USD|"},
         {"CHEQUEWIDTH", "32"},                                  {"HOLDONS", "3"},
     };
-    config["KWRMPORT"] = std::to_string(emu::FreePort());  // nothing listens there
+    config["KWRMPORT"] = std::to_string(m_noManager.port());
 }
 
 Terminal::~Terminal() {

@@ -16,6 +16,7 @@
 
 #include "kernel/batch.h"
 #include "kernel/opstore.h"
+#include "tests/common/emulators.h"
 
 namespace e2e {
 
@@ -107,6 +108,7 @@ private:
     std::string m_pay;
     std::string m_hostHistory;
     int m_runs = 0;
+    emu::ClosedPort m_noManager;  // the terminal manager's port unless a test sets its own
 };
 
 // The directory of the test PKI shared by the runs of this program (ca.crt, host.crt, host.key, sha256/, sha1/).

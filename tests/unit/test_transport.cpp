@@ -328,7 +328,8 @@ TEST_F(TransportTest, ConnectFailures) {
         uint16_t port;
         const char* logged;
     };
-    const uint16_t closedPort = FreePort();  // nothing listens there
+    const emu::ClosedPort refusing;
+    const uint16_t closedPort = refusing.port();
 
     // A listener whose accept queue is full: the kernel drops further
     // connection requests without an answer, as a host behind a dropping
