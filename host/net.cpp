@@ -17,8 +17,8 @@ static int m_hSocket = -1;
 
 // Longest wait for room in the socket's send buffer; the same limit as a read.
 static const uint32_t NET_SEND_LIMIT_MS = 45000;
-// poll() is called in slices no longer than this so that a wait also ends on the
-// time of the clock seam rather than on the kernel's clock alone.
+// The wait is made in slices no longer than this so that it also ends on the
+// time of the clock seam's monotonic clock rather than on the kernel's alone.
 static const int NET_POLL_SLICE_MS = 1000;
 
 // Waits until the socket is ready for events or deadlineMs (monotonic) has passed;
@@ -31,8 +31,7 @@ static int aux_Net_Wait(short events, uint64_t deadlineMs) {
             if (now >= deadlineMs) return 0;
             if (deadlineMs - now < static_cast<uint64_t>(sliceMs)) sliceMs = static_cast<int>(deadlineMs - now);
         }
-        struct pollfd pfd = {m_hSocket, events, 0};
-        int rc = poll(&pfd, 1, sliceMs);
+        int rc = SysClock_PollFd(m_hSocket, events, static_cast<uint32_t>(sliceMs));
         if (rc < 0) {
             if (errno == EINTR) continue;
             return -1;

@@ -91,9 +91,7 @@ int32_t ComPort_ReadBuffer(uint8_t* buffer, int32_t wanted, uint32_t timeoutMs) 
     for (;;) {
         uint64_t elapsed = SysClock_MonotonicMs() - start;
         if (elapsed > timeoutMs) return got;
-        struct pollfd pfd = {m_hPort, POLLIN, 0};
-        int left = static_cast<int>(timeoutMs - elapsed);
-        int pr = poll(&pfd, 1, left);
+        int pr = SysClock_PollFd(m_hPort, POLLIN, static_cast<uint32_t>(timeoutMs - elapsed));
         if (pr < 0) {
             if (errno == EINTR) continue;
             return -1;
@@ -127,8 +125,7 @@ int32_t ComPort_WriteBuffer(const uint8_t* buffer, int32_t length, uint32_t time
         if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) return -1;
         uint64_t elapsed = SysClock_MonotonicMs() - start;
         if (elapsed >= limit) return -1;
-        struct pollfd pfd = {m_hPort, POLLOUT, 0};
-        if (poll(&pfd, 1, static_cast<int>(limit - elapsed)) == 0) return -1;
+        if (SysClock_PollFd(m_hPort, POLLOUT, static_cast<uint32_t>(limit - elapsed)) == 0) return -1;
     }
     return length;
 }

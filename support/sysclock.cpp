@@ -3,6 +3,7 @@
 
 #include <cerrno>
 #include <ctime>
+#include <poll.h>
 
 static time_t aux_SysNow() { return time(nullptr); }
 
@@ -18,7 +19,13 @@ static uint64_t aux_SysMonotonicMs() {
     return static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
 }
 
-static const SSysClockSeam m_SystemSeam = {aux_SysNow, aux_SysSleepMs, aux_SysMonotonicMs};
+static int aux_SysPollFd(int fd, short events, uint32_t ms) {
+    struct pollfd pfd = {fd, events, 0};
+    int limit = ms > static_cast<uint32_t>(INT32_MAX) ? INT32_MAX : static_cast<int>(ms);
+    return poll(&pfd, 1, limit);
+}
+
+static const SSysClockSeam m_SystemSeam = {aux_SysNow, aux_SysSleepMs, aux_SysMonotonicMs, aux_SysPollFd};
 static SSysClockSeam m_Seam = m_SystemSeam;
 
 time_t SysClock_Now() { return m_Seam.pfNow(); }
@@ -32,10 +39,13 @@ void SysClock_SleepMs(uint32_t ms) { m_Seam.pfSleepMs(ms); }
 
 uint64_t SysClock_MonotonicMs() { return m_Seam.pfMonotonicMs(); }
 
+int SysClock_PollFd(int fd, short events, uint32_t ms) { return m_Seam.pfPollFd(fd, events, ms); }
+
 void SysClock_SetSeam(const SSysClockSeam* seam) {
     m_Seam = m_SystemSeam;
     if (seam == nullptr) return;
     if (seam->pfNow) m_Seam.pfNow = seam->pfNow;
     if (seam->pfSleepMs) m_Seam.pfSleepMs = seam->pfSleepMs;
     if (seam->pfMonotonicMs) m_Seam.pfMonotonicMs = seam->pfMonotonicMs;
+    if (seam->pfPollFd) m_Seam.pfPollFd = seam->pfPollFd;
 }

@@ -11,6 +11,7 @@
 #include <mbedtls/ssl.h>
 #include <mbedtls/x509_crt.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 
 static mbedtls_net_context m_Listen;
@@ -103,11 +104,22 @@ int TlsSrv_WritePortFile(const char* path) {
     return rename(tmp.c_str(), path);
 }
 
+// The terminal's stack holds a small record back until the one before it is
+// acknowledged (Nagle): acknowledged at once and answered without delay, a
+// handshake does not wait out the delayed acknowledgement (40 ms) twice over.
+static int aux_TlsSrv_Recv(void* ctx, unsigned char* buf, size_t len, uint32_t timeoutMs) {
+    int one = 1;
+    setsockopt(static_cast<mbedtls_net_context*>(ctx)->fd, IPPROTO_TCP, TCP_QUICKACK, &one, sizeof(one));
+    return mbedtls_net_recv_timeout(ctx, buf, len, timeoutMs);
+}
+
 int TlsSrv_Accept(std::string* err) {
     int rc = mbedtls_net_accept(&m_Listen, &m_Client, nullptr, 0, nullptr);
     if (rc != 0) return *err = aux_TlsSrv_Error("accept", rc), rc;
     mbedtls_ssl_session_reset(&m_Ssl);
-    mbedtls_ssl_set_bio(&m_Ssl, &m_Client, mbedtls_net_send, nullptr, mbedtls_net_recv_timeout);
+    int one = 1;
+    setsockopt(m_Client.fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one));
+    mbedtls_ssl_set_bio(&m_Ssl, &m_Client, mbedtls_net_send, nullptr, aux_TlsSrv_Recv);
     do {
         rc = mbedtls_ssl_handshake(&m_Ssl);
     } while (rc == MBEDTLS_ERR_SSL_WANT_READ || rc == MBEDTLS_ERR_SSL_WANT_WRITE);

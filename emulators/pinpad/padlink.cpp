@@ -47,6 +47,18 @@ void Busy(uint32_t ms) {
     }
 }
 
+// A pad busy until the terminal speaks again (a later call testing the
+// link), at most ms: what the terminal sends stays queued, to be read after
+// the held reply went out.
+void HoldUntilHeard(int fd, uint32_t ms) {
+    for (uint32_t left = ms; left > 0 && !(g_stopFlag && *g_stopFlag);) {
+        uint32_t slice = left < 50 ? left : 50;
+        struct pollfd p = {fd, POLLIN, 0};
+        if (poll(&p, 1, static_cast<int>(slice)) > 0) return;
+        left -= slice;
+    }
+}
+
 const SPadFault* FindFault(SPadState* st, EPadFaultWhere where, uint8_t cls = 0, uint8_t code = 0, uint32_t nth = 0) {
     for (const SPadFault& f : st->scen.faults) {
         if (f.where != where) continue;
@@ -143,6 +155,7 @@ void Answer(SPadState* st, int fd, uint8_t flag, const uint8_t* body, uint32_t n
             case PADFAULT_BAD_STX: out[0] = 0x05; break;
             case PADFAULT_TRUNCATE: out.resize(PP_REPLY_HEADER + (out.size() - PP_REPLY_HEADER) / 2); break;
             case PADFAULT_DELAY: Busy(f->arg); break;
+            case PADFAULT_HOLD: HoldUntilHeard(fd, f->arg); break;
             default: break;
         }
     }

@@ -60,7 +60,7 @@ static bool aux_Fault(const std::string& v, SPadFault* f) {
         {"silence", PADFAULT_SILENCE}, {"bad_crc", PADFAULT_BAD_CRC}, {"no_etx", PADFAULT_NO_ETX},
         {"wrong_echo", PADFAULT_WRONG_ECHO}, {"status", PADFAULT_STATUS}, {"truncate", PADFAULT_TRUNCATE},
         {"bad_stx", PADFAULT_BAD_STX}, {"oversize", PADFAULT_OVERSIZE}, {"short", PADFAULT_SHORT},
-        {"delay", PADFAULT_DELAY},
+        {"delay", PADFAULT_DELAY}, {"hold", PADFAULT_HOLD},
     };
     bool known = false;
     for (const auto& k : kinds)
@@ -70,7 +70,7 @@ static bool aux_Fault(const std::string& v, SPadFault* f) {
         }
     if (!known) return false;
     if ((f->kind == PADFAULT_STATUS || f->kind == PADFAULT_OVERSIZE || f->kind == PADFAULT_SHORT ||
-         f->kind == PADFAULT_DELAY) &&
+         f->kind == PADFAULT_DELAY || f->kind == PADFAULT_HOLD) &&
         !aux_Num(arg, &f->arg))
         return false;
     if (where == "key") {

@@ -16,6 +16,7 @@ enum EPadFaultKind {
     PADFAULT_OVERSIZE,    // reply claiming (and carrying) the given number of data bytes
     PADFAULT_SHORT,       // sound frame whose reply data are cut to the given number of bytes
     PADFAULT_DELAY,       // sound reply held back the given number of ms, the line unread meanwhile
+    PADFAULT_HOLD,        // sound reply held back until the terminal sends again (at most the given ms)
 };
 
 // Where a fault applies: the Nth reply overall, the replies to one command

@@ -118,8 +118,26 @@ uint16_t FreePort() {
     return ntohs(addr.sin_port);
 }
 
+ClosedPort::ClosedPort() {
+    m_fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    struct sockaddr_in addr = {};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof(addr);
+    if (m_fd >= 0 && bind(m_fd, reinterpret_cast<struct sockaddr*>(&addr), sizeof(addr)) == 0 &&
+        getsockname(m_fd, reinterpret_cast<struct sockaddr*>(&addr), &len) == 0)
+        m_port = ntohs(addr.sin_port);
+}
+
+ClosedPort::~ClosedPort() {
+    if (m_fd >= 0) close(m_fd);
+}
+
 bool MakeTestPki(const std::string& dir) {
-    std::string cmd = std::string(RAVO_SOURCE_DIR "/scripts/make_test_pki.sh '") + dir + "' >/dev/null 2>&1";
+    // The build makes the keys once; each test gets a copy of its own to change at will.
+    std::string cmd = access(RAVO_TEST_PKI "/made", F_OK) == 0
+                          ? "mkdir -p '" + dir + "' && cp -R '" RAVO_TEST_PKI "/.' '" + dir + "'"
+                          : std::string(RAVO_SOURCE_DIR "/scripts/make_test_pki.sh '") + dir + "' >/dev/null 2>&1";
     return system(cmd.c_str()) == 0;
 }
 

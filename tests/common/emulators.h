@@ -35,7 +35,24 @@ void ClearLog(const std::string& logDir = "LOG");
 // A loopback port that was free a moment ago: nothing listens there.
 uint16_t FreePort();
 
-// Makes the test PKI (CA, host, rogue host, terminal sets sha256/ and sha1/) in dir.
+// A loopback port that refuses connections for as long as this lives: bound,
+// never listening, so that no other process (an emulator of a test running
+// beside this one) can take it meanwhile.
+class ClosedPort {
+public:
+    ClosedPort();
+    ~ClosedPort();
+    ClosedPort(const ClosedPort&) = delete;
+    ClosedPort& operator=(const ClosedPort&) = delete;
+    uint16_t port() const { return m_port; }
+
+private:
+    int m_fd = -1;
+    uint16_t m_port = 0;
+};
+
+// Puts the test PKI (CA, host, rogue host, terminal sets sha256/ and sha1/) in dir: a copy of
+// the one the build made, or a new one when there is none.
 bool MakeTestPki(const std::string& dir);
 
 // pinpad_emu on a pseudo-terminal with a scenario, its trace in dir; the

@@ -1,12 +1,17 @@
 // tests/common/tempdir.cpp
 #include "tests/common/tempdir.h"
 
+#include <fcntl.h>
+#include <ftw.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
-#include <sys/stat.h>
-#include <unistd.h>
 
 TempDir::TempDir(bool enter) : m_entered(enter) {
     char tmpl[] = "/tmp/ravo-test-XXXXXX";
@@ -23,9 +28,37 @@ TempDir::TempDir(bool enter) : m_entered(enter) {
 TempDir::~TempDir() {
     if (m_entered && chdir(m_saved.c_str()) != 0) {
     }
-    std::string cmd = "chattr -R -i '" + m_path + "' 2>/dev/null; chmod -R u+rwx '" + m_path + "' 2>/dev/null; rm -rf '" + m_path + "'";
-    if (system(cmd.c_str()) != 0) {
+    RemoveTree(m_path);
+}
+
+// A test may leave a file immutable or a folder read-only: both are undone
+// on the way down so that the removal after it finds nothing in its way.
+static int aux_Unlock(const char* path, const struct stat* st, int type, struct FTW*) {
+    if (type == FTW_D || type == FTW_DNR) chmod(path, (st->st_mode & 07777) | S_IRWXU);
+    if (type == FTW_F || type == FTW_D || type == FTW_DNR) {
+        int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+        if (fd >= 0) {
+            int flags = 0;
+            if (ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 && (flags & FS_IMMUTABLE_FL) != 0) {
+                flags &= ~FS_IMMUTABLE_FL;
+                ioctl(fd, FS_IOC_SETFLAGS, &flags);
+            }
+            close(fd);
+        }
     }
+    return 0;
+}
+
+static int aux_Remove(const char* path, const struct stat*, int type, struct FTW*) {
+    if (type == FTW_DP) rmdir(path);
+    else unlink(path);
+    return 0;
+}
+
+void RemoveTree(const std::string& path) {
+    if (path.empty()) return;
+    nftw(path.c_str(), aux_Unlock, 16, FTW_PHYS);
+    nftw(path.c_str(), aux_Remove, 16, FTW_PHYS | FTW_DEPTH);
 }
 
 void TempDir::write(const std::string& name, const std::string& text) const {

@@ -25,3 +25,6 @@ private:
     std::string m_saved;
     bool m_entered;
 };
+
+// Removes path and everything below it, immutable files and read-only folders included.
+void RemoveTree(const std::string& path);

@@ -1,21 +1,31 @@
 // tests/e2e/fastclock.cpp
-// Preloaded into Ravo by tests that would otherwise wait real seconds: the
-// monotonic clock runs E2E_CLOCK_SCALE times faster from the first reading,
-// and sleeps last that many times less. Time limits measured on that clock
-// (a download's FILELOADTIMEOUT, the session's budget, the result pauses)
-// then pass in a fraction of the time; the wall clock is left alone.
+// Preloaded into Ravo by tests that would otherwise wait real seconds.
+// E2E_CLOCK_SCALE: the monotonic clock runs that many times faster from the
+// first reading, and sleeps last that many times less. Time limits measured on
+// that clock (a download's FILELOADTIMEOUT, the session's budget, the result
+// pauses) then pass in a fraction of the time; the wall clock is left alone.
+// E2E_SLEEP_SCALE alone: only the sleeps (the pauses between pad polls, the
+// 3 s a result stays on the pad) are shortened, while every time limit, read
+// on the untouched clock and waited for in poll(), stays what it is.
 #include <cstdlib>
 #include <ctime>
 #include <dlfcn.h>
 
 namespace {
 
-long Scale() {
-    static long scale = [] {
-        const char* text = getenv("E2E_CLOCK_SCALE");
-        long value = text != nullptr ? atol(text) : 1;
-        return value > 0 ? value : 1;
-    }();
+long ScaleOf(const char* name, long fallback) {
+    const char* text = getenv(name);
+    long value = text != nullptr ? atol(text) : fallback;
+    return value > 0 ? value : 1;
+}
+
+long ClockScale() {
+    static long scale = ScaleOf("E2E_CLOCK_SCALE", 1);
+    return scale;
+}
+
+long SleepScale() {
+    static long scale = ScaleOf("E2E_SLEEP_SCALE", ClockScale());
     return scale;
 }
 
@@ -37,13 +47,13 @@ __attribute__((visibility("default"))) int clock_gettime(clockid_t id, timespec*
     int rc = real(id, out);
     if (rc != 0 || id != CLOCK_MONOTONIC) return rc;
     static long long base = Nanos(*out);
-    *out = FromNanos(base + (Nanos(*out) - base) * Scale());
+    *out = FromNanos(base + (Nanos(*out) - base) * ClockScale());
     return 0;
 }
 
 __attribute__((visibility("default"))) int nanosleep(const timespec* request, timespec* remain) {
     static auto real = reinterpret_cast<int (*)(const timespec*, timespec*)>(dlsym(RTLD_NEXT, "nanosleep"));
-    timespec shorter = FromNanos(Nanos(*request) / Scale());
+    timespec shorter = FromNanos(Nanos(*request) / SleepScale());
     int rc = real(&shorter, remain);
     if (remain != nullptr) *remain = FromNanos(0);
     return rc;

@@ -3,6 +3,7 @@
 
 #include <arpa/inet.h>
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <csignal>
 #include <cstring>
@@ -105,15 +106,21 @@ pid_t Spawn(const std::vector<std::string>& args, const std::string& dir, const 
     return pid;
 }
 
-void Stop(pid_t pid) {
-    if (pid <= 0) return;
-    kill(pid, SIGTERM);
-    for (int i = 0; i < 200; ++i) {
-        if (waitpid(pid, nullptr, WNOHANG) == pid) return;
-        usleep(10000);
+// Both emulators are told to end at once, then awaited (2 s each at most).
+void Stop(pid_t a, pid_t b) {
+    for (pid_t pid : {a, b})
+        if (pid > 0) kill(pid, SIGTERM);
+    for (pid_t pid : {a, b}) {
+        if (pid <= 0) continue;
+        bool ended = false;
+        for (int i = 0; i < 2000 && !ended; ++i) {
+            ended = waitpid(pid, nullptr, WNOHANG) == pid;
+            if (!ended) usleep(1000);
+        }
+        if (ended) continue;
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
     }
-    kill(pid, SIGKILL);
-    waitpid(pid, nullptr, 0);
 }
 
 }  // namespace
@@ -146,13 +153,11 @@ Terminal::Terminal() {
         {"OPENKEY", "0123456789ABCDEF0123456789ABCDEF"},        {"ENABLEDCURRENCY", "BYN|USD|"},
         {"CHEQUEWIDTH", "32"},                                  {"HOLDONS", "3"},
     };
-    config["KWRMPORT"] = std::to_string(emu::FreePort());  // nothing listens there
+    config["KWRMPORT"] = std::to_string(m_noManager.port());
 }
 
 Terminal::~Terminal() {
-    std::string cmd = "rm -rf '" + m_root + "'";
-    if (system(cmd.c_str()) != 0) {
-    }
+    RemoveTree(m_root);
 }
 
 RunResult Terminal::Serve(const std::string& padScenario, const std::string& hostScenario,
@@ -174,10 +179,10 @@ RunResult Terminal::Serve(const std::string& padScenario, const std::string& hos
                         "--port", "0", "--port-file", hostPort, "--scenario", hostScn, "--trace", hostTrace, "--idle", "60"},
                        "", base + ".host.out");
     std::string pty, port;
-    for (int i = 0; i < 1000 && (pty.empty() || port.empty()); ++i) {
+    for (int i = 0; i < 2500 && (pty.empty() || port.empty()); ++i) {
         std::istringstream(ReadFile(padPty)) >> pty;
         std::istringstream(ReadFile(hostPort)) >> port;
-        if (pty.empty() || port.empty()) usleep(5000);
+        if (pty.empty() || port.empty()) usleep(2000);
     }
     EXPECT_FALSE(pty.empty()) << "pad emulator did not start";
     EXPECT_FALSE(port.empty()) << "host emulator did not start";
@@ -192,8 +197,7 @@ RunResult Terminal::Serve(const std::string& padScenario, const std::string& hos
 
     body(base, r);
 
-    Stop(pad);
-    Stop(host);
+    Stop(pad, host);
     r.response = ReadFile(m_pay + "/RAVORS.XML");
     r.log = emu::ReadLog(m_pay + "/LOG");
     r.pad = FromCp1251(ReadFile(padTrace));
@@ -214,16 +218,23 @@ RunResult Terminal::RunVia(const std::function<void()>& launch, const std::strin
 void Terminal::RunRavo(const std::string& base, const KillAt& kill, RunResult& r) {
     const std::string padTrace = base + ".pad.trace", hostTrace = base + ".host.trace";
     const std::string events = base + ".events";
-    std::vector<std::string> env;
+    std::vector<std::string> libs, env;
     if (kill.fileEvent != 0) {
-        env = {std::string("LD_PRELOAD=") + CRASH_LIB,
-               "E2E_CRASH_AT=" + std::to_string(kill.fileEvent > 0 ? kill.fileEvent : 0), "E2E_CRASH_LOG=" + events};
+        libs.push_back(CRASH_LIB);
+        env = {"E2E_CRASH_AT=" + std::to_string(kill.fileEvent > 0 ? kill.fileEvent : 0), "E2E_CRASH_LOG=" + events};
     }
-    if (!preload.empty()) {
-        std::string libs = kill.fileEvent != 0 ? std::string(CRASH_LIB) : std::string();
-        for (const auto& lib : preload) libs += (libs.empty() ? "" : ":") + lib;
-        if (kill.fileEvent != 0) env[0] = "LD_PRELOAD=" + libs;
-        else env.push_back("LD_PRELOAD=" + libs);
+    libs.insert(libs.end(), preload.begin(), preload.end());
+    bool paced = false;
+    for (const auto& e : this->env) paced |= e.rfind("E2E_CLOCK_SCALE=", 0) == 0 || e.rfind("E2E_SLEEP_SCALE=", 0) == 0;
+    if (!paced && pauseScale > 1) {
+        env.push_back("E2E_SLEEP_SCALE=" + std::to_string(pauseScale));
+        paced = true;
+    }
+    if (paced && std::find(libs.begin(), libs.end(), FASTCLOCK_LIB) == libs.end()) libs.push_back(FASTCLOCK_LIB);
+    if (!libs.empty()) {
+        std::string joined;
+        for (const auto& lib : libs) joined += (joined.empty() ? "" : ":") + lib;
+        env.push_back("LD_PRELOAD=" + joined);
     }
     env.insert(env.end(), this->env.begin(), this->env.end());
     if (beforeLaunch) beforeLaunch(m_pay);
@@ -323,6 +334,12 @@ std::string Request(const std::string& op, long amount, const std::string& extra
     std::string r = "<OperationDataRq><OperationType>" + op + "</OperationType>";
     if (amount >= 0) r += "<Amount>" + std::to_string(amount) + "</Amount>";
     return r + "<Currency>BYN</Currency>" + extra + "</OperationDataRq>";
+}
+
+std::string CaseName(const std::string& text) {
+    std::string name;
+    for (char ch : text) name += isalnum(static_cast<unsigned char>(ch)) ? ch : '_';
+    return name;
 }
 
 bool Has(const std::string& text, const std::string& part) { return emu::Has(text, part); }

@@ -16,6 +16,7 @@
 
 #include "kernel/batch.h"
 #include "kernel/opstore.h"
+#include "tests/common/emulators.h"
 
 namespace e2e {
 
@@ -57,6 +58,11 @@ public:
     // environment entries "NAME=value" of its process.
     std::vector<std::string> preload;
     std::vector<std::string> env;
+    // Ravo's sleeps (the pauses between pad polls, the 3 s a result stays on
+    // the pad) last this many times less, through the fast-clock shim; every
+    // time limit stays real. 1 keeps the real pauses. A test whose env sets
+    // E2E_CLOCK_SCALE or E2E_SLEEP_SCALE paces Ravo itself.
+    long pauseScale = 50;
 
     // Puts the built library into the payment directory as an installation
     // has it: the file libRAVOux.so.<version> and the link libRAVOux.so to it.
@@ -102,6 +108,7 @@ private:
     std::string m_pay;
     std::string m_hostHistory;
     int m_runs = 0;
+    emu::ClosedPort m_noManager;  // the terminal manager's port unless a test sets its own
 };
 
 // The directory of the test PKI shared by the runs of this program (ca.crt, host.crt, host.key, sha256/, sha1/).
@@ -109,6 +116,21 @@ const std::string& TestPki();
 
 // Request texts.
 std::string Request(const std::string& op, long amount = -1, const std::string& extra = "");
+
+// A long table (a kill at every point) runs in shards side by side: shard i of
+// N takes every entry whose index leaves i over when divided by N, so that all
+// of them run.
+template <int N>
+class Sharded : public ::testing::TestWithParam<int> {
+public:
+    static constexpr int kShards = N;
+
+protected:
+    bool Mine(size_t index) const { return static_cast<int>(index % N) == GetParam(); }
+};
+
+// A case's description as a test name: letters and digits, the rest "_".
+std::string CaseName(const std::string& text);
 
 bool Has(const std::string& text, const std::string& part);
 int Count(const std::string& text, const std::string& part);

@@ -231,44 +231,51 @@ TEST(Operations, ReverseLastCancelsTheLastSaleOnly) {
     EXPECT_TRUE(HostRequests(late.host, "").empty());
 }
 
-TEST(Operations, FailuresLeaveNoTrace) {
-    const struct {
-        const char* name;
-        const char* pad;
-        const char* host;
-        const char* timeout;
-        int code;
-        bool hostAsked;
-        const char* receipt;  // a text of the receipt, nullptr for none
-    } cases[] = {
-        {"host declines", "", "decline 116", nullptr, 116, true, nullptr},
-        {"host keeps the card", "", "pickup 208", nullptr, 208, true, "ИЗЪЯТЬ КАРТОЧКУ"},
-        {"PIN cancelled", "pin=cancel", "* approve", nullptr, 1303, false, nullptr},
-        {"amount not confirmed", "confirm=no\npan=5100001234560008", "* approve", nullptr, 1304, false, nullptr},
-        {"no card within CLIENTTIMEOUT", "card=none", "* approve", "2", 1301, false, nullptr},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        Terminal t;
-        if (c.timeout) t.config["CLIENTTIMEOUT"] = c.timeout;
-        RunResult r = t.Run(Request("Sale", 1500), c.pad, c.host);
-        EXPECT_EQ(c.code, r.ResultCode()) << r.response << r.log;
-        EXPECT_EQ(c.receipt != nullptr, !r.Field("ChequeText").empty()) << r.response;
-        if (c.receipt) EXPECT_TRUE(Has(r.Field("ChequeText"), c.receipt)) << r.response;
-        EXPECT_EQ(c.receipt ? "2" : "", r.Field("ChequeCount"));
-        EXPECT_EQ("", r.Field("OriginalCode"));
-        EXPECT_EQ(c.hostAsked, !HostRequests(r.host, "1200").empty()) << r.host;
-        EXPECT_GE(r.elapsedMs, 3000) << "a failure pauses for 3 s";
-        if (c.timeout) {
-            EXPECT_GE(r.elapsedMs, 5000) << "the card is awaited CLIENTTIMEOUT seconds";
-            EXPECT_LT(r.elapsedMs, 20000) << "and no longer";
-        }
-        EXPECT_FALSE(t.Exists("DATA/RVS.SAV"));
-        EXPECT_FALSE(t.Exists("DATA/RVSLAST.SAV"));
-        EXPECT_EQ(0, t.Batch().usSaleCount);
-        EXPECT_TRUE(t.Journal().empty());
+struct FailureCase {
+    const char* name;
+    const char* pad;
+    const char* host;
+    const char* timeout;
+    int code;
+    bool hostAsked;
+    const char* receipt;  // a text of the receipt, nullptr for none
+};
+const FailureCase kFailureCases[] = {
+    {"host declines", "", "decline 116", nullptr, 116, true, nullptr},
+    {"host keeps the card", "", "pickup 208", nullptr, 208, true, "ИЗЪЯТЬ КАРТОЧКУ"},
+    {"PIN cancelled", "pin=cancel", "* approve", nullptr, 1303, false, nullptr},
+    {"amount not confirmed", "confirm=no\npan=5100001234560008", "* approve", nullptr, 1304, false, nullptr},
+    {"no card within CLIENTTIMEOUT", "card=none", "* approve", "2", 1301, false, nullptr},
+};
+
+class FailuresLeaveNoTrace : public ::testing::TestWithParam<FailureCase> {};
+
+TEST_P(FailuresLeaveNoTrace, AndPauseForRealBeforeTheAnswer) {
+    const FailureCase& c = GetParam();
+    SCOPED_TRACE(c.name);
+    Terminal t;
+    t.pauseScale = 1;  // the pause itself is checked
+    if (c.timeout) t.config["CLIENTTIMEOUT"] = c.timeout;
+    RunResult r = t.Run(Request("Sale", 1500), c.pad, c.host);
+    EXPECT_EQ(c.code, r.ResultCode()) << r.response << r.log;
+    EXPECT_EQ(c.receipt != nullptr, !r.Field("ChequeText").empty()) << r.response;
+    if (c.receipt) EXPECT_TRUE(Has(r.Field("ChequeText"), c.receipt)) << r.response;
+    EXPECT_EQ(c.receipt ? "2" : "", r.Field("ChequeCount"));
+    EXPECT_EQ("", r.Field("OriginalCode"));
+    EXPECT_EQ(c.hostAsked, !HostRequests(r.host, "1200").empty()) << r.host;
+    EXPECT_GE(r.elapsedMs, 3000) << "a failure pauses for 3 s";
+    if (c.timeout) {
+        EXPECT_GE(r.elapsedMs, 5000) << "the card is awaited CLIENTTIMEOUT seconds";
+        EXPECT_LT(r.elapsedMs, 20000) << "and no longer";
     }
+    EXPECT_FALSE(t.Exists("DATA/RVS.SAV"));
+    EXPECT_FALSE(t.Exists("DATA/RVSLAST.SAV"));
+    EXPECT_EQ(0, t.Batch().usSaleCount);
+    EXPECT_TRUE(t.Journal().empty());
 }
+
+INSTANTIATE_TEST_SUITE_P(Operations, FailuresLeaveNoTrace, ::testing::ValuesIn(kFailureCases),
+                         [](const ::testing::TestParamInfo<FailureCase>& info) { return CaseName(info.param.name); });
 
 TEST(Operations, HoldOnsThenApproval) {
     Terminal t;

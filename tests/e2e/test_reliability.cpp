@@ -77,57 +77,70 @@ void ExpectConsistent(const Terminal& t) {
     EXPECT_EQ(batchAmount, journalAmount) << "journal against batch";
 }
 
-TEST(Reliability, LostSaleAnswerIsReversedByTheNextRequest) {
-    const struct {
-        const char* loss;
-        const char* next;
-        int nextCode;
-        const char* nextMti;  // what the next request sends after the reversal, "" nothing
-    } cases[] = {
-        {"drop", "Sale", 0, "1200"},
-        {"frame 0064 00 31 32 31 30; drop", "Balance", 0, "1100"},
-        {"bytes 00; drop", "Return", 0, "1200"},
-        {"drop", "CloseDay", 0, "1520"},
-        {"drop", "ReverseLast", 1046, ""},
-        {"stall", "Sale", 0, "1200"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(std::string(c.loss) + " then " + c.next);
-        Terminal t;
-        RunResult lost = t.Run(Request("Sale", 1500), "", c.loss);
-        EXPECT_EQ(1081, lost.ResultCode()) << lost.log;
-        EXPECT_EQ(1u, HostRequests(lost.host, "1200").size()) << "the sale reached the host";
-        EXPECT_TRUE(t.Exists("DATA/RVS.SAV"));
-        EXPECT_EQ(1, t.Batch().ucReversal);
-        EXPECT_EQ(0, t.Batch().usSaleCount);
+struct LossCase {
+    const char* loss;
+    const char* next;
+    int nextCode;
+    const char* nextMti;  // what the next request sends after the reversal, "" nothing
+    long clockScale;      // Ravo's clock runs this much faster (1: real time)
+};
+const LossCase kLossCases[] = {
+    {"drop", "Sale", 0, "1200", 1},
+    {"frame 0064 00 31 32 31 30; drop", "Balance", 0, "1100", 1},
+    {"bytes 00; drop", "Return", 0, "1200", 1},
+    {"drop", "CloseDay", 0, "1520", 1},
+    {"drop", "ReverseLast", 1046, "", 1},
+    // The host's 45 s of silence pass in 4.5 s.
+    {"stall", "Sale", 0, "1200", 10},
+};
 
-        long amount = std::string(c.next) == "Sale" || std::string(c.next) == "Return" ? 300 : -1;
-        RunResult next = t.Run(Request(c.next, amount), "pan=5100001234560008", "* approve");
-        EXPECT_EQ(c.nextCode, next.ResultCode()) << next.response << next.log;
-        auto all = HostRequests(next.host, "");
-        ASSERT_FALSE(all.empty()) << next.host;
-        EXPECT_TRUE(Has(all[0], "mti=1420") && Has(all[0], "f4=000000001500")) << "the reversal goes first: " << all[0];
-        EXPECT_EQ(Word(HostRequests(lost.host, "1200")[0], "f37"), Word(all[0], "f37")) << "it names the lost sale";
-        if (*c.nextMti) {
-            ASSERT_EQ(2u, all.size()) << next.host;
-            EXPECT_TRUE(Has(all[1], "mti=" + std::string(c.nextMti))) << all[1];
-        } else {
-            EXPECT_EQ(1u, all.size()) << next.host;
-        }
-        EXPECT_FALSE(t.Exists("DATA/RVS.SAV"));
-        if (std::string(c.next) == "CloseDay") {
-            EXPECT_EQ("1", next.Field("SaleCount")) << "the settlement counts the sale and its reversal";
-            EXPECT_EQ("1", next.Field("ReversalCount"));
-            EXPECT_EQ("0", next.Field("TotalAmt"));
-        } else {
-            ExpectConsistent(t);
-        }
+class LostSaleAnswer : public ::testing::TestWithParam<LossCase> {};
+
+TEST_P(LostSaleAnswer, IsReversedByTheNextRequest) {
+    const LossCase& c = GetParam();
+    SCOPED_TRACE(std::string(c.loss) + " then " + c.next);
+    Terminal t;
+    if (c.clockScale > 1) t.env = {"E2E_CLOCK_SCALE=" + std::to_string(c.clockScale)};
+    RunResult lost = t.Run(Request("Sale", 1500), "", c.loss);
+    EXPECT_EQ(1081, lost.ResultCode()) << lost.log;
+    EXPECT_EQ(1u, HostRequests(lost.host, "1200").size()) << "the sale reached the host";
+    EXPECT_TRUE(t.Exists("DATA/RVS.SAV"));
+    EXPECT_EQ(1, t.Batch().ucReversal);
+    EXPECT_EQ(0, t.Batch().usSaleCount);
+
+    long amount = std::string(c.next) == "Sale" || std::string(c.next) == "Return" ? 300 : -1;
+    RunResult next = t.Run(Request(c.next, amount), "pan=5100001234560008", "* approve");
+    EXPECT_EQ(c.nextCode, next.ResultCode()) << next.response << next.log;
+    auto all = HostRequests(next.host, "");
+    ASSERT_FALSE(all.empty()) << next.host;
+    EXPECT_TRUE(Has(all[0], "mti=1420") && Has(all[0], "f4=000000001500")) << "the reversal goes first: " << all[0];
+    EXPECT_EQ(Word(HostRequests(lost.host, "1200")[0], "f37"), Word(all[0], "f37")) << "it names the lost sale";
+    if (*c.nextMti) {
+        ASSERT_EQ(2u, all.size()) << next.host;
+        EXPECT_TRUE(Has(all[1], "mti=" + std::string(c.nextMti))) << all[1];
+    } else {
+        EXPECT_EQ(1u, all.size()) << next.host;
+    }
+    EXPECT_FALSE(t.Exists("DATA/RVS.SAV"));
+    if (std::string(c.next) == "CloseDay") {
+        EXPECT_EQ("1", next.Field("SaleCount")) << "the settlement counts the sale and its reversal";
+        EXPECT_EQ("1", next.Field("ReversalCount"));
+        EXPECT_EQ("0", next.Field("TotalAmt"));
+    } else {
+        ExpectConsistent(t);
     }
 }
 
+INSTANTIATE_TEST_SUITE_P(Reliability, LostSaleAnswer, ::testing::ValuesIn(kLossCases),
+                         [](const ::testing::TestParamInfo<LossCase>& info) {
+                             return CaseName(std::string(info.param.loss) + " then " + info.param.next);
+                         });
+
 // Ravo killed between any two changes of its record files during a sale, and
 // at moments seen on the emulators; the next request puts everything right.
-TEST(Reliability, SaleKilledAnywhereLeavesConsistentRecords) {
+class SaleKilledAnywhere : public Sharded<3> {};
+
+TEST_P(SaleKilledAnywhere, LeavesConsistentRecords) {
     Terminal probe;
     RunResult listed = probe.Run(Request("Sale", 1500), "", "* approve", KillAt{"", "", -1});
     ASSERT_EQ(0, listed.ResultCode()) << listed.log;
@@ -139,7 +152,9 @@ TEST(Reliability, SaleKilledAnywhereLeavesConsistentRecords) {
     points.push_back({"waiting for the card", KillAt{"", "CARDINIT", 0}});
     points.push_back({"sale sent, answer not there yet", KillAt{"REQ 1", "", 0}});
 
-    for (const auto& p : points) {
+    for (size_t i = 0; i < points.size(); ++i) {
+        if (!Mine(i)) continue;
+        const auto& p = points[i];
         SCOPED_TRACE(p.first);
         Terminal t;
         const bool slowHost = !p.second.hostTrace.empty(), slowCard = !p.second.padTrace.empty();
@@ -161,11 +176,15 @@ TEST(Reliability, SaleKilledAnywhereLeavesConsistentRecords) {
     }
 }
 
+INSTANTIATE_TEST_SUITE_P(Reliability, SaleKilledAnywhere, ::testing::Range(0, SaleKilledAnywhere::kShards));
+
 // Ravo killed while the pad works on a command (a PIN being typed when the
 // till's time limit strikes), the pad's reply reaching the line only after
 // the kill: the next call finds the pad all the same, and sends the sale's
 // reversal first when one is pending.
-TEST(Reliability, NextCallFindsThePadAfterAKillDuringAPadCommand) {
+class KillDuringAPadCommand : public Sharded<3> {};
+
+TEST_P(KillDuringAPadCommand, NextCallFindsThePad) {
     struct Point {
         std::string name;
         std::string pad;    // scenario: the card, and the reply that the pad holds back
@@ -174,8 +193,9 @@ TEST(Reliability, NextCallFindsThePadAfterAKillDuringAPadCommand) {
     };
     std::vector<Point> points;
     // Every command of a stripe sale and of a chip sale, once, and every one
-    // from the chip's completion on (after the host's answer); each reply
-    // lands while the next call tests the link.
+    // from the chip's completion on (after the host's answer); the pad holds
+    // each reply until the next call's link test reaches it, so the reply
+    // lands while that call tests the link.
     std::set<std::string> seen;
     for (const char* card : {"card=stripe", "card=chip"}) {
         Terminal probe;
@@ -193,7 +213,7 @@ TEST(Reliability, NextCallFindsThePadAfterAKillDuringAPadCommand) {
             std::string dotted = cmd;
             dotted[dotted.find(',')] = '.';
             points.push_back({std::string(card) + ": " + line,
-                              std::string(card) + "\nfault=delay:1000@cmd:" + dotted + "#" + std::to_string(n), 0,
+                              std::string(card) + "\nfault=hold:10000@cmd:" + dotted + "#" + std::to_string(n), 0,
                               cmd == "17,4"});
         }
     }
@@ -201,7 +221,9 @@ TEST(Reliability, NextCallFindsThePadAfterAKillDuringAPadCommand) {
     // The PIN reply is already waiting in the line when the next call opens it.
     points.push_back({"PIN reply waiting in the line", "fault=delay:200@cmd:6.29#1", 1000, false});
 
-    for (const Point& p : points) {
+    for (size_t i = 0; i < points.size(); ++i) {
+        if (!Mine(i)) continue;
+        const Point& p = points[i];
         SCOPED_TRACE(p.name);
         Terminal t;
         auto runs = t.RunKilledThen(Request("Sale", 1500), KillAt{"", "FAULT reply=", 0}, p.pauseMs,
@@ -221,9 +243,13 @@ TEST(Reliability, NextCallFindsThePadAfterAKillDuringAPadCommand) {
     }
 }
 
+INSTANTIATE_TEST_SUITE_P(Reliability, KillDuringAPadCommand, ::testing::Range(0, KillDuringAPadCommand::kShards));
+
 // The call that reverses such a sale is itself killed at each of its record
 // changes: the reversal is repeated, never counted twice.
-TEST(Reliability, RecoveryKilledAnywhereCountsTheReversalOnce) {
+class RecoveryKilledAnywhere : public Sharded<3> {};
+
+TEST_P(RecoveryKilledAnywhere, CountsTheReversalOnce) {
     // The sale is recorded in the totals and the journal, and killed before
     // its reversal file becomes the reverse-last copy.
     auto recordedSale = [](Terminal& t) {
@@ -249,6 +275,7 @@ TEST(Reliability, RecoveryKilledAnywhereCountsTheReversalOnce) {
     ExpectConsistent(listing);
 
     for (size_t k = 1; k <= recovery.fileEvents.size(); ++k) {
+        if (!Mine(k - 1)) continue;
         SCOPED_TRACE("recovery killed before " + recovery.fileEvents[k - 1]);
         Terminal t;
         killedSale(t);
@@ -262,10 +289,14 @@ TEST(Reliability, RecoveryKilledAnywhereCountsTheReversalOnce) {
     }
 }
 
+INSTANTIATE_TEST_SUITE_P(Reliability, RecoveryKilledAnywhere, ::testing::Range(0, RecoveryKilledAnywhere::kShards));
+
 // A reverse-last killed at each of its record changes and while the host
 // holds its reversal: whatever the next request is, the host, the batch and
 // the journal agree, and the cancellation is never counted twice.
-TEST(Reliability, ReverseLastKilledAnywhereCountsTheCancellationOnce) {
+class ReverseLastKilledAnywhere : public Sharded<4> {};
+
+TEST_P(ReverseLastKilledAnywhere, CountsTheCancellationOnce) {
     auto completedSale = [](Terminal& t) {
         RunResult sale = t.Run(Request("Sale", 1500), "", "* approve");
         ASSERT_EQ(0, sale.ResultCode()) << sale.log;
@@ -292,8 +323,10 @@ TEST(Reliability, ReverseLastKilledAnywhereCountsTheCancellationOnce) {
         {"Balance", false},
         {"ReverseLast", true},
     };
+    size_t index = 0;
     for (const auto& p : points) {
         for (const auto& n : nexts) {
+            if (!Mine(index++)) continue;
             SCOPED_TRACE(p.first + ", then " + n.request);
             Terminal t;
             completedSale(t);
@@ -317,6 +350,9 @@ TEST(Reliability, ReverseLastKilledAnywhereCountsTheCancellationOnce) {
         }
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Reliability, ReverseLastKilledAnywhere,
+                         ::testing::Range(0, ReverseLastKilledAnywhere::kShards));
 
 // A reverse-last that got no answer may have reversed the sale at the host:
 // it stays pending and the next request settles it; a reverse-last tried

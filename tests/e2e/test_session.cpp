@@ -256,12 +256,15 @@ TEST(Session, TlsFilesReachThePadOrBlockItsRestart) {
 // A kill of Ravo at every change the session makes in the apply phase and the
 // library switch: the next call works on a complete library, and the next
 // session finishes the job.
-TEST(Session, KilledAtEveryApplyStepTheNextSessionFinishesTheJob) {
+class KilledAtEveryApplyStep : public Sharded<3> {};
+
+TEST_P(KilledAtEveryApplyStep, TheNextSessionFinishesTheJob) {
     const std::string next = ReadFile(RAVO_NEXT_LIB), table = Ranges(3);
     auto prepare = [&](Terminal& t, Manager& m) {
         t.UseLibraryCopy();
         t.preload = {FASTCLOCK_LIB};
-        t.env = {"E2E_CLOCK_SCALE=" + std::to_string(kFastClock)};
+        // The clock runs fast for the session's limits; its pauses are shorter still.
+        t.env = {"E2E_CLOCK_SCALE=" + std::to_string(kFastClock), "E2E_SLEEP_SCALE=50"};
         m.Serve("libRAVOux.so", next);
         m.Serve("RANGE.CFG", table);
         m.Serve("EMVCFG", "NEWEMVCONFIG");
@@ -288,6 +291,7 @@ TEST(Session, KilledAtEveryApplyStepTheNextSessionFinishesTheJob) {
     EXPECT_GE(libSteps, 3) << "library rename, new link, link rename";
 
     for (size_t i = first; i < events.size(); ++i) {
+        if (!Mine(i - first)) continue;
         SCOPED_TRACE(events[i]);
         Terminal t;
         Manager m;
@@ -313,6 +317,8 @@ TEST(Session, KilledAtEveryApplyStepTheNextSessionFinishesTheJob) {
         EXPECT_FALSE(t.Exists("libRAVOux.so.tmp"));
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Session, KilledAtEveryApplyStep, ::testing::Range(0, KilledAtEveryApplyStep::kShards));
 
 TEST(Session, PadApplicationDownloadStoppedByFileLoadTimeoutResumesNextSession) {
     Terminal t;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <string>
 #include <sys/random.h>
@@ -37,6 +38,7 @@ protected:
         Vars_Clear();
         ComPort_Init();
     }
+    void TearDown() override { SysClock_SetSeam(nullptr); }
     // Starts the emulator and connects to it.
     void Start(const std::string& scenario, uint16_t protoTO = 1000) {
         m_emu.reset(new PadEmu(m_dir, scenario));
@@ -121,14 +123,28 @@ TEST_F(PinpadLink, ConnectFailures) {
         {"fault=no_etx@key", RES_PP_KEY_FRAME},
         {"fault=bad_crc@key", RES_PP_BAD_CRC},
     };
+    // The pad says nothing or all it will say at once: the link-test and
+    // key-half limits pass on the virtual clock, each after a short real wait.
+    padtest::UseVirtualClockAndSilentLine();
     for (const Case& c : cases) {
         SCOPED_TRACE(c.fault);
         Start(c.fault);
+        const uint64_t start = SysClock_MonotonicMs();
+        const auto realStart = std::chrono::steady_clock::now();
         EXPECT_EQ(c.result, Connect(1));
+        const uint64_t took = SysClock_MonotonicMs() - start;
+        EXPECT_LT(std::chrono::steady_clock::now() - realStart, std::chrono::seconds(5))
+            << "the waits on the line follow the clock seam";
+        if (c.result == RES_PP_NO_LINK) {
+            EXPECT_GE(took, 5u * PP_LINK_TEST_TIMEOUT_MS) << "five link tests, each waited out";
+        } else if (c.result == RES_PP_KEY_TIMEOUT) {
+            EXPECT_GE(took, static_cast<uint64_t>(PP_KEY_REPLY_TIMEOUT_MS)) << "the key half is waited for";
+        }
         EXPECT_EQ(0, g_Vars.ucPinpadConnected);
         EXPECT_EQ(0, ComPort_IsOpen()) << "a failed connect leaves the port closed";
         m_emu.reset();
     }
+    SysClock_SetSeam(nullptr);
     ConfigureLink(m_dir.file("no-such-tty"));
     EXPECT_EQ(RES_PP_PORT_OPEN, Connect(1));
 }
@@ -226,7 +242,12 @@ TEST_F(PinpadLink, ReplyFaultsGiveTheirCodesAndTheLinkRecovers) {
         static uint8_t out[PP_OUTBUF_SIZE + 16];
         memset(out, 0xCC, sizeof(out));
         int32_t len = -1;
+        // A reply that never comes (whole or in part) is waited out on the
+        // virtual clock; the pad's next, sound reply on the real one.
+        const bool silent = c.result == RES_PP_NO_HEADER || c.result == RES_PP_NO_BODY;
+        if (silent) padtest::UseVirtualClockAndSilentLine();
         EXPECT_EQ(c.result, PPadProto_Exchange(1, 14, nullptr, 0, out, &len, 0, 0, 1));
+        SysClock_SetSeam(nullptr);
         EXPECT_EQ(c.dataLen, len);
         for (size_t i = PP_OUTBUF_SIZE; i < sizeof(out); ++i) ASSERT_EQ(0xCC, out[i]);
         uint16_t type = 0;
@@ -269,12 +290,16 @@ TEST_F(PinpadLink, CardRequest) {
         S_PAY_ORDER order;
         memset(&order, 0, sizeof(order));
         uint8_t state = 0;
+        // A pad that never sees a card answers every poll at once: the
+        // pauses between the polls pass on the virtual clock.
+        if (c.result == RES_PP_NO_CARD) padtest::UseVirtualClock();
         uint64_t start = SysClock_MonotonicMs();
         EXPECT_EQ(c.result, CardRequest(0x0B, 2, c.timeout, 1, &state, &order));
         EXPECT_EQ(c.state, state);
         std::string trace = m_emu->trace();
         if (c.result == RES_PP_NO_CARD) {
             EXPECT_GT(SysClock_MonotonicMs() - start, 1000u * c.timeout);
+            SysClock_SetSeam(nullptr);
         }
         if (c.result != 66) {
             EXPECT_NE(std::string::npos, trace.find("CardReaderCancel")) << "the reader is always cancelled";
@@ -336,6 +361,8 @@ TEST_F(PinpadLink, KeyboardInput) {
         const uint8_t params[8] = {KBD_MODE_CONFIRM, 1, 1, 1, 1, 0, 0, 0};
         uint8_t len = 0;
         char text[KBD_TEXT_SIZE] = {};
+        // No key ever comes: the pauses between the polls pass on the virtual clock.
+        if (c.result == RES_PP_NO_INPUT) padtest::UseVirtualClock();
         uint64_t start = SysClock_MonotonicMs();
         EXPECT_EQ(c.result, KbdInputValue(params, 1, &len, text));
         if (c.result == KBD_FINISHED) {
@@ -343,6 +370,7 @@ TEST_F(PinpadLink, KeyboardInput) {
         }
         if (c.result == RES_PP_NO_INPUT) {
             EXPECT_GT(SysClock_MonotonicMs() - start, 1000u);
+            SysClock_SetSeam(nullptr);
         }
         EXPECT_NE(std::string::npos, m_emu->trace().find("REQ 3,7 KbdInputCancel"));
         m_emu.reset();
@@ -362,7 +390,12 @@ TEST_F(PinpadLink, SmartEjectWaitsForRemoval) {
     EXPECT_NE(std::string::npos, m_emu->trace().find("BEEP"));
     m_emu.reset();
     StartConnected("card=chip\nremove_after_ms=60000\n");
+    // The card stays for good: the pauses between the polls pass on the virtual clock.
+    padtest::UseVirtualClock();
+    const uint64_t start = SysClock_MonotonicMs();
     EXPECT_EQ(RES_PP_NO_CARD, SmartEject(0, 1));
+    EXPECT_GT(SysClock_MonotonicMs() - start, 1000u);
+    SysClock_SetSeam(nullptr);
     EXPECT_EQ(std::string::npos, m_emu->trace().find("BEEP"));
     m_emu.reset();
     StartConnected("card=chip\nfault=short:0@cmd:5.4\n");

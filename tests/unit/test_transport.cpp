@@ -11,6 +11,7 @@
 #include <fstream>
 #include <memory>
 #include <netinet/in.h>
+#include <poll.h>
 #include <string>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -45,7 +46,12 @@ uint64_t FastMonotonicMs() {
     using namespace std::chrono;
     return static_cast<uint64_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count()) * 100u;
 }
-const SSysClockSeam kFastClock = {nullptr, nullptr, FastMonotonicMs};
+// A wait on the socket lasts as long on that clock, not on the wall's.
+int FastPollFd(int fd, short events, uint32_t ms) {
+    struct pollfd p = {fd, events, 0};
+    return poll(&p, 1, static_cast<int>((ms + 100u - 1) / 100u));
+}
+const SSysClockSeam kFastClock = {nullptr, nullptr, FastMonotonicMs, FastPollFd};
 
 struct FastClock {
     FastClock() { SysClock_SetSeam(&kFastClock); }
@@ -323,7 +329,8 @@ TEST_F(TransportTest, ConnectFailures) {
         uint16_t port;
         const char* logged;
     };
-    const uint16_t closedPort = FreePort();  // nothing listens there
+    const emu::ClosedPort refusing;
+    const uint16_t closedPort = refusing.port();
 
     // A listener whose accept queue is full: the kernel drops further
     // connection requests without an answer, as a host behind a dropping
