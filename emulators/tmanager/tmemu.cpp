@@ -125,13 +125,18 @@ static Answer aux_TmEmu_StartDownload(uint8_t command, const std::string& name, 
     return a;
 }
 
+// The served folder's file for a file command, nullptr for any other command.
+static const char* aux_TmEmu_ServedName(uint8_t command) {
+    for (const ServedFile& f : kServed)
+        if (f.command == command) return f.name;
+    return nullptr;
+}
+
 // A file is newer unless the terminal's identifier is the CRC of the served file.
 static Answer aux_TmEmu_FileRequest(uint8_t command, const uint8_t* data, uint16_t n) {
     if (n < 4) return aux_TmEmu_Status(command, KWRM_STATUS_REFUSED, "short-request");
     uint32_t identifier = KwrmFrame_GetU32(data);
-    const char* name = nullptr;
-    for (const ServedFile& f : kServed)
-        if (f.command == command) name = f.name;
+    const char* name = aux_TmEmu_ServedName(command);
     std::vector<uint8_t> content;
     if (name == nullptr || !aux_TmEmu_ReadServed(name, &content))
         return aux_TmEmu_Status(command, KWRM_STATUS_REFUSED, "none");
@@ -258,17 +263,11 @@ static Answer aux_TmEmu_DateTime() {
 
 // What the trace says of a request.
 static std::string aux_TmEmu_Describe(uint8_t command, const uint8_t* data, uint16_t n) {
+    if (aux_TmEmu_ServedName(command) != nullptr)
+        return n == 4 ? " id=" + aux_TmEmu_Hex(KwrmFrame_GetU32(data), 8) : "";
     switch (command) {
         case KWRM_CMD_OPEN:
             return " tid=" + aux_TmEmu_Printable(data, n);
-        case KWRM_CMD_CONFIG:
-        case KWRM_CMD_RANGES:
-        case KWRM_CMD_SSLA:
-        case KWRM_CMD_SSLC:
-        case KWRM_CMD_SSLK:
-        case KWRM_CMD_EMVCAPK:
-        case KWRM_CMD_EMVCFG:
-            return n == 4 ? " id=" + aux_TmEmu_Hex(KwrmFrame_GetU32(data), 8) : "";
         case KWRM_CMD_APP:
         case KWRM_CMD_APP_RESUME: {
             if (n < TM_APP_REQUEST) return "";
@@ -308,17 +307,10 @@ static std::string aux_TmEmu_Describe(uint8_t command, const uint8_t* data, uint
 
 // The usual answer to a well-formed request.
 static Answer aux_TmEmu_Handle(uint8_t command, const uint8_t* data, uint16_t n, bool endNow, bool wrongCrc) {
+    if (aux_TmEmu_ServedName(command) != nullptr) return aux_TmEmu_FileRequest(command, data, n);
     switch (command) {
         case KWRM_CMD_OPEN:
             return aux_TmEmu_Status(command, n == 8 ? KWRM_STATUS_OK : KWRM_STATUS_REFUSED, "");
-        case KWRM_CMD_CONFIG:
-        case KWRM_CMD_RANGES:
-        case KWRM_CMD_SSLA:
-        case KWRM_CMD_SSLC:
-        case KWRM_CMD_SSLK:
-        case KWRM_CMD_EMVCAPK:
-        case KWRM_CMD_EMVCFG:
-            return aux_TmEmu_FileRequest(command, data, n);
         case KWRM_CMD_APP:
         case KWRM_CMD_APP_RESUME:
             return aux_TmEmu_AppRequest(command, data, n);

@@ -496,17 +496,32 @@ TEST_F(PluginHost, LogsAParseErrorWithItsPlace)
     EXPECT_TRUE(last.text.startsWith(U("Ошибка разбора XML в 2:"))) << qPrintable(last.text);
 }
 
-TEST(PluginHostTimeout, ALauncherOverTheLimitIsKilled)
-{
-    // Same plug-in, built with a run limit of 1.5 s instead of five minutes.
-    QPluginLoader loader(QStringLiteral(VELMONT_SHORT_LIMIT_PLUGIN_PATH));
-    auto* processor = qobject_cast<AbstractPaymentProcessing*>(loader.instance());
-    ASSERT_NE(nullptr, processor) << qPrintable(loader.errorString());
+// Same plug-in, built with a run limit of 1.5 s instead of five minutes.
+class PluginHostTimeout : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        processor = qobject_cast<AbstractPaymentProcessing*>(loader.instance());
+        ASSERT_NE(nullptr, processor) << qPrintable(loader.errorString());
+        processor->setProcessingDirectory(directory.path());
+        g_PaymentLog.clear();
+    }
+
+    // A launcher that runs script and then outlives the limit.
+    bool installSlowLauncher(const QByteArray& script)
+    {
+        return aux_WriteFile(directory.filePath(QStringLiteral("Ravo")),
+                             QByteArray(kLauncherHead) + script + "exec sleep 30\n", kExecutable);
+    }
+
+    QPluginLoader loader{QStringLiteral(VELMONT_SHORT_LIMIT_PLUGIN_PATH)};
+    AbstractPaymentProcessing* processor = nullptr;
     QTemporaryDir directory;
-    processor->setProcessingDirectory(directory.path());
-    ASSERT_TRUE(aux_WriteFile(directory.filePath(QStringLiteral("Ravo")),
-                              QByteArray(kLauncherHead) + "echo waiting\nexec sleep 30\n", kExecutable));
-    g_PaymentLog.clear();
+};
+
+TEST_F(PluginHostTimeout, ALauncherOverTheLimitIsKilled)
+{
+    ASSERT_TRUE(installSlowLauncher("echo waiting\n"));
 
     QElapsedTimer timer;
     timer.start();
@@ -522,19 +537,11 @@ TEST(PluginHostTimeout, ALauncherOverTheLimitIsKilled)
     EXPECT_EQ(QtCriticalMsg, g_PaymentLog.back().type);
 }
 
-TEST(PluginHostTimeout, AnAnswerWrittenBeforeTheLimitIsTheAnswer)
+TEST_F(PluginHostTimeout, AnAnswerWrittenBeforeTheLimitIsTheAnswer)
 {
     // The library has answered and now waits for the cardholder to take the
     // card when the plug-in's limit kills the launcher.
-    QPluginLoader loader(QStringLiteral(VELMONT_SHORT_LIMIT_PLUGIN_PATH));
-    auto* processor = qobject_cast<AbstractPaymentProcessing*>(loader.instance());
-    ASSERT_NE(nullptr, processor) << qPrintable(loader.errorString());
-    QTemporaryDir directory;
-    processor->setProcessingDirectory(directory.path());
-    ASSERT_TRUE(aux_WriteFile(directory.filePath(QStringLiteral("Ravo")),
-                              QByteArray(kLauncherHead) + aux_WriteResponse(kSaleResponse) + "exec sleep 30\n",
-                              kExecutable));
-    g_PaymentLog.clear();
+    ASSERT_TRUE(installSlowLauncher(aux_WriteResponse(kSaleResponse)));
 
     const PaymentProcessingAnswer answer = processor->payment(PaymentProcessingRequest(PaymentProcessingRequest::Sale, 1));
     EXPECT_TRUE(answer.isSuccess()) << qPrintable(answer.getMessage().ru());
