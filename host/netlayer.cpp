@@ -3,6 +3,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <mbedtls/ctr_drbg.h>
 #include <mbedtls/entropy.h>
 #include <mbedtls/pk.h>
@@ -33,6 +34,31 @@ static const int m_aiCipherSuites[] = {MBEDTLS_TLS_RSA_WITH_3DES_EDE_CBC_SHA, 0}
 // A host that accepts the TCP connection and then says nothing must not hold the
 // till for ever: the handshake gets the same limit as the connection and a packet read.
 static const uint32_t NETLAYER_HANDSHAKE_TIMEOUT_MS = NET_CONNECT_TIMEOUT_MS;
+
+// The TLS library reads its own clock, a 32-bit time_t on the till, which from
+// January 2038 on reads 1969 and would make every certificate "not yet valid":
+// a certificate's dates are judged on the module clock instead.
+static bool aux_NetLayer_TimeBefore(const mbedtls_x509_time& a, const mbedtls_x509_time& b) {
+    const int left[] = {a.year, a.mon, a.day, a.hour, a.min, a.sec};
+    const int right[] = {b.year, b.mon, b.day, b.hour, b.min, b.sec};
+    for (size_t i = 0; i < sizeof(left) / sizeof(left[0]); i++) {
+        if (left[i] != right[i]) return left[i] < right[i];
+    }
+    return false;
+}
+
+static int aux_NetLayer_VerifyDates(void* context, mbedtls_x509_crt* crt, int depth, uint32_t* flags) {
+    (void)context;
+    (void)depth;
+    time_t now = SysClock_Now();
+    struct tm utc;
+    if (gmtime_r(&now, &utc) == nullptr) return 0;
+    const mbedtls_x509_time at = {utc.tm_year + 1900, utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec};
+    *flags &= ~static_cast<uint32_t>(MBEDTLS_X509_BADCERT_FUTURE | MBEDTLS_X509_BADCERT_EXPIRED);
+    if (aux_NetLayer_TimeBefore(at, crt->valid_from)) *flags |= MBEDTLS_X509_BADCERT_FUTURE;
+    if (aux_NetLayer_TimeBefore(crt->valid_to, at)) *flags |= MBEDTLS_X509_BADCERT_EXPIRED;
+    return 0;
+}
 
 // Seeds the generator once per process from the OS entropy source; 0 or a negative error.
 static int aux_NetLayer_SeedRandom() {
@@ -90,6 +116,7 @@ int NetLayer_EnableSSL() {
     mbedtls_ssl_conf_rng(&conf, ravo_random, nullptr);
     mbedtls_ssl_conf_ciphersuites(&conf, m_aiCipherSuites);
     mbedtls_ssl_conf_ca_chain(&conf, &cacert, nullptr);
+    mbedtls_ssl_conf_verify(&conf, aux_NetLayer_VerifyDates, nullptr);
 
     rc = mbedtls_ssl_conf_own_cert(&conf, &clicert, &pkey);
     if (rc != 0) {

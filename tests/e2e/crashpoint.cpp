@@ -73,6 +73,13 @@ F Real(const char* name) {
     return reinterpret_cast<F>(dlsym(RTLD_NEXT, name));
 }
 
+// With a 64-bit off_t on a 32-bit target the headers name ftruncate ftruncate64.
+#if defined(__USE_FILE_OFFSET64) && __WORDSIZE == 32
+const char kFtruncate[] = "ftruncate64";
+#else
+const char kFtruncate[] = "ftruncate";
+#endif
+
 }  // namespace
 
 extern "C" {
@@ -102,7 +109,7 @@ __attribute__((visibility("default"))) int symlink(const char* target, const cha
 
 __attribute__((visibility("default"))) int ftruncate(int fd, off_t length) {
     FdEvent("ftruncate", fd);
-    static auto real = Real<int (*)(int, off_t)>("ftruncate");
+    static auto real = Real<int (*)(int, off_t)>(kFtruncate);
     return real(fd, length);
 }
 

@@ -38,12 +38,23 @@ timespec FromNanos(long long n) {
     return t;
 }
 
+// A 32-bit program built with 64-bit time_t calls glibc's 64-bit-time entry
+// points under their own names; these definitions take those names from the
+// headers, so the next definition is looked up under the same name.
+#if defined(__USE_TIME_BITS64) && __TIMESIZE == 32
+const char kClockGettime[] = "__clock_gettime64";
+const char kNanosleep[] = "__nanosleep64";
+#else
+const char kClockGettime[] = "clock_gettime";
+const char kNanosleep[] = "nanosleep";
+#endif
+
 }  // namespace
 
 extern "C" {
 
 __attribute__((visibility("default"))) int clock_gettime(clockid_t id, timespec* out) {
-    static auto real = reinterpret_cast<int (*)(clockid_t, timespec*)>(dlsym(RTLD_NEXT, "clock_gettime"));
+    static auto real = reinterpret_cast<int (*)(clockid_t, timespec*)>(dlsym(RTLD_NEXT, kClockGettime));
     int rc = real(id, out);
     if (rc != 0 || id != CLOCK_MONOTONIC) return rc;
     static long long base = Nanos(*out);
@@ -52,7 +63,7 @@ __attribute__((visibility("default"))) int clock_gettime(clockid_t id, timespec*
 }
 
 __attribute__((visibility("default"))) int nanosleep(const timespec* request, timespec* remain) {
-    static auto real = reinterpret_cast<int (*)(const timespec*, timespec*)>(dlsym(RTLD_NEXT, "nanosleep"));
+    static auto real = reinterpret_cast<int (*)(const timespec*, timespec*)>(dlsym(RTLD_NEXT, kNanosleep));
     timespec shorter = FromNanos(Nanos(*request) / SleepScale());
     int rc = real(&shorter, remain);
     if (remain != nullptr) *remain = FromNanos(0);

@@ -9,6 +9,7 @@
 #include <csignal>
 #include <cstring>
 #include <fstream>
+#include <mbedtls/x509_crt.h>
 #include <memory>
 #include <netinet/in.h>
 #include <poll.h>
@@ -172,6 +173,58 @@ TEST_F(TransportTest, HandshakeFollowsTerminalCertificate) {
             EXPECT_NE(std::string::npos, log.find("ERROR. ssl_handshake_client: [-0x2700]")) << log;
             EXPECT_NE(std::string::npos, log.find("ERROR. Transmaster_Connect. Connect: 1080")) << log;
         }
+    }
+}
+
+time_t g_WallNow = 0;
+time_t WallNow() { return g_WallNow; }
+const SSysClockSeam kWallClock = {WallNow, nullptr, nullptr};
+
+time_t SecondsOf(const mbedtls_x509_time& t) {
+    struct tm utc = {};
+    utc.tm_year = t.year - 1900;
+    utc.tm_mon = t.mon - 1;
+    utc.tm_mday = t.day;
+    utc.tm_hour = t.hour;
+    utc.tm_min = t.min;
+    utc.tm_sec = t.sec;
+    return timegm(&utc);
+}
+
+// The host's certificate is judged on the module clock, not on the TLS library's
+// own (a 32-bit time_t on the till, wrong from 2038 on): a host stays reachable
+// past January 2038 and an expired one is refused whatever that clock reads.
+TEST_F(TransportTest, CertificateDatesFollowTheModuleClock) {
+    mbedtls_x509_crt host;
+    mbedtls_x509_crt_init(&host);
+    ASSERT_EQ(0, mbedtls_x509_crt_parse_file(&host, g_work->file("pki/host.crt").c_str()));
+    const time_t from = SecondsOf(host.valid_from), to = SecondsOf(host.valid_to);
+    mbedtls_x509_crt_free(&host);
+    const time_t k2040 = 2208988800;  // 2040-01-01 00:00:00 UTC
+    ASSERT_TRUE(from < k2040 && k2040 < to) << "the test PKI must outlive 2040";
+    struct Case { const char* name; time_t now; int connect; const char* logged; };
+    const Case cases[] = {
+        {"a day before the host certificate starts", from - 86400, RES_HOST_CONNECT,
+         "The certificate validity starts in the future"},
+        {"on its first second", from, 0, "SSL Hanshake OK"},
+        {"in 2040", k2040, 0, "SSL Hanshake OK"},
+        {"on its last second", to, 0, "SSL Hanshake OK"},
+        {"a second after it ends", to + 1, RES_HOST_CONNECT, "The certificate validity has expired"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ClearLog();
+        g_WallNow = c.now;
+        HostEmu emu("default");
+        ASSERT_NE(0, emu.port());
+        std::vector<uint8_t> answer;
+        SysClock_SetSeam(&kWallClock);
+        int rc = EchoExchange(emu, &answer);
+        SysClock_SetSeam(nullptr);
+        EXPECT_EQ(c.connect, rc);
+        Transmaster_Disconnect();
+        std::string log = ReadLog();
+        EXPECT_NE(std::string::npos, log.find(c.logged)) << log;
     }
 }
 
