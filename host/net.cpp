@@ -130,9 +130,10 @@ int NetReceiveTimeout(void* context, unsigned char* buffer, size_t length, uint3
         int ready = aux_Net_Wait(POLLIN, deadline);
         if (ready < 0) return -1;
         if (ready == 0) {
-            LogString("ERROR. NetReceiveTimeout. Socket read timeout [%u] sec : s[%lu]e[%lu]",
-                      timeoutMs / 1000, static_cast<unsigned long>(start),
-                      static_cast<unsigned long>(SysClock_MonotonicMs()));
+            // A 32-bit long would wrap the milliseconds after 49 days of uptime.
+            LogString("ERROR. NetReceiveTimeout. Socket read timeout [%u] sec : s[%llu]e[%llu]",
+                      timeoutMs / 1000, static_cast<unsigned long long>(start),
+                      static_cast<unsigned long long>(SysClock_MonotonicMs()));
             return MBEDTLS_ERR_SSL_TIMEOUT;
         }
     }

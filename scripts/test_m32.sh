@@ -14,8 +14,11 @@ probe_dir=$(mktemp -d)
 trap 'rm -rf "$probe_dir"' EXIT
 printf 'int main(void){return 0;}\n' > "$probe_dir/probe.c"
 gcc -m32 "$probe_dir/probe.c" -o "$probe_dir/probe"
+under_qemu=OFF
 if ! "$probe_dir/probe" 2>/dev/null; then
+  under_qemu=ON
   if ! dpkg-query -W -f='${Status}' qemu-user-static 2>/dev/null | grep -q "install ok installed"; then
+    $SUDO apt-get update -qq
     DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends qemu-user-static
   fi
   binfmt=/proc/sys/fs/binfmt_misc
@@ -29,7 +32,7 @@ if ! "$probe_dir/probe" 2>/dev/null; then
 fi
 
 cmake -S . -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/i386.cmake" >/dev/null
+  -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/i386.cmake" -DRAVO_TESTS_UNDER_QEMU=$under_qemu >/dev/null
 cmake --build "$BUILD_DIR" -j"$(nproc)"
 cd "$BUILD_DIR"
 ctest --output-on-failure -j"$(nproc)"

@@ -1,10 +1,10 @@
 // The processor base class and the answer record, linked in directly.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cmath>
 #include <ctime>
 #include <functional>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include "basicpaymentprocessing.h"
@@ -24,7 +24,14 @@ extern "C" int nanosleep(const struct timespec* requested, struct timespec* rema
         g_RecordedSleep = *requested;
         return 0;
     }
-    return static_cast<int>(syscall(SYS_nanosleep, requested, remaining));
+    // Not the nanosleep system call: on a 32-bit target built with a 64-bit
+    // time_t it reads a timespec of the old, 32-bit layout.
+    int rc = clock_nanosleep(CLOCK_REALTIME, 0, requested, remaining);
+    if (rc != 0) {
+        errno = rc;
+        return -1;
+    }
+    return 0;
 }
 
 namespace {

@@ -2,6 +2,7 @@
 // acquiring host, run as a child process with a PKI made for the test run.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <atomic>
 #include <cerrno>
@@ -195,21 +196,26 @@ time_t SecondsOf(const mbedtls_x509_time& t) {
 // own (a 32-bit time_t on the till, wrong from 2038 on): a host stays reachable
 // past January 2038 and an expired one is refused whatever that clock reads.
 TEST_F(TransportTest, CertificateDatesFollowTheModuleClock) {
-    mbedtls_x509_crt host;
-    mbedtls_x509_crt_init(&host);
-    ASSERT_EQ(0, mbedtls_x509_crt_parse_file(&host, g_work->file("pki/host.crt").c_str()));
-    const time_t from = SecondsOf(host.valid_from), to = SecondsOf(host.valid_to);
-    mbedtls_x509_crt_free(&host);
+    // The span in which both the host's certificate and its CA's are valid.
+    time_t from = 0, to = 0;
+    for (const char* name : {"pki/ca.crt", "pki/host.crt"}) {
+        mbedtls_x509_crt crt;
+        mbedtls_x509_crt_init(&crt);
+        ASSERT_EQ(0, mbedtls_x509_crt_parse_file(&crt, g_work->file(name).c_str())) << name;
+        from = std::max(from, SecondsOf(crt.valid_from));
+        to = to == 0 ? SecondsOf(crt.valid_to) : std::min(to, SecondsOf(crt.valid_to));
+        mbedtls_x509_crt_free(&crt);
+    }
     const time_t k2040 = 2208988800;  // 2040-01-01 00:00:00 UTC
     ASSERT_TRUE(from < k2040 && k2040 < to) << "the test PKI must outlive 2040";
     struct Case { const char* name; time_t now; int connect; const char* logged; };
     const Case cases[] = {
-        {"a day before the host certificate starts", from - 86400, RES_HOST_CONNECT,
+        {"a day before the chain is valid", from - 86400, RES_HOST_CONNECT,
          "The certificate validity starts in the future"},
-        {"on its first second", from, 0, "SSL Hanshake OK"},
+        {"on the first second of the chain", from, 0, "SSL Hanshake OK"},
         {"in 2040", k2040, 0, "SSL Hanshake OK"},
-        {"on its last second", to, 0, "SSL Hanshake OK"},
-        {"a second after it ends", to + 1, RES_HOST_CONNECT, "The certificate validity has expired"},
+        {"on the last second of the chain", to, 0, "SSL Hanshake OK"},
+        {"a second after the chain ends", to + 1, RES_HOST_CONNECT, "The certificate validity has expired"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
