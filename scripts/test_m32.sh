@@ -9,14 +9,17 @@ SUDO=""
 [ "$(id -u)" -ne 0 ] && SUDO="sudo"
 
 # A kernel without 32-bit user space (some virtual machines) runs i386 programs
-# through qemu's user-mode emulator, registered for i386 ELF files.
+# through qemu's user-mode emulator, registered for i386 ELF files. The probe
+# names its machine: x86_64 on a 64-bit kernel, i686 under qemu-i386.
 probe_dir=$(mktemp -d)
 trap 'rm -rf "$probe_dir"' EXIT
-printf 'int main(void){return 0;}\n' > "$probe_dir/probe.c"
+cat > "$probe_dir/probe.c" <<'C'
+#include <stdio.h>
+#include <sys/utsname.h>
+int main(void) { struct utsname u; if (uname(&u) != 0) return 1; puts(u.machine); return 0; }
+C
 gcc -m32 "$probe_dir/probe.c" -o "$probe_dir/probe"
-under_qemu=OFF
-if ! "$probe_dir/probe" 2>/dev/null; then
-  under_qemu=ON
+if ! "$probe_dir/probe" >/dev/null 2>&1; then
   if ! dpkg-query -W -f='${Status}' qemu-user-static 2>/dev/null | grep -q "install ok installed"; then
     $SUDO apt-get update -qq
     DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends qemu-user-static
@@ -27,7 +30,11 @@ if ! "$probe_dir/probe" 2>/dev/null; then
     printf '%s' ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386-static:F' \
       | $SUDO tee "$binfmt/register" >/dev/null
   fi
-  "$probe_dir/probe" || { echo "i386 programs cannot run on this machine" >&2; exit 1; }
+  "$probe_dir/probe" >/dev/null || { echo "i386 programs cannot run on this machine" >&2; exit 1; }
+fi
+under_qemu=OFF
+if [ "$("$probe_dir/probe")" != "$(uname -m)" ]; then
+  under_qemu=ON
   echo "i386 programs run through qemu-i386-static (this kernel runs no 32-bit user space)"
 fi
 
