@@ -2,6 +2,7 @@
 // DATA/RANGE.CFG, the card ranges, looked up for a card as the pad reported
 // it. The input is the reported range number (2 bytes), the masked card
 // number (19 bytes), then the file.
+#include <cstring>
 #include <string>
 
 #include "fuzz/fuzz_util.h"

@@ -13,7 +13,8 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
 
 int main(int argc, char** argv) {
-    size_t runs = 0;
+    // Every file is read before the first run: a target may change the current directory.
+    std::vector<std::vector<uint8_t>> inputs;
     for (int i = 1; i < argc; ++i) {
         DIR* dir = opendir(argv[i]);
         if (dir == nullptr) continue;  // a target may have no findings yet
@@ -34,11 +35,15 @@ int main(int argc, char** argv) {
             size_t n;
             while ((n = fread(chunk, 1, sizeof(chunk), file)) > 0) bytes.insert(bytes.end(), chunk, chunk + n);
             fclose(file);
-            // A copy of exactly the file's size, so that a read past it is a read past the heap block.
-            std::vector<uint8_t> exact(bytes);
-            LLVMFuzzerTestOneInput(exact.data(), exact.size());
-            ++runs;
+            inputs.push_back(bytes);
         }
+    }
+    size_t runs = 0;
+    for (const std::vector<uint8_t>& bytes : inputs) {
+        // A copy of exactly the file's size, so that a read past it is a read past the heap block.
+        std::vector<uint8_t> exact(bytes);
+        LLVMFuzzerTestOneInput(exact.data(), exact.size());
+        ++runs;
     }
     printf("%zu inputs replayed\n", runs);
     return runs == 0 ? 1 : 0;

@@ -9,6 +9,8 @@
 # fuzz/regressions/<target>/ once it is fixed, so that ctest keeps replaying it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# Absolute paths only: the targets work in a directory of their own.
+root=$PWD
 scripts/deps.sh --fuzz
 
 limit="${1:-60}"
@@ -37,17 +39,17 @@ fi
 printf '%-18s %12s %9s %8s %s\n' target executions exec/s seconds findings
 status=0
 for t in "${targets[@]}"; do
-  work=build-fuzz/corpus/$t           # grows as the fuzzer learns; the seeds stay untouched
-  found=build-fuzz/findings/$t
+  work=$root/build-fuzz/corpus/$t           # grows as the fuzzer learns; the seeds stay untouched
+  found=$root/build-fuzz/findings/$t
   mkdir -p "$work" "$found"
   dict=()
-  [ -f "fuzz/dict/$t.dict" ] && dict=("-dict=fuzz/dict/$t.dict")
+  [ -f "fuzz/dict/$t.dict" ] && dict=("-dict=$root/fuzz/dict/$t.dict")
   log=build-fuzz/findings/$t.log
   start=$(date +%s)
   set +e
   nice build-fuzz/fuzz/fuzz_"$t" "${bound[@]}" -timeout=10 -rss_limit_mb=2048 \
-    -artifact_prefix="$found/" -print_final_stats=1 "${dict[@]}" "$work" "fuzz/corpus/$t" \
-    $( [ -d "fuzz/regressions/$t" ] && echo "fuzz/regressions/$t" ) >"$log" 2>&1
+    -artifact_prefix="$found/" -print_final_stats=1 "${dict[@]}" "$work" "$root/fuzz/corpus/$t" \
+    $( [ -d "fuzz/regressions/$t" ] && echo "$root/fuzz/regressions/$t" ) >"$log" 2>&1
   rc=$?
   set -e
   seconds=$(( $(date +%s) - start ))
