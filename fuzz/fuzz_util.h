@@ -7,8 +7,8 @@
 #include <string>
 
 // Makes (once) a payment directory with DATA/, LOG/ and TEMP/ under /dev/shm,
-// enters it and installs the still clock; the log goes to /dev/null so that a
-// million runs do not fill the disk. Removed when the process exits.
+// enters it and installs the still clock and the most detailed log level (the
+// log itself is fuzz/null_log.cpp). Removed when the process exits.
 void Fuzz_EnterWorkDir();
 
 // Replaces the file (relative to the work directory) with n bytes of data.
