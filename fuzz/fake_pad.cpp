@@ -13,22 +13,25 @@
 static std::string m_line;         // bytes waiting to be read
 static size_t m_linePos = 0;
 static bool m_replies = false;
+static bool m_raw = false;
 static const uint8_t* m_records = nullptr;
 static size_t m_recordsLeft = 0;
 static uint8_t m_key[DES3_KEY_SIZE];  // the session key as the pad sees it
 
 void FakePad_Raw(const uint8_t* data, size_t n) {
-    m_line.assign(reinterpret_cast<const char*>(data), n);
+    m_line.clear();
     m_linePos = 0;
     m_replies = false;
-    m_records = nullptr;
-    m_recordsLeft = 0;
+    m_raw = true;
+    m_records = data;
+    m_recordsLeft = n;
 }
 
 void FakePad_Replies(const uint8_t* data, size_t n) {
     m_line.clear();
     m_linePos = 0;
     m_replies = true;
+    m_raw = false;
     m_records = data;
     m_recordsLeft = n;
 }
@@ -97,7 +100,21 @@ int32_t ComPort_ReadBuffer(uint8_t* buffer, int32_t wanted, uint32_t timeoutMs) 
     return static_cast<int32_t>(n);
 }
 
+// The next raw record joins whatever is still unread on the line.
+static void aux_FakePad_NextRaw() {
+    FuzzReader in(m_records, m_recordsLeft);
+    std::string piece = in.bytes(in.u16());
+    size_t used = m_recordsLeft - in.left();
+    m_records += used;
+    m_recordsLeft -= used;
+    m_line += piece;
+}
+
 int32_t ComPort_WriteBuffer(const uint8_t* buffer, int32_t length, uint32_t timeoutMs) {
+    if (m_raw) {
+        aux_FakePad_NextRaw();
+        return length;
+    }
     if (!m_replies || length < 2 || buffer[0] != PP_STX) return length;
     if (m_linePos == m_line.size()) {
         m_line.clear();

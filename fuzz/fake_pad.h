@@ -6,7 +6,10 @@
 #include <cstddef>
 #include <cstdint>
 
-// The line gives exactly these bytes, whatever is sent.
+// The line gives exactly these bytes, whatever is sent, in pieces as a pad
+// would: each write lets the next record of data through (length, 2 bytes,
+// then that many bytes); nothing is there before the first write, so that the
+// stale bytes dropped ahead of a link test are not the whole input.
 void FakePad_Raw(const uint8_t* data, size_t n);
 // A pad that echoes link tests, agrees session keys and answers each request
 // with the next reply record of data: length (2 bytes), status word (2 bytes),
