@@ -7,7 +7,9 @@
 
 #include "fuzz/fuzz_util.h"
 #include "host/tmmsgbuilder.h"
+#include "kernel/batch.h"
 #include "kernel/kernel.h"
+#include "kernel/opstore.h"
 #include "kernel/reversal.h"
 #include "kernel/reversal_internal.h"
 #include "support/payorder.h"
@@ -27,6 +29,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         TMMsgBuilder_Init();
         ready = true;
     }
+    // A saved step that reading completes books into the journal and the batch:
+    // each run starts without them, or the journal grows run after run and every
+    // response reports all of it.
+    Fuzz_RemoveFile(OPSTORE_FILE);
+    Fuzz_RemoveFile(BATCH_FILE);
+    Batch_Initialize();
     static S_PAY_ORDER order;
     Fuzz_WriteFile(REVERSAL_FILE, data, size);
     if (Kernel_ReadReversalFile(&order) == 0) aux_Use(&order, HostMode::SavedReversal);
