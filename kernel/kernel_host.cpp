@@ -12,6 +12,7 @@
 #include "host/transmaster.h"
 #include "kernel/batch.h"
 #include "kernel/kernel.h"
+#include "kernel/kernel_host_internal.h"
 #include "kernel/opstore.h"
 #include "kernel/reversal.h"
 #include "pinpad/pplayer.h"
@@ -33,24 +34,23 @@ static void aux_Kernel_ShowBoth(const char* cashier, const char* pad) {
     if (pad) PPLayer_ShowMessage(pad, 0);
 }
 
-// Picks the balance block for the operation's currency and shows it; 0, 1090 or the display's result.
-static int aux_Kernel_ShowHostBalance(S_PAY_ORDER* order) {
-    size_t len = strnlen(m_szAddAmounts, sizeof(m_szAddAmounts));
+int Kernel_PickBalance(const char* addAmounts, const char* currency, char* amount, char* shown) {
+    size_t len = strnlen(addAmounts, TMMSG_ADD_AMOUNTS_SIZE);
     if (len < BALANCE_BLOCK) {
         LogString("ERROR. Kernel_HostExchange. Balance length too small: %d", static_cast<int>(len));
         return RES_BALANCE_SHORT;
     }
     size_t blocks = len / BALANCE_BLOCK;
-    const char* chosen = m_szAddAmounts;
+    const char* chosen = addAmounts;
     // Blocks name their currency by number or by letters: either form matches.
     char alpha[4] = "";
     char numeric[4] = "";
-    snprintf(alpha, sizeof(alpha), "%.3s", order->szCurrency);
-    snprintf(numeric, sizeof(numeric), "%.3s", order->szCurrency);
-    Currency_ConvToAlpha(order->szCurrency, alpha);
-    Currency_ConvToNum(order->szCurrency, numeric);
+    snprintf(alpha, sizeof(alpha), "%.3s", currency);
+    snprintf(numeric, sizeof(numeric), "%.3s", currency);
+    Currency_ConvToAlpha(currency, alpha);
+    Currency_ConvToNum(currency, numeric);
     for (size_t i = blocks; i-- > 0;) {
-        const char* block = m_szAddAmounts + i * BALANCE_BLOCK;
+        const char* block = addAmounts + i * BALANCE_BLOCK;
         bool available = strncmp(block + 2, "02", 2) == 0 || strncmp(block + 2, "12", 2) == 0;
         bool ours = strncmp(block + 4, alpha, 3) == 0 || strncmp(block + 4, numeric, 3) == 0;
         if (available && ours) {
@@ -66,15 +66,22 @@ static int aux_Kernel_ShowHostBalance(S_PAY_ORDER* order) {
     }
     size_t first = digits.find_first_not_of('0');
     digits = first == std::string::npos ? "0" : digits.substr(first);
-    char amount[40];
-    snprintf(amount, sizeof(amount), "%s%s", chosen[7] == 'D' ? "-" : "", digits.c_str());
-    // The display wants letters (the decimals depend on them); an unknown code stays as the host sent it.
-    char shown[4];
+    snprintf(amount, KERNEL_BALANCE_AMOUNT_SIZE, "%s%s", chosen[7] == 'D' ? "-" : "", digits.c_str());
     memcpy(shown, chosen + 4, 3);
     shown[3] = '\0';
+    return RES_OK;
+}
+
+// Picks the balance block for the operation's currency and shows it; 0, 1090 or the display's result.
+static int aux_Kernel_ShowHostBalance(S_PAY_ORDER* order) {
+    char amount[KERNEL_BALANCE_AMOUNT_SIZE];
+    char shown[4];
+    int rc = Kernel_PickBalance(m_szAddAmounts, order->szCurrency, amount, shown);
+    if (rc != RES_OK) return rc;
+    // The display wants letters (the decimals depend on them); an unknown code stays as the host sent it.
     memcpy(order->szCurrency, shown, sizeof(shown));
     Currency_ConvToAlpha(shown, order->szCurrency);
-    int rc = Kernel_ShowBalance(amount, order->szCurrency);
+    rc = Kernel_ShowBalance(amount, order->szCurrency);
     if (rc != RES_OK) LogString("ERROR. Kernel_HostExchange. ShowBalance: %d", rc);
     return rc;
 }

@@ -1,11 +1,11 @@
 #include "velmontprocessing.h"
+#include "velmontresponse.h"
 
 #include <QDomDocument>
 #include <QDomElement>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
-#include <QRegularExpression>
 
 #include <log4qt/logger.h>
 #include <log4qt/logmanager.h>
@@ -24,10 +24,6 @@ const char kRequestFile[] = "RAVORQ.XML";
 const char kResponseFile[] = "RAVORS.XML";
 const char kProgram[] = "./Ravo";
 const int kRunLimitMs = VELMONT_RUN_LIMIT_MS;
-
-// A launcher printing far more copies than it could mean is a corrupt response;
-// the count is capped so it cannot exhaust the till's memory.
-const int kMaxPrintCopies = 10;
 
 QString aux_Ru(const char* utf8) { return QString::fromUtf8(utf8); }
 
@@ -60,30 +56,6 @@ bool aux_WriteRequest(const QString& path, const QByteArray& data, QString& erro
     if (!written)
         QFile::remove(path);
     return written;
-}
-
-// Card-system libraries before the escaping one wrote response values verbatim,
-// so a merchant name such as "Smith & Co" on the receipt left a bare "&" that no
-// XML parser accepts, and an approved payment would reach the cashier as a
-// failure (and be paid twice). The terminal manager can roll the library back
-// to such a version, so the repair stays: every "&" that does not begin a
-// character or entity reference is escaped. Used only on a response that does
-// not parse as it is.
-QByteArray aux_EscapeBareAmpersands(const QByteArray& data)
-{
-    static const QRegularExpression reference(
-        QStringLiteral("^&(?:[A-Za-z_][A-Za-z0-9_.-]*|#[0-9]+|#x[0-9A-Fa-f]+);"));
-    QByteArray escaped;
-    escaped.reserve(data.size());
-    for (int i = 0; i < data.size(); ++i) {
-        escaped.append(data[i]);
-        if (data[i] != '&')
-            continue;
-        const QString rest = QString::fromLatin1(data.mid(i, 40));
-        if (!reference.match(rest).hasMatch())
-            escaped.append("amp;");
-    }
-    return escaped;
 }
 
 // The base currency as the card system itself reads it from its CONFIG.INI:
@@ -302,63 +274,13 @@ PaymentProcessingAnswer VelmontProcessing::run(EVelmontProcessing::Operation ope
                               .arg(QString::number(process.exitCode()),
                                    QString::fromLocal8Bit(process.readAllStandardError())));
     }
-    auto failure = [&answer, &killText](const QString& text) {
+    QFile responseFile(responsePath);
+    if (!responseFile.open(QIODevice::ReadOnly)) {
+        const QString text = aux_Ru("Ошибка чтения файла статуса операции");
         answer.setMessage(aux_Undefined(killText.isEmpty() ? text : killText));
         return answer;
-    };
-
-    QFile responseFile(responsePath);
-    if (!responseFile.open(QIODevice::ReadOnly))
-        return failure(aux_Ru("Ошибка чтения файла статуса операции"));
+    }
     const QByteArray responseData = responseFile.readAll();
     responseFile.close();
-    logger->debug(QString::fromUtf8(responseData));
-
-    QDomDocument response;
-    QString parseError;
-    int errorLine = 0;
-    int errorColumn = 0;
-    if (!response.setContent(responseData, &parseError, &errorLine, &errorColumn)
-        && (!responseData.contains('&') || !response.setContent(aux_EscapeBareAmpersands(responseData)))) {
-        logger->error(aux_Ru("Ошибка разбора XML в %1:%2 '%3'")
-                          .arg(QString::number(errorLine), QString::number(errorColumn), parseError));
-        return failure(aux_Ru("Ошибка разбора файла ответа"));
-    }
-
-    const QDomElement result = response.elementsByTagName(QStringLiteral("OperationResultRs")).item(0).toElement();
-    auto childText = [&result](const char* name) {
-        return result.firstChildElement(QString::fromLatin1(name)).text();
-    };
-
-    bool codeValid = false;
-    const int code = childText("ResultCode").toInt(&codeValid, 10);
-    if (!codeValid) {
-        const QString text = aux_Ru("Ошибка получения кода статуса");
-        logger->error(text);
-        return failure(text);
-    }
-    answer.setSuccess(code == 0);
-    answer.setCode(code);
-    answer.setCardNumber(childText("CardNo"));
-    answer.setMessage(aux_Undefined(childText("ResultText")));
-    answer.setAuthorizationCode(childText("OriginalCode"));
-    answer.setRRN(childText("OriginalCode"));
-    answer.setTerminalNumber(childText("TerminalId").toInt(nullptr, 10));
-
-    // One-pass arg(): a "%" inside the result text is not a placeholder.
-    logger->info(aux_Ru("Код статуса: %1; Описание: %2; Выполнено %3")
-                     .arg(QString::number(answer.getCode()), answer.getMessage().ru(),
-                          answer.isSuccess() ? aux_Ru("успешно") : aux_Ru("с ошибкой")));
-    logger->info(aux_Ru("Номер карты: %1; Тип карты: %2; Код авторизации: %3")
-                     .arg(answer.getCardNumber(), answer.getCardType(), answer.getAuthorizationCode()));
-
-    const QString chequeText = childText("ChequeText");
-    int copies = childText("ChequeCount").toInt(nullptr, 10);
-    if (copies > kMaxPrintCopies)
-        copies = kMaxPrintCopies;
-    QStringList images;
-    for (int i = 0; i < copies; ++i)
-        images.append(chequeText);
-    answer.setPrintImages(images);
-    return answer;
+    return VelmontResponse_Read(responseData, killText, logger);
 }

@@ -1,0 +1,26 @@
+// fuzz/fuzz_pad_cless.cpp
+// The pad's contactless replies: the parameters step and the outcome list read
+// into the order. Each request is answered by the next reply record of the
+// input (see fuzz/fake_pad.h).
+#include <cstring>
+
+#include "fuzz/fake_pad.h"
+#include "fuzz/fuzz_util.h"
+#include "pinpad/cless.h"
+#include "support/payorder.h"
+#include "support/vars.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    Fuzz_EnterWorkDir();
+    Vars_Clear();
+    FakePad_Replies(data, size);
+    static S_PAY_ORDER order;
+    memset(&order, 0, sizeof(order));
+    order.ucOpType = OP_SALE;
+    memcpy(order.szCurrency, "BYN", 4);
+    BigInt_StrToInt("1000", &order.stAmount);
+    CardReader_SetClessParam(&order);
+    CardReader_GetClessResult(&order);
+    Vars_Clear();
+    return 0;
+}
