@@ -84,6 +84,8 @@ std::vector<uint8_t> FromHex(const std::string& h) {
     return v;
 }
 
+std::vector<uint8_t> PinBlockOf() { return Encipher(std::string("PINBLOCK")); }
+
 std::string Track2(const SPadScenario& s) { return s.pan + "=" + s.expiry.substr(2, 2) + s.expiry.substr(0, 2) + "1011234567890000"; }
 
 // A TLV list built with the project's store.
@@ -313,7 +315,7 @@ void PinBlock(SPadState* st, const uint8_t* d, size_t n, SPadReply* r) {
     size_t rest = 5 + d[4];
     if (rest < n) Detail(" amount=%s", std::string(reinterpret_cast<const char*>(d + rest), strnlen(reinterpret_cast<const char*>(d + rest), n - rest)).c_str());
     if (st->scen.pin == "cancel") { r->status = PAD_STATUS_CANCELLED; return; }
-    std::vector<uint8_t> block = Encipher(std::string("PINBLOCK"));
+    std::vector<uint8_t> block = PinBlockOf();
     r->data = {0, 8};
     Put(r->data, block.data(), 8);
 }
@@ -375,7 +377,7 @@ void EmvTransaction(SPadState* st, const uint8_t* d, size_t n, SPadReply* r) {
     o.Add(0x9F34, cvm);
     if ((cvm[0] & 0x1F) == 2) {
         std::vector<uint8_t> pb{8};
-        std::vector<uint8_t> block = Encipher(std::string("PINBLOCK"));
+        std::vector<uint8_t> block = PinBlockOf();
         pb.insert(pb.end(), block.begin(), block.end());
         o.Add(0x9FFF09, pb);
     }
@@ -521,4 +523,10 @@ void PadCmd_Dispatch(SPadState* st, uint8_t cls, uint8_t code, const uint8_t* da
     }
     PadTrace_Line(st, "REQ %u,%u unknown len=%zu", cls, code, len);
     reply->status = PAD_STATUS_UNKNOWN_COMMAND;
+}
+
+void PadCmd_CardData(const SPadScenario& scen, std::string* pan, std::string* track2, std::vector<uint8_t>* pinBlock) {
+    *pan = scen.pan;
+    *track2 = Track2(scen);
+    *pinBlock = PinBlockOf();
 }

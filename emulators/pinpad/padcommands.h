@@ -3,6 +3,8 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "emulators/pinpad/padstate.h"
 
@@ -23,3 +25,6 @@ enum : uint16_t { PAD_STATUS_UNKNOWN_COMMAND = 0x0101, PAD_STATUS_CANCELLED = 0x
 void PadCmd_Dispatch(SPadState* st, uint8_t cls, uint8_t code, const uint8_t* data, size_t len, SPadReply* reply);
 // The command table (for the README and for tests of the table itself).
 const SPadCmdEntry* PadCmd_Table(size_t* count);
+// The card data this pad hands out under the scenario, in clear: the card
+// number, the track-2 equivalent and the PIN block as the pad returns it.
+void PadCmd_CardData(const SPadScenario& scen, std::string* pan, std::string* track2, std::vector<uint8_t>* pinBlock);

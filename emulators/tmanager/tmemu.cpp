@@ -203,7 +203,8 @@ static bool aux_TmEmu_StoreUpload() {
     std::string tmp = path + ".part";
     FILE* f = fopen(tmp.c_str(), "wb");
     if (f == nullptr) return false;
-    bool ok = fwrite(m_Upload.content.data(), 1, m_Upload.content.size(), f) == m_Upload.content.size();
+    bool ok = m_Upload.content.empty() ||
+              fwrite(m_Upload.content.data(), 1, m_Upload.content.size(), f) == m_Upload.content.size();
     if (fclose(f) != 0) ok = false;
     return ok && rename(tmp.c_str(), path.c_str()) == 0;
 }

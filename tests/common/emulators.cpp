@@ -3,9 +3,11 @@
 
 #include <arpa/inet.h>
 #include <dirent.h>
+#include <link.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -28,8 +30,12 @@ pid_t Spawn(const std::vector<std::string>& args) {
     std::vector<char*> argv;
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
+    pid_t parent = getpid();
     pid_t pid = fork();
     if (pid == 0) {
+        // An emulator outlives no test program that dies (a sanitizer stop, a crash): it would hold ctest's pipes.
+        prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (getppid() != parent) _exit(126);
         int null = open("/dev/null", O_WRONLY);
         dup2(null, 1);
         execv(argv[0], argv.data());
@@ -104,6 +110,22 @@ void ClearLog(const std::string& logDir) {
     while (struct dirent* e = readdir(dir))
         if (e->d_name[0] != '.') unlink((logDir + "/" + e->d_name).c_str());
     closedir(dir);
+}
+
+std::string PreloadValue(const std::string& libs) {
+#if defined(__SANITIZE_ADDRESS__)
+    std::string runtime;
+    dl_iterate_phdr(
+        [](dl_phdr_info* info, size_t, void* data) {
+            std::string name = info->dlpi_name != nullptr ? info->dlpi_name : "";
+            if (name.find("/libasan.so") == std::string::npos) return 0;
+            *static_cast<std::string*>(data) = name;
+            return 1;
+        },
+        &runtime);
+    if (!runtime.empty()) return libs.empty() ? runtime : runtime + ":" + libs;
+#endif
+    return libs;
 }
 
 uint16_t FreePort() {

@@ -32,6 +32,11 @@ std::string ReadLog(const std::string& logDir = "LOG");
 // Removes the daily log files under logDir, so that a case sees only its own lines.
 void ClearLog(const std::string& logDir = "LOG");
 
+// LD_PRELOAD text for a child of this program that preloads libs (":"-separated):
+// under AddressSanitizer its runtime comes first, as it must be the first
+// library the child loads.
+std::string PreloadValue(const std::string& libs);
+
 // A loopback port that was free a moment ago: nothing listens there.
 uint16_t FreePort();
 

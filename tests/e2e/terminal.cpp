@@ -14,6 +14,7 @@
 #include <memory>
 #include <netinet/in.h>
 #include <sstream>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -89,9 +90,13 @@ std::string RangeTable() {
 
 pid_t Spawn(const std::vector<std::string>& args, const std::string& dir, const std::string& out,
             const std::vector<std::string>& env = {}) {
+    pid_t parent = getpid();
     pid_t pid = fork();
     if (pid == 0) {
         setpgid(0, 0);
+        // Nothing a test started outlives the test program.
+        prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (getppid() != parent) _exit(126);
         if (!dir.empty() && chdir(dir.c_str()) != 0) _exit(126);
         int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
         dup2(fd, 1);
@@ -104,6 +109,23 @@ pid_t Spawn(const std::vector<std::string>& args, const std::string& dir, const 
         _exit(127);
     }
     return pid;
+}
+
+// A sanitizer's report from a child goes to files beside the run's own
+// (base.san.<pid>); what the system programs Ravo runs leak is theirs.
+std::vector<std::string> SanitizerEnv(const std::string& base) {
+    std::vector<std::string> env;
+    const std::pair<const char*, std::string> added[] = {
+        {"ASAN_OPTIONS", "log_path=" + base + ".san"},
+        {"UBSAN_OPTIONS", "log_path=" + base + ".san"},
+        {"LSAN_OPTIONS", "suppressions=" RAVO_SOURCE_DIR "/scripts/lsan.supp"},
+    };
+    for (const auto& a : added) {
+        const char* inherited = getenv(a.first);
+        std::string options = inherited != nullptr && *inherited != '\0' ? std::string(inherited) + ":" : "";
+        env.push_back(std::string(a.first) + "=" + options + a.second);
+    }
+    return env;
 }
 
 // Both emulators are told to end at once, then awaited (2 s each at most).
@@ -174,10 +196,11 @@ RunResult Terminal::Serve(const std::string& padScenario, const std::string& hos
                       padScenario + "\n");
     WriteFile(hostScn, hostScenario + "\n");
 
-    pid_t pad = Spawn({PAD_EMU, "-s", padScn, "-p", padPty, "-t", padTrace}, "", base + ".pad.out");
+    pid_t pad = Spawn({PAD_EMU, "-s", padScn, "-p", padPty, "-t", padTrace, "-d", base + ".card"}, "",
+                      base + ".pad.out", SanitizerEnv(base));
     pid_t host = Spawn({HOST_EMU, "--cert", pki + "/host.crt", "--key", pki + "/host.key", "--ca", pki + "/ca.crt",
                         "--port", "0", "--port-file", hostPort, "--scenario", hostScn, "--trace", hostTrace, "--idle", "60"},
-                       "", base + ".host.out");
+                       "", base + ".host.out", SanitizerEnv(base));
     std::string pty, port;
     for (int i = 0; i < 2500 && (pty.empty() || port.empty()); ++i) {
         std::istringstream(ReadFile(padPty)) >> pty;
@@ -186,6 +209,14 @@ RunResult Terminal::Serve(const std::string& padScenario, const std::string& hos
     }
     EXPECT_FALSE(pty.empty()) << "pad emulator did not start";
     EXPECT_FALSE(port.empty()) << "host emulator did not start";
+    emu::SCardData card;
+    if (emu::ReadCardData(base + ".card", &card)) {
+        bool known = false;
+        for (const auto& c : m_cards) known |= c.pan == card.pan && c.track2 == card.track2 && c.pinBlock == card.pinBlock;
+        if (!known) m_cards.push_back(card);
+    } else {
+        ADD_FAILURE() << "pad emulator did not list its card data";
+    }
 
     config["SECPORT"] = port;
     std::string ini;
@@ -198,6 +229,7 @@ RunResult Terminal::Serve(const std::string& padScenario, const std::string& hos
     body(base, r);
 
     Stop(pad, host);
+    CheckRun(base);
     r.response = ReadFile(m_pay + "/RAVORS.XML");
     r.log = emu::ReadLog(m_pay + "/LOG");
     r.pad = FromCp1251(ReadFile(padTrace));
@@ -234,8 +266,10 @@ void Terminal::RunRavo(const std::string& base, const KillAt& kill, RunResult& r
     if (!libs.empty()) {
         std::string joined;
         for (const auto& lib : libs) joined += (joined.empty() ? "" : ":") + lib;
-        env.push_back("LD_PRELOAD=" + joined);
+        env.push_back("LD_PRELOAD=" + emu::PreloadValue(joined));
     }
+    std::vector<std::string> sanitizer = SanitizerEnv(base);
+    env.insert(env.end(), sanitizer.begin(), sanitizer.end());
     env.insert(env.end(), this->env.begin(), this->env.end());
     if (beforeLaunch) beforeLaunch(m_pay);
     long start = NowMs();
@@ -283,6 +317,7 @@ std::pair<RunResult, RunResult> Terminal::RunKilledThen(const std::string& first
         base = b;
         WriteFile(m_pay + "/RAVORQ.XML", first);
         RunRavo(base, kill, killed);
+        CheckRun(base);
         killed.response = ReadFile(m_pay + "/RAVORS.XML");
         killed.log = emu::ReadLog(m_pay + "/LOG");
         padMark = ReadFile(base + ".pad.trace").size();
@@ -300,6 +335,29 @@ std::pair<RunResult, RunResult> Terminal::RunKilledThen(const std::string& first
     killed.host = after.host.substr(0, std::min(hostMark, after.host.size()));
     after.host = after.host.substr(std::min(hostMark, after.host.size()));
     return {killed, after};
+}
+
+void Terminal::CheckRun(const std::string& base) {
+    for (const std::string& finding : emu::ScanPaymentDir(m_pay, m_cards)) ADD_FAILURE() << "card data kept: " << finding;
+    std::string dir = base.substr(0, base.rfind('/')), prefix = base.substr(base.rfind('/') + 1) + ".san.";
+    if (DIR* d = opendir(dir.c_str())) {
+        while (dirent* e = readdir(d)) {
+            std::string name = e->d_name;
+            if (name.rfind(prefix, 0) != 0) continue;
+            ADD_FAILURE() << "sanitizer report of process " << name.substr(prefix.size()) << ":\n"
+                          << ReadFile(dir + "/" + name);
+            unlink((dir + "/" + name).c_str());
+        }
+        closedir(d);
+    }
+    // Undefined-behaviour reports go to the standard error, which is kept in these.
+    for (const char* out : {".ravo.out", ".pad.out", ".host.out"}) {
+        std::string text = ReadFile(base + out);
+        size_t at = text.find("runtime error:");
+        if (at == std::string::npos) continue;
+        ADD_FAILURE() << "undefined behaviour in " << base << out << ":\n" << text.substr(at > 300 ? at - 300 : 0);
+        truncate((base + out).c_str(), 0);
+    }
 }
 
 void Terminal::UseLibraryCopy() {

@@ -4,6 +4,8 @@
 // host_emu over TLS. Each run starts both emulators with scenarios written by
 // the test, runs Ravo on one request and stops them again; the response, the
 // record files, the log and both traces are there to be checked afterwards.
+// After every run the payment directory is searched for the card data the pad
+// handed out in any run of the test: finding one fails the test.
 #pragma once
 #include <gtest/gtest.h>
 
@@ -16,6 +18,7 @@
 
 #include "kernel/batch.h"
 #include "kernel/opstore.h"
+#include "tests/common/cardscan.h"
 #include "tests/common/emulators.h"
 
 namespace e2e {
@@ -104,8 +107,13 @@ private:
     RunResult Serve(const std::string& padScenario, const std::string& hostScenario,
                     const std::function<void(const std::string& base, RunResult& r)>& body);
 
+    // Fails the test on any card data of this test's runs kept in the
+    // payment directory, and on any sanitizer report of the run's processes.
+    void CheckRun(const std::string& base);
+
     std::string m_root;
     std::string m_pay;
+    std::vector<emu::SCardData> m_cards;  // what the pad handed out in every run so far
     std::string m_hostHistory;
     int m_runs = 0;
     emu::ClosedPort m_noManager;  // the terminal manager's port unless a test sets its own

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "tests/common/emulators.h"
 #include "tests/common/tempdir.h"
 
 namespace {
@@ -29,7 +30,8 @@ struct PaymentDir {
     // Runs Ravo there and returns its exit code. The pause after a failed
     // operation, not checked here, lasts a fiftieth (the fast-clock shim).
     int run() const {
-        std::string cmd = "cd '" + dir.path() + "' && LD_PRELOAD='" FASTCLOCK_LIB "' E2E_SLEEP_SCALE=50 ./Ravo >stdout.txt 2>&1";
+        std::string cmd = "cd '" + dir.path() + "' && LD_PRELOAD='" + emu::PreloadValue(FASTCLOCK_LIB) +
+                          "' E2E_SLEEP_SCALE=50 ./Ravo >stdout.txt 2>&1";
         int status = system(cmd.c_str());
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }

@@ -178,7 +178,8 @@ TEST_F(PluginHost, UnsupportedRequestTypeIsRefusedWithoutARun)
     installLauncher(aux_WriteResponse(kSaleResponse));
     const Call calls[] = {
         [](AbstractPaymentProcessing* p) { return p->payment(PaymentProcessingRequest(PaymentProcessingRequest::Undefined, 100)); },
-        [](AbstractPaymentProcessing* p) { return p->cancel(PaymentProcessingRequest(static_cast<PaymentProcessingRequest::Type>(4), 100)); },
+        // Type has no fixed underlying type: a value past its enumerators is undefined, so the cancel is tried with Undefined.
+        [](AbstractPaymentProcessing* p) { return p->cancel(PaymentProcessingRequest(PaymentProcessingRequest::Undefined, 100)); },
     };
     for (const Call& call : calls) {
         const PaymentProcessingAnswer answer = call(processor);

@@ -369,7 +369,7 @@ TEST_F(HostMessagesTest, TransactionResponseFillsOrder) {
     ASSERT_EQ(TMMsgBuilder_ParseTransactionRs(packet.data(), (uint16_t)packet.size(), &order, add),
               RES_OK);
     EXPECT_EQ(order.usRespCode, 1);
-    EXPECT_EQ(order.stAmount.ulLow, 1500u);
+    EXPECT_EQ(uint32_t{order.stAmount.ulLow}, 1500u);
     EXPECT_STREQ(order.szSTAN, "000777");
     EXPECT_STREQ(order.szField15, "20250203140510");
     EXPECT_STREQ(order.szAcquirerId, "12345678901");
@@ -385,7 +385,7 @@ TEST_F(HostMessagesTest, TransactionResponseFillsOrder) {
               RES_OK);
     EXPECT_STREQ(order.szRRN, "503414070099");
     EXPECT_STREQ(order.szAuthCode, "XYZ123");
-    EXPECT_EQ(order.stAmount.ulLow, 1500u);
+    EXPECT_EQ(uint32_t{order.stAmount.ulLow}, 1500u);
 }
 
 TEST_F(HostMessagesTest, TruncatedTransactionResponseIsNotReadFromGarbage) {

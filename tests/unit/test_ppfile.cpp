@@ -413,7 +413,9 @@ TEST_F(PadFiles, KeysLoadAndCheckWithTheirKcv) {
     ASSERT_EQ(RES_OK, TKLoad(16, key, &loaded, 0));
     ASSERT_EQ(RES_OK, KeyCheck(PP_KEY_TK, PP_TK_INDEX, &checked, 0));
     EXPECT_EQ(loaded, checked);
-    ASSERT_EQ(RES_OK, TKLoadEncrypted(24, key, &loaded));
+    const uint8_t key24[24] = {0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88, 1, 2, 3, 4,
+                               5,    6,    7,    8,    9,    10,   11,   12,   13, 14, 15, 16};
+    ASSERT_EQ(RES_OK, TKLoadEncrypted(24, key24, &loaded));
     EXPECT_NE(std::string::npos, Trace().find("REQ 6,17 TKLoadEncrypted"));
 }
 
