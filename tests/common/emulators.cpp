@@ -75,9 +75,9 @@ uint16_t SpawnListening(const std::vector<std::string>& args, const std::string&
 
 }  // namespace
 
-const char* PadEmuPath() { return RAVO_BUILD_DIR "/emulators/pinpad/pinpad_emu"; }
-const char* HostEmuPath() { return RAVO_BUILD_DIR "/emulators/host/host_emu"; }
-const char* TManagerEmuPath() { return RAVO_BUILD_DIR "/emulators/tmanager/tmanager_emu"; }
+const char* PadEmuPath() { return RAVO_EMU_DIR "/pinpad/pinpad_emu"; }
+const char* HostEmuPath() { return RAVO_EMU_DIR "/host/host_emu"; }
+const char* TManagerEmuPath() { return RAVO_EMU_DIR "/tmanager/tmanager_emu"; }
 
 std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -176,6 +176,15 @@ PadEmuProcess::PadEmuProcess(const TempDir& dir, const std::string& scenario) : 
 PadEmuProcess::~PadEmuProcess() { Stop(m_pid, nullptr); }
 
 std::string PadEmuProcess::trace() const { return m_dir.read("pad.trace"); }
+
+std::string PadEmuProcess::traceWith(const std::string& part, int limitMs) const {
+    std::string text = trace();
+    for (int waited = 0; text.find(part) == std::string::npos && waited < limitMs; waited += 20) {
+        usleep(20000);
+        text = trace();
+    }
+    return text;
+}
 
 HostEmuProcess::HostEmuProcess(const TempDir& dir, const std::string& scenario, const std::string& certDir,
                                unsigned count) {

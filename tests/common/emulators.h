@@ -71,6 +71,9 @@ public:
     // The pty the emulator listens on; "" when it never said.
     const std::string& path() const { return m_path; }
     std::string trace() const;
+    // The trace once it holds part (the emulator writes a line after it
+    // answers), or as it stands after limitMs.
+    std::string traceWith(const std::string& part, int limitMs = 5000) const;
 
 private:
     const TempDir& m_dir;
