@@ -502,7 +502,9 @@ TEST(Session, SpentTimeBudgetStopsTheSessionAndTheNextOneFinishes) {
     Manager m;
     const std::string next = ReadFile(RAVO_NEXT_LIB);
     m.Serve("libRAVOux.so", next);
-    m.Start(t, std::string("offer libRAVOux.so ") + RAVO_NEXT_VERSION_TEXT + "\ndelay 30 ms=10 times=*");
+    // Every block slow enough that even a small library (a build without
+    // debug information is a few hundred blocks) outlasts the budget.
+    m.Start(t, std::string("offer libRAVOux.so ") + RAVO_NEXT_VERSION_TEXT + "\ndelay 30 ms=50 times=*");
     RunResult r = CloseDay(t);
     EXPECT_EQ(0, r.exitCode);
     EXPECT_EQ(0, r.ResultCode());
