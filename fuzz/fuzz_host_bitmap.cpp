@@ -6,13 +6,8 @@
 #include "host/tmmsgprs.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static bool ready = false;
-    if (!ready) {
-        Fuzz_EnterWorkDir();
-        TMMsgBuilder_Init();
-        ready = true;
-    }
-    uint16_t count = size > 0xFFFF ? 0xFFFF : static_cast<uint16_t>(size);
+    Fuzz_EnterHostWorkDir();
+    uint16_t count = Fuzz_MessageLength(size);
     static STMMsgContainer msg;
     TMMsgPrs_InitContainer(&msg);
     TMMsgPrs_ParseMessage(&msg, reinterpret_cast<const char*>(data), count);

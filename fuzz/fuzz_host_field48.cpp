@@ -6,7 +6,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Fuzz_EnterWorkDir();
-    uint16_t count = size > 0xFFFF ? 0xFFFF : static_cast<uint16_t>(size);
+    uint16_t count = Fuzz_MessageLength(size);
     const char* text = reinterpret_cast<const char*>(data);
     uint16_t number = 0;
     char value12[13];

@@ -4,13 +4,8 @@
 #include "host/tmmsgbuilder.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static bool ready = false;
-    if (!ready) {
-        Fuzz_EnterWorkDir();
-        TMMsgBuilder_Init();
-        ready = true;
-    }
-    uint16_t count = size > 0xFFFF ? 0xFFFF : static_cast<uint16_t>(size);
+    Fuzz_EnterHostWorkDir();
+    uint16_t count = Fuzz_MessageLength(size);
     char authCode[7];
     char rrn[13];
     uint16_t actionCode = 0;

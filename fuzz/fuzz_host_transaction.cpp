@@ -7,13 +7,8 @@
 #include "support/payorder.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static bool ready = false;
-    if (!ready) {
-        Fuzz_EnterWorkDir();
-        TMMsgBuilder_Init();
-        ready = true;
-    }
-    uint16_t count = size > 0xFFFF ? 0xFFFF : static_cast<uint16_t>(size);
+    Fuzz_EnterHostWorkDir();
+    uint16_t count = Fuzz_MessageLength(size);
     static S_PAY_ORDER order;
     memset(&order, 0, sizeof(order));
     char addAmounts[TMMSG_ADD_AMOUNTS_SIZE];

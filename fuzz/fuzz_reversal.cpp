@@ -23,12 +23,7 @@ static void aux_Use(S_PAY_ORDER* order, HostMode mode) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static bool ready = false;
-    if (!ready) {
-        Fuzz_EnterWorkDir();
-        TMMsgBuilder_Init();
-        ready = true;
-    }
+    Fuzz_EnterHostWorkDir();
     // A saved step that reading completes books into the journal and the batch:
     // each run starts without them, or the journal grows run after run and every
     // response reports all of it.

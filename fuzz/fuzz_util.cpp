@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <ctime>
 
+#include "host/tmmsgbuilder.h"
 #include "support/log.h"
 #include "support/sysclock.h"
 
@@ -70,3 +71,10 @@ void Fuzz_WriteFile(const char* path, const uint8_t* data, size_t n) {
 }
 
 void Fuzz_RemoveFile(const char* path) { unlink(path); }
+
+void Fuzz_EnterHostWorkDir() {
+    static bool ready = false;
+    Fuzz_EnterWorkDir();
+    if (!ready) TMMsgBuilder_Init();
+    ready = true;
+}

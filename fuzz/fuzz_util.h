@@ -11,6 +11,12 @@
 // log itself is fuzz/null_log.cpp). Removed when the process exits.
 void Fuzz_EnterWorkDir();
 
+// Fuzz_EnterWorkDir, and (once) the host message builder's tables.
+void Fuzz_EnterHostWorkDir();
+
+// The length a host message of size bytes is handed on with (the parsers take 16 bits).
+inline uint16_t Fuzz_MessageLength(size_t size) { return size > 0xFFFF ? 0xFFFF : static_cast<uint16_t>(size); }
+
 // Replaces the file (relative to the work directory) with n bytes of data.
 void Fuzz_WriteFile(const char* path, const uint8_t* data, size_t n);
 // Removes the file if it exists.

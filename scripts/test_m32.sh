@@ -38,17 +38,7 @@ if [ "$("$probe_dir/probe")" != "$(uname -m)" ]; then
   echo "i386 programs run through qemu-i386-static (this kernel runs no 32-bit user space)"
 fi
 
-# The emulated peers (pad, host, terminal manager) of the 64-bit build in
-# PEER_BUILD (default build/), when it has them, run natively beside this build.
-PEER_BUILD=${PEER_BUILD:-build}
-peer_args=()
-if [ -x "$PEER_BUILD/emulators/pinpad/pinpad_emu" ] && [ -x "$PEER_BUILD/emulators/host/host_emu" ] \
-   && [ -x "$PEER_BUILD/emulators/tmanager/tmanager_emu" ]; then
-  peer_args=(-DRAVO_PEER_BUILD="$(cd "$PEER_BUILD" && pwd)")
-  echo "tests talk to the emulators of $PEER_BUILD"
-else
-  peer_args=(-DRAVO_PEER_BUILD=)
-fi
+source scripts/peer_args.sh
 # The shipped optimisation (-O2) without debug information, which only slows the build here.
 cmake -S . -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo "${peer_args[@]}" \
   -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -DNDEBUG" -DCMAKE_C_FLAGS_RELWITHDEBINFO="-O2 -DNDEBUG" \

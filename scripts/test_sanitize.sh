@@ -9,17 +9,7 @@ scripts/deps.sh
 BUILD_DIR=${BUILD_DIR:-build-san}
 # -O1 -g1: the level the sanitizers are meant for; line tables are all their
 # stack traces need.
-# The emulated peers (pad, host, terminal manager) of the 64-bit build in
-# PEER_BUILD (default build/), when it has them, run natively beside this build.
-PEER_BUILD=${PEER_BUILD:-build}
-peer_args=()
-if [ -x "$PEER_BUILD/emulators/pinpad/pinpad_emu" ] && [ -x "$PEER_BUILD/emulators/host/host_emu" ] \
-   && [ -x "$PEER_BUILD/emulators/tmanager/tmanager_emu" ]; then
-  peer_args=(-DRAVO_PEER_BUILD="$(cd "$PEER_BUILD" && pwd)")
-  echo "tests talk to the emulators of $PEER_BUILD"
-else
-  peer_args=(-DRAVO_PEER_BUILD=)
-fi
+source scripts/peer_args.sh
 cmake -S . -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRAVO_SANITIZE=ON "${peer_args[@]}" \
   -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g1 -DNDEBUG" -DCMAKE_C_FLAGS_RELWITHDEBINFO="-O1 -g1 -DNDEBUG" >/dev/null
 SECONDS=0
