@@ -12,6 +12,7 @@ QString EVelmontProcessing::getName(Operation operation)
     case FullReport: return QStringLiteral("DayReport");
     case ShortReport: return QStringLiteral("DayReport");
     case ReverseLast: return QStringLiteral("ReverseLast");
+    case TestBank: return QStringLiteral("TestBank");
     }
     return QString();
 }

@@ -17,6 +17,7 @@ public:
         FullReport = 6,
         ShortReport = 7,
         ReverseLast = 8,
+        TestBank = 9,
     };
 
     // The OperationType word; empty for a value outside the list.

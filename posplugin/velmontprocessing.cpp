@@ -6,6 +6,13 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QSaveFile>
+
+#include <cerrno>
+#include <cstring>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <log4qt/logger.h>
 #include <log4qt/logmanager.h>
@@ -23,6 +30,10 @@ const char kSettingsFile[] = "DATA/CONFIG.INI";
 const char kRequestFile[] = "RAVORQ.XML";
 const char kResponseFile[] = "RAVORS.XML";
 const char kProgram[] = "./Ravo";
+// RAVORS.XML is removed before every run, so the plug-in keeps its own copy
+// of the last response that carried a receipt, for the cashier's reprint.
+const char kLastResponseFile[] = "RAVORS.LAST.XML";
+const char kCopyMark[] = "КОПИЯ\n";
 const int kRunLimitMs = VELMONT_RUN_LIMIT_MS;
 
 QString aux_Ru(const char* utf8) { return QString::fromUtf8(utf8); }
@@ -80,6 +91,38 @@ QString aux_BaseCurrency(const QString& path)
     if (currency.isEmpty() || currency.toUpper().startsWith("BY"))
         return QStringLiteral("BYN");
     return QString::fromLatin1(currency);
+}
+
+// Replaces path whole or not at all: temporary file, flush to disk, rename,
+// then the directory entry itself to disk.
+bool aux_ReplaceFile(const QString& path, const QByteArray& data, QString& errorText)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(data) != data.size() || !file.commit()) {
+        errorText = file.errorString();
+        return false;
+    }
+    const QByteArray directory = QFile::encodeName(QFileInfo(path).absolutePath());
+    const int fd = ::open(directory.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0 || ::fsync(fd) != 0) {
+        errorText = QString::fromLocal8Bit(strerror(errno));
+        if (fd >= 0)
+            ::close(fd);
+        return false;
+    }
+    ::close(fd);
+    return true;
+}
+
+// Keeps the response as the last receipt's; on failure removes the older one
+// rather than let it stand as the last.
+void aux_StoreLastResponse(const QString& path, const QByteArray& responseData, Log4Qt::Logger* logger)
+{
+    QString errorText;
+    if (aux_ReplaceFile(path, responseData, errorText))
+        return;
+    logger->error(QStringLiteral("%1 '%2': %3").arg(aux_Ru("Ошибка сохранения ответа для копии чека"), path, errorText));
+    QFile::remove(path);
 }
 
 } // namespace
@@ -155,6 +198,44 @@ PaymentProcessingAnswer VelmontProcessing::printShortReport()
 PaymentProcessingAnswer VelmontProcessing::balance(const QString&)
 {
     return run(EVelmontProcessing::Balance, 0, QString());
+}
+
+PaymentProcessingAnswer VelmontProcessing::testConnection()
+{
+    return run(EVelmontProcessing::TestBank, 0, QString());
+}
+
+PaymentProcessingAnswer VelmontProcessing::printCopy(int)
+{
+    logger->info(aux_Ru("Печать копии чека последней операции"));
+    const QString path = paymentDirectory() + QLatin1String(kLastResponseFile);
+    if (!QFileInfo::exists(path)) {
+        const QString text = aux_Ru("Нет чека последней операции для печати копии");
+        logger->error(text);
+        return makeResult(aux_Undefined(text));
+    }
+    QFile file(path);
+    QByteArray data;
+    if (file.open(QIODevice::ReadOnly))
+        data = file.readAll();
+    const QString readFailure = aux_Ru("Ошибка чтения чека последней операции");
+    if (!file.isOpen() || file.error() != QFileDevice::NoError) {
+        logger->error(QStringLiteral("%1 '%2': %3").arg(readFailure, path, file.errorString()));
+        return makeResult(aux_Undefined(readFailure));
+    }
+    PaymentProcessingAnswer answer = VelmontResponse_Read(data, readFailure, logger);
+    QStringList images = answer.getPrintImages();
+    if (images.isEmpty()) {
+        logger->error(QStringLiteral("%1 '%2'").arg(readFailure, path));
+        return makeResult(aux_Undefined(readFailure));
+    }
+    for (QString& image : images)
+        image.prepend(aux_Ru(kCopyMark));
+    answer.setPrintImages(images);
+    // The copy itself succeeded, whatever the original operation's outcome.
+    answer.setSuccess(true);
+    answer.setCode(0);
+    return answer;
 }
 
 QString VelmontProcessing::paymentDirectory() const
@@ -282,5 +363,8 @@ PaymentProcessingAnswer VelmontProcessing::run(EVelmontProcessing::Operation ope
     }
     const QByteArray responseData = responseFile.readAll();
     responseFile.close();
-    return VelmontResponse_Read(responseData, killText, logger);
+    answer = VelmontResponse_Read(responseData, killText, logger);
+    if (!answer.getPrintImages().isEmpty())
+        aux_StoreLastResponse(directory + QLatin1String(kLastResponseFile), responseData, logger);
+    return answer;
 }

@@ -33,6 +33,10 @@ public:
     PaymentProcessingAnswer printReport() override;
     PaymentProcessingAnswer printShortReport() override;
     PaymentProcessingAnswer balance(const QString& cardNumber) override;
+    // The receipt of the last operation the card system answered with one,
+    // each image marked as a copy; no run of the launcher.
+    PaymentProcessingAnswer printCopy(int number) override;
+    PaymentProcessingAnswer testConnection() override;
 
     // One blocking run of the launcher for operation; amount and referenceText
     // go into the request only where the operation takes them.

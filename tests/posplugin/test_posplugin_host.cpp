@@ -167,7 +167,7 @@ TEST_F(PluginHost, AnswersWhatItSupportsAndKeepsTheBaseForTheRest)
     const PaymentProcessingAnswer change = processor->change(PaymentProcessingRequest());
     EXPECT_EQ(tr::Tr(QStringLiteral("basicPaymentProcessingChange"), U("Операция сдачи недоступна")),
               change.getMessage());
-    EXPECT_EQ(QStringLiteral("basicPaymentProcessingTestConnection"), processor->testConnection().getMessage().getId());
+    EXPECT_EQ(QStringLiteral("basicPaymentProcessingDemandPinCode"), processor->demandPinCode().getMessage().getId());
 
     processor->setOption(static_cast<EPaymentProcessingOption::Option>(0x3), true);
     EXPECT_TRUE(processor->checkOption(static_cast<EPaymentProcessingOption::Option>(0x2)));
@@ -227,6 +227,8 @@ TEST_F(PluginHost, WritesTheRequestOfEachCall)
         {"balance", [](auto* p) { return p->balance(QStringLiteral("ignored")); },
          "<OperationDataRq>\n <OperationType>Balance</OperationType>\n <Currency>BYN</Currency>\n"
          "</OperationDataRq>\n"},
+        {"link test", [](auto* p) { return p->testConnection(); },
+         "<OperationDataRq>\n <OperationType>TestBank</OperationType>\n</OperationDataRq>\n"},
     };
     installLauncher(aux_WriteResponse(kSaleResponse));
     const QString requestPath = QFileInfo(path("RAVORQ.XML")).absoluteFilePath();
@@ -495,6 +497,85 @@ TEST_F(PluginHost, LogsAParseErrorWithItsPlace)
     const LogLine& last = g_PaymentLog.back();
     EXPECT_EQ(QtCriticalMsg, last.type);
     EXPECT_TRUE(last.text.startsWith(U("Ошибка разбора XML в 2:"))) << qPrintable(last.text);
+}
+
+TEST_F(PluginHost, LinkTestAnswersTheResultText)
+{
+    installLauncher(aux_WriteResponse("<OperationResultRs><ResultCode>1087</ResultCode>"
+                                      "<ResultText>НЕТ СВЯЗИ</ResultText></OperationResultRs>"));
+    const PaymentProcessingAnswer answer = processor->testConnection();
+    EXPECT_FALSE(answer.isSuccess());
+    EXPECT_EQ(1087, answer.getCode());
+    EXPECT_EQ(tr::Tr(QStringLiteral("undefined"), U("НЕТ СВЯЗИ")), answer.getMessage());
+}
+
+// The reprint is the last receipt the card system answered with, approved or
+// declined, read back from the plug-in's own copy: nothing is run for it.
+TEST_F(PluginHost, ReprintsTheLastReceiptWithoutARun)
+{
+    QByteArray sale(kSaleResponse);
+    const QByteArray declined = QByteArray(sale).replace("<ResultCode>0<", "<ResultCode>116<")
+                                    .replace("ОПЛАТА\n", "ОТКАЗ\n").replace("<ChequeCount>2<", "<ChequeCount>1<");
+    const QString saleCopy = U("КОПИЯ\n") + U(kSaleReceipt);
+    const QString declinedCopy = U("КОПИЯ\n\nОТКАЗ\nИТОГО 10.00 BYN\n  ");
+    const struct {
+        const char* name;
+        QByteArray launcherBody;  // empty: no run before the reprint
+        QStringList images;
+    } steps[] = {
+        {"approved sale", aux_WriteResponse(sale), {saleCopy, saleCopy}},
+        {"a second copy of the same", QByteArray(), {saleCopy, saleCopy}},
+        {"a response without a receipt leaves the last one",
+         aux_WriteResponse(QByteArray(sale).replace("  <ChequeCount>2</ChequeCount>\n", "")), {saleCopy, saleCopy}},
+        {"a declined receipt is the last one", aux_WriteResponse(declined), {declinedCopy}},
+        {"a run without a response leaves the last one", "exit 255\n", {declinedCopy}},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.name);
+        if (!step.launcherBody.isEmpty()) {
+            installLauncher(step.launcherBody);
+            processor->payment(PaymentProcessingRequest(PaymentProcessingRequest::Sale, 1000));
+            ASSERT_TRUE(launcherRan());
+            QFile::remove(path("request.seen"));
+        }
+        const PaymentProcessingAnswer answer = processor->printCopy(1);
+        EXPECT_FALSE(launcherRan());
+        EXPECT_TRUE(answer.isSuccess()) << qPrintable(answer.getMessage().ru());
+        EXPECT_EQ(0, answer.getCode());
+        EXPECT_EQ(step.images, answer.getPrintImages());
+        EXPECT_EQ(QStringLiteral("************1234"), answer.getCardNumber());
+    }
+}
+
+TEST_F(PluginHost, RefusesAReprintWithoutAReadableLastReceipt)
+{
+    const char* const unreadable = "Ошибка чтения чека последней операции";
+    const struct {
+        const char* name;
+        std::function<bool(const QString&)> make;  // puts something at RAVORS.LAST.XML
+        const char* message;
+    } cases[] = {
+        {"none yet", [](const QString&) { return true; }, "Нет чека последней операции для печати копии"},
+        {"not XML", [](const QString& p) { return aux_WriteFile(p, "<OperationResultRs><ResultCode>0"); }, unreadable},
+        {"no result code", [](const QString& p) { return aux_WriteFile(p, "<OperationResultRs/>"); }, unreadable},
+        {"no receipt",
+         [](const QString& p) {
+             return aux_WriteFile(p, QByteArray(kSaleResponse).replace("  <ChequeCount>2</ChequeCount>\n", ""));
+         },
+         unreadable},
+        {"a directory", [](const QString& p) { return QDir().mkdir(p); }, unreadable},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        QTemporaryDir own;
+        processor->setProcessingDirectory(own.path());
+        ASSERT_TRUE(c.make(own.filePath(QStringLiteral("RAVORS.LAST.XML"))));
+        const PaymentProcessingAnswer answer = processor->printCopy(1);
+        EXPECT_FALSE(answer.isSuccess());
+        EXPECT_EQ(0, answer.getCode());
+        EXPECT_EQ(tr::Tr(QStringLiteral("undefined"), U(c.message)), answer.getMessage());
+        EXPECT_TRUE(answer.getPrintImages().isEmpty());
+    }
 }
 
 // Same plug-in, built with a run limit of 1.5 s instead of five minutes.

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QPluginLoader>
 
 #include "abstractpaymentprocessing.h"
@@ -51,6 +52,73 @@ TEST(PluginSale, CardSaleThroughThePluginAndTheRealProcesses)
     EXPECT_TRUE(images[0].contains(QStringLiteral("15.00 BYN"))) << qPrintable(images[0]);
     EXPECT_TRUE(images[0].contains(QStringLiteral("7899"))) << qPrintable(images[0]);
     EXPECT_FALSE(images[0].contains(QStringLiteral("4000001234567899"))) << "clear card number on the receipt";
+}
+
+// The cashier's reprint after the sale: the same receipts marked as copies,
+// and neither the library nor the pad nor the host is involved.
+TEST(PluginSale, ReprintOfTheSaleRunsNothing)
+{
+    QPluginLoader loader(QStringLiteral(VELMONT_PLUGIN_PATH));
+    auto* processor = qobject_cast<AbstractPaymentProcessing*>(loader.instance());
+    ASSERT_NE(nullptr, processor) << qPrintable(loader.errorString());
+
+    e2e::Terminal terminal;
+    processor->setProcessingDirectory(QString::fromStdString(terminal.Path()));
+    PaymentProcessingAnswer sale;
+    const e2e::RunResult run = terminal.RunVia(
+        [&] { sale = processor->payment(PaymentProcessingRequest(PaymentProcessingRequest::Sale, 1500)); },
+        "card=stripe", "* approve");
+    ASSERT_TRUE(sale.isSuccess()) << qPrintable(sale.getMessage().ru()) << "\n" << run.log;
+    ASSERT_EQ(2, sale.getPrintImages().size());
+
+    // A run would write a new response and a new log.
+    const QString response = QString::fromStdString(terminal.Path() + "/RAVORS.XML");
+    ASSERT_TRUE(QFile::remove(response));
+    const std::string hostBefore = terminal.HostHistory();
+    const PaymentProcessingAnswer copy = processor->printCopy(1);
+
+    ASSERT_TRUE(copy.isSuccess()) << qPrintable(copy.getMessage().ru());
+    const QStringList images = copy.getPrintImages();
+    ASSERT_EQ(2, images.size());
+    for (const QString& image : images)
+        EXPECT_EQ(U("КОПИЯ\n") + sale.getPrintImages()[0], image);
+    EXPECT_EQ(sale.getCardNumber(), copy.getCardNumber());
+    EXPECT_EQ(sale.getAuthorizationCode(), copy.getAuthorizationCode());
+    EXPECT_FALSE(QFile::exists(response)) << "Ravo ran for the reprint";
+    EXPECT_EQ(hostBefore, terminal.HostHistory());
+    EXPECT_EQ(1u, terminal.Journal().size());
+}
+
+// The link test is the card system's echo with the bank: success when the
+// host answers, the library's own result text when it does not.
+TEST(PluginSale, LinkTestThroughTheRealProcesses)
+{
+    QPluginLoader loader(QStringLiteral(VELMONT_PLUGIN_PATH));
+    auto* processor = qobject_cast<AbstractPaymentProcessing*>(loader.instance());
+    ASSERT_NE(nullptr, processor) << qPrintable(loader.errorString());
+
+    const struct {
+        const char* hostScenario;
+        bool success;
+    } cases[] = {
+        {"* approve", true},
+        {"* decline 005", false},
+        {"* drop", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.hostScenario);
+        e2e::Terminal terminal;
+        processor->setProcessingDirectory(QString::fromStdString(terminal.Path()));
+        PaymentProcessingAnswer answer;
+        const e2e::RunResult run =
+            terminal.RunVia([&] { answer = processor->testConnection(); }, "", c.hostScenario);
+
+        EXPECT_LE(1u, e2e::HostRequests(run.host, "1800").size()) << "the echo reached the host\n" << run.host;
+        EXPECT_EQ(c.success, answer.isSuccess()) << run.response << run.log;
+        EXPECT_EQ(run.ResultCode(), answer.getCode());
+        EXPECT_EQ(QString::fromStdString(run.Field("ResultText")), answer.getMessage().ru());
+        EXPECT_FALSE(answer.getMessage().ru().isEmpty());
+    }
 }
 
 // Texts the till does not control reach the response: the bank's name from the
