@@ -102,7 +102,7 @@ TEST(PluginSale, LinkTestThroughTheRealProcesses)
         bool success;
     } cases[] = {
         {"* approve", true},
-        {"* decline 005", false},
+        {"* decline 909", false},
         {"* drop", false},
     };
     for (const auto& c : cases) {
