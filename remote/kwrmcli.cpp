@@ -90,9 +90,10 @@ static int aux_KWRM_CLI_ExchangeData(uint8_t command, const uint8_t* data, uint1
         return rc;
     }
     *answerLength = length;
-    const bool block = command == KWRM_CMD_NEXT_BLOCK;
-    MsgTrace_ManagerExchange(command, n, *answerCommand, block || length == 0 ? MSGTRACE_NONE : answer[0], length,
-                             m_llBlockOffset);
+    // A download block carries file data where other answers carry their status.
+    const int32_t status =
+        command == KWRM_CMD_NEXT_BLOCK || length == 0 ? static_cast<int32_t>(MSGTRACE_NONE) : answer[0];
+    MsgTrace_ManagerExchange(command, n, *answerCommand, status, length, m_llBlockOffset);
     return RES_OK;
 }
 
