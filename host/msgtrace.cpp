@@ -139,10 +139,9 @@ void MsgTrace_HostRequest(const uint8_t* packet, uint16_t count) {
                     static_cast<unsigned>(count));
         return;
     }
-    STraceOut out = {m_szLine, sizeof(m_szLine), 0, false};
     MsgTrace_FormatMessage(&m_stTraceMsg, m_szLine, sizeof(m_szLine));
-    out.nUsed = strlen(m_szLine);
-    out.bFull = out.nUsed + 4 >= out.nSize;
+    const size_t used = strlen(m_szLine);
+    STraceOut out = {m_szLine, sizeof(m_szLine), used, used + 4 >= sizeof(m_szLine)};
     // Security elements are ciphered by the pad (the PIN block under its own key): sizes only.
     for (uint8_t i = 0; i < sec.ucElementCount; ++i) {
         const STMSecElement& element = sec.astElement[i];
