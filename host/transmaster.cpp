@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "host/msgtrace.h"
 #include "host/netlayer.h"
 #include "support/log.h"
 #include "support/param.h"
@@ -22,6 +23,7 @@ int Transmaster_SendPacket(const unsigned char* packet, uint16_t length) {
         LogString("ERROR. Transmaster_SendPacket. usBufferLen: %d", length);
         return RES_HOST_SEND;
     }
+    MsgTrace_HostRequest(packet, length);
     unsigned char frame[TRANSMASTER_MAX_PACKET + 2];
     frame[0] = static_cast<unsigned char>(length >> 8);
     frame[1] = static_cast<unsigned char>(length & 0xFF);
@@ -55,6 +57,7 @@ int Transmaster_Receive(unsigned char* buffer, uint16_t* length) {
         }
     }
     *length = len;
+    MsgTrace_HostResponse(buffer, len);
     return 0;
 }
 

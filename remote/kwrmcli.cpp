@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "host/msgtrace.h"
 #include "host/netlayer.h"
 #include "pinpad/crc.h"
 #include "remote/kwrmframe.h"
@@ -45,6 +46,7 @@ enum : uint64_t { KWRM_MIN_FREE_MB = 20 };
 static uint8_t m_ucTxFrame[KWRM_MAX_FRAME];      // the request being sent (kept for repeats)
 static uint8_t m_ucBlock[KWRM_ANSWER_BLOCK];     // download blocks
 static uint64_t m_ullDeadlineMs = 0;
+static int64_t m_llBlockOffset = MSGTRACE_NONE;  // file offset of the block in flight, for the trace
 
 void KWRM_CLI_SetDeadline(uint64_t monotonicMs) { m_ullDeadlineMs = monotonicMs; }
 
@@ -88,6 +90,10 @@ static int aux_KWRM_CLI_ExchangeData(uint8_t command, const uint8_t* data, uint1
         return rc;
     }
     *answerLength = length;
+    // A download block carries file data where other answers carry their status.
+    const int32_t status =
+        command == KWRM_CMD_NEXT_BLOCK || length == 0 ? static_cast<int32_t>(MSGTRACE_NONE) : answer[0];
+    MsgTrace_ManagerExchange(command, n, *answerCommand, status, length, m_llBlockOffset);
     return RES_OK;
 }
 
@@ -184,8 +190,10 @@ static int aux_KWRM_CLI_ReceiveFile(const char* target, uint32_t size, uint32_t 
         uint8_t answerCommand = 0;
         uint16_t length = sizeof(m_ucBlock);
         uint8_t status = 0;
+        m_llBlockOffset = count;
         int ex = aux_KWRM_CLI_ExchangePacket(KWRM_CMD_NEXT_BLOCK, nullptr, 0, &answerCommand, m_ucBlock, &length,
                                              &status);
+        m_llBlockOffset = MSGTRACE_NONE;
         if (ex != RES_OK) {
             LogString("ERROR. KWRM_CLI_ReceiveFile. Exchange: %u", static_cast<unsigned>(ex));
             rc = RES_KWRM_FILE_SEND;
@@ -591,7 +599,9 @@ static int aux_KWRM_CLI_SendFile(uint8_t command, const char* path) {
             return RES_KWRM_FILE_IO;
         }
         crc = CRC_CalcCRC32(block, n, crc);
+        m_llBlockOffset = length - left;
         rc = aux_KWRM_CLI_ExchangeShort(KWRM_CMD_UPLOAD_BLOCK, block, n, &status);
+        m_llBlockOffset = MSGTRACE_NONE;
         if (rc != RES_OK) {
             LogString("ERROR. KWRM_CLI_SendFile. Send block: %u", static_cast<unsigned>(rc));
             fclose(file);

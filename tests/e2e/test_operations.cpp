@@ -26,6 +26,15 @@ void ExpectNoClearCard(const Terminal& t, const RunResult& r) {
     }
 }
 
+// The first log line that holds mark, "" when none does.
+std::string LogLine(const std::string& log, const std::string& mark) {
+    const size_t at = log.find(mark);
+    if (at == std::string::npos) return "";
+    const size_t newline = log.rfind('\n', at);
+    const size_t from = newline == std::string::npos ? 0 : newline + 1;
+    return log.substr(from, log.find('\n', at) - from);  // npos - from: up to the end
+}
+
 // A completed sale of 15.00 BYN and what it left behind.
 RunResult CompletedSale(Terminal& t, const std::string& pad = "", long amount = 1500) {
     RunResult r = t.Run(Request("Sale", amount), pad, "* approve");
@@ -72,6 +81,14 @@ TEST(Operations, SaleApprovedByEveryCardEntry) {
         ASSERT_EQ(1u, requests.size()) << r.host;
         EXPECT_TRUE(Has(requests[0], "f4=000000001500")) << requests[0];
         EXPECT_TRUE(Has(requests[0], "f49=933")) << requests[0];
+        // The terminal runs at the debug level: the trace shows the exchange, masked.
+        const std::string rq = LogLine(r.log, "MsgTrace. Host request (kind 1, ");
+        EXPECT_TRUE(Has(rq, ": 1200 F3=000000 F4=000000001500 ")) << rq;
+        EXPECT_TRUE(Has(rq, " S1/F2=enc[")) << rq;
+        const std::string rs = LogLine(r.log, "MsgTrace. Host response (");
+        EXPECT_TRUE(Has(rs, "): 1210 ")) << rs;
+        EXPECT_TRUE(Has(rs, " F39=000")) << rs;
+        EXPECT_FALSE(Has(r.log, "4000001234567899=")) << "track data in the log";
         ExpectNoClearCard(t, r);
     }
 }

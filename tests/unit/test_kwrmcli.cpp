@@ -20,6 +20,7 @@
 #include "remote/kwrmcli.h"
 #include "remote/kwrmframe.h"
 #include "support/param.h"
+#include "support/log.h"
 #include "support/result_codes.h"
 #include "support/sysclock.h"
 #include "support/vars.h"
@@ -304,6 +305,47 @@ TEST_F(KwrmClientTest, FileCommandsDownloadWhatIsNewer) {
                         return std::string(hex);
                     }())) << trace;
         EXPECT_EQ(5u, Count(trace, "RX 30 ")) << trace;  // four blocks and the end frame
+    }
+}
+
+// At the debug level each exchange is one log line, a block with its offset
+// and never its bytes; at the normal level the download writes no trace at all.
+TEST_F(KwrmClientTest, DebugTraceOfADownloadAndAnUpload) {
+    std::string content;
+    while (content.size() < 1561) content += "KEY=TRACEMARK;";  // three full blocks and one byte
+    content.resize(1561);
+    Serve("CONFIG.INI", content);
+    g_work->write("TEMP/20240104.zip", content);
+    for (uint8_t level : {LOG_INFO, LOG_DEBUG}) {
+        SCOPED_TRACE(level);
+        emu::ClearLog();
+        unlink("TEMP/CONFIG.INI");
+        SetLogLevel(level);
+        Manager manager("");
+        ASSERT_EQ(0, manager.connected());
+        uint8_t updated = 0;
+        EXPECT_EQ(RES_OK, KWRM_CLI_GetConfigFromKwrm("TEMP/CONFIG.INI", "DATA/CONFIG.INI", &updated));
+        EXPECT_EQ(RES_OK, KWRM_CLI_PutLogFileToKwrm("TEMP/20240104.zip"));
+        manager.Finish();
+        SetLogLevel(LOG_INFO);
+        const std::string log = ReadLog();
+        EXPECT_FALSE(Has(log, "TRACEMARK")) << log;
+        if (level == LOG_INFO) {
+            EXPECT_FALSE(Has(log, "MsgTrace")) << log;
+            continue;
+        }
+        EXPECT_TRUE(Has(log, "Manager: > 12 len 4 < 12 status 00 len ")) << log;
+        const struct { const char* offset; const char* length; } blocks[] = {
+            {"0", "520"}, {"520", "520"}, {"1040", "520"}, {"1560", "1"}};
+        for (const auto& b : blocks) {
+            const std::string in = std::string("Manager: > 30 len 0 < 30 len ") + b.length + " offset " + b.offset + "\n";
+            const std::string out =
+                std::string("Manager: > 32 len ") + b.length + " < 32 status 00 len 1 offset " + b.offset + "\n";
+            EXPECT_TRUE(Has(log, in)) << in << log;
+            EXPECT_TRUE(Has(log, out)) << out << log;
+        }
+        EXPECT_EQ(4u, emu::Count(log, "Manager: > 32 ")) << log;
+        EXPECT_EQ(5u, emu::Count(log, "Manager: > 30 ")) << log;  // four blocks and the end frame
     }
 }
 
