@@ -15,10 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Vars_Clear();
     FakePad_Replies(data, size);
     static S_PAY_ORDER order;
-    memset(&order, 0, sizeof(order));
-    order.ucOpType = OP_SALE;
-    memcpy(order.szCurrency, "BYN", 4);
-    BigInt_StrToInt("1000", &order.stAmount);
+    Fuzz_SaleOrder(&order);
     CardReader_SetClessParam(&order);
     CardReader_GetClessResult(&order);
     Vars_Clear();

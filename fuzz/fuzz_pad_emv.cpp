@@ -17,10 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     strcpy(g_Config.szOpenKey, "0123456789ABCDEF0123456789ABCDEF");
     FakePad_Replies(data, size);
     static S_PAY_ORDER order;
-    memset(&order, 0, sizeof(order));
-    order.ucOpType = OP_SALE;
-    memcpy(order.szCurrency, "BYN", 4);
-    BigInt_StrToInt("1000", &order.stAmount);
+    Fuzz_SaleOrder(&order);
     if (EMVReadTK("TERM0001", &order) == 0 && EMVTransaction(&order) == 0) EMVFinalize(0, &order);
     uint16_t status = 0;
     EMVCancel(&status);

@@ -7,10 +7,13 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 
 #include "host/tmmsgbuilder.h"
+#include "support/bigint.h"
 #include "support/log.h"
+#include "support/payorder.h"
 #include "support/sysclock.h"
 
 static std::string m_workDir;
@@ -77,4 +80,11 @@ void Fuzz_EnterHostWorkDir() {
     Fuzz_EnterWorkDir();
     if (!ready) TMMsgBuilder_Init();
     ready = true;
+}
+
+void Fuzz_SaleOrder(S_PAY_ORDER* order) {
+    memset(order, 0, sizeof(*order));
+    order->ucOpType = OP_SALE;
+    memcpy(order->szCurrency, "BYN", 4);
+    BigInt_StrToInt("1000", &order->stAmount);
 }

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+struct S_PAY_ORDER;
+
 // Makes (once) a payment directory with DATA/, LOG/ and TEMP/ under /dev/shm,
 // enters it and installs the still clock and the most detailed log level (the
 // log itself is fuzz/null_log.cpp). Removed when the process exits.
@@ -16,6 +18,9 @@ void Fuzz_EnterHostWorkDir();
 
 // The length a host message of size bytes is handed on with (the parsers take 16 bits).
 inline uint16_t Fuzz_MessageLength(size_t size) { return size > 0xFFFF ? 0xFFFF : static_cast<uint16_t>(size); }
+
+// A sale of 10.00 BYN, as the card readers get it before a card is read.
+void Fuzz_SaleOrder(S_PAY_ORDER* order);
 
 // Replaces the file (relative to the work directory) with n bytes of data.
 void Fuzz_WriteFile(const char* path, const uint8_t* data, size_t n);
