@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages that the build, the tests and the demo use,
+# Installs the Debian 12 packages that the build, the tests, the demo and the
+# Debian packages (cpack: dpkg-shlibdeps, file; fakeroot when not root) use,
 # when any of them is missing; with --fuzz also clang and its libFuzzer runtime.
 set -euo pipefail
 PACKAGES=(build-essential cmake pkg-config libgtest-dev libmbedtls-dev
-          qtbase5-dev libqt5xml5 gnutls-bin zip util-linux procps openssl)
+          qtbase5-dev libqt5xml5 gnutls-bin zip util-linux procps openssl
+          dpkg-dev file fakeroot)
 if [ "${1:-}" = "--fuzz" ]; then
   PACKAGES+=(clang libclang-rt-14-dev)
 fi

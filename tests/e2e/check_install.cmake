@@ -29,6 +29,21 @@ if(others MATCHES "[2367]")
   message(FATAL_ERROR "${versioned} is writable by others (mode ${mode})")
 endif()
 
+# The settings' samples go into DATA; the plug-in and the emulators, whose
+# places are the system's, only by name or through their packages.
+foreach(sample CONFIG.INI.sample DEVICE.INI.sample)
+  if(NOT EXISTS "${dir}/DATA/${sample}")
+    message(FATAL_ERROR "DATA/${sample} is not installed")
+  endif()
+endforeach()
+file(STRINGS "${BUILD_DIR}/install_manifest.txt" installed)
+foreach(path ${installed})
+  string(FIND "${path}" "${dir}/" at)
+  if(NOT at EQUAL 0)
+    message(FATAL_ERROR "cmake --install wrote ${path}, outside the payment directory")
+  endif()
+endforeach()
+
 # Without a request Ravo stops at 253, which it reaches only after it loaded
 # the library through the link and found its entry point.
 execute_process(COMMAND "${dir}/Ravo" WORKING_DIRECTORY "${dir}" RESULT_VARIABLE exit)
@@ -36,4 +51,4 @@ if(NOT exit EQUAL 253)
   message(FATAL_ERROR "Ravo in the installed directory exited ${exit}, expected 253")
 endif()
 file(REMOVE_RECURSE "${dir}")
-message(STATUS "install layout: Ravo, PADFEED, ${versioned} and libRAVOux.so -> ${versioned}")
+message(STATUS "install layout: Ravo, PADFEED, ${versioned}, libRAVOux.so -> ${versioned}, the DATA samples")

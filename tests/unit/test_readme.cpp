@@ -99,6 +99,21 @@ TEST(Readme, ConfigurationSamplesLoadAsWritten) {
     SetLogLevel(LOG_INFO);
 }
 
+// The ravo package installs the same two samples (DATA/*.INI.sample, the
+// settings of a first installation), so the check above holds for them too.
+TEST(Readme, PackagedSamplesAreTheReadmeSamples) {
+    const std::vector<std::string> samples = Blocks("ini");
+    ASSERT_EQ(2u, samples.size());
+    for (const char* name : {"CONFIG.INI", "DEVICE.INI"}) {
+        SCOPED_TRACE(name);
+        std::ifstream in(std::string(RAVO_SOURCE_DIR "/cmake/deb/") + name + ".sample");
+        ASSERT_TRUE(in.good());
+        std::stringstream text;
+        text << in.rdbuf();
+        EXPECT_EQ(samples[strcmp(name, "CONFIG.INI") == 0 ? 0 : 1], text.str());
+    }
+}
+
 // The ```xml sample is a request the library takes as shown.
 TEST(Readme, RequestSampleParsesAsWritten) {
     const std::vector<std::string> samples = Blocks("xml");
