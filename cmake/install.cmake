@@ -15,6 +15,8 @@
 # (`cmake --install build --component plugin`) or through their package.
 
 set(RAVO_PAYMENT_DIR /poshome/cash/paysystems/velmont)
+# The till user's home: its owner gets the payment directory (cmake/deb/postinst.in).
+set(RAVO_TILL_HOME /poshome/cash)
 set(RAVO_PLUGIN_INSTALL_DIR /usr/lib/${CMAKE_LIBRARY_ARCHITECTURE}/qt5/plugins/payment
   CACHE PATH "Where the plug-in component installs libProcessingVelmont.so")
 set(RAVO_EMULATOR_INSTALL_DIR /usr/bin CACHE PATH "Where the emulators component installs its programs")
@@ -81,7 +83,9 @@ The first installation makes the settings from the samples; later ones never
 touch them, nor the batch, journal and reversal files in DATA.")
 # zip packs the old logs the management session uploads.
 set(CPACK_DEBIAN_PAYMENT_PACKAGE_DEPENDS zip)
-set(CPACK_DEBIAN_PAYMENT_PACKAGE_CONTROL_EXTRA ${CMAKE_SOURCE_DIR}/cmake/deb/postinst)
+configure_file(${CMAKE_SOURCE_DIR}/cmake/deb/postinst.in ${CMAKE_BINARY_DIR}/deb/postinst @ONLY
+  FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+set(CPACK_DEBIAN_PAYMENT_PACKAGE_CONTROL_EXTRA ${CMAKE_BINARY_DIR}/deb/postinst)
 
 set(CPACK_DEBIAN_PLUGIN_PACKAGE_NAME ravo-posplugin)
 set(CPACK_DEBIAN_PLUGIN_PACKAGE_DEPENDS ravo)
