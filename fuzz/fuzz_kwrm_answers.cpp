@@ -18,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     while (in.left() >= 3) {
         uint8_t command = in.u8();
         uint16_t n = in.u16();
-        std::string body = in.bytes(n > KWRM_MAX_DATA ? KWRM_MAX_DATA : n);
+        std::string body = in.bytes(n > KWRM_MAX_DATA ? static_cast<uint16_t>(KWRM_MAX_DATA) : n);
         uint8_t frame[KWRM_MAX_FRAME];
         uint16_t length = KwrmFrame_Build(command, reinterpret_cast<const uint8_t*>(body.data()),
                                           static_cast<uint16_t>(body.size()), frame);

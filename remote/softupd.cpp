@@ -77,7 +77,8 @@ void aux_KWRM_MGR_GetSoftInfo() {
     memset(&c, 0, sizeof(c));
     snprintf(c.szEdition, sizeof(c.szEdition), "%s", SOFT_EDITION);
     snprintf(c.stOther.szName, sizeof(c.stOther.szName), "%s", "NO_FILE");
-    snprintf(c.stLib.szName, sizeof(c.stLib.szName), "%s", target);
+    // The report's name field is shorter than a link target may be: cut to fit.
+    snprintf(c.stLib.szName, sizeof(c.stLib.szName), "%.*s", static_cast<int>(sizeof(c.stLib.szName) - 1), target);
     c.stLib.ulVersion = Version_GetNumber();
     c.stLib.ulCrc = crc;
     c.stLib2 = c.stLib;

@@ -51,7 +51,7 @@ int LogStringEx(uint8_t level, const char* format, ...) {
     return rc;
 }
 
-void SetLogLevel(uint8_t level) { gsLogLevel = level > LOG_DEBUG ? LOG_DEBUG : level; }
+void SetLogLevel(uint8_t level) { gsLogLevel = level > LOG_DEBUG ? static_cast<uint8_t>(LOG_DEBUG) : level; }
 
 uint8_t GetLogLevel() { return gsLogLevel; }
 

@@ -276,7 +276,7 @@ TEST_P(FailuresLeaveNoTrace, AndPauseForRealBeforeTheAnswer) {
     RunResult r = t.Run(Request("Sale", 1500), c.pad, c.host);
     EXPECT_EQ(c.code, r.ResultCode()) << r.response << r.log;
     EXPECT_EQ(c.receipt != nullptr, !r.Field("ChequeText").empty()) << r.response;
-    if (c.receipt) EXPECT_TRUE(Has(r.Field("ChequeText"), c.receipt)) << r.response;
+    if (c.receipt) { EXPECT_TRUE(Has(r.Field("ChequeText"), c.receipt)) << r.response; }
     EXPECT_EQ(c.receipt ? "2" : "", r.Field("ChequeCount"));
     EXPECT_EQ("", r.Field("OriginalCode"));
     EXPECT_EQ(c.hostAsked, !HostRequests(r.host, "1200").empty()) << r.host;

@@ -385,7 +385,7 @@ TEST(Reliability, ReverseLastWithoutAnAnswerIsSettledByTheNextRequest) {
         const bool reverseLast = std::string(c.next) == "ReverseLast";
         EXPECT_EQ(0, next.ResultCode()) << next.response << next.log;
         EXPECT_EQ(reverseLast, Has(next.Field("ChequeText"), "ОТМЕНА ОПЛАТЫ")) << next.response;
-        if (reverseLast) EXPECT_EQ("************7899", next.Field("CardNo"));
+        if (reverseLast) { EXPECT_EQ("************7899", next.Field("CardNo")); }
         auto reversals = HostRequests(next.host, "1420");
         ASSERT_EQ(1u, reversals.size()) << next.host;
         EXPECT_TRUE(Has(reversals[0], "f4=000000001500")) << reversals[0];

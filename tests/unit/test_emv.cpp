@@ -183,7 +183,7 @@ TEST_F(EmvTest, CardReadTakesEachFieldOrRefusesIt) {
             EXPECT_EQ(258, order.usRangeNo);
             EXPECT_EQ(1, order.ucIsValid);
         }
-        if (c.result == RES_EMV_TRACK2) EXPECT_EQ(static_cast<char>(0xEE), order.szPAN[0]) << "track 2 overran";
+        if (c.result == RES_EMV_TRACK2) { EXPECT_EQ(static_cast<char>(0xEE), order.szPAN[0]) << "track 2 overran"; }
         EXPECT_EQ(0xEE, order.ucPINBlock[0]);
         m_emu.reset();
     }
@@ -370,7 +370,7 @@ TEST_F(EmvTest, CancelAndCleanUp) {
         StartConnected(c.scenario);
         uint16_t status = 0xFFFF;
         EXPECT_EQ(c.result, EMVCancel(&status));
-        if (c.result == RES_OK) EXPECT_EQ(0, status);
+        if (c.result == RES_OK) { EXPECT_EQ(0, status); }
         EXPECT_EQ(RES_OK, EMVDestroyContext());
         EXPECT_EQ(RES_OK, EMVRereadCfg("EMVCFG"));
         m_emu.reset();
@@ -520,7 +520,7 @@ TEST_F(EmvTest, ConfigurationFilesFollowTheTerminalsCopies) {
         std::string t = trace();
         EXPECT_EQ(static_cast<size_t>(c.writes), Count(t, "FileStartWrite"));
         EXPECT_EQ(static_cast<size_t>(c.rereads), Count(t, "EMVRereadCfg"));
-        if (!c.emvSupport) EXPECT_EQ(0u, Count(t, "FileCheck"));
+        if (!c.emvSupport) { EXPECT_EQ(0u, Count(t, "FileCheck")); }
         if (c.newCapk) {
             EXPECT_FALSE(m_dir.exists("DATA/Capk"));
             EXPECT_EQ(capk, m_dir.read("DATA/EMVCAPK"));

@@ -453,7 +453,7 @@ TEST_F(PadFiles, CheckPABringsTheRangeTableInStepAndNeedsTheTransportKey) {
             uint32_t crc = 0, len = 0;
             ASSERT_EQ(RES_OK, FileCheck("RANGES", &crc, &len, 1));
             EXPECT_EQ(Crc(*c.onPad), crc);
-            if (c.result == RES_OK) EXPECT_EQ(crc, rangeCrc);
+            if (c.result == RES_OK) { EXPECT_EQ(crc, rangeCrc); }
         }
         if (c.waiting) {
             EXPECT_FALSE(m_dir.exists("DATA/Btbl"));

@@ -126,7 +126,7 @@ TEST_F(PPLayerTest, ApplicationCheckGatesVersionsFilesAndRemoteKeys) {
         EXPECT_EQ(c.cless, g_Vars.ucClessSupport);
         EXPECT_EQ(c.remote, g_Vars.ucRemoteKeysSupport);
         EXPECT_EQ(ver, g_Vars.ulKwpadVer);
-        if (c.result != RES_PP_KWPAD_VERSION) EXPECT_EQ(c.width, PPLayer_GetLineWidth());
+        if (c.result != RES_PP_KWPAD_VERSION) { EXPECT_EQ(c.width, PPLayer_GetLineWidth()); }
         EXPECT_EQ(c.askedSerial, trace().find("GetPinpadSN") != std::string::npos);
         m_emu.reset();
     }
@@ -302,12 +302,12 @@ TEST_F(PPLayerTest, PinEntryLoadsTheKeyAndCarriesTheAmountLine) {
         memset(order.ucPINBlock, 0, sizeof(order.ucPINBlock));
         EXPECT_EQ(c.result, PPLayer_InputPin(30, c.key, 3, 2, &order));
         std::string t = trace();
-        if (c.traced) EXPECT_NE(std::string::npos, t.find(c.traced)) << t;
-        if (c.absent) EXPECT_EQ(std::string::npos, t.find(c.absent)) << t;
+        if (c.traced) { EXPECT_NE(std::string::npos, t.find(c.traced)) << t; }
+        if (c.absent) { EXPECT_EQ(std::string::npos, t.find(c.absent)) << t; }
         bool block = false;
         for (int i = 0; i < 8; ++i) block = block || order.ucPINBlock[i] != 0;
         EXPECT_EQ(c.result == RES_OK, block);
-        if (c.result == RES_OK) EXPECT_NE(std::string::npos, t.find("KeyLoad mk=3 type=2 index=2"));
+        if (c.result == RES_OK) { EXPECT_NE(std::string::npos, t.find("KeyLoad mk=3 type=2 index=2")); }
         m_emu.reset();
     }
 }
