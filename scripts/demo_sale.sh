@@ -36,7 +36,7 @@ HOST_EMU=${HOST_EMU:-$HERE/host_emu}
 TOOLS=$HERE
 [ -x "$TOOLS/make_test_pki.sh" ] || TOOLS=$(cd "$HERE/../share/ravo-emulators" && pwd)
 
-WORK=$(mktemp -d /tmp/ravo-demo-XXXXXX)
+WORK=$(mktemp -d "${TMPDIR:-/tmp}/ravo-demo-XXXXXX")
 if [ $in_place = yes ]; then
   PAY=$PAYDIR
 else

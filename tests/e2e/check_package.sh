@@ -88,7 +88,7 @@ done
 if [ $# -eq 4 ]; then
   export PINPAD_EMU=$3 HOST_EMU=$4
 fi
-"$ROOT/usr/bin/ravo-demo" --in-place "$PAY" >"$WORK/demo.out" 2>&1 || { cat "$WORK/demo.out"; fail "ravo-demo"; }
+TMPDIR="$WORK" "$ROOT/usr/bin/ravo-demo" --in-place "$PAY" >"$WORK/demo.out" 2>&1 || { cat "$WORK/demo.out"; fail "ravo-demo"; }
 grep -q "== the sale was approved" "$WORK/demo.out" || { cat "$WORK/demo.out"; fail "no approved sale"; }
 
 # DATA now holds the demo's settings, the batch and the journal.
