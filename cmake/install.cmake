@@ -19,8 +19,9 @@ set(RAVO_PAYMENT_DIR /poshome/cash/paysystems/velmont)
 set(RAVO_TILL_HOME /poshome/cash)
 set(RAVO_PLUGIN_INSTALL_DIR /usr/lib/${CMAKE_LIBRARY_ARCHITECTURE}/qt5/plugins/payment
   CACHE PATH "Where the plug-in component installs libProcessingVelmont.so")
-set(RAVO_EMULATOR_INSTALL_DIR /usr/bin CACHE PATH "Where the emulators component installs its programs")
-set(RAVO_EMULATOR_SHARE_DIR /usr/share/ravo-emulators CACHE PATH "Where ravo-demo finds its helper scripts")
+# ravo-demo finds the scripts it uses in ../share/ravo-emulators beside itself.
+set(RAVO_EMULATOR_INSTALL_DIR /usr/bin)
+set(RAVO_EMULATOR_SHARE_DIR /usr/share/ravo-emulators)
 
 # ---- payment ----
 install(TARGETS Ravo RAVOux RUNTIME DESTINATION . COMPONENT payment
