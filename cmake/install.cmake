@@ -14,7 +14,6 @@
 # The last two have fixed system places and are installed only by name
 # (`cmake --install build --component plugin`) or through their package.
 
-set(RAVO_PAYMENT_DIR /poshome/cash/paysystems/velmont)
 # The till user's home: its owner gets the payment directory (cmake/deb/postinst.in).
 set(RAVO_TILL_HOME /poshome/cash)
 set(RAVO_PLUGIN_INSTALL_DIR /usr/lib/${CMAKE_LIBRARY_ARCHITECTURE}/qt5/plugins/payment

@@ -25,7 +25,8 @@
 
 namespace {
 
-const char kDefaultDirectory[] = "/poshome/cash/paysystems/velmont/";
+// The payment directory the ravo package lays out (the build passes it).
+const char kDefaultDirectory[] = VELMONT_PAYMENT_DIRECTORY "/";
 const char kSettingsFile[] = "DATA/CONFIG.INI";
 const char kRequestFile[] = "RAVORQ.XML";
 const char kResponseFile[] = "RAVORS.XML";
