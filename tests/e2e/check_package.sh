@@ -29,7 +29,7 @@ case "$(file -L "$BUILD/libRAVOux.so")" in
   *"ELF 32-bit"*) [ "$ARCH" = i386 ] || fail "a 32-bit build packaged as $ARCH" ;;
   *) [ "$ARCH" = "$(dpkg --print-architecture)" ] || fail "a native build packaged as $ARCH" ;;
 esac
-# package: the dependencies it must declare
+# expect_depends PACKAGE DEP...: the package declares each of the dependencies.
 expect_depends() {
   local deb="$WORK/debs/${1}_${VERSION}_${ARCH}.deb" dep
   [ -f "$deb" ] || fail "no $(basename "$deb") (made: $(ls "$WORK/debs"))"
