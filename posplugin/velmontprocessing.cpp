@@ -39,8 +39,6 @@ const int kRunLimitMs = VELMONT_RUN_LIMIT_MS;
 
 QString aux_Ru(const char* utf8) { return QString::fromUtf8(utf8); }
 
-tr::Tr aux_Undefined(const QString& text) { return tr::Tr(QStringLiteral("undefined"), text); }
-
 void aux_AppendText(QDomDocument& doc, QDomElement& root, const QString& name, const QString& value)
 {
     QDomElement element = doc.createElement(name);
@@ -159,7 +157,7 @@ PaymentProcessingAnswer VelmontProcessing::payment(const PaymentProcessingReques
     default:
         break;
     }
-    PaymentProcessingAnswer answer = makeResult(aux_Undefined(aux_Ru("Неподдерживаемая команда со стороны кассы")));
+    PaymentProcessingAnswer answer = makeResult(VelmontResponse_OwnMessage(aux_Ru("Неподдерживаемая команда со стороны кассы")));
     answer.setCode(255);
     return answer;
 }
@@ -176,7 +174,7 @@ PaymentProcessingAnswer VelmontProcessing::cancel(const PaymentProcessingRequest
     default:
         break;
     }
-    PaymentProcessingAnswer answer = makeResult(aux_Undefined(aux_Ru("Неподдерживаемая команда со стороны кассы")));
+    PaymentProcessingAnswer answer = makeResult(VelmontResponse_OwnMessage(aux_Ru("Неподдерживаемая команда со стороны кассы")));
     answer.setCode(255);
     return answer;
 }
@@ -213,7 +211,7 @@ PaymentProcessingAnswer VelmontProcessing::printCopy(int)
     if (!QFileInfo::exists(path)) {
         const QString text = aux_Ru("Нет чека последней операции для печати копии");
         logger->error(text);
-        return makeResult(aux_Undefined(text));
+        return makeResult(VelmontResponse_OwnMessage(text));
     }
     QFile file(path);
     QByteArray data;
@@ -222,13 +220,13 @@ PaymentProcessingAnswer VelmontProcessing::printCopy(int)
     const QString readFailure = aux_Ru("Ошибка чтения чека последней операции");
     if (!file.isOpen() || file.error() != QFileDevice::NoError) {
         logger->error(QStringLiteral("%1 '%2': %3").arg(readFailure, path, file.errorString()));
-        return makeResult(aux_Undefined(readFailure));
+        return makeResult(VelmontResponse_OwnMessage(readFailure));
     }
     PaymentProcessingAnswer answer = VelmontResponse_Read(data, readFailure, logger);
     QStringList images = answer.getPrintImages();
     if (images.isEmpty()) {
         logger->error(QStringLiteral("%1 '%2'").arg(readFailure, path));
-        return makeResult(aux_Undefined(readFailure));
+        return makeResult(VelmontResponse_OwnMessage(readFailure));
     }
     for (QString& image : images)
         image.prepend(aux_Ru(kCopyMark));
@@ -294,7 +292,7 @@ PaymentProcessingAnswer VelmontProcessing::run(EVelmontProcessing::Operation ope
     if (!aux_WriteRequest(requestPath, requestText.toUtf8(), writeError)) {
         const QString text = aux_Ru("Ошибка записи файла запроса");
         logger->error(QStringLiteral("%1 '%2': %3").arg(text, requestPath, writeError));
-        answer.setMessage(aux_Undefined(text));
+        answer.setMessage(VelmontResponse_OwnMessage(text));
         return answer;
     }
 
@@ -306,7 +304,7 @@ PaymentProcessingAnswer VelmontProcessing::run(EVelmontProcessing::Operation ope
     QString execError;
     if (!checkExecFile(directory + program, execError)) {
         logger->error(execError);
-        answer.setMessage(aux_Undefined(execError));
+        answer.setMessage(VelmontResponse_OwnMessage(execError));
         return answer;
     }
 
@@ -316,7 +314,7 @@ PaymentProcessingAnswer VelmontProcessing::run(EVelmontProcessing::Operation ope
     if (QFileInfo::exists(responsePath) && !QFile::remove(responsePath)) {
         const QString text = aux_Ru("Ошибка удаления файла ответа предыдущей операции");
         logger->error(QStringLiteral("%1 '%2'").arg(text, responsePath));
-        answer.setMessage(aux_Undefined(text));
+        answer.setMessage(VelmontResponse_OwnMessage(text));
         return answer;
     }
 
@@ -344,7 +342,7 @@ PaymentProcessingAnswer VelmontProcessing::run(EVelmontProcessing::Operation ope
         // file was removed above, so one that is there now is this run's answer.
         // An approval must not reach the cashier as a failure to be paid again.
         if (!QFileInfo::exists(responsePath)) {
-            answer.setMessage(aux_Undefined(killText));
+            answer.setMessage(VelmontResponse_OwnMessage(killText));
             return answer;
         }
         logger->info(aux_Ru("Ответ операции записан до завершения процесса, он и передается кассе"));
@@ -359,7 +357,7 @@ PaymentProcessingAnswer VelmontProcessing::run(EVelmontProcessing::Operation ope
     QFile responseFile(responsePath);
     if (!responseFile.open(QIODevice::ReadOnly)) {
         const QString text = aux_Ru("Ошибка чтения файла статуса операции");
-        answer.setMessage(aux_Undefined(killText.isEmpty() ? text : killText));
+        answer.setMessage(VelmontResponse_OwnMessage(killText.isEmpty() ? text : killText));
         return answer;
     }
     const QByteArray responseData = responseFile.readAll();

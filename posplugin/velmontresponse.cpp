@@ -15,8 +15,6 @@ const int kMaxPrintCopies = 10;
 
 QString aux_Ru(const char* utf8) { return QString::fromUtf8(utf8); }
 
-tr::Tr aux_Undefined(const QString& text) { return tr::Tr(QStringLiteral("undefined"), text); }
-
 // Card-system libraries before the escaping one wrote response values verbatim,
 // so a merchant name such as "Smith & Co" on the receipt left a bare "&" that no
 // XML parser accepts, and an approved payment would reach the cashier as a
@@ -43,12 +41,14 @@ QByteArray aux_EscapeBareAmpersands(const QByteArray& data)
 
 } // namespace
 
+tr::Tr VelmontResponse_OwnMessage(const QString& text) { return tr::Tr(QStringLiteral("undefined"), text); }
+
 PaymentProcessingAnswer VelmontResponse_Read(const QByteArray& responseData, const QString& failureText,
                                              Log4Qt::Logger* logger)
 {
     PaymentProcessingAnswer answer;
     auto failure = [&answer, &failureText](const QString& text) {
-        answer.setMessage(aux_Undefined(failureText.isEmpty() ? text : failureText));
+        answer.setMessage(VelmontResponse_OwnMessage(failureText.isEmpty() ? text : failureText));
         return answer;
     };
     logger->debug(QString::fromUtf8(responseData));
@@ -79,7 +79,7 @@ PaymentProcessingAnswer VelmontResponse_Read(const QByteArray& responseData, con
     answer.setSuccess(code == 0);
     answer.setCode(code);
     answer.setCardNumber(childText("CardNo"));
-    answer.setMessage(aux_Undefined(childText("ResultText")));
+    answer.setMessage(VelmontResponse_OwnMessage(childText("ResultText")));
     answer.setAuthorizationCode(childText("OriginalCode"));
     answer.setRRN(childText("OriginalCode"));
     answer.setTerminalNumber(childText("TerminalId").toInt(nullptr, 10));
