@@ -1,5 +1,6 @@
 // Every card operation of the till run through the real processes, checked on
 // the response, the record files and the emulators' traces.
+#include <cstddef>
 #include <fstream>
 #include <iterator>
 #include <regex>
@@ -371,6 +372,68 @@ TEST(Operations, AmountsThatAreNoPaymentAreRefusedUpFront) {
         EXPECT_EQ(1500, AmountOf(b.stSaleTotal));
         EXPECT_EQ(0, b.usSaleCancelCount);
         EXPECT_EQ(1u, t.Journal().size());
+    }
+}
+
+// Field 49 carries the currency's ISO number: a code the terminal cannot
+// number is refused before the pad reads a card or the host hears of it,
+// whoever named it (the request, the base currency, the enabled list, a sale
+// being cancelled); codes are read in any case and sent in capitals.
+TEST(Operations, CurrencyGoesToTheBankAsItsIsoNumber) {
+    const struct {
+        const char* name;
+        const char* enabled;   // ENABLEDCURRENCY, null for the default BYN|USD|
+        const char* base;      // BASECURRENCY, null for none
+        std::string request;
+        int code;
+        const char* field49;   // null when nothing may reach the host
+        bool cancelsLegacySale = false;  // the journal's sale (15.00) is kept in "XYZ"
+    } cases[] = {
+        {"enabled code without a number", "BYN|XYZ|", nullptr, RequestIn("Sale", "XYZ", "1500"), 1006, nullptr},
+        {"base currency without a number", nullptr, "XYZ", RequestIn("Sale", "XYZ", "1500"), 1006, nullptr},
+        {"numeric code outside the table", "BYN|999|", nullptr, RequestIn("Sale", "999", "1500"), 1006, nullptr},
+        {"refund", "BYN|XYZ|", nullptr, RequestIn("Return", "XYZ", "700"), 1006, nullptr},
+        {"balance", "BYN|XYZ|", nullptr, RequestIn("Balance", "XYZ", ""), 1006, nullptr},
+        {"cancel named in such a code", "BYN|XYZ|", nullptr,
+         RequestIn("Reversal", "XYZ", "1500", "<OriginalCode>1</OriginalCode>"), 1006, nullptr},
+        {"cancel of a sale kept in such a code", nullptr, nullptr,
+         RequestIn("Reversal", "BYN", "1500", "<OriginalCode>1</OriginalCode>"), 1006, nullptr, true},
+        {"small letters", nullptr, nullptr, RequestIn("Sale", "usd", "1500"), 0, "840"},
+        {"settings in small letters", "byn|usd|", nullptr, RequestIn("Sale", "USD", "1500"), 0, "840"},
+        {"base currency in small letters", "BYN|", "usd", RequestIn("Sale", "USD", "1500"), 0, "840"},
+        {"numeric code enabled", "BYN|EUR|", nullptr, RequestIn("Sale", "978", "1500"), 0, "978"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Terminal t;
+        if (c.enabled) t.config["ENABLEDCURRENCY"] = c.enabled;
+        if (c.base) t.config["BASECURRENCY"] = c.base;
+        CompletedSale(t);
+        if (c.cancelsLegacySale) {
+            // What an older library kept for a sale it sent in no currency.
+            const std::string journal = t.Path() + "/" OPSTORE_FILE;
+            std::fstream f(journal, std::ios::in | std::ios::out | std::ios::binary);
+            f.seekp(offsetof(SOpStoreEntry, szCurrency));
+            f.write("XYZ", 4);
+        }
+        RunResult r = t.Run(c.request, "", "* approve");
+        EXPECT_EQ(c.code, r.ResultCode()) << r.response << r.log;
+        EXPECT_FALSE(Has(r.host, "f49=000")) << r.host;
+        const auto sent = HostRequests(r.host, "");
+        if (c.field49) {
+            ASSERT_EQ(1u, sent.size()) << r.host;
+            EXPECT_TRUE(Has(sent[0], std::string("f49=") + c.field49)) << sent[0];
+            continue;
+        }
+        EXPECT_EQ("", r.Field("ChequeText"));
+        EXPECT_TRUE(sent.empty()) << r.host;
+        EXPECT_EQ(c.cancelsLegacySale, Has(r.pad, "CardReaderInitTK")) << "only a cancel reads the card first\n" << r.pad;
+        SBatchInfo b = t.Batch();
+        EXPECT_EQ(1, b.usSaleCount);
+        EXPECT_EQ(0, b.usSaleCancelCount);
+        EXPECT_EQ(0, b.usReturnCount);
+        EXPECT_EQ(1u, t.Journal().size());
+        EXPECT_FALSE(t.Exists("DATA/RVS.SAV"));
     }
 }
 
