@@ -5,6 +5,7 @@
 #include <sys/vfs.h>
 #include <unistd.h>
 
+#include "host/hostcodes.h"
 #include "host/netlayer.h"
 #include "kernel/batch.h"
 #include "kernel/error.h"
@@ -75,6 +76,14 @@ static int aux_Kernel_StartupChecks() {
     return RES_OK;
 }
 
+// The result of a settled day close: 0 when the bank agreed the totals,
+// otherwise its action code (501 closed with different totals, 502 to 504 not
+// closed by the bank), so that neither the cashier nor the application is told
+// "approved" for a day the bank did not close as the till did.
+static int aux_Kernel_DayCloseVerdict(uint16_t actionCode) {
+    return TMMsgBuilder_IsSuccessBatch(actionCode) ? static_cast<int>(RES_OK) : static_cast<int>(actionCode);
+}
+
 // Runs the stages of the operation after a successful initialisation; each
 // stage runs only while the ones before it returned 0.
 static int aux_Kernel_RunStages(S_PAY_ORDER* order, bool* markRemote) {
@@ -90,7 +99,10 @@ static int aux_Kernel_RunStages(S_PAY_ORDER* order, bool* markRemote) {
     case OP_CLOSE_DAY: {
         int rc = Kernel_CheckBatchState(order);
         if (rc == RES_OK) rc = Batch_Close(&order->usRespCode);
+        // The terminal's batch is closed by any answer of the bank, and the
+        // session follows; the answer still carries the bank's verdict.
         if (rc == RES_OK || rc == RES_BATCH_CLOSED) *markRemote = true;
+        if (rc == RES_OK) rc = aux_Kernel_DayCloseVerdict(order->usRespCode);
         return rc;
     }
     default:

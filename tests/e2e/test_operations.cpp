@@ -168,34 +168,65 @@ TEST(Operations, BalanceIsShownOnThePad) {
     EXPECT_TRUE(t.Journal().empty());
 }
 
+// The batch closes on any verdict of the bank (the shop sells on in a new
+// one), and the management session follows; what the bank said reaches the
+// answer, the cashier's display and the report receipt.
 TEST(Operations, CloseDaySettlesAndThenFindsTheBatchClosed) {
-    const struct { const char* host; const char* mark; } cases[] = {
-        {"approve 500", "Итого"},
-        {"approve 501", "НЕСОВПАДЕНИЕ СУММ !!!"},
+    const struct {
+        const char* host;
+        bool sale;           // a sale in the batch, else only a balance inquiry opened it
+        int code;            // ResultCode
+        const char* text;    // ResultText
+        const char* mark;    // on the report receipt
+        const char* shown;   // on the pad at the end, "" when only the approval
+    } cases[] = {
+        {"approve 500", true, 0, "ОДОБРЕНО БАНКОМ", "Ac 500", ""},
+        {"approve 501", true, 0, "ОДОБРЕНО БАНКОМ СМЕНА ЗАКРЫТА НЕСОВПАДЕНИЕ СУММ", "НЕСОВПАДЕНИЕ СУММ !!!",
+         "НЕСОВПАДЕНИЕ СУММ"},
+        {"approve 502", true, 502, "ОТКЛОНЕНО СМЕНА НЕ ЗАКРЫТА НЕТ ИТОГОВЫХ ДАННЫХ", "НЕТ ИТОГОВЫХ ДАННЫХ",
+         "СМЕНА НЕ ЗАКРЫТА"},
+        {"decline 503", true, 503, "ОТКЛОНЕНО СМЕНА НЕ ЗАКРЫТА ОШИБКА В ИТОГАХ", "ОШИБКА В ИТОГАХ",
+         "ОШИБКА В ИТОГАХ"},
+        {"decline 504", true, 504, "ОТКЛОНЕНО СМЕНА НЕ ЗАКРЫТА НЕТ ИТОГОВЫХ ДАННЫХ", "Ac 504",
+         "СМЕНА НЕ ЗАКРЫТА"},
+        {"decline 503", false, 503, "ОТКЛОНЕНО СМЕНА НЕ ЗАКРЫТА ОШИБКА В ИТОГАХ", "Ac 503", "ОШИБКА В ИТОГАХ"},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.host);
+        SCOPED_TRACE(std::string(c.host) + (c.sale ? " after a sale" : " without operations"));
         Terminal t;
-        CompletedSale(t);
+        if (c.sale) CompletedSale(t);
+        else ASSERT_EQ(0, t.Run(Request("Balance"), "", "* approve").ResultCode());
         RunResult r = t.Run(Request("CloseDay"), "", c.host);
-        EXPECT_EQ(0, r.ResultCode()) << r.response << r.log;
+        EXPECT_EQ(0, r.exitCode);
+        EXPECT_EQ(c.code, r.ResultCode()) << r.response << r.log;
+        EXPECT_EQ(c.text, r.Field("ResultText"));
         EXPECT_TRUE(Has(r.Field("ChequeText"), c.mark)) << r.response;
+        EXPECT_TRUE(Has(r.Field("ChequeText"), c.sale ? "Итого" : "НЕТ ОПЕРАЦИЙ")) << r.response;
+        EXPECT_EQ(c.code != 0, Has(r.Field("ChequeText"), "СМЕНА НЕ ЗАКРЫТА")) << r.response;
+        EXPECT_TRUE(Has(r.pad, c.shown)) << r.pad;
         EXPECT_EQ("1", r.Field("ChequeCount"));
-        EXPECT_EQ("1500", r.Field("SaleAmt"));
-        EXPECT_EQ("1", r.Field("SaleCount"));
-        EXPECT_EQ("1500", r.Field("TotalAmt"));
+        EXPECT_EQ(c.sale ? "1500" : "0", r.Field("SaleAmt"));
+        EXPECT_EQ(c.sale ? "1" : "0", r.Field("SaleCount"));
+        EXPECT_EQ(c.sale ? "1500" : "0", r.Field("TotalAmt"));
         auto requests = HostRequests(r.host, "1520");
         ASSERT_EQ(1u, requests.size()) << r.host;
         SBatchInfo b = t.Batch();
         EXPECT_EQ(0, b.ucOpened);
         EXPECT_EQ(0, b.ucClosing);
         EXPECT_FALSE(t.Exists("DATA/RVSLAST.SAV"));
+        EXPECT_TRUE(Has(r.log, "KWRM STARTED")) << "the management session follows every settled close";
 
         RunResult closed = t.Run(Request("CloseDay"), "", "* approve");
         EXPECT_EQ(0, closed.ResultCode()) << closed.response;
         EXPECT_EQ("ОТКЛОНЕНО\nСМЕНА УЖЕ ЗАКРЫТА", closed.Field("ChequeText")) << closed.response;
         EXPECT_EQ("1", closed.Field("ChequeCount"));
         EXPECT_TRUE(HostRequests(closed.host, "").empty()) << "a closed batch is not settled again";
+
+        // The shop sells on in the next batch.
+        RunResult next = t.Run(Request("Sale", 300), "", "* approve");
+        EXPECT_EQ(0, next.ResultCode()) << next.log;
+        EXPECT_EQ(1, t.Batch().ucOpened);
+        EXPECT_EQ(1, t.Batch().usSaleCount);
     }
 }
 
