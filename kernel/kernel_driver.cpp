@@ -1,5 +1,6 @@
 // kernel/kernel_driver.cpp
 // The operation driver behind the entry points.
+#include <cstdio>
 #include <cstring>
 #include <sys/stat.h>
 #include <sys/vfs.h>
@@ -15,6 +16,7 @@
 #include "pinpad/ppcmd.h"
 #include "pinpad/pplayer.h"
 #include "support/param.h"
+#include "support/resource.h"
 #include "support/cp1251.h"
 #include "support/log.h"
 #include "support/result_codes.h"
@@ -121,15 +123,13 @@ static int aux_Kernel_RunStages(S_PAY_ORDER* order, bool* markRemote) {
     return rc;
 }
 
-int int_PerformCardOperation(const char* request, char** response, PFN_SHOW_MESSAGE show,
-                             PFN_REMOTE_SESSION remoteSession) {
-    const uint64_t callStartMs = SysClock_MonotonicMs();
-    UtilFile_CreateDir("LOG");
-    UtilFile_CreateDir("TEMP");
-
-    if (LogString(">>>>>>>>>>>>>>>> RAVO STARTED v.%s [UNIX EDITION]", Version_GetText()) != RES_OK) return RES_LOG_WRITE;
-
+// The call itself, run under the payment directory's call lock.
+static int aux_Kernel_PerformLocked(const char* request, char** response, PFN_SHOW_MESSAGE show,
+                                    PFN_REMOTE_SESSION remoteSession, uint64_t callStartMs, int lock) {
     int startup = aux_Kernel_StartupChecks();
+    // The checks name a missing or unwritable DATA first; a lock file that
+    // cannot be used in a sound DATA is a start-up failure of its own.
+    if (startup == RES_OK) startup = lock;
     if (startup != RES_OK) {
         LogString("ERROR. int_PerformCardOperation. Start-up check failed: %d", startup);
         return startup;
@@ -189,6 +189,33 @@ int int_PerformCardOperation(const char* request, char** response, PFN_SHOW_MESS
     }
     if (markRemote) LogString("WARNING. int_PerformCardOperation. No remote management session to run");
     return 0;
+}
+
+int int_PerformCardOperation(const char* request, char** response, PFN_SHOW_MESSAGE show,
+                             PFN_REMOTE_SESSION remoteSession) {
+    const uint64_t callStartMs = SysClock_MonotonicMs();
+    UtilFile_CreateDir("LOG");
+    UtilFile_CreateDir("TEMP");
+
+    if (LogString(">>>>>>>>>>>>>>>> RAVO STARTED v.%s [UNIX EDITION]", Version_GetText()) != RES_OK) return RES_LOG_WRITE;
+
+    // Held from here to the return, the management session included. A second
+    // call is answered at once and writes nothing: RAVORS.XML is the running
+    // call's, and a busy answer there would replace (or be replaced by) its answer.
+    int lock = Kernel_LockCall();
+    if (lock == RES_TERMINAL_BUSY) {
+        // The caller's display hears why; the running call's display stays its own.
+        if (show != nullptr) {
+            char text[256];
+            snprintf(text, sizeof(text), "%s",
+                     Resource_GetInformMessage(Error_GetResultMsg(RES_TERMINAL_BUSY, ERR_FORM_CASHIER)));
+            show(text);
+        }
+        return RES_TERMINAL_BUSY;
+    }
+    int rc = aux_Kernel_PerformLocked(request, response, show, remoteSession, callStartMs, lock);
+    Kernel_UnlockCall();
+    return rc;
 }
 
 void Kernel_CloseSession(int result, S_PAY_ORDER* order) {
