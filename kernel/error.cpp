@@ -53,6 +53,8 @@ static void aux_Error_TerminalText(uint16_t code) {
         {1045, 1045, TC_SUFFIX, CP1251("|ОПЕРАЦИЯ ЗАПРЕЩЕНА")},
         {1046, 1046, TC_SUFFIX, CP1251("|ОПЕРАЦИЯ НЕ НАЙДЕНА")},
         {1060, 1063, TC_SUFFIX, CP1251("|ОШИБКА СИСТЕМЫ")},
+        // Another call is running in the payment directory: try again when it ends.
+        {1072, 1072, TC_SUFFIX, CP1251("|ТЕРМИНАЛ ЗАНЯТ|ДРУГОЙ ОПЕРАЦИЕЙ")},
         {1080, 1080, TC_SUFFIX, CP1251("|НЕТ СВЯЗИ С БАНКОМ")},
         {1081, 1082, TC_SUFFIX, CP1251("|ОШИБКА СВЯЗИ")},
         {1083, 1083, TC_SUFFIX, CP1251("|ОШИБКА ТЕХ.|ОПЕРАЦИИ")},

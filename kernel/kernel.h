@@ -16,6 +16,13 @@ typedef void (*PFN_REMOTE_SESSION)();
 int int_PerformCardOperation(const char* request, char** response, PFN_SHOW_MESSAGE show,
                              PFN_REMOTE_SESSION remoteSession = nullptr);
 
+// Takes the payment directory's call lock (DATA/RAVO.LCK) without waiting:
+// RES_OK, RES_TERMINAL_BUSY while another call holds it, or RES_PROBE_DATA when
+// the lock file cannot be opened or locked.
+int Kernel_LockCall();
+// Releases the call lock taken by Kernel_LockCall (nothing when none is held).
+void Kernel_UnlockCall();
+
 // Parses the request text into the order (clears g_Vars first); RES_OK, RES_REQ_OPERATION,
 // RES_REQ_AMOUNT or RES_REQ_ORIGINAL_CODE.
 int Kernel_ParseInput(const char* text, S_PAY_ORDER* order, uint8_t* fullReport);

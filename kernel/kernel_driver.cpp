@@ -1,10 +1,12 @@
 // kernel/kernel_driver.cpp
 // The operation driver behind the entry points.
+#include <cstdio>
 #include <cstring>
 #include <sys/stat.h>
 #include <sys/vfs.h>
 #include <unistd.h>
 
+#include "host/hostcodes.h"
 #include "host/netlayer.h"
 #include "kernel/batch.h"
 #include "kernel/error.h"
@@ -14,6 +16,7 @@
 #include "pinpad/ppcmd.h"
 #include "pinpad/pplayer.h"
 #include "support/param.h"
+#include "support/resource.h"
 #include "support/cp1251.h"
 #include "support/log.h"
 #include "support/result_codes.h"
@@ -75,6 +78,14 @@ static int aux_Kernel_StartupChecks() {
     return RES_OK;
 }
 
+// The result of a settled day close: 0 when the bank agreed the totals,
+// otherwise its action code (501 closed with different totals, 502 to 504 not
+// closed by the bank), so that neither the cashier nor the application is told
+// "approved" for a day the bank did not close as the till did.
+static int aux_Kernel_DayCloseVerdict(uint16_t actionCode) {
+    return TMMsgBuilder_IsSuccessBatch(actionCode) ? static_cast<int>(RES_OK) : static_cast<int>(actionCode);
+}
+
 // Runs the stages of the operation after a successful initialisation; each
 // stage runs only while the ones before it returned 0.
 static int aux_Kernel_RunStages(S_PAY_ORDER* order, bool* markRemote) {
@@ -90,7 +101,10 @@ static int aux_Kernel_RunStages(S_PAY_ORDER* order, bool* markRemote) {
     case OP_CLOSE_DAY: {
         int rc = Kernel_CheckBatchState(order);
         if (rc == RES_OK) rc = Batch_Close(&order->usRespCode);
+        // The terminal's batch is closed by any answer of the bank, and the
+        // session follows; the answer still carries the bank's verdict.
         if (rc == RES_OK || rc == RES_BATCH_CLOSED) *markRemote = true;
+        if (rc == RES_OK) rc = aux_Kernel_DayCloseVerdict(order->usRespCode);
         return rc;
     }
     default:
@@ -109,15 +123,13 @@ static int aux_Kernel_RunStages(S_PAY_ORDER* order, bool* markRemote) {
     return rc;
 }
 
-int int_PerformCardOperation(const char* request, char** response, PFN_SHOW_MESSAGE show,
-                             PFN_REMOTE_SESSION remoteSession) {
-    const uint64_t callStartMs = SysClock_MonotonicMs();
-    UtilFile_CreateDir("LOG");
-    UtilFile_CreateDir("TEMP");
-
-    if (LogString(">>>>>>>>>>>>>>>> RAVO STARTED v.%s [UNIX EDITION]", Version_GetText()) != RES_OK) return RES_LOG_WRITE;
-
+// The call itself, run under the payment directory's call lock.
+static int aux_Kernel_PerformLocked(const char* request, char** response, PFN_SHOW_MESSAGE show,
+                                    PFN_REMOTE_SESSION remoteSession, uint64_t callStartMs, int lock) {
     int startup = aux_Kernel_StartupChecks();
+    // The checks name a missing or unwritable DATA first; a lock file that
+    // cannot be used in a sound DATA is a start-up failure of its own.
+    if (startup == RES_OK) startup = lock;
     if (startup != RES_OK) {
         LogString("ERROR. int_PerformCardOperation. Start-up check failed: %d", startup);
         return startup;
@@ -177,6 +189,33 @@ int int_PerformCardOperation(const char* request, char** response, PFN_SHOW_MESS
     }
     if (markRemote) LogString("WARNING. int_PerformCardOperation. No remote management session to run");
     return 0;
+}
+
+int int_PerformCardOperation(const char* request, char** response, PFN_SHOW_MESSAGE show,
+                             PFN_REMOTE_SESSION remoteSession) {
+    const uint64_t callStartMs = SysClock_MonotonicMs();
+    UtilFile_CreateDir("LOG");
+    UtilFile_CreateDir("TEMP");
+
+    if (LogString(">>>>>>>>>>>>>>>> RAVO STARTED v.%s [UNIX EDITION]", Version_GetText()) != RES_OK) return RES_LOG_WRITE;
+
+    // Held from here to the return, the management session included. A second
+    // call is answered at once and writes nothing: RAVORS.XML is the running
+    // call's, and a busy answer there would replace (or be replaced by) its answer.
+    int lock = Kernel_LockCall();
+    if (lock == RES_TERMINAL_BUSY) {
+        // The caller's display hears why; the running call's display stays its own.
+        if (show != nullptr) {
+            char text[256];
+            snprintf(text, sizeof(text), "%s",
+                     Resource_GetInformMessage(Error_GetResultMsg(RES_TERMINAL_BUSY, ERR_FORM_CASHIER)));
+            show(text);
+        }
+        return RES_TERMINAL_BUSY;
+    }
+    int rc = aux_Kernel_PerformLocked(request, response, show, remoteSession, callStartMs, lock);
+    Kernel_UnlockCall();
+    return rc;
 }
 
 void Kernel_CloseSession(int result, S_PAY_ORDER* order) {

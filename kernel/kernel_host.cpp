@@ -247,12 +247,18 @@ int Kernel_ProcessVoidTransaction(S_PAY_ORDER* order) {
         memcpy(order->szDateTime, found->szDateTime, sizeof(order->szDateTime));
         memcpy(order->szCurrency, found->szCurrency, sizeof(order->szCurrency));
         // The cancel goes out in the sale's currency, whatever the request named.
-        char numeric[4] = "0";
+        char numeric[4] = "";
         Currency_ConvToNum(order->szCurrency, numeric);
         order->usCurrencyCode = static_cast<uint16_t>(atoi(numeric));
         order->stOrigAmount = found->stOrigAmount;
         memcpy(order->szAID, found->szAID, sizeof(order->szAID));
         memcpy(order->szAppLabel, found->szAppLabel, sizeof(order->szAppLabel));
+    }
+    // A sale kept in a currency without an ISO number (written by an older
+    // library) cannot be cancelled in "000": the bank would get no currency.
+    if (rc == RES_OK && order->usCurrencyCode == 0) {
+        LogString("ERROR. Kernel_ProcessVoidTransaction. Currency without a numeric code: [%.3s]", order->szCurrency);
+        return RES_CURRENCY_DISABLED;
     }
     return rc;
 }

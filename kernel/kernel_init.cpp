@@ -1,6 +1,7 @@
 // kernel/kernel_init.cpp
 // Kernel initialisation: configuration, the operation's currency, and the
 // PIN pad and host link the operation will need.
+#include <cctype>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -34,7 +35,18 @@ static void aux_Kernel_DivideBy100(SBigInt* amount) {
     amount->ulLow = static_cast<uint32_t>(value % 1000000000ull);
 }
 
-// Settles szCurrency: defaults, the old rouble's conversion and the enabled list; 0, 1002 or 1006.
+// Capitals of an ASCII text, in place: currency codes are read in any case.
+static void aux_Kernel_UpperCase(char* text) {
+    for (; *text != '\0'; ++text) *text = static_cast<char>(toupper(static_cast<unsigned char>(*text)));
+}
+
+// True for the operations whose currency goes to the bank (field 49) and to the chip.
+static bool aux_Kernel_SendsCurrency(uint8_t op) {
+    return op == OP_SALE || op == OP_RETURN || op == OP_REVERSAL || op == OP_BALANCE;
+}
+
+// Settles szCurrency: defaults, the old rouble's conversion, the enabled list
+// and the numeric code the bank gets; 0, 1002 or 1006.
 static int aux_Kernel_SettleCurrency(S_PAY_ORDER* order) {
     if (order->szCurrency[0] == '\0' && g_ComConfig.ucForceByr == 1) {
         strcpy(order->szCurrency, "BYR");
@@ -44,6 +56,12 @@ static int aux_Kernel_SettleCurrency(S_PAY_ORDER* order) {
         strcpy(order->szCurrency, "BYN");
         LogStringEx(LOG_WARNING, "WARNING. Kernel_Initialize. Input currency assumed as BYN because of local settings!");
     }
+
+    // The request and both settings may write a code in small letters
+    // ("basecurrency=usd"); they are compared, and sent, in capitals.
+    aux_Kernel_UpperCase(order->szCurrency);
+    aux_Kernel_UpperCase(g_Config.szEnabledCurrency);
+    aux_Kernel_UpperCase(g_Config.szBaseCurrency);
 
     // BYN is always accepted; the list is widened in memory only. A list too
     // full to take "BYN|" still accepts BYN rather than running over its field.
@@ -86,9 +104,15 @@ static int aux_Kernel_SettleCurrency(S_PAY_ORDER* order) {
         }
     }
 
-    char numeric[4] = "0";
+    // A code without its ISO number would reach the bank as "000", a payment
+    // in no currency: it is refused like one not enabled, before the pad is asked.
+    char numeric[4] = "";
     Currency_ConvToNum(order->szCurrency, numeric);
     order->usCurrencyCode = static_cast<uint16_t>(atoi(numeric));
+    if (order->usCurrencyCode == 0 && aux_Kernel_SendsCurrency(op)) {
+        LogString("ERROR. Kernel_Initialize. Currency without a numeric code: [%.3s]", order->szCurrency);
+        return RES_CURRENCY_DISABLED;
+    }
     return RES_OK;
 }
 

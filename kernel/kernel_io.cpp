@@ -263,6 +263,15 @@ static int aux_Kernel_DropResponse() {
     return RES_RESPONSE_WRITE;
 }
 
+// The ResultCode the till reads. A day close on a closed batch, and one the
+// bank settled with different totals, leave the day closed: 0, with the text
+// of what happened.
+static int aux_Kernel_AnswerCode(int result, uint8_t op) {
+    if (result == RES_BATCH_CLOSED) return RES_OK;
+    if (op == OP_CLOSE_DAY && result == RES_HOST_TOTALS_DIFFER) return RES_OK;
+    return result;
+}
+
 int Kernel_PrepareResponse(int result, S_PAY_ORDER* order) {
     int rc = XMLOut_Init(RESPONSE_TEMP_FILE);
     if (rc != RES_OK) {
@@ -273,7 +282,7 @@ int Kernel_PrepareResponse(int result, S_PAY_ORDER* order) {
     const uint8_t op = order->ucOpType;
 
     XMLOut_OpenXMLAggregate("OperationResultRs");
-    aux_AddNumber("ResultCode", result == RES_BATCH_CLOSED ? 0 : result);
+    aux_AddNumber("ResultCode", aux_Kernel_AnswerCode(result, op));
     XMLOut_AddXMLField("ResultText", Resource_GetInformMessage(Error_GetResultMsg(code, ERR_FORM_RESULT_TEXT)));
     if (g_Config.szTerminalId[0] != '\0') XMLOut_AddXMLField("TerminalId", g_Config.szTerminalId);
 
@@ -288,7 +297,11 @@ int Kernel_PrepareResponse(int result, S_PAY_ORDER* order) {
 
     const bool pickUp = result >= 200 && result <= 299;
     const bool success = result == RES_OK || result == RES_ALREADY_CANCELLED;
-    if ((success || pickUp) && aux_IsOneOf(op, {OP_SALE, OP_RETURN, OP_REVERSAL, OP_REVERSAL_OTHER, OP_CLOSE_DAY, OP_DAY_REPORT})) {
+    // A day close the bank answered with another verdict than agreed totals:
+    // the batch is closed all the same, and its report shows the verdict.
+    const bool dayVerdict = op == OP_CLOSE_DAY && result > RES_OK && result < RES_HOST_ACTION_END;
+    if ((success || pickUp || dayVerdict) &&
+        aux_IsOneOf(op, {OP_SALE, OP_RETURN, OP_REVERSAL, OP_REVERSAL_OTHER, OP_CLOSE_DAY, OP_DAY_REPORT})) {
         XMLOut_OpenXMLAggregate("ChequeText");
         FILE* stream = XMLOut_GetFileHandle();
         std::vector<S_PAY_ORDER> journal;
@@ -308,7 +321,7 @@ int Kernel_PrepareResponse(int result, S_PAY_ORDER* order) {
         aux_AddNumber("ChequeCount", copies);
     }
 
-    if (success) {
+    if (success || dayVerdict) {
         if (op == OP_SALE || op == OP_RETURN) aux_AddNumber("OriginalCode", order->usOriginalCode);
         if (aux_IsOneOf(op, {OP_SALE, OP_RETURN, OP_REVERSAL, OP_REVERSAL_OTHER})) {
             char cardNo[CARDNO_MASKED_SIZE];

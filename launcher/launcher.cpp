@@ -56,8 +56,11 @@ int Launcher_Run() {
     if (ReadFileToBuf("RAVORQ.XML", request, &length) != RES_OK) return RES_LAUNCH_REQUEST;
 
     char* response = nullptr;
-    perform(request, &response);
+    const int performed = perform(request, &response);
     dlclose(library);
+    // Another call holds the payment directory: RAVORS.XML is that call's
+    // answer (or about to be), not this one's, and the exit code says so.
+    if (response == nullptr && performed == RES_TERMINAL_BUSY) return RES_LAUNCH_BUSY;
     if (response == nullptr) return RES_LAUNCH_NO_RESPONSE;
     delete[] response;
     return RES_OK;

@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <log4qt/logger.h>
@@ -36,6 +37,14 @@ const char kProgram[] = "./Ravo";
 const char kLastResponseFile[] = "RAVORS.LAST.XML";
 const char kCopyMark[] = "КОПИЯ\n";
 const int kRunLimitMs = VELMONT_RUN_LIMIT_MS;
+// One run at a time in a payment directory, among every plug-in (process or
+// thread) that uses it: the runs share the request and response files.
+const char kRunLockFile[] = "RAVOPLUG.LCK";
+// The card system's own lock, held by a call of its library from start to end.
+const char kLibraryLockFile[] = "DATA/RAVO.LCK";
+// The answer's text when another operation holds the payment directory, as
+// the card system words it for its code.
+const char kBusyText[] = "ОТКЛОНЕНО ТЕРМИНАЛ ЗАНЯТ ДРУГОЙ ОПЕРАЦИЕЙ";
 
 QString aux_Ru(const char* utf8) { return QString::fromUtf8(utf8); }
 
@@ -87,9 +96,83 @@ QString aux_BaseCurrency(const QString& path)
                 currency = line.mid(equals + 1).trimmed();
         }
     }
-    if (currency.isEmpty() || currency.toUpper().startsWith("BY"))
+    // The code goes out in capitals, as ISO 4217 writes it: "usd" is USD.
+    currency = currency.toUpper();
+    if (currency.isEmpty() || currency.startsWith("BY"))
         return QStringLiteral("BYN");
     return QString::fromLatin1(currency);
+}
+
+// An exclusive flock() on a file, taken without waiting and held for the
+// object's life; the kernel drops it when the process ends, however it ends.
+class RunLock
+{
+public:
+    explicit RunLock(const QString& path)
+    {
+        fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        if (fd < 0) {
+            error = errno;
+            return;
+        }
+        int rc;
+        do
+            rc = ::flock(fd, LOCK_EX | LOCK_NB);
+        while (rc != 0 && errno == EINTR);
+        if (rc == 0)
+            return;
+        error = errno;
+        ::close(fd);
+        fd = -1;
+    }
+    ~RunLock()
+    {
+        if (fd >= 0) {
+            ::flock(fd, LOCK_UN);
+            ::close(fd);
+        }
+    }
+    RunLock(const RunLock&) = delete;
+    RunLock& operator=(const RunLock&) = delete;
+
+    bool held() const { return fd >= 0; }
+    // Another holder has it (as opposed to a file that could not be used).
+    bool busy() const { return error == EWOULDBLOCK; }
+    int errorNumber() const { return error; }
+
+private:
+    int fd = -1;
+    int error = 0;
+};
+
+// True while a call of the card system holds its lock: someone other than
+// this plug-in started Ravo in the directory. Probed and released at once.
+bool aux_LibraryBusy(const QString& path)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;  // never made: no call has run here yet
+    int rc;
+    do
+        rc = ::flock(fd, LOCK_EX | LOCK_NB);
+    while (rc != 0 && errno == EINTR);
+    const bool busy = rc != 0 && errno == EWOULDBLOCK;
+    if (rc == 0)
+        ::flock(fd, LOCK_UN);
+    ::close(fd);
+    return busy;
+}
+
+// The answer to a call made while another operation runs: the card system's
+// busy code and text; nothing was written, removed or started.
+PaymentProcessingAnswer aux_BusyAnswer(Log4Qt::Logger* logger, const QString& holder)
+{
+    const QString text = aux_Ru(kBusyText);
+    logger->error(QStringLiteral("%1 (%2)").arg(text, holder));
+    PaymentProcessingAnswer answer;
+    answer.setCode(VELMONT_RESULT_TERMINAL_BUSY);
+    answer.setMessage(VelmontResponse_OwnMessage(text));
+    return answer;
 }
 
 // Replaces path whole or not at all: temporary file, flush to disk, rename,
@@ -268,6 +351,20 @@ PaymentProcessingAnswer VelmontProcessing::run(EVelmontProcessing::Operation ope
     PaymentProcessingAnswer answer;
     const QString directory = paymentDirectory();
 
+    // A second call while one runs (another window of the application, a
+    // retry while the first still waits for the card) is answered at once and
+    // touches nothing: the request and response files are the running call's.
+    // The lock is held until this run has read its answer.
+    const RunLock runLock(directory + QLatin1String(kRunLockFile));
+    if (!runLock.held() && runLock.busy())
+        return aux_BusyAnswer(logger, aux_Ru("операция этой кассы"));
+    if (!runLock.held())
+        logger->error(QStringLiteral("%1 '%2': %3")
+                         .arg(aux_Ru("Блокировка каталога оплаты не получена"), directory + QLatin1String(kRunLockFile),
+                              QString::fromLocal8Bit(strerror(runLock.errorNumber()))));
+    if (aux_LibraryBusy(directory + QLatin1String(kLibraryLockFile)))
+        return aux_BusyAnswer(logger, aux_Ru("вызов карточной системы"));
+
     QDomDocument doc;
     QDomElement root = doc.createElement(QStringLiteral("OperationDataRq"));
     doc.appendChild(root);
@@ -349,6 +446,10 @@ PaymentProcessingAnswer VelmontProcessing::run(EVelmontProcessing::Operation ope
     } else {
         logger->debug(aux_Ru("Вывод команды, stdout: \"%1\"")
                           .arg(QString::fromLocal8Bit(process.readAllStandardOutput())));
+        // The library refused the call, another one being under way: the
+        // response file is that call's answer and is not read.
+        if (process.exitCode() == VELMONT_LAUNCHER_BUSY_EXIT)
+            return aux_BusyAnswer(logger, aux_Ru("вызов карточной системы"));
         if (process.exitCode() != 0)
             logger->error(aux_Ru("Команда завершена с кодом ошибки (%1), stderror: \"%2\"")
                               .arg(QString::number(process.exitCode()),

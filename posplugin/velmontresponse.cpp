@@ -41,6 +41,11 @@ QByteArray aux_EscapeBareAmpersands(const QByteArray& data)
 
 } // namespace
 
+bool VelmontResponse_IsSuccess(int resultCode)
+{
+    return resultCode == 0 || resultCode == VELMONT_RESULT_ALREADY_CANCELLED;
+}
+
 tr::Tr VelmontResponse_OwnMessage(const QString& text) { return tr::Tr(QStringLiteral("undefined"), text); }
 
 PaymentProcessingAnswer VelmontResponse_Read(const QByteArray& responseData, const QString& failureText,
@@ -76,7 +81,9 @@ PaymentProcessingAnswer VelmontResponse_Read(const QByteArray& responseData, con
         logger->error(text);
         return failure(text);
     }
-    answer.setSuccess(code == 0);
+    // An application that lost the first answer of a cancel and tries again
+    // must hear that the sale is cancelled, not that the cancel failed.
+    answer.setSuccess(VelmontResponse_IsSuccess(code));
     answer.setCode(code);
     answer.setCardNumber(childText("CardNo"));
     answer.setMessage(VelmontResponse_OwnMessage(childText("ResultText")));

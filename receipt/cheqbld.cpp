@@ -144,6 +144,38 @@ int CheqBld_PickUp(S_PAY_ORDER* order, FILE* stream, const SCheqContext* ctx) {
     return UtilCheq_EmptyString();
 }
 
+// Each line of a text with line feeds, centred (and wrapped when wider than the receipt).
+static void aux_CheqBld_PrintCentredLines(const char* text) {
+    const std::string all = text != nullptr ? text : "";
+    for (size_t from = 0; from < all.size();) {
+        size_t feed = all.find('\n', from);
+        if (feed == std::string::npos) feed = all.size();
+        if (feed > from) UtilCheq_PrintLongString(CHEQ_ALIGN_CENTER, all.substr(from, feed - from).c_str());
+        from = feed + 1;
+    }
+}
+
+// The bank's verdict on a day close, unless it agreed the totals: different
+// totals (501) are flagged, any other verdict (502 to 504: the bank did not
+// close the day) is printed in the bank's words.
+static void aux_CheqBld_PrintVerdict(const S_PAY_ORDER* order, const SCheqContext* ctx) {
+    if (order->ucOpType != OP_CLOSE_DAY || order->usRespCode == RES_HOST_TOTALS_AGREED) return;
+    if (order->usRespCode == RES_HOST_TOTALS_DIFFER) {
+        UtilCheq_PrintString(CHEQ_ALIGN_CENTER, CP1251("НЕСОВПАДЕНИЕ СУММ !!!"), 0);
+    } else {
+        aux_CheqBld_PrintCentredLines(ctx->szRespText);
+    }
+}
+
+// The batch line of a day close: opening date, batch number and the bank's action code.
+static void aux_CheqBld_PrintBatchLine(const S_PAY_ORDER* order, const SCheqContext* ctx) {
+    char line[64];
+    snprintf(line, sizeof(line), "BDD/n %.6s/%03d Ac %03d", ctx->szBatchOpenedDate ? ctx->szBatchOpenedDate : "",
+             ctx->usBatchNo, order->usRespCode);
+    UtilCheq_PrintString(CHEQ_ALIGN_LEFT, line, 0);
+    UtilCheq_EmptyString();
+}
+
 namespace {
 struct SSectionTotals {
     int completed = 0;
@@ -204,12 +236,7 @@ static void aux_CheqBld_PrintSection(const S_PAY_ORDER* order, const SCheqContex
         UtilCheq_EmptyString();
     }
 
-    if (order->ucOpType == OP_CLOSE_DAY) {
-        snprintf(line, sizeof(line), "BDD/n %.6s/%03d Ac %03d", ctx->szBatchOpenedDate ? ctx->szBatchOpenedDate : "",
-                 ctx->usBatchNo, order->usRespCode);
-        UtilCheq_PrintString(CHEQ_ALIGN_LEFT, line, 0);
-        UtilCheq_EmptyString();
-    }
+    if (order->ucOpType == OP_CLOSE_DAY) aux_CheqBld_PrintBatchLine(order, ctx);
 
     SBigInt net;
     BigInt_Copy(&net, &totals.completedAmt);
@@ -228,9 +255,7 @@ static void aux_CheqBld_PrintSection(const S_PAY_ORDER* order, const SCheqContex
     UtilCheq_PrintString(CHEQ_ALIGN_LEFT, "----------", 0);
     UtilCheq_PrintJustify(sales ? CP1251("Всего оплачено") : CP1251("Всего возвращено"), netText.c_str());
     UtilCheq_EmptyString();
-    if (order->ucOpType == OP_CLOSE_DAY && order->usRespCode == 501) {
-        UtilCheq_PrintString(CHEQ_ALIGN_CENTER, CP1251("НЕСОВПАДЕНИЕ СУММ !!!"), 0);
-    }
+    aux_CheqBld_PrintVerdict(order, ctx);
     UtilCheq_EmptyString();
 
     std::string plain;
@@ -248,6 +273,15 @@ static void aux_CheqBld_PrintSection(const S_PAY_ORDER* order, const SCheqContex
     UtilCheq_EmptyString();
 }
 
+// A report without a section still shows a day close's verdict other than
+// agreed totals, with the batch line that names it.
+static int aux_CheqBld_PrintLoneVerdict(const S_PAY_ORDER* order, const SCheqContext* ctx, int rc) {
+    if (order->ucOpType != OP_CLOSE_DAY || order->usRespCode == RES_HOST_TOTALS_AGREED) return rc;
+    aux_CheqBld_PrintBatchLine(order, ctx);
+    aux_CheqBld_PrintVerdict(order, ctx);
+    return UtilCheq_EmptyString();
+}
+
 int CheqBld_Report(S_PAY_ORDER* order, FILE* stream, const SCheqContext* ctx) {
     if (stream == nullptr) return RES_RESPONSE_WRITE;
     UtilCheq_StartPrinting(stream, g_Config.ucChequeWidth);
@@ -262,15 +296,18 @@ int CheqBld_Report(S_PAY_ORDER* order, FILE* stream, const SCheqContext* ctx) {
         aux_CheqBld_PrintDateTime(order->szDateTime);
         UtilCheq_EmptyString();
         UtilCheq_PrintString(CHEQ_ALIGN_LEFT, CP1251("НЕТ ОПЕРАЦИЙ"), 0);
-        return UtilCheq_EmptyString();
+        int rc = UtilCheq_EmptyString();
+        return aux_CheqBld_PrintLoneVerdict(order, ctx, rc);
     }
 
+    bool printed = false;
     for (int pass = 0; pass < 2; ++pass) {
         const bool sales = pass == 0;
         for (int currency = 0; currency < 4; ++currency) {
             if (!aux_CheqBld_HasOperation(ctx, sales ? OP_SALE : OP_RETURN, kReportCurrencies[currency])) continue;
             aux_CheqBld_PrintSection(order, ctx, title, sales, currency);
+            printed = true;
         }
     }
-    return RES_OK;
+    return printed ? RES_OK : aux_CheqBld_PrintLoneVerdict(order, ctx, RES_OK);
 }

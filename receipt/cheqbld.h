@@ -13,7 +13,7 @@ struct SCheqContext {
     uint16_t usBatchNo;              // number of the batch
     const char* szBatchOpenedDate;   // YYMMDD the batch was opened
     const char* szPaySysName;        // payment-system name of the card's range, "" when none
-    const char* szRespText;          // Windows-1251 text of usRespCode with line feeds (pick-up receipt)
+    const char* szRespText;          // Windows-1251 text of usRespCode with line feeds (pick-up receipt, day-close verdict)
     const S_PAY_ORDER* pJournal;     // the journal's operations, in journal order
     size_t journalCount;
 };

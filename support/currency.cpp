@@ -2,6 +2,7 @@
 #include "support/currency.h"
 
 #include <cstring>
+#include <strings.h>
 
 struct SCurrencyRow {
     const char* szAlpha;
@@ -15,7 +16,8 @@ static const SCurrencyRow m_CurrencyTable[] = {
 static const SCurrencyRow* aux_Currency_Find(const char* code) {
     if (code == nullptr) return nullptr;
     for (const SCurrencyRow& row : m_CurrencyTable) {
-        if (strcmp(code, row.szAlpha) == 0 || strcmp(code, row.szNum) == 0) return &row;
+        // Letters in any case name the same currency: "usd" is USD.
+        if (strcasecmp(code, row.szAlpha) == 0 || strcmp(code, row.szNum) == 0) return &row;
     }
     return nullptr;
 }

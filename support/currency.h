@@ -11,11 +11,12 @@ enum {
     CURRENCY_DISPLAY_SIZE = 27,
 };
 
-// Writes the alphabetic form ("BYN") of an alphabetic or numeric code into out
-// (4 bytes); leaves out untouched for codes outside the table.
+// Writes the alphabetic form ("BYN") of an alphabetic (in any case) or numeric
+// code into out (4 bytes); leaves out untouched for codes outside the table.
 void Currency_ConvToAlpha(const char* code, char* out);
-// Writes the numeric form ("933") of an alphabetic or numeric code into out
-// (4 bytes); leaves out untouched for codes outside the table.
+// Writes the numeric form ("933") of an alphabetic (in any case) or numeric
+// code into out (4 bytes); leaves out untouched for codes outside the table,
+// which the terminal cannot send to the bank.
 void Currency_ConvToNum(const char* code, char* out);
 // Rewrites a text of minor units in place into its display form for the
 // currency: "123456" in USD becomes "1 234.56", "1234567" in BYR "1 234 567",

@@ -42,7 +42,7 @@ enum : int {
     RES_JOURNAL_WRITE = 1061,      // journal not written
     RES_LOG_WRITE = 1063,          // log line not written
 
-    // ---- 1064..1071: start-up checks ----
+    // ---- 1064..1079: start-up checks ----
     RES_PROBE_CURDIR = 1064,       // .cache in the current directory
     RES_PROBE_DATA = 1065,         // DATA/.cache
     RES_PROBE_LOG = 1066,          // LOG/.cache
@@ -51,6 +51,9 @@ enum : int {
     RES_ACCESS_BATCH = 1069,       // DATA/BATCH.CFG not readable and writable
     RES_ACCESS_TRANS = 1070,       // DATA/TRANS.CFG not readable and writable
     RES_DISK_SPACE = 1071,         // 20 MB or less free under TEMP
+    // Another call holds the payment directory (DATA/RAVO.LCK): this one is
+    // refused at once, with no response file and nothing else touched.
+    RES_TERMINAL_BUSY = 1072,
 
     // ---- 1080..1099: host exchange ----
     RES_HOST_CONNECT = 1080,       // host connection not established
@@ -245,4 +248,5 @@ enum : int {
     RES_LAUNCH_NO_ENTRY = -2,      // no entry point in it (254)
     RES_LAUNCH_REQUEST = -3,       // request file missing, unreadable, empty or over 2048 bytes (253)
     RES_LAUNCH_NO_RESPONSE = -4,   // the library gave no response (252)
+    RES_LAUNCH_BUSY = -5,          // the library refused: another call was running (251); RAVORS.XML untouched
 };

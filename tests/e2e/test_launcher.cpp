@@ -3,6 +3,8 @@
 
 #include <cstdlib>
 #include <string>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -38,13 +40,22 @@ struct PaymentDir {
 };
 
 TEST(Launcher, ExitCodes) {
-    const struct { const char* name; const char* library; bool data; int requestSize; int exitCode; bool response; } cases[] = {
+    const struct {
+        const char* name;
+        const char* library;
+        bool data;
+        int requestSize;
+        int exitCode;
+        bool response;
+        bool busy = false;  // another call holds the payment directory's lock
+    } cases[] = {
         {"no library", nullptr, true, 40, 255, false},
         {"library without entry point", NOENTRY_LIB, true, 40, 254, false},
         {"no request", RAVO_LIB, true, -1, 253, false},
         {"empty request", RAVO_LIB, true, 0, 253, false},
         {"request of 2049 bytes", RAVO_LIB, true, 2049, 253, false},
         {"missing DATA: no response", RAVO_LIB, false, 40, 252, false},
+        {"another call running: no response", RAVO_LIB, true, 40, 251, false, true},
         {"request of 2048 bytes", RAVO_LIB, true, 2048, 0, true},
     };
     for (const auto& c : cases) {
@@ -55,7 +66,13 @@ TEST(Launcher, ExitCodes) {
             request.resize(static_cast<size_t>(c.requestSize), ' ');
             pd.dir.write("RAVORQ.XML", request);
         }
+        int other = -1;
+        if (c.busy) {
+            other = open(pd.dir.file("DATA/RAVO.LCK").c_str(), O_RDWR | O_CREAT, 0600);
+            ASSERT_EQ(0, flock(other, LOCK_EX | LOCK_NB));
+        }
         EXPECT_EQ(c.exitCode, pd.run());
+        if (other >= 0) close(other);
         EXPECT_EQ(c.response, pd.dir.exists("RAVORS.XML"));
         EXPECT_EQ("", pd.dir.read("stdout.txt")) << "the launcher prints nothing";
     }

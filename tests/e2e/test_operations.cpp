@@ -1,5 +1,6 @@
 // Every card operation of the till run through the real processes, checked on
 // the response, the record files and the emulators' traces.
+#include <cstddef>
 #include <fstream>
 #include <iterator>
 #include <regex>
@@ -167,34 +168,65 @@ TEST(Operations, BalanceIsShownOnThePad) {
     EXPECT_TRUE(t.Journal().empty());
 }
 
+// The batch closes on any verdict of the bank (the shop sells on in a new
+// one), and the management session follows; what the bank said reaches the
+// answer, the cashier's display and the report receipt.
 TEST(Operations, CloseDaySettlesAndThenFindsTheBatchClosed) {
-    const struct { const char* host; const char* mark; } cases[] = {
-        {"approve 500", "Итого"},
-        {"approve 501", "НЕСОВПАДЕНИЕ СУММ !!!"},
+    const struct {
+        const char* host;
+        bool sale;           // a sale in the batch, else only a balance inquiry opened it
+        int code;            // ResultCode
+        const char* text;    // ResultText
+        const char* mark;    // on the report receipt
+        const char* shown;   // on the pad at the end, "" when only the approval
+    } cases[] = {
+        {"approve 500", true, 0, "ОДОБРЕНО БАНКОМ", "Ac 500", ""},
+        {"approve 501", true, 0, "ОДОБРЕНО БАНКОМ СМЕНА ЗАКРЫТА НЕСОВПАДЕНИЕ СУММ", "НЕСОВПАДЕНИЕ СУММ !!!",
+         "НЕСОВПАДЕНИЕ СУММ"},
+        {"approve 502", true, 502, "ОТКЛОНЕНО СМЕНА НЕ ЗАКРЫТА НЕТ ИТОГОВЫХ ДАННЫХ", "НЕТ ИТОГОВЫХ ДАННЫХ",
+         "СМЕНА НЕ ЗАКРЫТА"},
+        {"decline 503", true, 503, "ОТКЛОНЕНО СМЕНА НЕ ЗАКРЫТА ОШИБКА В ИТОГАХ", "ОШИБКА В ИТОГАХ",
+         "ОШИБКА В ИТОГАХ"},
+        {"decline 504", true, 504, "ОТКЛОНЕНО СМЕНА НЕ ЗАКРЫТА НЕТ ИТОГОВЫХ ДАННЫХ", "Ac 504",
+         "СМЕНА НЕ ЗАКРЫТА"},
+        {"decline 503", false, 503, "ОТКЛОНЕНО СМЕНА НЕ ЗАКРЫТА ОШИБКА В ИТОГАХ", "Ac 503", "ОШИБКА В ИТОГАХ"},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.host);
+        SCOPED_TRACE(std::string(c.host) + (c.sale ? " after a sale" : " without operations"));
         Terminal t;
-        CompletedSale(t);
+        if (c.sale) CompletedSale(t);
+        else ASSERT_EQ(0, t.Run(Request("Balance"), "", "* approve").ResultCode());
         RunResult r = t.Run(Request("CloseDay"), "", c.host);
-        EXPECT_EQ(0, r.ResultCode()) << r.response << r.log;
+        EXPECT_EQ(0, r.exitCode);
+        EXPECT_EQ(c.code, r.ResultCode()) << r.response << r.log;
+        EXPECT_EQ(c.text, r.Field("ResultText"));
         EXPECT_TRUE(Has(r.Field("ChequeText"), c.mark)) << r.response;
+        EXPECT_TRUE(Has(r.Field("ChequeText"), c.sale ? "Итого" : "НЕТ ОПЕРАЦИЙ")) << r.response;
+        EXPECT_EQ(c.code != 0, Has(r.Field("ChequeText"), "СМЕНА НЕ ЗАКРЫТА")) << r.response;
+        EXPECT_TRUE(Has(r.pad, c.shown)) << r.pad;
         EXPECT_EQ("1", r.Field("ChequeCount"));
-        EXPECT_EQ("1500", r.Field("SaleAmt"));
-        EXPECT_EQ("1", r.Field("SaleCount"));
-        EXPECT_EQ("1500", r.Field("TotalAmt"));
+        EXPECT_EQ(c.sale ? "1500" : "0", r.Field("SaleAmt"));
+        EXPECT_EQ(c.sale ? "1" : "0", r.Field("SaleCount"));
+        EXPECT_EQ(c.sale ? "1500" : "0", r.Field("TotalAmt"));
         auto requests = HostRequests(r.host, "1520");
         ASSERT_EQ(1u, requests.size()) << r.host;
         SBatchInfo b = t.Batch();
         EXPECT_EQ(0, b.ucOpened);
         EXPECT_EQ(0, b.ucClosing);
         EXPECT_FALSE(t.Exists("DATA/RVSLAST.SAV"));
+        EXPECT_TRUE(Has(r.log, "KWRM STARTED")) << "the management session follows every settled close";
 
         RunResult closed = t.Run(Request("CloseDay"), "", "* approve");
         EXPECT_EQ(0, closed.ResultCode()) << closed.response;
         EXPECT_EQ("ОТКЛОНЕНО\nСМЕНА УЖЕ ЗАКРЫТА", closed.Field("ChequeText")) << closed.response;
         EXPECT_EQ("1", closed.Field("ChequeCount"));
         EXPECT_TRUE(HostRequests(closed.host, "").empty()) << "a closed batch is not settled again";
+
+        // The shop sells on in the next batch.
+        RunResult next = t.Run(Request("Sale", 300), "", "* approve");
+        EXPECT_EQ(0, next.ResultCode()) << next.log;
+        EXPECT_EQ(1, t.Batch().ucOpened);
+        EXPECT_EQ(1, t.Batch().usSaleCount);
     }
 }
 
@@ -371,6 +403,68 @@ TEST(Operations, AmountsThatAreNoPaymentAreRefusedUpFront) {
         EXPECT_EQ(1500, AmountOf(b.stSaleTotal));
         EXPECT_EQ(0, b.usSaleCancelCount);
         EXPECT_EQ(1u, t.Journal().size());
+    }
+}
+
+// Field 49 carries the currency's ISO number: a code the terminal cannot
+// number is refused before the pad reads a card or the host hears of it,
+// whoever named it (the request, the base currency, the enabled list, a sale
+// being cancelled); codes are read in any case and sent in capitals.
+TEST(Operations, CurrencyGoesToTheBankAsItsIsoNumber) {
+    const struct {
+        const char* name;
+        const char* enabled;   // ENABLEDCURRENCY, null for the default BYN|USD|
+        const char* base;      // BASECURRENCY, null for none
+        std::string request;
+        int code;
+        const char* field49;   // null when nothing may reach the host
+        bool cancelsLegacySale = false;  // the journal's sale (15.00) is kept in "XYZ"
+    } cases[] = {
+        {"enabled code without a number", "BYN|XYZ|", nullptr, RequestIn("Sale", "XYZ", "1500"), 1006, nullptr},
+        {"base currency without a number", nullptr, "XYZ", RequestIn("Sale", "XYZ", "1500"), 1006, nullptr},
+        {"numeric code outside the table", "BYN|999|", nullptr, RequestIn("Sale", "999", "1500"), 1006, nullptr},
+        {"refund", "BYN|XYZ|", nullptr, RequestIn("Return", "XYZ", "700"), 1006, nullptr},
+        {"balance", "BYN|XYZ|", nullptr, RequestIn("Balance", "XYZ", ""), 1006, nullptr},
+        {"cancel named in such a code", "BYN|XYZ|", nullptr,
+         RequestIn("Reversal", "XYZ", "1500", "<OriginalCode>1</OriginalCode>"), 1006, nullptr},
+        {"cancel of a sale kept in such a code", nullptr, nullptr,
+         RequestIn("Reversal", "BYN", "1500", "<OriginalCode>1</OriginalCode>"), 1006, nullptr, true},
+        {"small letters", nullptr, nullptr, RequestIn("Sale", "usd", "1500"), 0, "840"},
+        {"settings in small letters", "byn|usd|", nullptr, RequestIn("Sale", "USD", "1500"), 0, "840"},
+        {"base currency in small letters", "BYN|", "usd", RequestIn("Sale", "USD", "1500"), 0, "840"},
+        {"numeric code enabled", "BYN|EUR|", nullptr, RequestIn("Sale", "978", "1500"), 0, "978"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Terminal t;
+        if (c.enabled) t.config["ENABLEDCURRENCY"] = c.enabled;
+        if (c.base) t.config["BASECURRENCY"] = c.base;
+        CompletedSale(t);
+        if (c.cancelsLegacySale) {
+            // What an older library kept for a sale it sent in no currency.
+            const std::string journal = t.Path() + "/" OPSTORE_FILE;
+            std::fstream f(journal, std::ios::in | std::ios::out | std::ios::binary);
+            f.seekp(offsetof(SOpStoreEntry, szCurrency));
+            f.write("XYZ", 4);
+        }
+        RunResult r = t.Run(c.request, "", "* approve");
+        EXPECT_EQ(c.code, r.ResultCode()) << r.response << r.log;
+        EXPECT_FALSE(Has(r.host, "f49=000")) << r.host;
+        const auto sent = HostRequests(r.host, "");
+        if (c.field49) {
+            ASSERT_EQ(1u, sent.size()) << r.host;
+            EXPECT_TRUE(Has(sent[0], std::string("f49=") + c.field49)) << sent[0];
+            continue;
+        }
+        EXPECT_EQ("", r.Field("ChequeText"));
+        EXPECT_TRUE(sent.empty()) << r.host;
+        EXPECT_EQ(c.cancelsLegacySale, Has(r.pad, "CardReaderInitTK")) << "only a cancel reads the card first\n" << r.pad;
+        SBatchInfo b = t.Batch();
+        EXPECT_EQ(1, b.usSaleCount);
+        EXPECT_EQ(0, b.usSaleCancelCount);
+        EXPECT_EQ(0, b.usReturnCount);
+        EXPECT_EQ(1u, t.Journal().size());
+        EXPECT_FALSE(t.Exists("DATA/RVS.SAV"));
     }
 }
 

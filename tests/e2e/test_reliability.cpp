@@ -1,9 +1,16 @@
 // Lost host answers and crashes of Ravo at every point of a sale: whatever
 // happens, the next request settles the matter with the host, and the batch
 // totals, the journal and the host agree on what was sold.
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <fstream>
 #include <map>
 #include <set>
 #include <sstream>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "tests/e2e/terminal.h"
 
@@ -395,6 +402,106 @@ TEST(Reliability, ReverseLastWithoutAnAnswerIsSettledByTheNextRequest) {
         EXPECT_EQ(1, t.Batch().usSaleCancelCount);
         EXPECT_EQ(2u, t.Journal().size()) << "the sale and one cancel entry";
     }
+}
+
+long NowMs() {
+    using namespace std::chrono;
+    return static_cast<long>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+// Starts ./Ravo in the payment directory on the request already there; its
+// output goes to out.
+pid_t StartRavo(const std::string& pay, const std::string& out) {
+    pid_t pid = fork();
+    if (pid == 0) {
+        int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (fd < 0 || chdir(pay.c_str()) != 0) _exit(126);
+        dup2(fd, 1);
+        dup2(fd, 2);
+        execl("./Ravo", "./Ravo", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    return pid;
+}
+
+// Ravo's exit code, or -1 when it had to be killed after limitMs.
+int WaitRavo(pid_t pid, long limitMs) {
+    const long start = NowMs();
+    int status = 0;
+    while (waitpid(pid, &status, WNOHANG) != pid) {
+        if (NowMs() - start > limitMs) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            return -1;
+        }
+        usleep(5000);
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Two calls in one payment directory (a second window of the till, a retry
+// while the first call still waits for the card): the second is refused at
+// once with an exit code of its own and writes no response; the first call's
+// approval is the answer in RAVORS.XML, and the pad and the host saw one sale.
+TEST(Reliability, ASecondCallWhileOneRunsIsRefusedAtOnce) {
+    Terminal t;
+    const std::string pay = t.Path();
+    const std::string outFirst = pay + "/../first.out", outSecond = pay + "/../second.out";
+    int firstExit = -2, secondExit = -2;
+    long secondMs = -1;
+    bool answeredEarly = true, waitedForCard = false;
+    RunResult r = t.RunVia(
+        [&] {
+            std::ofstream(pay + "/RAVORQ.XML") << Request("Sale", 1500);
+            pid_t first = StartRavo(pay, outFirst);
+            for (int i = 0; i < 3000 && !waitedForCard; ++i) {
+                waitedForCard = Has(emu::ReadLog(pay + "/LOG"), "SUCCESS. Kernel_Initialize");
+                if (!waitedForCard) usleep(10000);
+            }
+            // The second caller writes its own request, as any caller does.
+            std::ofstream(pay + "/RAVORQ.XML") << Request("Sale", 700);
+            const long start = NowMs();
+            secondExit = WaitRavo(StartRavo(pay, outSecond), 30000);
+            secondMs = NowMs() - start;
+            answeredEarly = t.Exists("RAVORS.XML") || t.Exists("RAVORS.XML.tmp");
+            firstExit = WaitRavo(first, 60000);
+        },
+        "card_delay_ms=6000", "* approve");
+
+    ASSERT_TRUE(waitedForCard) << r.log;
+    EXPECT_EQ(251, secondExit) << r.log;
+    EXPECT_LT(secondMs, 4000) << "the second call is answered at once, not after the first";
+    EXPECT_FALSE(answeredEarly) << "the second call wrote a response";
+    EXPECT_TRUE(Has(r.log, "Terminal busy")) << r.log;
+    EXPECT_EQ(0, firstExit);
+    EXPECT_EQ(0, r.ResultCode()) << r.response << r.log;
+    EXPECT_TRUE(Has(r.Field("ChequeText"), "15.00 BYN")) << r.response;
+    EXPECT_EQ(1, Count(r.pad, "CardReaderInitTK")) << r.pad;
+    const auto sales = HostRequests(r.host, "1200");
+    ASSERT_EQ(1u, sales.size()) << r.host;
+    EXPECT_TRUE(Has(sales[0], "f4=000000001500")) << sales[0];
+    EXPECT_EQ(1, t.Batch().usSaleCount);
+    EXPECT_EQ(1500, AmountOf(t.Batch().stSaleTotal));
+    EXPECT_EQ(1u, t.Journal().size());
+    for (const std::string& out : {outFirst, outSecond}) {
+        const std::string text = emu::ReadFile(out);
+        EXPECT_FALSE(Has(text, "Sanitizer") || Has(text, "runtime error")) << out << ":\n" << text;
+    }
+}
+
+// The lock goes with the process: a call killed while it waits for the card
+// leaves the next call free to run.
+TEST(Reliability, AKilledCallLeavesTheTerminalFree) {
+    Terminal t;
+    KillAt kill;
+    kill.padTrace = "CardReaderInitTK";
+    auto runs = t.RunKilledThen(Request("Sale", 1500), kill, 0, Request("Sale", 700), "card_delay_ms=2000", "* approve");
+    EXPECT_TRUE(runs.first.killed);
+    EXPECT_EQ(0, runs.second.exitCode);
+    EXPECT_EQ(0, runs.second.ResultCode()) << runs.second.response << runs.second.log;
+    EXPECT_FALSE(Has(runs.second.log, "Terminal busy"));
+    EXPECT_EQ(1, t.Batch().usSaleCount);
+    EXPECT_EQ(700, AmountOf(t.Batch().stSaleTotal));
 }
 
 }  // namespace

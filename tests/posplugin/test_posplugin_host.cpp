@@ -16,6 +16,10 @@
 #include <functional>
 #include <vector>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 #include "abstractpaymentprocessing.h"
 #include "paymentprocessinganswer.h"
 
@@ -275,6 +279,9 @@ TEST_F(PluginHost, CurrencyIsReadAsTheCardSystemReadsIt)
         {"comment lines", "; BASECURRENCY=USD\n#BASECURRENCY=USD\n-BASECURRENCY=USD\nHOST=1\n", "BYN"},
         {"old rouble is BYN", "BASECURRENCY=BYR\n", "BYN"},
         {"any BY value is BYN", "BASECURRENCY=by\n", "BYN"},
+        // The card system sends the ISO number of the code; small letters have none.
+        {"small letters go out in capitals", "basecurrency=usd\n", "USD"},
+        {"mixed case", "BaseCurrency=eUr\n", "EUR"},
         {"empty value", "BASECURRENCY=\n", "BYN"},
         {"no such key", "BASE_CURRENCY=USD\n", "BYN"},
         {"no file", nullptr, "BYN"},
@@ -326,6 +333,12 @@ TEST_F(PluginHost, MapsTheResponseIntoTheAnswer)
          10, "************1234", "42", 12345678},
         {"terminal id not a number", edited("<TerminalId>12345678<", "<TerminalId>T1<"), true, 0, "Одобрено", 2,
          "************1234", "42", 0},
+        // A cancel tried again after its first answer was lost: the sale is cancelled.
+        {"cancel of a sale cancelled before", edited("<ResultCode>0<", "<ResultCode>1503<"), true, 1503, "Одобрено", 2,
+         "************1234", "42", 12345678},
+        // The library refused the call, another one running: the response there is that call's.
+        {"launcher says another call runs", aux_WriteResponse(sale) + "exit 251\n", false, 1072,
+         "ОТКЛОНЕНО ТЕРМИНАЛ ЗАНЯТ ДРУГОЙ ОПЕРАЦИЕЙ", 0, "", "", 0},
         {"root found below another element", aux_WriteResponse("<Envelope><OperationResultRs><ResultCode>1101</"
                                                                "ResultCode></OperationResultRs></Envelope>"),
          false, 1101, "", 0, "", "", 0},
@@ -386,6 +399,53 @@ TEST_F(PluginHost, AnOlderResponseIsNeverTakenForThisRun)
     EXPECT_FALSE(answer.isSuccess());
     EXPECT_EQ(U("Ошибка чтения файла статуса операции"), answer.getMessage().ru());
     EXPECT_TRUE(answer.getPrintImages().isEmpty());
+}
+
+// A call made while another operation runs in the directory, through this
+// plug-in or by anyone else starting Ravo, is answered busy at once: the
+// request, the response and the last receipt stay the running call's, and no
+// launcher is started. Once the other call ends, the next call runs.
+TEST_F(PluginHost, ASecondCallWhileOneRunsTouchesNothing)
+{
+    const struct {
+        const char* holder;
+        const char* lockFile;
+    } cases[] = {
+        {"another run of the plug-in", "RAVOPLUG.LCK"},
+        {"a call of the card system", "DATA/RAVO.LCK"},
+    };
+    ASSERT_TRUE(QDir(directory.path()).mkpath(QStringLiteral("DATA")));
+    installLauncher(aux_WriteResponse(kSaleResponse));
+    const QByteArray otherRequest = "<OperationDataRq><OperationType>Sale</OperationType></OperationDataRq>\n";
+    const QByteArray otherResponse = "<OperationResultRs><ResultCode>0</ResultCode></OperationResultRs>\n";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.holder);
+        ASSERT_TRUE(aux_WriteFile(path("RAVORQ.XML"), otherRequest));
+        ASSERT_TRUE(aux_WriteFile(path("RAVORS.XML"), otherResponse));
+        ASSERT_TRUE(aux_WriteFile(path("RAVORS.LAST.XML"), otherResponse));
+        QFile::remove(path("request.seen"));
+        const int held = ::open(QFile::encodeName(path(c.lockFile)).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        ASSERT_LE(0, held);
+        ASSERT_EQ(0, ::flock(held, LOCK_EX | LOCK_NB));
+
+        QElapsedTimer timer;
+        timer.start();
+        const PaymentProcessingAnswer answer = processor->payment(PaymentProcessingRequest(PaymentProcessingRequest::Sale, 700));
+        EXPECT_LT(timer.elapsed(), 1000);
+        EXPECT_FALSE(answer.isSuccess());
+        EXPECT_EQ(1072, answer.getCode());
+        EXPECT_EQ(tr::Tr(QStringLiteral("undefined"), U("ОТКЛОНЕНО ТЕРМИНАЛ ЗАНЯТ ДРУГОЙ ОПЕРАЦИЕЙ")), answer.getMessage());
+        EXPECT_TRUE(answer.getPrintImages().isEmpty());
+        EXPECT_FALSE(launcherRan());
+        EXPECT_EQ(otherRequest, aux_ReadFile(path("RAVORQ.XML")));
+        EXPECT_EQ(otherResponse, aux_ReadFile(path("RAVORS.XML")));
+        EXPECT_EQ(otherResponse, aux_ReadFile(path("RAVORS.LAST.XML")));
+
+        ::close(held);
+        const PaymentProcessingAnswer next = processor->payment(PaymentProcessingRequest(PaymentProcessingRequest::Sale, 700));
+        EXPECT_TRUE(launcherRan());
+        EXPECT_TRUE(next.isSuccess()) << qPrintable(next.getMessage().ru());
+    }
 }
 
 TEST_F(PluginHost, AnUnwritableRequestStopsTheRun)

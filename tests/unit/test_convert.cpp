@@ -137,7 +137,8 @@ TEST(Currency, ConvertsEitherFormAndLeavesUnknownUntouched) {
     const Case cases[] = {
         {"933", "BYN", "933"}, {"BYN", "BYN", "933"}, {"974", "BYR", "974"}, {"BYR", "BYR", "974"},
         {"USD", "USD", "840"}, {"978", "EUR", "978"}, {"RUB", "RUB", "643"}, {"643", "RUB", "643"},
-        {"GBP", "keep", "keep"}, {"byn", "keep", "keep"}, {"9330", "keep", "keep"},
+        {"GBP", "keep", "keep"}, {"byn", "BYN", "933"}, {"uSd", "USD", "840"}, {"9330", "keep", "keep"},
+        {"BYNX", "keep", "keep"}, {"xyz", "keep", "keep"},
         {"93", "keep", "keep"}, {"", "keep", "keep"},
     };
     for (const Case& c : cases) {

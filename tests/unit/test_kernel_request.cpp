@@ -4,6 +4,8 @@
 #include <cstring>
 #include <string>
 #include <vector>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -223,6 +225,39 @@ TEST(KernelDriver, MissingDataStopsWithoutResponse) {
     EXPECT_FALSE(dir.exists("RAVORS.XML"));
     EXPECT_TRUE(dir.exists("LOG")) << "LOG and TEMP are made before the first line";
     EXPECT_TRUE(dir.exists("TEMP"));
+}
+
+// While another call holds DATA/RAVO.LCK a call is refused at once: its own
+// code, the cashier's text, no response and no file of the running call
+// touched. A lock file that cannot be used is a start-up failure of DATA.
+TEST(KernelDriver, ACallWhileAnotherRunsIsRefusedAndTouchesNothing) {
+    const struct { const char* name; bool held; int code; const char* shown; } cases[] = {
+        {"held by another call", true, 1072, "ОТКЛОНЕНО ТЕРМИНАЛ ЗАНЯТ ДРУГОЙ ОПЕРАЦИЕЙ КОД: [1072]"},
+        {"a directory in its place", false, 1065, nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        mkdir("DATA", 0777);
+        dir.write("RAVORS.XML", "the running call's answer");
+        dir.write("RAVORS.XML.tmp", "the running call's answer, being written");
+        int other = -1;
+        if (c.held) {
+            other = open("DATA/RAVO.LCK", O_RDWR | O_CREAT, 0600);
+            ASSERT_EQ(0, flock(other, LOCK_EX | LOCK_NB));
+        } else {
+            mkdir("DATA/RAVO.LCK", 0777);
+        }
+        g_shown.clear();
+        char* response = nullptr;
+        EXPECT_EQ(c.code, int_PerformCardOperation("<OperationType>Sale</OperationType><Amount>1</Amount>", &response,
+                                                   [](char* text) { g_shown.push_back(text); }));
+        EXPECT_EQ(nullptr, response);
+        EXPECT_EQ("the running call's answer", dir.read("RAVORS.XML"));
+        EXPECT_EQ("the running call's answer, being written", dir.read("RAVORS.XML.tmp"));
+        EXPECT_EQ(c.shown ? std::vector<std::string>{c.shown} : std::vector<std::string>{}, g_shown);
+        if (other >= 0) close(other);
+    }
 }
 
 TEST(KernelDriver, RequestErrorsAndConfigurationErrorsReachTheResponse) {
