@@ -237,7 +237,7 @@ TEST_F(TransportTest, HandshakeFollowsTerminalCertificate) {
         {"SHA-1 terminal takes an older host chain (SHA-1, RSA 1024)", "sha1", "pki/sha1", "", 0, "TLSv1.0 ",
          "Protocol is [TLSv1.0]", nullptr},
         {"SHA-256 terminal refuses an older host chain", "sha256", "pki/sha1", "", RES_HOST_CONNECT, nullptr,
-         "  ! The certificate is signed with an unacceptable hash", "alert from the client: "},
+         "  ! The certificate is signed with an unacceptable hash", "alert from the client: unsupported_certificate (43)"},
         {"SHA-256 terminal refuses an untrusted host", "sha256", "pki/rogue", "", RES_HOST_CONNECT, nullptr,
          "mbedtls_x509_crt_verify_info:  ! The certificate is not correctly signed by the trusted CA",
          "alert from the client: unknown_ca (48)"},
