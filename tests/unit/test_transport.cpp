@@ -411,9 +411,9 @@ TEST_F(TransportTest, TlsOneZeroExchangesDoNotWaitForAcknowledgements) {
         SCOPED_TRACE(keepNagle ? "host keeps Nagle" : "host sends at once");
         ClearLog();
         ASSERT_EQ(0, LoadTerminal("sha1"));
-        emu::HostEmuProcess slow(*g_work, "* default", g_work->file("pki"), 0, keepNagle);
-        ASSERT_NE(0, slow.port());
-        g_Config.usSecPort = slow.port();
+        emu::HostEmuProcess host(*g_work, "* default", g_work->file("pki"), 0, keepNagle);
+        ASSERT_NE(0, host.port());
+        g_Config.usSecPort = host.port();
         ASSERT_EQ(0, Transmaster_Connect());
         std::vector<uint8_t> rq = EchoRequest();
         std::vector<uint8_t> buf(TRANSMASTER_MAX_PACKET);
