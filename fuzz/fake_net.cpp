@@ -16,7 +16,7 @@ void FakeNet_Stream(const std::string& bytes) {
 
 void NetLayer_Init() {}
 int NetLayer_EnableSSL() { return 0; }
-int NetLayer_Connect(const char* address, uint16_t port) { return 0; }
+int NetLayer_Connect(const char* address, uint16_t port, const char* certName) { return 0; }
 int NetLayer_Send(const unsigned char* data, uint16_t length) { return length; }
 
 int NetLayer_Receive(unsigned char* buffer, uint16_t wanted, uint16_t timeoutSec) {

@@ -28,3 +28,6 @@ int NetReceiveTimeout(void* context, unsigned char* buffer, size_t length, uint3
 void NetClose();
 // Returns the module socket (-1 when closed).
 int NetGetSocket();
+// Holds what is written back (on) until the hold ends (off), so that the records of one
+// write leave together; a no-op when the socket is closed.
+void NetCork(bool on);

@@ -6,14 +6,24 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <mbedtls/x509_crt.h>
 
 // Marks the socket closed; called before any connection.
 void NetLayer_Init();
 // Prepares the TLS session and its configuration for the next connection; RES_OK or RES_TLS_SETUP.
 int NetLayer_EnableSSL();
-// Connects to a dotted IPv4 address and performs the TLS handshake; RES_OK, RES_TLS_SETUP when the
-// session could not be prepared, RES_HOST_CONNECT when TCP or the handshake failed.
-int NetLayer_Connect(const char* address, uint16_t port);
+// Connects to a dotted IPv4 address and performs the TLS handshake. The peer's chain must verify
+// against the trusted chain and its certificate must name certName, or the address itself when
+// certName is null or empty (NetLayer_CertNamesPeer). RES_OK, RES_TLS_SETUP when the session
+// could not be prepared, RES_HOST_CONNECT when TCP or the handshake failed or the peer was refused.
+int NetLayer_Connect(const char* address, uint16_t port, const char* certName);
+// Whether crt names the peer: certName when it is not empty, else the dialled address. A dotted
+// IPv4 text must be one of the certificate's IP subjectAltNames, any other name one of its DNS
+// subjectAltNames; a certificate without subjectAltNames must carry the text as a common name.
+// Names compare whole, letters in either case; a wildcard matches nothing.
+bool NetLayer_CertNamesPeer(const mbedtls_x509_crt* crt, const char* address, const char* certName);
+// The name of a TLS alert description ("certificate_expired"), "unknown" for others.
+const char* NetLayer_AlertName(int description);
 // Writes all bytes through TLS; the count written, or a negative TLS error.
 int NetLayer_Send(const unsigned char* data, uint16_t length);
 // Reads exactly wanted bytes within timeoutSec seconds: the count, a negative TLS error,

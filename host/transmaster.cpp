@@ -10,7 +10,7 @@
 #include "support/result_codes.h"
 
 int Transmaster_Connect() {
-    int rc = NetLayer_Connect(g_Config.szHost, g_Config.usSecPort);
+    int rc = NetLayer_Connect(g_Config.szHost, g_Config.usSecPort, g_Config.szHostCertName);
     if (rc != 0) {
         LogString("ERROR. Transmaster_Connect. Connect: %d", rc);
         return RES_HOST_CONNECT;

@@ -256,7 +256,7 @@ int KWRM_MGR_Initialize() {
 
 int KWRM_MGR_Connect() {
     UtilMsg_Show(CP1251("ОБНОВЛЕНИЕ ДАННЫХ|СОЕДИНЕНИЕ С БАНКОМ"));
-    int rc = NetLayer_Connect(g_Config.szKwrmHost, g_Config.usKwrmPort);
+    int rc = NetLayer_Connect(g_Config.szKwrmHost, g_Config.usKwrmPort, g_Config.szKwrmCertName);
     if (rc != RES_OK) {
         LogString("ERROR. KWRM_MGR_Connect. NetLayer_Connect: %d", rc);
         return RES_KWRM_CONNECT;

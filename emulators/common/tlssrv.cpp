@@ -14,6 +14,8 @@
 #include <netinet/tcp.h>
 #include <sys/socket.h>
 
+#include "host/netlayer.h"
+
 static mbedtls_net_context m_Listen;
 static mbedtls_net_context m_Client;
 static mbedtls_ssl_context m_Ssl;
@@ -24,6 +26,7 @@ static mbedtls_pk_context m_Key;
 static mbedtls_entropy_context m_Entropy;
 static mbedtls_ctr_drbg_context m_Drbg;
 static uint16_t m_usPort = 0;
+static bool m_bKeepNagle = false;
 static bool m_bStarted = false;
 
 static const int m_aiCipherSuites[] = {MBEDTLS_TLS_RSA_WITH_3DES_EDE_CBC_SHA, 0};
@@ -90,6 +93,7 @@ int TlsSrv_Start(const STlsSrvConfig* config, std::string* err) {
     if (getsockname(m_Listen.fd, reinterpret_cast<struct sockaddr*>(&addr), &len) != 0)
         return *err = "getsockname failed", -1;
     m_usPort = ntohs(addr.sin_port);
+    m_bKeepNagle = config->bKeepNagle;
     return 0;
 }
 
@@ -104,27 +108,25 @@ int TlsSrv_WritePortFile(const char* path) {
     return rename(tmp.c_str(), path);
 }
 
-// The terminal's stack holds a small record back until the one before it is
-// acknowledged (Nagle): acknowledged at once and answered without delay, a
-// handshake does not wait out the delayed acknowledgement (40 ms) twice over.
-static int aux_TlsSrv_Recv(void* ctx, unsigned char* buf, size_t len, uint32_t timeoutMs) {
-    int one = 1;
-    setsockopt(static_cast<mbedtls_net_context*>(ctx)->fd, IPPROTO_TCP, TCP_QUICKACK, &one, sizeof(one));
-    return mbedtls_net_recv_timeout(ctx, buf, len, timeoutMs);
-}
-
 int TlsSrv_Accept(std::string* err) {
     int rc = mbedtls_net_accept(&m_Listen, &m_Client, nullptr, 0, nullptr);
     if (rc != 0) return *err = aux_TlsSrv_Error("accept", rc), rc;
     mbedtls_ssl_session_reset(&m_Ssl);
+    // Answers go out as they are written, as a server that means to be fast sets it; a
+    // server that keeps the delay is the test of how the terminal copes with one.
     int one = 1;
-    setsockopt(m_Client.fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one));
-    mbedtls_ssl_set_bio(&m_Ssl, &m_Client, mbedtls_net_send, nullptr, aux_TlsSrv_Recv);
+    if (!m_bKeepNagle) setsockopt(m_Client.fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one));
+    mbedtls_ssl_set_bio(&m_Ssl, &m_Client, mbedtls_net_send, nullptr, mbedtls_net_recv_timeout);
     do {
         rc = mbedtls_ssl_handshake(&m_Ssl);
     } while (rc == MBEDTLS_ERR_SSL_WANT_READ || rc == MBEDTLS_ERR_SSL_WANT_WRITE);
     if (rc != 0) {
         *err = aux_TlsSrv_Error("handshake", rc);
+        // The client's refusal of this server: its alert names the reason (unknown_ca, bad_certificate ...).
+        if (rc == MBEDTLS_ERR_SSL_FATAL_ALERT_MESSAGE && m_Ssl.in_msgtype == MBEDTLS_SSL_MSG_ALERT &&
+            m_Ssl.in_msg != nullptr)
+            *err += std::string(" / alert from the client: ") + NetLayer_AlertName(m_Ssl.in_msg[1]) + " (" +
+                    std::to_string(m_Ssl.in_msg[1]) + ")";
         uint32_t flags = mbedtls_ssl_get_verify_result(&m_Ssl);
         if (flags != 0 && flags != static_cast<uint32_t>(-1)) {
             char info[512];

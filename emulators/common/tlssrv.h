@@ -13,6 +13,7 @@ struct STlsSrvConfig {
     const char* pszCAFile;    // chain that client certificates must verify against
     uint16_t usPort;          // 0: the system picks a free port
     uint32_t ulIdleMs;        // longest wait for a client's bytes
+    bool bKeepNagle;          // leave the delay of small writes on (a server without TCP_NODELAY)
 };
 
 // Loads the credentials and starts listening; 0, or -1 with a message in err.
@@ -23,7 +24,8 @@ uint16_t TlsSrv_Port();
 // reader sees the whole number or nothing; 0 or -1.
 int TlsSrv_WritePortFile(const char* path);
 // Waits for the next client and runs the handshake; 0, or a negative TLS error with a
-// description in err (the client is closed then).
+// description in err (the client is closed then): the TLS library's words, the alert the
+// client refused the server with, and what was wrong with the client's certificate.
 int TlsSrv_Accept(std::string* err);
 // Reads exactly length bytes from the client; 0, or -1 when it closed, failed or idled.
 int TlsSrv_Read(uint8_t* buffer, size_t length);

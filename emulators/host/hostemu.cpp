@@ -133,7 +133,7 @@ int HostEmu_Run(const SHostEmuConfig* config) {
         }
     }
     STlsSrvConfig srv = {config->pszCertFile, config->pszKeyFile, config->pszCAFile, config->usPort,
-                          config->ulIdleMs};
+                          config->ulIdleMs, config->bKeepNagle};
     if (TlsSrv_Start(&srv, &err) != 0) {
         fprintf(stderr, "host_emu: %s\n", err.c_str());
         TlsSrv_Stop();

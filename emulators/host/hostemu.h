@@ -14,6 +14,7 @@ struct SHostEmuConfig {
     uint16_t usPort;          // 0: any free port
     unsigned uConnections;    // 0: serve until killed
     uint32_t ulIdleMs;        // longest wait for a client's next bytes
+    bool bKeepNagle;          // answers wait for acknowledgements (Nagle), as a server without TCP_NODELAY
 };
 
 // Serves clients; returns the process exit status (0, or 2 when it could not start).

@@ -10,9 +10,10 @@
 static void aux_Usage() {
     fprintf(stderr,
             "usage: host_emu --cert FILE --key FILE --ca FILE [--port N] [--port-file FILE]\n"
-            "                [--scenario FILE] [--trace FILE] [--count N] [--idle SECONDS]\n"
+            "                [--scenario FILE] [--trace FILE] [--count N] [--idle SECONDS] [--nodelay 0|1]\n"
             "  --port 0 (the default) picks a free port; --port-file receives the port number.\n"
-            "  --count N ends after N connections (0, the default: until killed).\n");
+            "  --count N ends after N connections (0, the default: until killed).\n"
+            "  --nodelay 0 keeps the delay of small writes (Nagle), as a server without TCP_NODELAY.\n");
 }
 
 int main(int argc, char** argv) {
@@ -44,6 +45,10 @@ int main(int argc, char** argv) {
             unsigned long v = strtoul(val, &end, 10);
             if (*end || v == 0 || v > 3600) return aux_Usage(), 2;
             cfg.ulIdleMs = static_cast<uint32_t>(v * 1000);
+        } else if (!strcmp(opt, "--nodelay")) {
+            unsigned long v = strtoul(val, &end, 10);
+            if (*end || v > 1) return aux_Usage(), 2;
+            cfg.bKeepNagle = v == 0;
         } else {
             aux_Usage();
             return 2;

@@ -481,7 +481,7 @@ int TmEmu_Run(const STmEmuConfig* config) {
         }
     }
     STlsSrvConfig srv = {config->pszCertFile, config->pszKeyFile, config->pszCAFile, config->usPort,
-                         config->ulIdleMs};
+                         config->ulIdleMs, config->bKeepNagle};
     if (TlsSrv_Start(&srv, &err) != 0) {
         fprintf(stderr, "tmanager_emu: %s\n", err.c_str());
         TlsSrv_Stop();

@@ -11,10 +11,11 @@ static void aux_Usage() {
     fprintf(stderr,
             "usage: tmanager_emu --cert FILE --key FILE --ca FILE [--files DIR] [--logs DIR]\n"
             "                    [--port N] [--port-file FILE] [--scenario FILE] [--trace FILE]\n"
-            "                    [--count N] [--idle SECONDS]\n"
+            "                    [--count N] [--idle SECONDS] [--nodelay 0|1]\n"
             "  --files: folder of the served files; --logs: folder that receives uploaded logs.\n"
             "  --port 0 (the default) picks a free port; --port-file receives the port number.\n"
-            "  --count N ends after N connections (0, the default: until killed).\n");
+            "  --count N ends after N connections (0, the default: until killed).\n"
+            "  --nodelay 0 keeps the delay of small writes (Nagle), as a server without TCP_NODELAY.\n");
 }
 
 static bool aux_Number(const char* text, unsigned long max, unsigned long* out) {
@@ -42,6 +43,7 @@ int main(int argc, char** argv) {
         else if (!strcmp(opt, "--port") && aux_Number(val, 65535, &v)) cfg.usPort = static_cast<uint16_t>(v);
         else if (!strcmp(opt, "--count") && aux_Number(val, 1000000, &v)) cfg.uConnections = static_cast<unsigned>(v);
         else if (!strcmp(opt, "--idle") && aux_Number(val, 3600, &v) && v > 0) cfg.ulIdleMs = static_cast<uint32_t>(v * 1000);
+        else if (!strcmp(opt, "--nodelay") && aux_Number(val, 1, &v)) cfg.bKeepNagle = v == 0;
         else return aux_Usage(), 2;
     }
     if (!cfg.pszCertFile || !cfg.pszKeyFile || !cfg.pszCAFile) return aux_Usage(), 2;

@@ -187,17 +187,18 @@ std::string PadEmuProcess::traceWith(const std::string& part, int limitMs) const
 }
 
 HostEmuProcess::HostEmuProcess(const TempDir& dir, const std::string& scenario, const std::string& certDir,
-                               unsigned count) {
+                               unsigned count, bool keepNagle) {
     static int serial = 0;
     std::string base = dir.path() + "/host" + std::to_string(++serial);
     m_trace = base + ".trace";
     std::string portFile = base + ".port", scen = base + ".scen";
     std::ofstream(scen) << scenario << "\n";
     std::string certs = certDir.empty() ? dir.file("pki") : certDir;
-    m_port = SpawnListening({HostEmuPath(), "--cert", certs + "/host.crt", "--key", certs + "/host.key", "--ca",
-                             dir.file("pki/ca.crt"), "--scenario", scen, "--trace", m_trace, "--port-file", portFile,
-                             "--count", std::to_string(count), "--idle", "30"},
-                            portFile, &m_pid, &m_status);
+    std::vector<std::string> args = {HostEmuPath(), "--cert", certs + "/host.crt", "--key", certs + "/host.key",
+                                     "--ca", dir.file("pki/ca.crt"), "--scenario", scen, "--trace", m_trace,
+                                     "--port-file", portFile, "--count", std::to_string(count), "--idle", "30"};
+    if (keepNagle) args.insert(args.end(), {"--nodelay", "0"});
+    m_port = SpawnListening(args, portFile, &m_pid, &m_status);
 }
 
 HostEmuProcess::~HostEmuProcess() { Stop(m_pid, &m_status); }
@@ -214,14 +215,15 @@ int HostEmuProcess::waitExit() {
 }
 
 TManagerEmuProcess::TManagerEmuProcess(const TempDir& dir, const std::string& scenario, const std::string& filesDir,
-                                       const std::string& logsDir, unsigned count) {
+                                       const std::string& logsDir, unsigned count, const std::string& certDir) {
     static int serial = 0;
     std::string base = dir.path() + "/tmanager" + std::to_string(++serial);
     m_trace = base + ".trace";
     std::string portFile = base + ".port", scen = base + ".scen";
     std::ofstream(scen) << scenario << "\n";
-    std::vector<std::string> args = {TManagerEmuPath(), "--cert", dir.file("pki/host.crt"), "--key",
-                                     dir.file("pki/host.key"), "--ca", dir.file("pki/ca.crt"), "--scenario", scen,
+    std::string certs = certDir.empty() ? dir.file("pki") : certDir;
+    std::vector<std::string> args = {TManagerEmuPath(), "--cert", certs + "/host.crt", "--key",
+                                     certs + "/host.key", "--ca", dir.file("pki/ca.crt"), "--scenario", scen,
                                      "--trace", m_trace, "--port-file", portFile, "--count", std::to_string(count),
                                      "--idle", "30"};
     if (!filesDir.empty()) args.insert(args.end(), {"--files", filesDir});

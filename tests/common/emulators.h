@@ -84,11 +84,12 @@ private:
 // host_emu on a free loopback port answering from a scenario (see
 // emulators/host/README.md). Its certificate and key come from certDir
 // (default <dir>/pki; "<dir>/pki/rogue" for an untrusted host), the CA is
-// always <dir>/pki/ca.crt; count ends it after that many connections (0: never).
+// always <dir>/pki/ca.crt; count ends it after that many connections (0: never);
+// keepNagle leaves the delay of small writes on (--nodelay 0).
 class HostEmuProcess {
 public:
     HostEmuProcess(const TempDir& dir, const std::string& scenario, const std::string& certDir = "",
-                   unsigned count = 0);
+                   unsigned count = 0, bool keepNagle = false);
     ~HostEmuProcess();
     HostEmuProcess(const HostEmuProcess&) = delete;
     HostEmuProcess& operator=(const HostEmuProcess&) = delete;
@@ -106,13 +107,13 @@ private:
 };
 
 // tmanager_emu on a free loopback port (see emulators/tmanager/README.md) with
-// the host's certificate and key of <dir>/pki, serving the files of filesDir,
-// storing uploads in logsDir ("" for either: none), answering from a scenario;
-// count ends it after that many connections (0: never).
+// the certificate and key of certDir (default <dir>/pki, the host's), serving
+// the files of filesDir, storing uploads in logsDir ("" for either: none),
+// answering from a scenario; count ends it after that many connections (0: never).
 class TManagerEmuProcess {
 public:
     TManagerEmuProcess(const TempDir& dir, const std::string& scenario, const std::string& filesDir,
-                       const std::string& logsDir, unsigned count = 0);
+                       const std::string& logsDir, unsigned count = 0, const std::string& certDir = "");
     ~TManagerEmuProcess();
     TManagerEmuProcess(const TManagerEmuProcess&) = delete;
     TManagerEmuProcess& operator=(const TManagerEmuProcess&) = delete;

@@ -190,15 +190,17 @@ RunResult Terminal::Serve(const std::string& padScenario, const std::string& hos
     std::string padScn = base + ".pad.scn", padPty = base + ".pty", padTrace = base + ".pad.trace";
     std::string hostScn = base + ".host.scn", hostPort = base + ".port", hostTrace = base + ".host.trace";
 
+    const std::string set = pki + "/" + tlsSet;
     WriteFile(padScn, "card=stripe\npin=entered\nconfirm=yes\n"
-                      "file_from=SSLA:" + pki + "/sha256/SSLA\nfile_from=SSLC:" + pki + "/sha256/SSLC\n"
-                      "file_from=SSLK:" + pki + "/sha256/SSLK\nkey=TK:1:A1B2C3\nfile=EMVCFG:TESTEMVCONFIG\n" +
+                      "file_from=SSLA:" + set + "/SSLA\nfile_from=SSLC:" + set + "/SSLC\n"
+                      "file_from=SSLK:" + set + "/SSLK\nkey=TK:1:A1B2C3\nfile=EMVCFG:TESTEMVCONFIG\n" +
                       padScenario + "\n");
     WriteFile(hostScn, hostScenario + "\n");
 
     pid_t pad = Spawn({PAD_EMU, "-s", padScn, "-p", padPty, "-t", padTrace, "-d", base + ".card"}, "",
                       base + ".pad.out", SanitizerEnv(base));
-    pid_t host = Spawn({HOST_EMU, "--cert", pki + "/host.crt", "--key", pki + "/host.key", "--ca", pki + "/ca.crt",
+    const std::string hostCerts = hostCertDir.empty() ? pki : pki + "/" + hostCertDir;
+    pid_t host = Spawn({HOST_EMU, "--cert", hostCerts + "/host.crt", "--key", hostCerts + "/host.key", "--ca", pki + "/ca.crt",
                         "--port", "0", "--port-file", hostPort, "--scenario", hostScn, "--trace", hostTrace, "--idle", "60"},
                        "", base + ".host.out", SanitizerEnv(base));
     std::string pty, port;

@@ -54,6 +54,11 @@ public:
 
     // CONFIG.INI keys on top of the defaults (written before each run).
     std::map<std::string, std::string> config;
+    // The terminal's TLS files the pad holds: the test PKI's "sha256" set or the
+    // older "sha1" one; and the folder of the PKI whose host.crt and host.key the
+    // host emulator presents ("" the genuine host's; "elsewhere", "rogue" ...).
+    std::string tlsSet = "sha256";
+    std::string hostCertDir;
     // Called with the payment directory just before Ravo starts (after the
     // log of the last run was cleared), to lay files of the test's own.
     std::function<void(const std::string& pay)> beforeLaunch;
@@ -119,7 +124,8 @@ private:
     emu::ClosedPort m_noManager;  // the terminal manager's port unless a test sets its own
 };
 
-// The directory of the test PKI shared by the runs of this program (ca.crt, host.crt, host.key, sha256/, sha1/).
+// The directory of the test PKI shared by the runs of this program (ca.crt, host.crt, host.key, sha256/, sha1/,
+// and the other host certificates of scripts/make_test_pki.sh).
 const std::string& TestPki();
 
 // Request texts.

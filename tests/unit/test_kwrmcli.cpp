@@ -77,7 +77,7 @@ class Manager {
 public:
     explicit Manager(const std::string& scenario, bool connect = true)
         : m_proc(*g_work, scenario, g_work->file("srv"), g_work->file("up"), 1) {
-        if (connect) m_connect = m_proc.port() == 0 ? -1 : NetLayer_Connect("127.0.0.1", m_proc.port());
+        if (connect) m_connect = m_proc.port() == 0 ? -1 : NetLayer_Connect("127.0.0.1", m_proc.port(), "");
     }
     ~Manager() { NetLayer_Close(); }
     int connected() const { return m_connect; }

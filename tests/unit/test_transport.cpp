@@ -10,6 +10,8 @@
 #include <csignal>
 #include <cstring>
 #include <fstream>
+#include <mbedtls/oid.h>
+#include <mbedtls/pk.h>
 #include <mbedtls/x509_crt.h>
 #include <memory>
 #include <netinet/in.h>
@@ -84,6 +86,88 @@ std::vector<uint8_t> EchoRequest() {
     return std::vector<uint8_t>(packet, packet + length);
 }
 
+// The DER of a subjectAltName extension from "IP:1.2.3.4,DNS:name,IP6:::1" (short entries only).
+std::string SanDer(const std::string& list) {
+    std::string body;
+    size_t at = 0;
+    while (at < list.size()) {
+        size_t end = list.find(',', at);
+        if (end == std::string::npos) end = list.size();
+        std::string item = list.substr(at, end - at);
+        at = end + 1;
+        size_t colon = item.find(':');
+        std::string kind = item.substr(0, colon), value = item.substr(colon + 1);
+        std::string bytes = value;
+        char tag = static_cast<char>(0x82);  // [2] dNSName
+        if (kind == "IP" || kind == "IP6") {
+            unsigned char ip[16];
+            int family = kind == "IP" ? AF_INET : AF_INET6;
+            if (inet_pton(family, value.c_str(), ip) != 1) ADD_FAILURE() << "bad address " << value;
+            bytes.assign(reinterpret_cast<const char*>(ip), family == AF_INET ? 4 : 16);
+            tag = static_cast<char>(0x87);  // [7] iPAddress
+        } else if (kind == "URI") {
+            tag = static_cast<char>(0x86);  // [6] uniformResourceIdentifier
+        }
+        body += tag;
+        body += static_cast<char>(bytes.size());
+        body += bytes;
+    }
+    return std::string(1, 0x30) + static_cast<char>(body.size()) + body;
+}
+
+// A certificate made here, PEM. Issued by issuerDir/ca.crt's key when issuerDir is given
+// (issuer named as that CA), else self-issued; the subject key is keyFile.
+struct CertSpec {
+    std::string subject;            // "C=BY,O=...,CN=..."
+    std::string sans;               // "" for no subjectAltName extension
+    std::string keyFile;            // the certificate's key
+    std::string issuerKeyFile;      // the signer's key
+    std::string issuerName;         // the signer's subject
+    std::string notBefore = "20200101000000", notAfter = "20491231235959";
+};
+
+std::string MakeCert(const CertSpec& spec) {
+    mbedtls_pk_context key, issuerKey;
+    mbedtls_pk_init(&key);
+    mbedtls_pk_init(&issuerKey);
+    mbedtls_x509write_cert crt;
+    mbedtls_x509write_crt_init(&crt);
+    mbedtls_mpi serial;
+    mbedtls_mpi_init(&serial);
+    std::string pem;
+    unsigned char buf[4096];
+    std::string san = spec.sans.empty() ? "" : SanDer(spec.sans);
+    if (mbedtls_pk_parse_keyfile(&key, spec.keyFile.c_str(), "") == 0 &&
+        mbedtls_pk_parse_keyfile(&issuerKey, spec.issuerKeyFile.c_str(), "") == 0 &&
+        mbedtls_mpi_lset(&serial, 77) == 0) {
+        mbedtls_x509write_crt_set_version(&crt, MBEDTLS_X509_CRT_VERSION_3);
+        mbedtls_x509write_crt_set_md_alg(&crt, MBEDTLS_MD_SHA256);
+        mbedtls_x509write_crt_set_subject_key(&crt, &key);
+        mbedtls_x509write_crt_set_issuer_key(&crt, &issuerKey);
+        int rc = mbedtls_x509write_crt_set_subject_name(&crt, spec.subject.c_str());
+        if (rc == 0) rc = mbedtls_x509write_crt_set_issuer_name(&crt, spec.issuerName.c_str());
+        if (rc == 0) rc = mbedtls_x509write_crt_set_serial(&crt, &serial);
+        if (rc == 0) rc = mbedtls_x509write_crt_set_validity(&crt, spec.notBefore.c_str(), spec.notAfter.c_str());
+        if (rc == 0) rc = mbedtls_x509write_crt_set_basic_constraints(&crt, 0, -1);
+        if (rc == 0 && !san.empty())
+            rc = mbedtls_x509write_crt_set_extension(&crt, MBEDTLS_OID_SUBJECT_ALT_NAME,
+                                                     MBEDTLS_OID_SIZE(MBEDTLS_OID_SUBJECT_ALT_NAME), 0,
+                                                     reinterpret_cast<const unsigned char*>(san.data()), san.size());
+        if (rc == 0) rc = mbedtls_x509write_crt_pem(&crt, buf, sizeof(buf), ravo_random, nullptr);
+        if (rc == 0) pem = reinterpret_cast<const char*>(buf);
+        if (rc != 0) ADD_FAILURE() << "certificate not made: -0x" << std::hex << -rc;
+    } else {
+        ADD_FAILURE() << "keys not read";
+    }
+    mbedtls_mpi_free(&serial);
+    mbedtls_x509write_crt_free(&crt);
+    mbedtls_pk_free(&key);
+    mbedtls_pk_free(&issuerKey);
+    return pem;
+}
+
+const char* const kTestCAName = "C=BY,O=RAVO Test,CN=RAVO Test CA";
+
 class TransportTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
@@ -103,6 +187,7 @@ protected:
         ClearLog();
         snprintf(g_Config.szHost, sizeof(g_Config.szHost), "127.0.0.1");
         strcpy(g_Config.szTerminalId, "TERM0001");
+        g_Config.szHostCertName[0] = '\0';
         ASSERT_EQ(0, LoadTerminal("sha256"));
     }
     void TearDown() override { Transmaster_Disconnect(); }
@@ -131,34 +216,60 @@ protected:
     }
 };
 
-// The terminal's certificate decides how the host is checked and which protocol is spoken.
+// Every host is checked, whatever the terminal's set-up: its chain must verify against
+// SSLA and its certificate must name the address dialled (or HOSTCERTNAME). The terminal's
+// certificate decides only the protocol and the digests the host's chain may use.
 TEST_F(TransportTest, HandshakeFollowsTerminalCertificate) {
     struct Case {
         const char* name;
         const char* terminal;  // pki/<terminal>/SSL[ACK]
         const char* hostDir;   // host certificate
+        const char* certName;  // HOSTCERTNAME
         int connect;
         const char* protocol;  // as traced by the host; null when no session
         const char* logged;
+        const char* hostSaw;   // in the host's trace of a refused handshake
     };
     const Case cases[] = {
-        {"SHA-256 terminal, trusted host", "sha256", "pki", 0, "TLSv1.2 ", "SSL Hanshake OK. Protocol is [TLSv1.2], Ciphersuite is [TLS-RSA-WITH-3DES-EDE-CBC-SHA]"},
-        {"SHA-1 terminal held to TLS 1.0", "sha1", "pki", 0, "TLSv1.0 ", "Protocol is [TLSv1.0]"},
-        {"SHA-256 terminal refuses an untrusted host", "sha256", "pki/rogue", RES_HOST_CONNECT, nullptr,
-         "mbedtls_x509_crt_verify_info:  ! The certificate is not correctly signed by the trusted CA"},
-        {"SHA-1 terminal only notes an untrusted host", "sha1", "pki/rogue", 0, "TLSv1.0 ", "Protocol is [TLSv1.0]"},
+        {"SHA-256 terminal, trusted host", "sha256", "pki", "", 0, "TLSv1.2 ",
+         "SSL Hanshake OK. Protocol is [TLSv1.2], Ciphersuite is [TLS-RSA-WITH-3DES-EDE-CBC-SHA]", nullptr},
+        {"SHA-1 terminal held to TLS 1.0", "sha1", "pki", "", 0, "TLSv1.0 ", "Protocol is [TLSv1.0]", nullptr},
+        {"SHA-1 terminal takes an older host chain (SHA-1, RSA 1024)", "sha1", "pki/sha1", "", 0, "TLSv1.0 ",
+         "Protocol is [TLSv1.0]", nullptr},
+        {"SHA-256 terminal refuses an older host chain", "sha256", "pki/sha1", "", RES_HOST_CONNECT, nullptr,
+         "  ! The certificate is signed with an unacceptable hash", "alert from the client: unsupported_certificate (43)"},
+        {"SHA-256 terminal refuses an untrusted host", "sha256", "pki/rogue", "", RES_HOST_CONNECT, nullptr,
+         "mbedtls_x509_crt_verify_info:  ! The certificate is not correctly signed by the trusted CA",
+         "alert from the client: unknown_ca (48)"},
+        {"SHA-1 terminal refuses an untrusted host", "sha1", "pki/rogue", "", RES_HOST_CONNECT, nullptr,
+         "The certificate is not correctly signed by the trusted CA", "alert from the client: unknown_ca (48)"},
+        {"the bank's CA, another name", "sha256", "pki/elsewhere", "", RES_HOST_CONNECT, nullptr,
+         "ERROR. NetLayer_Connect. The peer's certificate names [CN=elsewhere.example, DNS:elsewhere.example]; "
+         "expected [127.0.0.1] (the address dialled)",
+         "alert from the client: bad_certificate (42)"},
+        {"SHA-1 terminal, the bank's CA, another name", "sha1", "pki/elsewhere", "", RES_HOST_CONNECT, nullptr,
+         "  ! The certificate Common Name (CN) does not match with the expected CN", "bad_certificate (42)"},
+        {"host named by DNS only, no name configured", "sha256", "pki/named", "", RES_HOST_CONNECT, nullptr,
+         "names [CN=host.bank.example, DNS:host.bank.example]; expected [127.0.0.1]", "bad_certificate (42)"},
+        {"host named by DNS only, HOSTCERTNAME names it", "sha256", "pki/named", "host.bank.example", 0, "TLSv1.2 ",
+         "SSL Hanshake OK", nullptr},
+        {"HOSTCERTNAME names another host", "sha256", "pki/elsewhere", "host.bank.example", RES_HOST_CONNECT,
+         nullptr, "expected [host.bank.example] (the configured certificate name)", "bad_certificate (42)"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         ClearLog();
         ASSERT_EQ(0, LoadTerminal(c.terminal));
+        snprintf(g_Config.szHostCertName, sizeof(g_Config.szHostCertName), "%s", c.certName);
         HostEmu emu("default", c.hostDir);
         ASSERT_NE(0, emu.port());
         std::vector<uint8_t> answer;
         EXPECT_EQ(c.connect, EchoExchange(emu, &answer));
         Transmaster_Disconnect();
+        g_Config.szHostCertName[0] = '\0';
         std::string log = ReadLog();
         EXPECT_NE(std::string::npos, log.find(c.logged)) << log;
+        std::string trace = emu.trace();
         if (c.protocol != nullptr) {
             ASSERT_GE(answer.size(), 5u);
             EXPECT_EQ(0, answer[0]);
@@ -166,14 +277,157 @@ TEST_F(TransportTest, HandshakeFollowsTerminalCertificate) {
             uint16_t action = 0;
             EXPECT_EQ(0, TMMsgBuilder_GetEchoTestResponse(answer.data(), static_cast<uint16_t>(answer.size()), &action));
             EXPECT_EQ(800, action);
-            std::string trace = emu.trace();
             EXPECT_NE(std::string::npos, trace.find(std::string("CONN 1 ") + c.protocol + "TLS-RSA-WITH-3DES-EDE-CBC-SHA")) << trace;
             EXPECT_NE(std::string::npos, trace.find("tid=TERM0001 kind=0")) << trace;
             EXPECT_NE(std::string::npos, trace.find("mti=1800")) << trace;
         } else {
             EXPECT_NE(std::string::npos, log.find("ERROR. ssl_handshake_client: [-0x2700]")) << log;
             EXPECT_NE(std::string::npos, log.find("ERROR. Transmaster_Connect. Connect: 1080")) << log;
+            // The host saw why, and nothing of a request.
+            EXPECT_NE(std::string::npos, trace.find(std::string("CONN 1 failed handshake: ")));
+            EXPECT_NE(std::string::npos, trace.find(c.hostSaw)) << trace;
+            EXPECT_EQ(std::string::npos, trace.find("REQ ")) << trace;
         }
+    }
+}
+
+// The rule that decides whether a certificate names the peer, on certificates made here.
+TEST_F(TransportTest, PeerIdentityRule) {
+    struct Case {
+        const char* name;
+        const char* cn;        // subject's common name
+        const char* sans;      // subjectAltNames, "" for none
+        const char* address;   // dialled
+        const char* certName;  // HOSTCERTNAME / KWRMCERTNAME
+        bool named;
+    };
+    const Case cases[] = {
+        {"IP subjectAltName is the address", "bank host", "IP:10.1.2.3", "10.1.2.3", "", true},
+        {"IP subjectAltName among others", "x", "DNS:a.example,IP:10.9.9.9,IP6:::1,IP:10.1.2.3", "10.1.2.3", "", true},
+        {"IP subjectAltName of another address", "10.1.2.3", "IP:10.1.2.4", "10.1.2.3", "", false},
+        {"address only as CN while subjectAltNames exist", "10.1.2.3", "DNS:bank.example", "10.1.2.3", "", false},
+        {"address given, only a DNS subjectAltName of its text", "x", "DNS:10.1.2.3", "10.1.2.3", "", false},
+        {"IPv6 subjectAltName only", "x", "IP6:::ffff:10.1.2.3", "10.1.2.3", "", false},
+        {"no subjectAltName, CN is the address", "10.1.2.3", "", "10.1.2.3", "", true},
+        {"no subjectAltName, CN is another address", "10.1.2.30", "", "10.1.2.3", "", false},
+        {"no subjectAltName, CN a longer text", "10.1.2.3.evil", "", "10.1.2.3", "", false},
+        {"configured name as DNS subjectAltName", "x", "IP:10.1.2.3,DNS:host.bank.example", "10.1.2.3",
+         "host.bank.example", true},
+        {"configured name in other letters", "x", "DNS:Host.Bank.Example", "10.1.2.3", "HOST.bank.example", true},
+        {"configured name, only the address in the certificate", "x", "IP:10.1.2.3", "10.1.2.3",
+         "host.bank.example", false},
+        {"configured name, CN only while subjectAltNames exist", "host.bank.example", "DNS:other.example",
+         "10.1.2.3", "host.bank.example", false},
+        {"configured name as CN without subjectAltName", "host.bank.example", "", "10.1.2.3", "host.bank.example",
+         true},
+        {"configured name is a suffix of the certificate's", "x", "DNS:evilhost.bank.example", "10.1.2.3",
+         "host.bank.example", false},
+        {"configured name with a trailing part", "x", "DNS:host.bank.example.evil", "10.1.2.3",
+         "host.bank.example", false},
+        {"wildcard subjectAltName", "x", "DNS:*.bank.example", "10.1.2.3", "host.bank.example", false},
+        {"wildcard CN", "*.bank.example", "", "10.1.2.3", "host.bank.example", false},
+        {"wildcard configured and in the certificate", "x", "DNS:*.bank.example", "10.1.2.3", "*.bank.example",
+         false},
+        {"configured address as name", "x", "IP:192.168.7.7", "10.1.2.3", "192.168.7.7", true},
+        {"a URI subjectAltName is no DNS name", "x", "URI:host.bank.example", "10.1.2.3", "host.bank.example",
+         false},
+        {"nothing dialled, nothing configured", "x", "IP:10.1.2.3", "", "", false},
+    };
+    const std::string key = g_work->file("pki/host.key"), caKey = g_work->file("pki/ca.key");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        CertSpec spec;
+        spec.subject = std::string("C=BY,O=RAVO Test,CN=") + c.cn;
+        spec.sans = c.sans;
+        spec.keyFile = key;
+        spec.issuerKeyFile = caKey;
+        spec.issuerName = kTestCAName;
+        std::string pem = MakeCert(spec);
+        mbedtls_x509_crt crt;
+        mbedtls_x509_crt_init(&crt);
+        ASSERT_EQ(0, mbedtls_x509_crt_parse(&crt, reinterpret_cast<const unsigned char*>(pem.c_str()), pem.size() + 1));
+        EXPECT_EQ(c.named, NetLayer_CertNamesPeer(&crt, c.address, c.certName));
+        mbedtls_x509_crt_free(&crt);
+    }
+    EXPECT_FALSE(NetLayer_CertNamesPeer(nullptr, "10.1.2.3", ""));
+}
+
+// A refused handshake says why on both sides: the terminal's log names the alert the host
+// refused it with, the host's trace what was wrong with the terminal's certificate.
+TEST_F(TransportTest, RefusedHandshakeSaysWhy) {
+    struct Case {
+        const char* name;
+        const char* issuerDir;  // CA that signs the terminal's certificate
+        const char* issuerName;
+        const char* notAfter;
+        int connect;
+        const char* logged;
+        const char* hostSaw;
+    };
+    const Case cases[] = {
+        {"a terminal certificate made here and in date", "pki", kTestCAName, "20491231235959", 0, "SSL Hanshake OK",
+         "CONN 1 TLSv1.2"},
+        {"expired terminal certificate", "pki", kTestCAName, "20210101000000", RES_HOST_CONNECT,
+         "alert from the peer: certificate_expired (45)",
+         "/ client certificate: The certificate validity has expired"},
+        {"terminal certificate of another CA", "pki/rogue", "C=BY,O=Elsewhere,CN=Other CA", "20491231235959",
+         RES_HOST_CONNECT, "alert from the peer: unknown_ca (48)",
+         "/ client certificate: The certificate is not correctly signed by the trusted CA"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ClearLog();
+        CertSpec spec;
+        spec.subject = "C=BY,O=RAVO Test,CN=TERM0001";
+        spec.keyFile = g_work->file("pki/sha256/SSLK");
+        spec.issuerKeyFile = g_work->file(std::string(c.issuerDir) + "/ca.key");
+        spec.issuerName = c.issuerName;
+        spec.notAfter = c.notAfter;
+        g_work->write("pki/own/SSLC", MakeCert(spec));
+        ASSERT_EQ(0, system("cp pki/sha256/SSLA pki/sha256/SSLK pki/own/"));
+        ASSERT_EQ(0, LoadTerminal("own"));
+        HostEmu emu("default");
+        ASSERT_NE(0, emu.port());
+        std::vector<uint8_t> answer;
+        EXPECT_EQ(c.connect, EchoExchange(emu, &answer));
+        Transmaster_Disconnect();
+        std::string log = ReadLog();
+        EXPECT_NE(std::string::npos, log.find(c.logged)) << log;
+        if (c.connect != 0) {
+            EXPECT_NE(std::string::npos, log.find("ERROR. ssl_handshake_client: [-0x")) << log;
+            EXPECT_NE(std::string::npos, log.find("ERROR. Transmaster_Connect. Connect: 1080")) << log;
+        }
+        std::string trace = emu.trace();
+        EXPECT_NE(std::string::npos, trace.find(c.hostSaw)) << trace;
+    }
+}
+
+// Over TLS 1.0 every packet travels as two records (the first of one byte). Neither a
+// host that sends at once nor one that keeps the delay of small writes (Nagle) may make
+// the terminal wait for delayed acknowledgements (some 40 ms an exchange).
+TEST_F(TransportTest, TlsOneZeroExchangesDoNotWaitForAcknowledgements) {
+    const int kExchanges = 50;
+    for (bool keepNagle : {false, true}) {
+        SCOPED_TRACE(keepNagle ? "host keeps Nagle" : "host sends at once");
+        ClearLog();
+        ASSERT_EQ(0, LoadTerminal("sha1"));
+        emu::HostEmuProcess host(*g_work, "* default", g_work->file("pki"), 0, keepNagle);
+        ASSERT_NE(0, host.port());
+        g_Config.usSecPort = host.port();
+        ASSERT_EQ(0, Transmaster_Connect());
+        std::vector<uint8_t> rq = EchoRequest();
+        std::vector<uint8_t> buf(TRANSMASTER_MAX_PACKET);
+        auto start = std::chrono::steady_clock::now();
+        for (int i = 0; i < kExchanges; ++i) {
+            ASSERT_EQ(0, Transmaster_SendPacket(rq.data(), static_cast<uint16_t>(rq.size())));
+            uint16_t length = 0;
+            ASSERT_EQ(0, Transmaster_Receive(buf.data(), &length));
+        }
+        double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        Transmaster_Disconnect();
+        EXPECT_NE(std::string::npos, ReadLog().find("Protocol is [TLSv1.0]"));
+        // Waiting for acknowledgements costs 2 s and more; the exchanges themselves a few ms.
+        EXPECT_LT(seconds, 1.0) << kExchanges << " exchanges";
     }
 }
 
@@ -527,17 +781,22 @@ TEST_F(TransportTest, HandshakeWithGnuTLSServer) {
         "%VERIFY_ALLOW_SIGN_WITH_SHA1";
     struct Case {
         const char* terminal;
+        const char* hostDir;  // the server's certificate and key
         const char* protocol;
     };
-    const Case cases[] = {{"sha256", "Protocol is [TLSv1.2]"}, {"sha1", "Protocol is [TLSv1.0]"}};
+    const Case cases[] = {
+        {"sha256", "pki", "Protocol is [TLSv1.2]"},
+        {"sha1", "pki", "Protocol is [TLSv1.0]"},
+        {"sha1", "pki/sha1", "Protocol is [TLSv1.0]"},  // the older host chain: SHA-1, RSA 1024
+    };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.terminal);
+        SCOPED_TRACE(std::string(c.terminal) + " terminal, " + c.hostDir + "/host.crt");
         ClearLog();
         ASSERT_EQ(0, LoadTerminal(c.terminal));
         uint16_t port = FreePort();
         std::string portText = std::to_string(port);
-        std::string cert = g_work->file("pki/host.crt"), key = g_work->file("pki/host.key"),
-                    ca = g_work->file("pki/ca.crt");
+        std::string cert = g_work->file(std::string(c.hostDir) + "/host.crt"),
+                    key = g_work->file(std::string(c.hostDir) + "/host.key"), ca = g_work->file("pki/ca.crt");
         pid_t pid = fork();
         if (pid == 0) {
             freopen("/dev/null", "w", stdout);

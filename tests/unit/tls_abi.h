@@ -9,11 +9,15 @@
     X(mbedtls_ssl_context) X(mbedtls_ssl_config) X(mbedtls_x509_crt) X(mbedtls_x509_time) \
     X(mbedtls_x509_crt_profile) X(mbedtls_pk_context) X(mbedtls_entropy_context)          \
     X(mbedtls_ctr_drbg_context) X(mbedtls_net_context) X(mbedtls_des_context)             \
-    X(mbedtls_des3_context)
+    X(mbedtls_des3_context) X(mbedtls_x509_name) X(mbedtls_x509_sequence)
 
 // The fields read directly rather than through a function.
-#define RAVO_TLS_SHARED_FIELDS(X) \
-    X(mbedtls_x509_crt, sig_md) X(mbedtls_x509_crt, valid_from) X(mbedtls_x509_crt, valid_to) X(mbedtls_x509_crt, next)
+#define RAVO_TLS_SHARED_FIELDS(X)                                                                                  \
+    X(mbedtls_x509_crt, sig_md) X(mbedtls_x509_crt, valid_from) X(mbedtls_x509_crt, valid_to) X(mbedtls_x509_crt, next) \
+    X(mbedtls_x509_crt, subject) X(mbedtls_x509_crt, subject_alt_names) X(mbedtls_x509_crt, ext_types)                 \
+    X(mbedtls_x509_name, oid) X(mbedtls_x509_name, val) X(mbedtls_x509_name, next)                                     \
+    X(mbedtls_x509_sequence, buf) X(mbedtls_x509_sequence, next)                                                       \
+    X(mbedtls_ssl_context, in_msg) X(mbedtls_ssl_context, in_msgtype) X(mbedtls_ssl_context, in_left)
 
 struct STlsAbiRow {
     const char* name;
