@@ -845,7 +845,8 @@ static void aux_ReportMandatory(const SParamFile* f, const char* key, const char
 // The rule a port number breaks.
 static const char* aux_PortRule(const SParamFile* f, const char* key, const char* range, char* out, size_t size) {
     const SKeyOrigin* o = aux_Origin(f, key);
-    if (o != nullptr && !aux_IsWholeNumber(o->raw)) snprintf(out, size, "'%s' is not a number", o->raw);
+    if (o != nullptr && o->raw[0] == '\0') snprintf(out, size, "no number given");
+    else if (o != nullptr && !aux_IsWholeNumber(o->raw)) snprintf(out, size, "'%s' is not a number", o->raw);
     else snprintf(out, size, "%s is not a port number %s", o != nullptr ? o->raw : "0", range);
     return out;
 }
@@ -918,6 +919,13 @@ static int aux_Load(SParamLoad* load, const char* configPath, const char* device
         LogString("ERROR. %s. Mandatory params absent", func);
         aux_ReportMandatoryFaults(load);
         return RES_CFG_VALUE;
+    }
+    // Not mandatory, but every receipt prints its line.
+    if (load->cfg->szBankId[0] == '\0') {
+        const SKeyOrigin* o = aux_Origin(&load->config, "BANKID");
+        aux_Say(&load->config, LOG_WARNING, o != nullptr ? o->line : 0,
+                "BANKID %s: the receipts print the bank's taxpayer number line (UNP) without a number",
+                o != nullptr ? "empty" : "missing");
     }
     return RES_OK;
 }

@@ -424,6 +424,8 @@ TEST_F(ParamTest, RefusalsNameTheFileTheLineTheKeyAndTheRule) {
         {"a port that is no number", Base() + "SECPORT=abc\n", nullptr, RES_CFG_VALUE,
          {L("WARNING", kCfg, 8, "SECPORT: 'abc' is not a number, 0 used"),
           L("ERROR", kCfg, 8, "SECPORT: 'abc' is not a number")}},
+        {"a port given empty", Base() + "SECPORT=\n", nullptr, RES_CFG_VALUE,
+         {L("ERROR", kCfg, 8, "SECPORT: no number given")}},
         {"a port 0", Base() + "KWRMPORT=0\n", nullptr, RES_CFG_VALUE,
          {L("ERROR", kCfg, 8, "KWRMPORT: 0 is not a port number 1..65535")}},
         {"a key too short", Base() + "OPENKEY=" + std::string(31, 'A') + "\n", nullptr, RES_CFG_VALUE,
@@ -505,7 +507,13 @@ TEST_F(ParamTest, ValuesOutOfTheirRangeAreWarnedWithTheValueUsed) {
         {"an answer time-out outside its range", Base(), "\nPROTO_TO=100\n", RES_OK,
          {L("WARNING", kDev, 2, "PROTO_TO: 100 outside 5000..30000 ms, 12000 used")}},
         {"a log level above 3", Base(), "LOGLEVEL=7\n", RES_OK, {L("WARNING", kDev, 1, "LOGLEVEL: 7 above 3, 3 used")}},
-        {"a byte-order mark before the first key", bom + Base(), (bom + std::string("COMPORT=2\n")).c_str(), RES_OK,
+        {"no taxpayer number for the receipts", Base(), nullptr, RES_OK,
+         {L("WARNING", kCfg, 0, "BANKID missing: the receipts print the bank's taxpayer number line (UNP) without a "
+                                "number")}},
+        {"a taxpayer number given empty", Base() + "BANKID=  \n", nullptr, RES_OK,
+         {L("WARNING", kCfg, 8, "BANKID empty: the receipts print the bank's taxpayer number line (UNP) without a "
+                                "number")}},
+        {"a byte-order mark before the first key", bom + Base() + "BANKID=1\n", (bom + std::string("COMPORT=2\n")).c_str(), RES_OK,
          {L("INFO", kCfg, 0, "UTF-8 byte-order mark skipped (texts are read as Windows-1251)"),
           "COM Config. Port: 2; IRQ: 65535; Baudrate: 19200", "SUCCESS. Param_LoadConfig"},
          {"no key", "ERROR", "WARN"}},
