@@ -88,6 +88,8 @@ const SParamKey kConfigKeys[] = {
     {"FILELOADTIMEOUT", PK_FILE_LOAD_TIMEOUT, &g_Config.ucFileLoadTimeout, 0},
     {"HOLDONS", PK_U16, &g_Config.usHoldOns, 0},
     {"SMALLREPORT", PK_U8, &g_Config.ucSmallReport, 0},
+    {"HOSTCERTNAME", PK_TEXT, g_Config.szHostCertName, sizeof(g_Config.szHostCertName)},
+    {"KWRMCERTNAME", PK_TEXT, g_Config.szKwrmCertName, sizeof(g_Config.szKwrmCertName)},
     // Older installations name the PIN-pad port here; DEVICE.INI's wins.
     {"COMPORT", PK_U16, &g_ComConfig.usComPort, 0},
 };

@@ -27,6 +27,8 @@ struct SConfig {
     uint8_t ucFileLoadTimeout;   // FILELOADTIMEOUT seconds, only 15..120
     uint16_t usHoldOns;          // HOLDONS, 5
     uint8_t ucSmallReport;       // SMALLREPORT
+    char szHostCertName[128];    // HOSTCERTNAME: name the host's certificate carries, "" for HOST itself
+    char szKwrmCertName[128];    // KWRMCERTNAME: name the manager's certificate carries, "" for KWRMHOST
 };
 
 struct SComConfig {
