@@ -1,6 +1,7 @@
 // fuzz/fake_pad.cpp
 #include "fuzz/fake_pad.h"
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -89,6 +90,8 @@ int ComPort_Open() { return 0; }
 int ComPort_Close() { return 0; }
 void ComPort_CleanBuffer() {}
 int ComPort_IsOpen() { return 1; }
+void ComPort_GetDevicePath(char* out, size_t size) { snprintf(out, size, "fake pad"); }
+const char* ComPort_GetOpenError() { return ""; }
 
 int32_t ComPort_ReadBuffer(uint8_t* buffer, int32_t wanted, uint32_t timeoutMs) {
     if (wanted <= 0) return 0;

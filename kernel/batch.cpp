@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <unistd.h>
 
 #include "kernel/opstore.h"
 #include "support/log.h"
@@ -44,10 +45,15 @@ int Batch_Initialize() {
     bool upgrade = BATCH_DATA_VERSION > stored;
     // The batch goes before the new version is written: a crash in between
     // repeats the removal instead of keeping a batch of the older library.
-    if (upgrade) {
+    // A directory without a batch (a new installation) has nothing to remove:
+    // no alarm of an upgrade then.
+    const bool batchExists = access(BATCH_FILE, F_OK) == 0;
+    if (upgrade && batchExists) {
         int rc = UtilFile_Delete(BATCH_FILE);
         UtilFile_SyncDir(BATCH_FILE);
         LogStringEx(LOG_INFO, "INFO. Removing BATCH due to upgrade [%d].", rc);
+    } else if (upgrade) {
+        LogStringEx(LOG_INFO, "INFO. Batch_Initialize. No batch exists yet: the first operation opens one.");
     }
     uint32_t version = BATCH_DATA_VERSION;
     int rc = UtilFile_ReplaceFile(BATCH_VERSION_FILE, &version, sizeof(version));
@@ -55,10 +61,15 @@ int Batch_Initialize() {
 
     if (!upgrade) {
         length = 0;
-        rc = UtilFile_ReadFileToBuf(BATCH_FILE, &m_BatchInfo, &length, 0, sizeof(m_BatchInfo));
+        // A batch not made yet is not read (its read would log an error); it
+        // is reported as the read failure it stands for.
+        rc = batchExists ? UtilFile_ReadFileToBuf(BATCH_FILE, &m_BatchInfo, &length, 0, sizeof(m_BatchInfo))
+                         : RES_FILE_OPEN;
         if (rc != RES_OK) {
             memset(&m_BatchInfo, 0, sizeof(m_BatchInfo));
             LogStringEx(LOG_WARNING, "WARNING. Batch_Initialize. Read: %d", rc);
+            if (!batchExists)
+                LogStringEx(LOG_INFO, "INFO. Batch_Initialize. No batch exists yet: the first operation opens one.");
         }
     }
     m_BatchInfo.szOpenedDate[sizeof(m_BatchInfo.szOpenedDate) - 1] = '\0';

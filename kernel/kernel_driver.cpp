@@ -1,5 +1,6 @@
 // kernel/kernel_driver.cpp
 // The operation driver behind the entry points.
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <sys/stat.h>
@@ -29,42 +30,71 @@
 enum : long { MIN_FREE_MB = 20 };
 enum : uint32_t { FAILURE_PAUSE_MS = 3000 };
 
-// Writes a one-byte probe file and deletes it again.
-static bool aux_Kernel_ProbeWrite(const char* path) {
-    if (UtilFile_WriteBufToFile(path, "X", 1) != RES_OK) return false;
-    return UtilFile_Delete(path) == RES_OK;
+// Writes a one-byte probe file and deletes it again; a failure is logged in
+// words with what the directory must allow.
+static bool aux_Kernel_ProbeWrite(const char* path, const char* need) {
+    const char* step = "written";
+    errno = 0;
+    if (UtilFile_WriteBufToFile(path, "X", 1) == RES_OK) {
+        step = "deleted";
+        errno = 0;
+        if (UtilFile_Delete(path) == RES_OK) return true;
+    }
+    LogString("ERROR. int_PerformCardOperation. %s not %s: %s; %s", path, step,
+              errno != 0 ? strerror(errno) : "unknown reason", need);
+    return false;
 }
 
 // Free space of the file system that holds path, in whole megabytes; logs the figures.
 static int aux_Kernel_CheckDiskSpace(const char* path) {
     struct statfs fs;
-    if (statfs(path, &fs) != 0) return RES_DISK_SPACE;
+    if (statfs(path, &fs) != 0) {
+        LogString("ERROR. int_PerformCardOperation. Free space of [%s] unknown: %s", path, strerror(errno));
+        return RES_DISK_SPACE;
+    }
     unsigned long long freeBytes = static_cast<unsigned long long>(fs.f_bavail) * static_cast<unsigned long long>(fs.f_bsize);
     long freeMb = static_cast<long>(freeBytes >> 20);
     LogString("INFO. Disk space in blocks : [%ld], free blocks: [%ld], block size [%ld], free space in MB [%ld].",
               static_cast<long>(fs.f_blocks), static_cast<long>(fs.f_bavail), static_cast<long>(fs.f_bsize), freeMb);
-    return freeMb <= MIN_FREE_MB ? RES_DISK_SPACE : RES_OK;
+    if (freeMb > MIN_FREE_MB) return RES_OK;
+    LogString("ERROR. int_PerformCardOperation. %ld MB free on the disk of the payment directory; more than %ld MB "
+              "are needed: free some space",
+              freeMb, static_cast<long>(MIN_FREE_MB));
+    return RES_DISK_SPACE;
 }
 
 // A record file that exists must be readable and writable.
 static bool aux_Kernel_AccessOk(const char* path) {
     if (access(path, F_OK) != 0) return true;
-    return access(path, R_OK | W_OK) == 0;
+    if (access(path, R_OK | W_OK) == 0) return true;
+    LogString("ERROR. int_PerformCardOperation. %s is not readable and writable: %s; give the till's user both",
+              path, strerror(errno));
+    return false;
 }
 
 static int aux_Kernel_StartupChecks() {
-    static const struct { const char* path; int code; } probes[] = {
-        {".cache", RES_PROBE_CURDIR},
-        {"DATA/.cache", RES_PROBE_DATA},
-        {"LOG/.cache", RES_PROBE_LOG},
+    static const struct { const char* path; int code; const char* need; } probes[] = {
+        {".cache", RES_PROBE_CURDIR, "the payment directory must be writable by the till's user"},
+        {"DATA/.cache", RES_PROBE_DATA, "DATA must exist in the payment directory and be writable by the till's user"},
+        {"LOG/.cache", RES_PROBE_LOG, "LOG must be writable by the till's user"},
     };
     for (const auto& probe : probes) {
-        if (!aux_Kernel_ProbeWrite(probe.path)) return probe.code;
+        if (!aux_Kernel_ProbeWrite(probe.path, probe.need)) return probe.code;
     }
 
-    if (UtilFile_WriteBufToFile("TEMP/.cache", "X", 1) != RES_OK) return RES_PROBE_TEMP;
+    // TEMP's probe stays on the disk while the free space is measured.
+    static const char kTempNeed[] = "TEMP must be writable by the till's user";
+    errno = 0;
+    if (UtilFile_WriteBufToFile("TEMP/.cache", "X", 1) != RES_OK) {
+        LogString("ERROR. int_PerformCardOperation. TEMP/.cache not written: %s; %s", strerror(errno), kTempNeed);
+        return RES_PROBE_TEMP;
+    }
     int space = aux_Kernel_CheckDiskSpace("TEMP/.cache");
-    if (UtilFile_Delete("TEMP/.cache") != RES_OK) return RES_PROBE_TEMP;
+    errno = 0;
+    if (UtilFile_Delete("TEMP/.cache") != RES_OK) {
+        LogString("ERROR. int_PerformCardOperation. TEMP/.cache not deleted: %s; %s", strerror(errno), kTempNeed);
+        return RES_PROBE_TEMP;
+    }
     if (space != RES_OK) return space;
 
     static const struct { const char* path; int code; } records[] = {

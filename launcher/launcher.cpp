@@ -1,11 +1,15 @@
 // launcher/launcher.cpp
 #include "launcher/launcher.h"
 
+#include <cerrno>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <dlfcn.h>
 
+#include "support/log.h"
 #include "support/result_codes.h"
+#include "support/utilfile.h"
 
 enum { REQUEST_MAX = 2048 };
 
@@ -42,26 +46,76 @@ int ReadFileToBuf(const char* path, char* buffer, long* length) {
     return RES_OK;
 }
 
+// Says why the run ends with status: a line of the daily log, or, when the
+// log cannot be written (no LOG, a read-only payment directory, a full disk),
+// the same line on standard error, which the point-of-sale plug-in records.
+// Returns status.
+static int aux_Launcher_Fail(int status, const char* format, ...) __attribute__((format(printf, 2, 3)));
+static int aux_Launcher_Fail(int status, const char* format, ...) {
+    char text[512];
+    va_list args;
+    va_start(args, format);
+    vsnprintf(text, sizeof(text), format, args);
+    va_end(args);
+    UtilFile_CreateDir("LOG");
+    if (LogString("ERROR. Launcher_Run. %s (exit code %d)", text, status & 0xFF) != RES_OK) {
+        fprintf(stderr, "Ravo: %s (exit code %d)\n", text, status & 0xFF);
+    }
+    return status;
+}
+
+// Why the request cannot be handed over, in words; nullptr when it can.
+static const char* aux_Launcher_RequestFault(long* length, char* reason, size_t size) {
+    errno = 0;
+    int rc = GetLength("RAVORQ.XML", length);
+    if (rc != RES_OK) {
+        snprintf(reason, size, "not read: %s", errno != 0 ? strerror(errno) : "its length is unknown");
+        return reason;
+    }
+    if (*length < 1) return "empty: the point-of-sale plug-in wrote no request";
+    if (*length > REQUEST_MAX) {
+        snprintf(reason, size, "%ld bytes long, more than the %d a request may have", *length, REQUEST_MAX);
+        return reason;
+    }
+    return nullptr;
+}
+
 int Launcher_Run() {
     void* library = dlopen("./libRAVOux.so", RTLD_LAZY);
-    if (library == nullptr) return RES_LAUNCH_NO_LIBRARY;
+    if (library == nullptr) {
+        const char* why = dlerror();
+        return aux_Launcher_Fail(RES_LAUNCH_NO_LIBRARY, "./libRAVOux.so not loaded: %s", why != nullptr ? why : "");
+    }
     dlerror();
     PFN_PERFORM perform = reinterpret_cast<PFN_PERFORM>(dlsym(library, "PerformCardOperation"));
-    if (dlerror() != nullptr) return RES_LAUNCH_NO_ENTRY;
+    if (const char* why = dlerror()) {
+        return aux_Launcher_Fail(RES_LAUNCH_NO_ENTRY, "No PerformCardOperation in ./libRAVOux.so: %s", why);
+    }
 
     long length = 0;
-    if (GetLength("RAVORQ.XML", &length) != RES_OK || length < 1 || length > REQUEST_MAX) return RES_LAUNCH_REQUEST;
+    char reason[160];
+    if (const char* fault = aux_Launcher_RequestFault(&length, reason, sizeof(reason))) {
+        return aux_Launcher_Fail(RES_LAUNCH_REQUEST, "Request RAVORQ.XML %s", fault);
+    }
     static char request[REQUEST_MAX + 1];
     memset(request, 0, sizeof(request));
-    if (ReadFileToBuf("RAVORQ.XML", request, &length) != RES_OK) return RES_LAUNCH_REQUEST;
+    errno = 0;
+    if (ReadFileToBuf("RAVORQ.XML", request, &length) != RES_OK) {
+        return aux_Launcher_Fail(RES_LAUNCH_REQUEST, "Request RAVORQ.XML not opened for reading and writing: %s",
+                                 strerror(errno));
+    }
 
     char* response = nullptr;
     const int performed = perform(request, &response);
     dlclose(library);
     // Another call holds the payment directory: RAVORS.XML is that call's
     // answer (or about to be), not this one's, and the exit code says so.
+    // The library has logged the refusal; a second line would add nothing.
     if (response == nullptr && performed == RES_TERMINAL_BUSY) return RES_LAUNCH_BUSY;
-    if (response == nullptr) return RES_LAUNCH_NO_RESPONSE;
+    if (response == nullptr) {
+        return aux_Launcher_Fail(RES_LAUNCH_NO_RESPONSE, "The library gave no response [%d]; the lines before this "
+                                 "one (or the result codes of the README) say why", performed);
+    }
     delete[] response;
     return RES_OK;
 }

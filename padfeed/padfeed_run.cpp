@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <strings.h>
 
+#include "pinpad/comport.h"
 #include "pinpad/ppcmd.h"
 #include "pinpad/ppfile.h"
 #include "pinpad/pplayer.h"
@@ -46,7 +47,7 @@ static void aux_PadFeed_Say(const char* format, ...) {
 }
 
 void PadFeed_Usage(const char* reason) {
-    printf("PADFEED v. %s\nUsage: PADFEED.EXE {[-s] [-r] [-e]}\n-s:\t\tUpload %s, %s, %s from dir '%s'\n"
+    printf("PADFEED v. %s\nUsage: PADFEED {[-s] [-r] [-e]}\n-s:\t\tUpload %s, %s, %s from dir '%s'\n"
            "-r:\t\tUpload '%s' from dir '%s'\n-e:\t\tUpload '%s' and '%s' (if exists) from dir '%s'\n",
            PADFEED_VERSION, "SSLA", "SSLC", "SSLK", m_szDataDir, "RANGE.CFG", m_szDataDir, "EMVCFG", "EMVCAPK",
            m_szDataDir);
@@ -120,16 +121,21 @@ static uint32_t aux_PadFeed_Init(uint8_t* connected) {
     int rc = Param_LoadConfig();
     if (rc != RES_OK) {
         printf("\nInvalid config file (%s).", "CONFIG.INI");
+        printf("\nThe log (LOG/) names the file, the line and the key at fault.\n");
         fflush(stdout);
         return static_cast<uint32_t>(rc);
     }
+    char device[sizeof(g_ComConfig.szComDevice) + 1];
+    ComPort_GetDevicePath(device, sizeof(device));
     rc = PPLayer_Connect(static_cast<uint8_t>(g_ComConfig.usComPort));
     if (rc != RES_OK) {
         aux_PadFeed_Say("PinPad connection error: (%lu), COM port used: (%d).", static_cast<unsigned long>(rc),
                         g_ComConfig.usComPort);
+        aux_PadFeed_Say("Reason: %s.", PPLayer_GetConnectError());
         return RES_PADFEED_PAD;
     }
     *connected = 1;
+    aux_PadFeed_Say("PinPad on %s at %lu bps.", device, static_cast<unsigned long>(g_ComConfig.ulBaudrate));
     char name[DEVINFO_TEXT_SIZE], id[DEVINFO_TEXT_SIZE], text3[DEVINFO_TEXT_SIZE], text4[DEVINFO_TEXT_SIZE];
     uint32_t version = 0;
     uint16_t number = 0;
@@ -143,23 +149,27 @@ static uint32_t aux_PadFeed_Init(uint8_t* connected) {
     return RES_OK;
 }
 
-uint32_t PadFeed_Run(int argc, char** argv) {
+uint32_t PadFeed_Run(int argc, char** argv, int* exitStatus) {
     UtilFile_CreateDir("LOG");
     LogString(">>>> PADFEED STARTED v.%s <<<<", PADFEED_VERSION);
     uint32_t result = 0;
     uint32_t uploadSet = 0;
     uint8_t connected = 0;
     const char* bad = nullptr;
+    *exitStatus = PADFEED_EXIT_OK;
     if (argc <= 0) {
         PadFeed_Usage("No args!");
+        *exitStatus = PADFEED_EXIT_USAGE;
     } else if (PadFeed_ParseArgs(argc, argv, &uploadSet, &bad) != 0) {
         PadFeed_Usage(bad[0] != '\0' ? bad : "No description");
+        *exitStatus = PADFEED_EXIT_USAGE;
     } else if ((result = aux_PadFeed_Init(&connected)) == RES_OK) {
         printf("Starting...\n");
         fflush(stdout);
         uint32_t skipped = 0;
         uint32_t errors = PadFeed_Upload(uploadSet, &skipped);
         result = errors;
+        if (errors != 0) *exitStatus = PADFEED_EXIT_UPLOAD;
         uint32_t kcv = 0;
         KeyCheck(PP_KEY_TK, PP_TK_INDEX, &kcv, 0);
         if (kcv != 0)
@@ -170,6 +180,8 @@ uint32_t PadFeed_Run(int argc, char** argv) {
         // (every file failed, or the only one left was an absent EMVCAPK)
         // leaves it be.
         if ((uploadSet & ~errors & ~skipped) != 0) DevRestart();
+    } else {
+        *exitStatus = result == RES_PADFEED_PAD ? PADFEED_EXIT_PAD : PADFEED_EXIT_CONFIG;
     }
     if (connected) PPLayer_Disconnect();
     LogString("<<<< PADFEED FINISHED [%lu] <<<<", static_cast<unsigned long>(result));

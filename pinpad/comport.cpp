@@ -3,6 +3,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <poll.h>
 #include <termios.h>
@@ -13,6 +14,9 @@
 #include "support/sysclock.h"
 
 static int m_hPort = -1;
+// The last open in words: why it failed, or that the device opened is no
+// serial line; empty after a clean open.
+static char m_szOpenError[96];
 
 enum : uint16_t { COMPORT_MAX_NUMBER = 250 };
 // Longest wait for the driver to take the rest of a frame it only took in part.
@@ -36,25 +40,44 @@ int ComPort_DeInit() { return ComPort_Close(); }
 
 int ComPort_IsOpen() { return m_hPort >= 0 ? 1 : 0; }
 
+void ComPort_GetDevicePath(char* out, size_t size) {
+    if (g_ComConfig.szComDevice[0] != '\0')
+        snprintf(out, size, "%.*s", static_cast<int>(sizeof(g_ComConfig.szComDevice)), g_ComConfig.szComDevice);
+    else
+        snprintf(out, size, "/dev/ttyS%d", g_ComConfig.usComPort - 1);
+}
+
+const char* ComPort_GetOpenError() { return m_szOpenError; }
+
 int ComPort_Open() {
     LogStringEx(LOG_DEBUG, "Com port open: %d %lu", g_ComConfig.usComPort,
                 static_cast<unsigned long>(g_ComConfig.ulBaudrate));
-    if (g_ComConfig.usComPort < 1 || g_ComConfig.usComPort > COMPORT_MAX_NUMBER) return -1;
+    m_szOpenError[0] = '\0';
+    if (g_ComConfig.usComPort < 1 || g_ComConfig.usComPort > COMPORT_MAX_NUMBER) {
+        snprintf(m_szOpenError, sizeof(m_szOpenError), "port number %u outside 1..%u",
+                 static_cast<unsigned>(g_ComConfig.usComPort), static_cast<unsigned>(COMPORT_MAX_NUMBER));
+        return -1;
+    }
     speed_t speed = aux_ComPort_Speed(g_ComConfig.ulBaudrate);
-    if (speed == B0) return -1;
+    if (speed == B0) {
+        snprintf(m_szOpenError, sizeof(m_szOpenError), "line speed %lu not supported",
+                 static_cast<unsigned long>(g_ComConfig.ulBaudrate));
+        return -1;
+    }
     if (m_hPort >= 0) ComPort_Close();
 
     char path[sizeof(g_ComConfig.szComDevice) + 1];
-    if (g_ComConfig.szComDevice[0] != '\0')
-        snprintf(path, sizeof(path), "%.*s", static_cast<int>(sizeof(g_ComConfig.szComDevice)),
-                 g_ComConfig.szComDevice);
-    else
-        snprintf(path, sizeof(path), "/dev/ttyS%d", g_ComConfig.usComPort - 1);
+    ComPort_GetDevicePath(path, sizeof(path));
     int fd = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0) return -1;
+    if (fd < 0) {
+        snprintf(m_szOpenError, sizeof(m_szOpenError), "%s", strerror(errno));
+        return -1;
+    }
 
     struct termios tio;
-    if (tcgetattr(fd, &tio) == 0) {
+    if (tcgetattr(fd, &tio) != 0) {
+        snprintf(m_szOpenError, sizeof(m_szOpenError), "not a serial line: %s", strerror(errno));
+    } else {
         cfsetispeed(&tio, speed);
         cfsetospeed(&tio, speed);
         tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | CSTOPB | PARENB | PARODD | HUPCL | CRTSCTS);

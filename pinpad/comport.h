@@ -2,6 +2,7 @@
 // The one serial line of the PIN pad: raw 8-N-1 at the configured speed,
 // timed reads and whole-buffer writes. Knows nothing of frames.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 // Sets the port state to closed.
@@ -11,6 +12,12 @@ int ComPort_DeInit();
 // Opens g_ComConfig.szComDevice, or /dev/ttyS<COMPORT-1> when it is empty, dropping any input
 // already waiting; 0 or -1.
 int ComPort_Open();
+// Writes into out the device path that ComPort_Open opens for the settings in force.
+void ComPort_GetDevicePath(char* out, size_t size);
+// The last ComPort_Open in words: why it failed ("No such file or directory", or the
+// setting it refused before trying the device), or, when it opened, that the
+// device is no serial line; "" after a clean open.
+const char* ComPort_GetOpenError();
 // Closes the port if open; always 0.
 int ComPort_Close();
 // Reads up to wanted bytes within timeoutMs; the count read (0..wanted) or -1.

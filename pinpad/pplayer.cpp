@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "pinpad/cless.h"
+#include "pinpad/comport.h"
 #include "pinpad/emv.h"
 #include "pinpad/ppadproto.h"
 #include "pinpad/ppcmd.h"
@@ -52,12 +53,54 @@ static int aux_PPLayer_WaitKey(uint8_t mode, uint16_t timeout) {
 
 uint8_t PPLayer_GetLineWidth() { return m_ucPerLine; }
 
+// Why the last connect failed, in one sentence; "" after a connect that worked.
+static char m_szConnectError[256];
+
+// Names in the log (and for PPLayer_GetConnectError) why no speed gave a link:
+// a device that does not open says so with the system's reason; only a port
+// that opened and got no answer at any speed earns the advice to change the
+// pad's speed.
+static void aux_PPLayer_ExplainConnect(int rc, bool opened, bool answered, const char* speeds) {
+    char device[sizeof(g_ComConfig.szComDevice) + 1];
+    ComPort_GetDevicePath(device, sizeof(device));
+    const char* note = ComPort_GetOpenError();
+    if (!opened) {
+        snprintf(m_szConnectError, sizeof(m_szConnectError), "device %s not opened: %s", device, note);
+        LogString("ERROR. PPLayer_Connect. Device [%s] not opened: %s. Check COMPORT (port N is /dev/ttyS<N-1>) "
+                  "and COMDEVICE in DEVICE.INI, and that the till's user may use the device.",
+                  device, note);
+        return;
+    }
+    if (!answered) {
+        LogString("Switch PinPad manually to supported baudrate from menu and restart RAVO!");
+        snprintf(m_szConnectError, sizeof(m_szConnectError), "no answer on %s at %s bps%s%s", device, speeds,
+                 note[0] != '\0' ? "; " : "", note);
+        LogString("ERROR. PPLayer_Connect. No answer on [%s] at %s bps%s%s: check that the pad is attached to this "
+                  "port and powered, then that its speed is one of these.",
+                  device, speeds, note[0] != '\0' ? "; " : "", note);
+        return;
+    }
+    snprintf(m_szConnectError, sizeof(m_szConnectError), "the pad on %s answered but the link was not set up [%d]",
+             device, rc);
+    LogString("ERROR. PPLayer_Connect. The pad on [%s] answered the link test but the session key was not agreed "
+              "[%d]: check the pad's payment application.",
+              device, rc);
+}
+
+const char* PPLayer_GetConnectError() { return m_szConnectError; }
+
 int PPLayer_Connect(uint8_t port) {
     const uint32_t configured = g_ComConfig.ulBaudrate;
+    m_szConnectError[0] = '\0';
     int rc = Connect(port);
     if (rc == RES_OK) return RES_OK;
     LogString("ERROR. PPLayer_Connect. Connection error [%ld] using baudrate [%lu].", static_cast<long>(rc),
               static_cast<unsigned long>(configured));
+    // Whether the device opened at all, and whether the pad ever echoed the link test.
+    bool opened = rc != RES_PP_PORT_OPEN;
+    bool answered = opened && rc != RES_PP_NO_LINK;
+    char speeds[48];
+    snprintf(speeds, sizeof(speeds), "%lu", static_cast<unsigned long>(configured));
 
     // The pad may have been switched to one of the two speeds that it offers;
     // the configured one is not tried twice.
@@ -67,6 +110,10 @@ int PPLayer_Connect(uint8_t port) {
         g_ComConfig.ulBaudrate = fallbacks[i];
         if (configured == fallbacks[i]) continue;
         rc = Connect(port);
+        opened = opened || rc != RES_PP_PORT_OPEN;
+        answered = answered || (rc != RES_PP_PORT_OPEN && rc != RES_PP_NO_LINK);
+        size_t len = strlen(speeds);
+        snprintf(speeds + len, sizeof(speeds) - len, ", %lu", static_cast<unsigned long>(fallbacks[i]));
         if (rc == RES_OK) {
             connected = true;
         } else if (i == 0) {
@@ -77,7 +124,7 @@ int PPLayer_Connect(uint8_t port) {
     if (!connected) {
         LogString("ERROR. PPLayer_Connect. Connection error [%ld] using baudrate [%lu].", static_cast<long>(rc),
                   static_cast<unsigned long>(BAUD_SAFE));
-        LogString("Switch PinPad manually to supported baudrate from menu and restart RAVO!");
+        aux_PPLayer_ExplainConnect(rc, opened, answered, speeds);
         return RES_PP_LINK;
     }
     char speed[16];

@@ -40,6 +40,10 @@ enum : uint32_t { PP_FILE_NAME_SIZE = 16 };
 // Connects on port, trying 115200 and 19200 when the configured speed fails;
 // a speed that worked after a switch is written to DEVICE.INI. RES_OK or RES_PP_LINK.
 int PPLayer_Connect(uint8_t port);
+// Why the last PPLayer_Connect failed, in one sentence naming the device (not
+// opened and the system's reason, or no answer at the speeds tried); "" after
+// one that worked.
+const char* PPLayer_GetConnectError();
 // Releases the link; always 0.
 int PPLayer_Disconnect();
 // Checks the pad's application (version, TLS files, remote keys) and records

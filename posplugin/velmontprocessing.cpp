@@ -18,6 +18,8 @@
 #include <log4qt/logger.h>
 #include <log4qt/logmanager.h>
 
+#include "support/result_codes.h"
+
 // The launcher gets five minutes; a test build of the plug-in shortens the
 // limit at compile time so that the time-out path can be exercised.
 #ifndef VELMONT_RUN_LIMIT_MS
@@ -47,6 +49,37 @@ const char kLibraryLockFile[] = "DATA/RAVO.LCK";
 const char kBusyText[] = "ОТКЛОНЕНО ТЕРМИНАЛ ЗАНЯТ ДРУГОЙ ОПЕРАЦИЕЙ";
 
 QString aux_Ru(const char* utf8) { return QString::fromUtf8(utf8); }
+
+// What the cashier is told when the launcher ended without a response: one
+// row per exit status of Ravo, the answer's code its status as Ravo's main
+// returns it (negative, so never a bank's or the library's code).
+struct LaunchFailure {
+    int status;
+    const char* text;
+};
+const LaunchFailure kLaunchFailures[] = {
+    {RES_LAUNCH_NO_LIBRARY, "Не загружена библиотека оплаты libRAVOux.so (код завершения Ravo 255)"},
+    {RES_LAUNCH_NO_ENTRY, "В библиотеке оплаты libRAVOux.so нет функции PerformCardOperation (код завершения Ravo 254)"},
+    {RES_LAUNCH_REQUEST, "Файл запроса RAVORQ.XML не прочитан: его нет, он пуст или больше 2048 байт (код завершения Ravo 253)"},
+    {RES_LAUNCH_NO_RESPONSE, "Библиотека оплаты не дала ответа: проверьте каталоги DATA и LOG (есть ли они и доступны ли "
+                             "для записи) и свободное место на диске, причина записана в журнале LOG (код завершения Ravo 252)"},
+};
+
+// The answer to a run whose launcher ended with a non-zero exit code and left no response.
+PaymentProcessingAnswer aux_LaunchFailure(int exitCode)
+{
+    PaymentProcessingAnswer answer;
+    for (const LaunchFailure& f : kLaunchFailures) {
+        if ((f.status & 0xFF) == exitCode) {
+            answer.setMessage(VelmontResponse_OwnMessage(aux_Ru(f.text)));
+            answer.setCode(f.status);
+            return answer;
+        }
+    }
+    answer.setMessage(VelmontResponse_OwnMessage(aux_Ru("Программа Ravo завершилась с кодом %1 без ответа").arg(exitCode)));
+    answer.setCode(exitCode);
+    return answer;
+}
 
 void aux_AppendText(QDomDocument& doc, QDomElement& root, const QString& name, const QString& value)
 {
@@ -456,6 +489,12 @@ PaymentProcessingAnswer VelmontProcessing::run(EVelmontProcessing::Operation ope
                                    QString::fromLocal8Bit(process.readAllStandardError())));
     }
     QFile responseFile(responsePath);
+    // A launcher that failed before the library answered says why by its exit code.
+    if (killText.isEmpty() && process.exitCode() != 0 && !QFileInfo::exists(responsePath)) {
+        answer = aux_LaunchFailure(process.exitCode());
+        logger->error(answer.getMessage().ru());
+        return answer;
+    }
     if (!responseFile.open(QIODevice::ReadOnly)) {
         const QString text = aux_Ru("Ошибка чтения файла статуса операции");
         answer.setMessage(VelmontResponse_OwnMessage(killText.isEmpty() ? text : killText));

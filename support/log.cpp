@@ -58,5 +58,7 @@ uint8_t GetLogLevel() { return gsLogLevel; }
 int Error_LogDetail(const char* object, const char* where, int code) {
     int err = errno;
     LogString("ERROR. %s. Obj: %s. Reason: [%d:%d]", where, object ? object : "(none)", err, code);
+    // The caller may still name the system's reason in words.
+    errno = err;
     return code;
 }

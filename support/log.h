@@ -13,5 +13,5 @@ int LogStringEx(uint8_t level, const char* format, ...) __attribute__((format(pr
 void SetLogLevel(uint8_t level);
 // Returns the current level.
 uint8_t GetLogLevel();
-// Logs "ERROR. where. Obj: object. Reason: [errno:code]" and returns code.
+// Logs "ERROR. where. Obj: object. Reason: [errno:code]" and returns code, errno left as it was.
 int Error_LogDetail(const char* object, const char* where, int code);

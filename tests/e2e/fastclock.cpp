@@ -7,9 +7,13 @@
 // E2E_SLEEP_SCALE alone: only the sleeps (the pauses between pad polls, the
 // 3 s a result stays on the pad) are shortened, while every time limit, read
 // on the untouched clock and waited for in poll(), stays what it is.
+// E2E_POLL_SCALE: waits in poll() last that many times less; with the same
+// E2E_CLOCK_SCALE a limit waited for in poll (a pad that never answers) passes
+// in that fraction too, while data that arrives still ends the wait at once.
 #include <cstdlib>
 #include <ctime>
 #include <dlfcn.h>
+#include <poll.h>
 
 namespace {
 
@@ -26,6 +30,11 @@ long ClockScale() {
 
 long SleepScale() {
     static long scale = ScaleOf("E2E_SLEEP_SCALE", ClockScale());
+    return scale;
+}
+
+long long PollScale() {
+    static long scale = ScaleOf("E2E_POLL_SCALE", 1);
     return scale;
 }
 
@@ -68,6 +77,12 @@ __attribute__((visibility("default"))) int nanosleep(const timespec* request, ti
     int rc = real(&shorter, remain);
     if (remain != nullptr) *remain = FromNanos(0);
     return rc;
+}
+
+__attribute__((visibility("default"))) int poll(pollfd* fds, nfds_t count, int timeout) {
+    static auto real = reinterpret_cast<int (*)(pollfd*, nfds_t, int)>(dlsym(RTLD_NEXT, "poll"));
+    if (timeout > 0) timeout = static_cast<int>((timeout + PollScale() - 1) / PollScale());
+    return real(fds, count, timeout);
 }
 
 }  // extern "C"

@@ -356,7 +356,8 @@ TEST_F(PluginHost, MapsTheResponseIntoTheAnswer)
         {"no response root", aux_WriteResponse("<Other/>"), false, 0, "Ошибка получения кода статуса", 0, "", "", 0},
         {"non-zero exit still reads the response", aux_WriteResponse(sale) + "echo oops >&2\nexit 3\n", true, 0,
          "Одобрено", 2, "************1234", "42", 12345678},
-        {"no response written", "exit 255\n", false, 0, "Ошибка чтения файла статуса операции", 0, "", "", 0},
+        {"no response although Ravo answered 0", "exit 0\n", false, 0, "Ошибка чтения файла статуса операции", 0, "",
+         "", 0},
         {"launcher killed by a signal", "kill -SEGV $$\n", false, 0, "Ошибка процесса оплаты", 0, "", "", 0},
         // The library answers and books the sale before the card is taken: a
         // crash after that must not tell the cashier to take the payment again.
@@ -393,11 +394,11 @@ TEST_F(PluginHost, AnOlderResponseIsNeverTakenForThisRun)
     // The previous operation was approved; this launcher fails before the
     // library could answer, so nothing about that old approval may come back.
     ASSERT_TRUE(aux_WriteFile(path("RAVORS.XML"), kSaleResponse));
-    installLauncher("exit 255\n");
+    installLauncher("exit 252\n");
     const PaymentProcessingAnswer answer = processor->payment(PaymentProcessingRequest(PaymentProcessingRequest::Sale, 1));
     EXPECT_TRUE(launcherRan());
     EXPECT_FALSE(answer.isSuccess());
-    EXPECT_EQ(U("Ошибка чтения файла статуса операции"), answer.getMessage().ru());
+    EXPECT_EQ(-4, answer.getCode());
     EXPECT_TRUE(answer.getPrintImages().isEmpty());
 }
 
@@ -445,6 +446,43 @@ TEST_F(PluginHost, ASecondCallWhileOneRunsTouchesNothing)
         const PaymentProcessingAnswer next = processor->payment(PaymentProcessingRequest(PaymentProcessingRequest::Sale, 700));
         EXPECT_TRUE(launcherRan());
         EXPECT_TRUE(next.isSuccess()) << qPrintable(next.getMessage().ru());
+    }
+}
+
+// A launcher that stops without the library's answer reaches the cashier as
+// a failure with its own text and a code of its own, never as code 0.
+TEST_F(PluginHost, EachExitStatusOfTheLauncherHasItsText)
+{
+    const struct {
+        const char* body;
+        int code;
+        const char* text;
+    } cases[] = {
+        {"exit 255\n", -1, "Не загружена библиотека оплаты libRAVOux.so (код завершения Ravo 255)"},
+        {"exit 254\n", -2, "В библиотеке оплаты libRAVOux.so нет функции PerformCardOperation (код завершения Ravo 254)"},
+        {"exit 253\n", -3, "Файл запроса RAVORQ.XML не прочитан: его нет, он пуст или больше 2048 байт (код завершения "
+                          "Ravo 253)"},
+        {"exit 252\n", -4, "Библиотека оплаты не дала ответа: проверьте каталоги DATA и LOG (есть ли они и доступны ли "
+                          "для записи) и свободное место на диске, причина записана в журнале LOG (код завершения Ravo "
+                          "252)"},
+        {"echo 'Ravo: ./libRAVOux.so not loaded' >&2\nexit 9\n", 9, "Программа Ravo завершилась с кодом 9 без ответа"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.body);
+        installLauncher(c.body);
+        g_PaymentLog.clear();
+        const PaymentProcessingAnswer answer = processor->payment(PaymentProcessingRequest(PaymentProcessingRequest::Sale, 1));
+        EXPECT_FALSE(answer.isSuccess());
+        EXPECT_EQ(c.code, answer.getCode());
+        EXPECT_EQ(tr::Tr(QStringLiteral("undefined"), U(c.text)), answer.getMessage());
+        QString log;
+        for (const LogLine& line : g_PaymentLog)
+            log += line.text + QLatin1Char('\n');
+        EXPECT_TRUE(log.contains(U(c.text))) << qPrintable(log);
+        if (c.code == 9) {
+            EXPECT_TRUE(log.contains(QStringLiteral("Ravo: ./libRAVOux.so not loaded")))
+                << "what the launcher said on standard error is in the plug-in's log";
+        }
     }
 }
 

@@ -6,6 +6,8 @@
 // here, against what the processes did.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
@@ -157,6 +159,38 @@ TEST(PluginSale, LinkTestThroughTheRealProcesses)
         EXPECT_EQ(QString::fromStdString(run.Field("ResultText")), answer.getMessage().ru());
         EXPECT_FALSE(answer.getMessage().ru().isEmpty());
     }
+}
+
+// A payment directory without DATA stops the library before it answers: the
+// cashier gets a failure that says what to check, with the launcher's status
+// as its code, and the log says why.
+TEST(PluginSale, APaymentDirectoryWithoutDataReachesTheCashierAsAFailure)
+{
+    QPluginLoader loader(QStringLiteral(VELMONT_PLUGIN_PATH));
+    auto* processor = qobject_cast<AbstractPaymentProcessing*>(loader.instance());
+    ASSERT_NE(nullptr, processor) << qPrintable(loader.errorString());
+
+    e2e::Terminal terminal;
+    processor->setProcessingDirectory(QString::fromStdString(terminal.Path()));
+    const std::string data = terminal.Path() + "/DATA";
+    PaymentProcessingAnswer answer;
+    const e2e::RunResult run = terminal.RunVia(
+        [&] {
+            ASSERT_EQ(0, rename(data.c_str(), (data + ".away").c_str()));
+            answer = processor->payment(PaymentProcessingRequest(PaymentProcessingRequest::Sale, 1500));
+            ASSERT_EQ(0, rename((data + ".away").c_str(), data.c_str()));
+        },
+        "card=stripe", "* approve");
+
+    EXPECT_FALSE(answer.isSuccess());
+    EXPECT_EQ(-4, answer.getCode());
+    EXPECT_EQ(U("Библиотека оплаты не дала ответа: проверьте каталоги DATA и LOG (есть ли они и доступны ли для записи) "
+                "и свободное место на диске, причина записана в журнале LOG (код завершения Ravo 252)"),
+              answer.getMessage().ru());
+    EXPECT_TRUE(e2e::Has(run.log, "ERROR. int_PerformCardOperation. DATA/.cache not written: No such file or directory"))
+        << run.log;
+    EXPECT_TRUE(e2e::Has(run.log, "ERROR. Launcher_Run. The library gave no response [1065]")) << run.log;
+    EXPECT_TRUE(e2e::HostRequests(run.host, "").empty()) << run.host;
 }
 
 // Texts the till does not control reach the response: the bank's name from the

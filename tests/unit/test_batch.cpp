@@ -8,6 +8,7 @@
 #include "support/result_codes.h"
 #include "support/sysclock.h"
 #include "support/utilfile.h"
+#include "tests/common/emulators.h"
 #include "tests/unit/records_test_util.h"
 
 namespace {
@@ -139,35 +140,47 @@ TEST_F(BatchTest, RecordIsByteExact) {
 
 TEST_F(BatchTest, InitializeChecksVersionAndReadsAtMostTheRecord) {
     const std::string rec = Record();
+    // What the log says of the batch: its removal only when there was one.
+    const char* const removed = "INFO. Removing BATCH due to upgrade [0].";
+    const char* const none = "INFO. Batch_Initialize. No batch exists yet: the first operation opens one.";
     struct Case {
         const char* name;
         std::optional<std::string> version;
         std::optional<std::string> batch;
         std::string loaded;  // record in memory afterwards
         bool batchKept;
+        const char* logged;  // a line the log must hold
+        const char* notLogged;
     };
     const std::string zero(60, '\0');
     const Case cases[] = {
-        {"no version", std::nullopt, rec, zero, false},
-        {"older version", Bytes().u32(0x01020000).s, rec, zero, false},
-        {"short version", std::string("\x00\x02", 2), rec, zero, false},
-        {"same version", kVersionBytes, rec, rec, true},
-        {"newer version", Bytes().u32(0x01040000).s, rec, rec, true},
-        {"short batch", kVersionBytes, rec.substr(0, 20), rec.substr(0, 20) + std::string(40, '\0'), true},
-        {"long batch", kVersionBytes, rec + std::string(40, 'z'), rec, true},
-        {"empty batch", kVersionBytes, std::string(), zero, true},
-        {"missing batch", kVersionBytes, std::nullopt, zero, false},
+        {"no version", std::nullopt, rec, zero, false, removed, none},
+        {"older version", Bytes().u32(0x01020000).s, rec, zero, false, removed, none},
+        {"short version", std::string("\x00\x02", 2), rec, zero, false, removed, none},
+        {"same version", kVersionBytes, rec, rec, true, "", removed},
+        {"newer version", Bytes().u32(0x01040000).s, rec, rec, true, "", removed},
+        {"short batch", kVersionBytes, rec.substr(0, 20), rec.substr(0, 20) + std::string(40, '\0'), true, "", none},
+        {"long batch", kVersionBytes, rec + std::string(40, 'z'), rec, true, "", none},
+        {"empty batch", kVersionBytes, std::string(), zero, true, "", none},
+        {"missing batch", kVersionBytes, std::nullopt, zero, false, none, "ERROR"},
+        {"a new payment directory", std::nullopt, std::nullopt, zero, false, none, "Removing BATCH"},
+        {"an upgrade before any batch", Bytes().u32(0x01020000).s, std::nullopt, zero, false, none, "Removing BATCH"},
     };
+    mkdir("LOG", 0777);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         unlink(BATCH_VERSION_FILE);
         unlink(BATCH_FILE);
         if (c.version) WriteFile(BATCH_VERSION_FILE, *c.version);
         if (c.batch) WriteFile(BATCH_FILE, *c.batch);
+        emu::ClearLog();
         EXPECT_EQ(RES_OK, Batch_Initialize());
         EXPECT_EQ(c.loaded, Info());
         EXPECT_EQ(c.batchKept, Exists(BATCH_FILE));
         EXPECT_EQ(kVersionBytes, ReadFile(BATCH_VERSION_FILE).value_or(""));
+        const std::string log = emu::ReadLog();
+        EXPECT_NE(std::string::npos, log.find(c.logged)) << log;
+        EXPECT_EQ(std::string::npos, log.find(c.notLogged)) << log;
     }
 }
 

@@ -19,7 +19,7 @@ namespace {
 const char* kPadfeed = RAVO_BUILD_DIR "/padfeed/PADFEED";
 
 const char kUsage[] =
-    "PADFEED v. 1.6\nUsage: PADFEED.EXE {[-s] [-r] [-e]}\n-s:\t\tUpload SSLA, SSLC, SSLK from dir 'DATA'\n"
+    "PADFEED v. 1.6\nUsage: PADFEED {[-s] [-r] [-e]}\n-s:\t\tUpload SSLA, SSLC, SSLK from dir 'DATA'\n"
     "-r:\t\tUpload 'RANGE.CFG' from dir 'DATA'\n-e:\t\tUpload 'EMVCFG' and 'EMVCAPK' (if exists) from dir 'DATA'\n";
 
 using emu::Count;
@@ -92,7 +92,7 @@ TEST_F(Padfeed, ImproperArgumentsShowTheUsageAndTouchNoPad) {
         SCOPED_TRACE(c.reason);
         Prepare({{"SSLA", Files(600, 'a')}}, "");
         SRun r = Run(c.args);
-        EXPECT_EQ(0, r.status);
+        EXPECT_EQ(1, r.status);
         EXPECT_EQ(kUsage, r.out);
         EXPECT_NE(std::string::npos, r.log.find(std::string("Improper usage. Returned error: [") + c.reason + "]."));
         EXPECT_NE(std::string::npos, r.log.find(">>>> PADFEED STARTED v.1.6 <<<<"));
@@ -110,6 +110,7 @@ TEST_F(Padfeed, UploadsUnderThePadNamesAndRestartsOnlyAfterALoad) {
         std::vector<std::string> lines;     // printed lines expected
         const char* finished;
         bool restart;
+        int status;
     } cases[] = {
         {"-S -r: TLS files and the range table",
          {"-S", "-r"},
@@ -119,30 +120,34 @@ TEST_F(Padfeed, UploadsUnderThePadNamesAndRestartsOnlyAfterALoad) {
          {"Starting...\n", "INFO. 'SSLA' (512 bytes) successfully uploaded.\n",
           "INFO. 'RANGE.CFG' (100 bytes) successfully uploaded.\n"},
          "[0]",
-         true},
+         true,
+         0},
         {"-e without EMVCAPK",
          {"-e"},
          {{"EMVCFG", Files(65000, 'e')}},
          {"EMVCFG"},
          {"INFO. 'EMVCFG' (65000 bytes) successfully uploaded.\n"},
          "[0]",
-         true},
+         true,
+         0},
         {"SSLA of 511 bytes",
          {"-s"},
          {{"SSLA", Files(511, 'a')}, {"SSLC", Files(600, 'c')}, {"SSLK", Files(600, 'k')}},
          {"SSLC", "SSLK"},
          {"File (DATA/SSLA) is bad because of wrong file size (511 bytes).\n"},
          "[1]",
-         true},
+         true,
+         4},
         {"every requested file fails", {"-r", "-s"}, {{"RANGE.CFG", Files(65001, 'r')}, {"SSLA", Files(4097, 'a')}},
-         {}, {"Failed to open the file (DATA/SSLC).\n"}, "[15]", false},
-        {"a failed EMVCFG and an absent EMVCAPK", {"-e"}, {{"EMVCFG", Files(99, 'e')}}, {}, {}, "[16]", false},
+         {}, {"Failed to open the file (DATA/SSLC).\n"}, "[15]", false, 4},
+        {"a failed EMVCFG and an absent EMVCAPK", {"-e"}, {{"EMVCFG", Files(99, 'e')}}, {}, {}, "[16]", false, 4},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         Prepare(c.data, "block_size=800\n");
         SRun r = Run(c.args);
-        EXPECT_EQ(0, r.status);
+        EXPECT_EQ(c.status, r.status);
+        EXPECT_NE(std::string::npos, r.out.find("PinPad on " + m_emu->path() + " at 115200 bps.\n")) << r.out;
         std::string trace = m_emu->trace();
         size_t pos = 0;
         for (const std::string& n : c.padNames) {
@@ -171,22 +176,27 @@ TEST_F(Padfeed, SetUpFailuresEndTheRunBeforeAnyUpload) {
         std::string scenario;
         const char* device;
         bool noConfig;
-        const char* line;
+        std::vector<std::string> lines;
         const char* finished;
+        int status;
     } cases[] = {
-        {"no configuration", "", nullptr, true, "\nInvalid config file (CONFIG.INI).", "[1020]"},
-        {"no pad on the port", "", "/nonexistent/tty", false, "PinPad connection error: (1310), COM port used: (1).",
-         "[5001]"},
+        {"no configuration", "", nullptr, true,
+         {"\nInvalid config file (CONFIG.INI).", "The log (LOG/) names the file, the line and the key at fault."},
+         "[1020]", 2},
+        {"no pad on the port", "", "/nonexistent/tty", false,
+         {"PinPad connection error: (1310), COM port used: (1).\n",
+          "Reason: device /nonexistent/tty not opened: No such file or directory.\n"},
+         "[5001]", 3},
         {"application too old", "app_version=0x010206FF\n", nullptr, false,
-         "Invalid KWPAD version: (0x010206FF), must be (0x01020700) or higher.", "[5001]"},
+         {"Invalid KWPAD version: (0x010206FF), must be (0x01020700) or higher."}, "[5001]", 3},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         Prepare({{"RANGE.CFG", Files(300, 'r')}}, c.scenario, c.device);
         if (c.noConfig) unlink(m_work->file("DATA/CONFIG.INI").c_str());
         SRun r = Run({"-r"});
-        EXPECT_EQ(0, r.status);
-        EXPECT_NE(std::string::npos, r.out.find(c.line)) << r.out;
+        EXPECT_EQ(c.status, r.status);
+        for (const std::string& l : c.lines) EXPECT_NE(std::string::npos, r.out.find(l)) << l << "\n" << r.out;
         EXPECT_EQ(std::string::npos, r.out.find("Starting..."));
         EXPECT_NE(std::string::npos, r.log.find(std::string("<<<< PADFEED FINISHED ") + c.finished + " <<<<")) << r.log;
         EXPECT_EQ(0u, Count(m_emu->trace(), "FileStartWrite"));

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <map>
 #include <regex>
+#include <set>
 #include <sstream>
 #include <string>
 #include <sys/stat.h>
@@ -55,6 +56,7 @@ std::string Loaded(const std::string& key) {
         {"BASECURRENCY", c.szBaseCurrency},
         {"ENABLEDCURRENCY", c.szEnabledCurrency},
         {"CHEQUEWIDTH", std::to_string(c.ucChequeWidth)},
+        {"BANKID", c.szBankId},
         {"COMPORT", std::to_string(d.usComPort)},
         {"COMDEVICE", d.szComDevice},
         {"BAUDRATE", std::to_string(d.ulBaudrate)},
@@ -97,6 +99,31 @@ TEST(Readme, ConfigurationSamplesLoadAsWritten) {
     }
     EXPECT_GE(keys, 10);
     SetLogLevel(LOG_INFO);
+}
+
+// Every key the configuration reader knows has its row in the README's
+// table of keys, and the table names no key the reader does not know.
+TEST(Readme, EveryConfigurationKeyHasItsRow) {
+    std::ifstream source(RAVO_SOURCE_DIR "/support/param.cpp");
+    std::stringstream text;
+    text << source.rdbuf();
+    const std::string code = text.str();
+    std::set<std::string> known;
+    const std::regex keyRow(R"re(\{"([A-Z_]+)", PK_)re");
+    for (std::sregex_iterator i(code.begin(), code.end(), keyRow), e; i != e; ++i) known.insert((*i)[1]);
+    ASSERT_GT(known.size(), 25u) << "the key tables of support/param.cpp not found";
+
+    std::ifstream in(RAVO_SOURCE_DIR "/README.md");
+    std::set<std::string> rows;
+    bool inside = false;
+    const std::regex row(R"(^\| ([A-Z_]+) \| )");
+    std::smatch m;
+    for (std::string line; std::getline(in, line);) {
+        if (line.rfind("#", 0) == 0) inside = line == "### Configuration keys";
+        if (inside && std::regex_search(line, m, row)) rows.insert(m[1]);
+    }
+    for (const std::string& key : known) EXPECT_EQ(1u, rows.count(key)) << key << " has no row in the README's keys";
+    for (const std::string& key : rows) EXPECT_EQ(1u, known.count(key)) << "the README's keys name " << key;
 }
 
 // The ravo package installs the same two samples (DATA/*.INI.sample, the
