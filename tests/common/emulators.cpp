@@ -177,13 +177,26 @@ PadEmuProcess::~PadEmuProcess() { Stop(m_pid, nullptr); }
 
 std::string PadEmuProcess::trace() const { return m_dir.read("pad.trace"); }
 
-std::string PadEmuProcess::traceWith(const std::string& part, int limitMs) const {
-    std::string text = trace();
+// The file's text once it holds part, or as it is after limitMs.
+static std::string aux_ReadOnceItHolds(const std::string& path, const std::string& part, int limitMs) {
+    std::string text = ReadFile(path);
     for (int waited = 0; text.find(part) == std::string::npos && waited < limitMs; waited += 20) {
         usleep(20000);
-        text = trace();
+        text = ReadFile(path);
     }
     return text;
+}
+
+std::string PadEmuProcess::traceWith(const std::string& part, int limitMs) const {
+    return aux_ReadOnceItHolds(m_dir.file("pad.trace"), part, limitMs);
+}
+
+std::string HostEmuProcess::traceWith(const std::string& part, int limitMs) const {
+    return aux_ReadOnceItHolds(m_trace, part, limitMs);
+}
+
+std::string TManagerEmuProcess::traceWith(const std::string& part, int limitMs) const {
+    return aux_ReadOnceItHolds(m_trace, part, limitMs);
 }
 
 HostEmuProcess::HostEmuProcess(const TempDir& dir, const std::string& scenario, const std::string& certDir,

@@ -96,6 +96,9 @@ public:
     // 0 when it never listened (it stopped at once, e.g. on a bad scenario).
     uint16_t port() const { return m_port; }
     std::string trace() const { return ReadFile(m_trace); }
+    // The trace once it holds part (a failed handshake is traced after the
+    // client has already given up), or as it is after limitMs.
+    std::string traceWith(const std::string& part, int limitMs = 5000) const;
     // Waits (at most 10 s) for the emulator to end by itself; its exit status or -1.
     int waitExit();
 
@@ -120,6 +123,8 @@ public:
     // 0 when it never listened (it stopped at once, e.g. on a bad scenario).
     uint16_t port() const { return m_port; }
     std::string trace() const { return ReadFile(m_trace); }
+    // The trace once it holds part, or as it is after limitMs.
+    std::string traceWith(const std::string& part, int limitMs = 5000) const;
 
 private:
     pid_t m_pid = -1;
