@@ -214,11 +214,12 @@ int HostEmuProcess::waitExit() {
 }
 
 TManagerEmuProcess::TManagerEmuProcess(const TempDir& dir, const std::string& scenario, const std::string& filesDir,
-                                       const std::string& logsDir, unsigned count) {
+                                       const std::string& logsDir, unsigned count, const std::string& signKey) {
     static int serial = 0;
     std::string base = dir.path() + "/tmanager" + std::to_string(++serial);
     m_trace = base + ".trace";
     std::string portFile = base + ".port", scen = base + ".scen";
+    m_scenario = scen;
     std::ofstream(scen) << scenario << "\n";
     std::vector<std::string> args = {TManagerEmuPath(), "--cert", dir.file("pki/host.crt"), "--key",
                                      dir.file("pki/host.key"), "--ca", dir.file("pki/ca.crt"), "--scenario", scen,
@@ -226,6 +227,7 @@ TManagerEmuProcess::TManagerEmuProcess(const TempDir& dir, const std::string& sc
                                      "--idle", "30"};
     if (!filesDir.empty()) args.insert(args.end(), {"--files", filesDir});
     if (!logsDir.empty()) args.insert(args.end(), {"--logs", logsDir});
+    if (!signKey.empty()) args.insert(args.end(), {"--sign-key", signKey});
     m_port = SpawnListening(args, portFile, &m_pid, &m_status);
 }
 

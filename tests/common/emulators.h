@@ -111,20 +111,24 @@ private:
 // count ends it after that many connections (0: never).
 class TManagerEmuProcess {
 public:
+    // signKey: the private key it signs software offers with ("": none).
     TManagerEmuProcess(const TempDir& dir, const std::string& scenario, const std::string& filesDir,
-                       const std::string& logsDir, unsigned count = 0);
+                       const std::string& logsDir, unsigned count = 0, const std::string& signKey = "");
     ~TManagerEmuProcess();
     TManagerEmuProcess(const TManagerEmuProcess&) = delete;
     TManagerEmuProcess& operator=(const TManagerEmuProcess&) = delete;
     // 0 when it never listened (it stopped at once, e.g. on a bad scenario).
     uint16_t port() const { return m_port; }
     std::string trace() const { return ReadFile(m_trace); }
+    // The scenario file it reads again before each session.
+    const std::string& scenarioPath() const { return m_scenario; }
 
 private:
     pid_t m_pid = -1;
     int m_status = 0;
     uint16_t m_port = 0;
     std::string m_trace;
+    std::string m_scenario;
 };
 
 // A raw pseudo-terminal for a scripted peer in place of the pad: the link
