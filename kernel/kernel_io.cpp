@@ -303,7 +303,8 @@ int Kernel_PrepareResponse(int result, S_PAY_ORDER* order) {
         XMLOut_CloseXMLAggregate("ChequeText");
         int copies = 2;
         if (op == OP_CLOSE_DAY || op == OP_DAY_REPORT) {
-            copies = (g_Config.ucReportCount >= 1 && g_Config.ucReportCount <= 3) ? g_Config.ucReportCount : 1;
+            const uint8_t count = g_Config.ucReportCount;
+            copies = count >= 1 && count <= PARAM_REPORT_COUNT_MAX ? count : 1;
         }
         aux_AddNumber("ChequeCount", copies);
     }

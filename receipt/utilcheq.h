@@ -6,8 +6,11 @@
 #include <cstddef>
 #include <cstdio>
 
+#include "support/param.h"
+
 enum : unsigned char { CHEQ_ALIGN_LEFT = 1, CHEQ_ALIGN_CENTER = 2, CHEQ_ALIGN_RIGHT = 3 };
-enum { CHEQ_WIDTH_MIN = 20, CHEQ_WIDTH_MAX = 80, CHEQ_LONG_TEXT_MAX = 250 };
+// The width's range is CHEQUEWIDTH's, which the configuration loader names in its warnings.
+enum { CHEQ_WIDTH_MIN = PARAM_CHEQUE_WIDTH_MIN, CHEQ_WIDTH_MAX = PARAM_CHEQUE_WIDTH_MAX, CHEQ_LONG_TEXT_MAX = 250 };
 
 // Keeps the stream and the width (held within 20..80).
 void UtilCheq_StartPrinting(FILE* file, int width);

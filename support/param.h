@@ -21,8 +21,8 @@ struct SConfig {
     char szBankId[20];           // BANKID
     char szBaseCurrency[4];      // BASECURRENCY, "BYN"
     char szEnabledCurrency[32];  // ENABLEDCURRENCY, codes each followed by "|"
-    uint8_t ucChequeWidth;       // CHEQUEWIDTH, 30
-    uint8_t ucReportCount;       // REPORTCOUNT, 1
+    uint8_t ucChequeWidth;       // CHEQUEWIDTH, 30; receipts use it within 20..80
+    uint8_t ucReportCount;       // REPORTCOUNT, 1; used only within 1..3
     char szChecksum[32];         // CHECKSUM, kept only
     uint8_t ucFileLoadTimeout;   // FILELOADTIMEOUT seconds, only 15..120
     uint16_t usHoldOns;          // HOLDONS, 5
@@ -41,10 +41,26 @@ struct SComConfig {
     char szComDevice[128];       // COMDEVICE: a device path that overrides /dev/ttyS<COMPORT-1>
 };
 
+// The ranges within which a receipt and a report take the receipt settings.
+enum : uint8_t {
+    PARAM_CHEQUE_WIDTH_MIN = 20,
+    PARAM_CHEQUE_WIDTH_MAX = 80,
+    PARAM_REPORT_COUNT_MAX = 3,  // REPORTCOUNT outside 1..3 prints one copy
+};
+
 extern SConfig g_Config;
 extern SComConfig g_ComConfig;
 
 // Loads both files into g_Config and g_ComConfig; RES_OK, RES_CFG_FILE, RES_CFG_VALUE or RES_CFG_NAME.
+// Every refusal and every value replaced by another is logged with the file, the line and the key.
 int Param_LoadConfig();
+// Checks path as a CONFIG.INI that would replace DATA/CONFIG.INI, read together with the
+// DATA/DEVICE.INI in force, by the same reader and rules as Param_LoadConfig but into records of
+// its own (g_Config, g_ComConfig and the log level stay as they are); returns the code loading
+// would give. The faults are logged as the load logs them.
+int Param_CheckConfigFile(const char* path);
+// The same for path as a DEVICE.INI that would replace DATA/DEVICE.INI, read after the
+// DATA/CONFIG.INI in force.
+int Param_CheckDeviceFile(const char* path);
 // Replaces or adds paramName=value in DATA/<fileName> through DATA/TMPCFG.INI; RES_OK or RES_CFG_FILE.
 int Param_WriteConfigParam(const char* fileName, const char* paramName, const char* value);

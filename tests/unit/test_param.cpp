@@ -371,3 +371,218 @@ TEST_F(ParamTest, RewrittenKeyIsLoadedNextTime) {
     EXPECT_EQ(g_ComConfig.ulBaudrate, 57600u);
     EXPECT_EQ(g_ComConfig.usComPort, 2);
 }
+
+namespace {
+
+// A load of planted faults: the result stays the one the rules give, and the
+// log names the file, the line, the key and the rule (or the value used
+// instead); `absent` lines must not appear.
+struct MessageCase {
+    const char* name;
+    std::string config;
+    const char* device;  // nullptr: no DEVICE.INI
+    int result;
+    std::vector<std::string> lines;
+    std::vector<std::string> absent = {};
+};
+
+void RunMessageCases(const std::vector<MessageCase>& cases) {
+    for (const auto& tc : cases) {
+        SCOPED_TRACE(tc.name);
+        SetLogLevel(LOG_INFO);
+        ClearLog();
+        Write("CONFIG.INI", tc.config);
+        unlink("DATA/DEVICE.INI");
+        if (tc.device != nullptr) Write("DEVICE.INI", tc.device);
+        EXPECT_EQ(Param_LoadConfig(), tc.result);
+        const std::string log = ReadLog();
+        for (const auto& line : tc.lines)
+            EXPECT_NE(log.find(" " + line + "\n"), std::string::npos) << line << "\nlog:\n" << log;
+        for (const auto& line : tc.absent) EXPECT_EQ(log.find(line), std::string::npos) << line << "\nlog:\n" << log;
+    }
+}
+
+const char kCfg[] = "Param_LoadConfig. DATA/CONFIG.INI";
+const char kDev[] = "LoadComConfig. DATA/DEVICE.INI";
+
+std::string L(const char* level, const char* where, int line, const std::string& text) {
+    return std::string(level) + ". " + where + (line > 0 ? " line " + std::to_string(line) : std::string()) + ": " +
+           text;
+}
+
+}  // namespace
+
+TEST_F(ParamTest, RefusalsNameTheFileTheLineTheKeyAndTheRule) {
+    std::string misspelt = Base("TERMINALID") + "TERMINALDI=12345678\n";
+    RunMessageCases({
+        {"a misspelt mandatory key", misspelt, "COMPORT=1\n", RES_CFG_VALUE,
+         {"ERROR. Param_LoadConfig. Mandatory params absent",
+          L("WARNING", kCfg, 7, "TERMINALDI is no key (is it TERMINALID misspelt?); ignored"),
+          L("ERROR", kCfg, 7, "TERMINALID missing (is TERMINALDI a misspelling?)")}},
+        {"a mandatory key simply missing", Base("KWRMHOST"), nullptr, RES_CFG_VALUE,
+         {L("ERROR", kCfg, 0, "KWRMHOST missing")}},
+        {"a port that is no number", Base() + "SECPORT=abc\n", nullptr, RES_CFG_VALUE,
+         {L("WARNING", kCfg, 8, "SECPORT: 'abc' is not a number, 0 used"),
+          L("ERROR", kCfg, 8, "SECPORT: 'abc' is not a number")}},
+        {"a port 0", Base() + "KWRMPORT=0\n", nullptr, RES_CFG_VALUE,
+         {L("ERROR", kCfg, 8, "KWRMPORT: 0 is not a port number 1..65535")}},
+        {"a key too short", Base() + "OPENKEY=" + std::string(31, 'A') + "\n", nullptr, RES_CFG_VALUE,
+         {L("ERROR", kCfg, 8, "OPENKEY: 32 hexadecimal characters expected, 31 given")}},
+        {"a terminal id too short", Base() + "TERMINALID=1234567\n", nullptr, RES_CFG_VALUE,
+         {L("ERROR", kCfg, 8, "TERMINALID: 8 characters expected, 7 given")}},
+        {"an address given empty", Base() + "HOST=\n", nullptr, RES_CFG_VALUE,
+         {L("ERROR", kCfg, 8, "HOST: an address expected, the value is empty")}},
+        {"a terminal id too long", "; terminal\r\n\r\nTERMINALID=123456789\r\n", nullptr, RES_CFG_VALUE,
+         {"ERROR. Param_LoadConfig. Param <TERMINALID> parse error: -2",
+          L("ERROR", kCfg, 3, "TERMINALID: at most 8 characters expected, 9 given (123456789)")}},
+        {"a value line too long", Base() + "BANKTITLE=" + std::string(128, 'T') + "\n", nullptr, RES_CFG_VALUE,
+         {L("ERROR", kCfg, 8, "BANKTITLE: a line of at most 127 characters expected")}},
+        {"a number too long", Base() + "HOLDONS=00000000003\n", nullptr, RES_CFG_VALUE,
+         {L("ERROR", kCfg, 8, "HOLDONS: a number of at most 10 characters expected, '00000000003' is longer")}},
+        {"a key's value is never shown", Base() + "OPENKEY=" + std::string(49, 'C') + "\n", nullptr, RES_CFG_VALUE,
+         {L("ERROR", kCfg, 8, "OPENKEY: at most 48 characters expected, 49 given")},
+         {"CCCCCCCC"}},
+        {"a name too long", Base() + std::string(33, 'N') + "=1\n", nullptr, RES_CFG_NAME,
+         {"ERROR. Param_LoadConfig. Config parse error: -2",
+          L("ERROR", kCfg, 8, "a key name of at most 32 characters expected, " + std::string(32, 'N') +
+                                  "... is longer")}},
+        {"no CONFIG.INI", "", nullptr, RES_CFG_FILE, {"ERROR. OpenConfig. Empty config [DATA/CONFIG.INI]."}},
+        {"no DEVICE.INI and no port elsewhere", Base("COMPORT"), nullptr, RES_CFG_VALUE,
+         {L("WARNING", kDev, 0, "No such file or directory"),
+          L("ERROR", kDev, 0, "COMPORT missing: the file was not read (No such file or directory)")}},
+        {"a port of DEVICE.INI out of its range", Base("COMPORT"), "BAUDRATE=9600\nCOMPORT=251\n", RES_CFG_VALUE,
+         {L("ERROR", kDev, 2, "COMPORT: 251 is not a port number 1..250")}},
+        {"a port of CONFIG.INI given as text", Base("COMPORT") + "COMPORT=one\n", "LOGLEVEL=2\n", RES_CFG_VALUE,
+         {L("ERROR", kCfg, 7, "COMPORT: 'one' is not a number")}},
+        {"a DEVICE.INI fault before its port", Base("COMPORT"), ("REMOTEOPENKEY=" + std::string(49, 'R') + "\nCOMPORT=1\n").c_str(),
+         RES_CFG_VALUE,
+         {"WARN. LoadComConfig. Param <REMOTEOPENKEY> parse error: -2",
+          L("WARNING", kDev, 1, "REMOTEOPENKEY: at most 48 characters expected, 49 given"),
+          L("WARNING", kDev, 0, "the keys after line 1 are not read"),
+          L("ERROR", kDev, 0, "COMPORT missing: the file was read only up to its line 1")}},
+        {"a misspelt port in DEVICE.INI", Base("COMPORT"), "COMPROT=1\n", RES_CFG_VALUE,
+         {L("ERROR", kDev, 1, "COMPORT missing (is COMPROT a misspelling?)")}},
+    });
+}
+
+TEST_F(ParamTest, ValuesOutOfTheirRangeAreWarnedWithTheValueUsed) {
+    const char bom[] = "\xEF\xBB\xBF";
+    RunMessageCases({
+        {"a port above 65535", Base() + "SECPORT=70000\n", nullptr, RES_OK,
+         {L("WARNING", kCfg, 8, "SECPORT: 70000 does not fit 0..65535, 4464 used")}},
+        {"a number with a tail", Base() + "CLIENTTIMEOUT=0x5A\n", nullptr, RES_OK,
+         {L("WARNING", kCfg, 8, "CLIENTTIMEOUT: '0x5A' is not a number, 0 used")}},
+        {"a negative count", Base() + "HOLDONS=-1\n", nullptr, RES_OK,
+         {L("WARNING", kCfg, 8, "HOLDONS: -1 does not fit 0..65535, 65535 used")}},
+        {"a width that is no number", Base() + "CHEQUEWIDTH=wide\n", nullptr, RES_OK,
+         {L("WARNING", kCfg, 8, "CHEQUEWIDTH: 'wide' is not a number, 20 used")}},
+        {"a width beyond the receipt's", Base() + "CHEQUEWIDTH=120\n", nullptr, RES_OK,
+         {L("WARNING", kCfg, 8, "CHEQUEWIDTH: 120 outside 20..80, 80 used")}},
+        {"a copy count beyond three", Base() + "REPORTCOUNT=5\n", nullptr, RES_OK,
+         {L("WARNING", kCfg, 8, "REPORTCOUNT: 5 outside 1..3, 1 used")}},
+        {"a download limit outside its range", Base() + "FILELOADTIMEOUT=200\n", nullptr, RES_OK,
+         {L("WARNING", kCfg, 8, "FILELOADTIMEOUT: '200' not taken: a number of seconds within 15..120 expected (0 used)")}},
+        {"the old rouble as base currency", Base() + "BASECURRENCY=BYR\n", nullptr, RES_OK,
+         {L("WARNING", kCfg, 8, "BASECURRENCY: BYR is taken as BYN")}},
+        {"a host name instead of an address", Base() + "KWRMHOST=tm.bank.by\n", nullptr, RES_OK,
+         {L("WARNING", kCfg, 8, "KWRMHOST: 'tm.bank.by' is not a dotted IPv4 address (no name is looked up); "
+                                "the connection will fail")}},
+        {"a working key that is not hexadecimal", Base() + "OPENKEY=" + std::string(32, 'G') + "\n", nullptr, RES_OK,
+         {L("WARNING", kCfg, 8, "OPENKEY: 32 hexadecimal characters expected (32 characters given); no PIN can be "
+                                "asked for with it")},
+         {"GGGG"}},
+        {"a receipt text in UTF-8", Base() + "BANKTITLE=\xD0\x91\xD0\x90\xD0\x9D\xD0\x9A\n", nullptr, RES_OK,
+         {L("WARNING", kCfg, 8, "BANKTITLE: the text is written in UTF-8; receipts read it as Windows-1251 (save "
+                                "the file in that code page)")}},
+        {"a key of DEVICE.INI in CONFIG.INI", Base() + "BAUDRATE=9600\n", nullptr, RES_OK,
+         {L("WARNING", kCfg, 8, "BAUDRATE is read only from DEVICE.INI; ignored here")}},
+        {"a misspelt optional key", Base() + "BANKTITEL=X\n", nullptr, RES_OK,
+         {L("WARNING", kCfg, 8, "BANKTITEL is no key (is it BANKTITLE misspelt?); ignored")}},
+        {"a key nobody knows", Base() + "COLOUR=blue\n", nullptr, RES_OK, {L("INFO", kCfg, 8, "COLOUR is no key; ignored")}},
+        {"a speed the line does not offer", Base(), "BAUDRATE=4800\n", RES_OK,
+         {L("WARNING", kDev, 1, "BAUDRATE: 4800 is not a speed of the line (9600, 19200, 38400, 57600, 115200), "
+                                "19200 used")}},
+        {"an answer time-out outside its range", Base(), "\nPROTO_TO=100\n", RES_OK,
+         {L("WARNING", kDev, 2, "PROTO_TO: 100 outside 5000..30000 ms, 12000 used")}},
+        {"a log level above 3", Base(), "LOGLEVEL=7\n", RES_OK, {L("WARNING", kDev, 1, "LOGLEVEL: 7 above 3, 3 used")}},
+        {"a byte-order mark before the first key", bom + Base(), (bom + std::string("COMPORT=2\n")).c_str(), RES_OK,
+         {L("INFO", kCfg, 0, "UTF-8 byte-order mark skipped (texts are read as Windows-1251)"),
+          "COM Config. Port: 2; IRQ: 65535; Baudrate: 19200", "SUCCESS. Param_LoadConfig"},
+         {"no key", "ERROR", "WARN"}},
+        {"the mark counts only at the very start", " " + (bom + Base()), nullptr, RES_CFG_VALUE,
+         {L("ERROR", kCfg, 0, "TERMINALID missing")}},
+    });
+}
+
+// What the README tells an integrator to write loads without a word of warning.
+TEST_F(ParamTest, TheSampleFilesLoadWithoutWarnings) {
+    Write("CONFIG.INI", emu::ReadFile(RAVO_SOURCE_DIR "/cmake/deb/CONFIG.INI.sample"));
+    Write("DEVICE.INI", emu::ReadFile(RAVO_SOURCE_DIR "/cmake/deb/DEVICE.INI.sample"));
+    ClearLog();
+    ASSERT_EQ(Param_LoadConfig(), RES_OK);
+    const std::string log = ReadLog();
+    EXPECT_EQ(log.find("WARN"), std::string::npos) << log;
+    EXPECT_EQ(log.find("ERROR"), std::string::npos) << log;
+    EXPECT_EQ(log.find("no key"), std::string::npos) << log;
+}
+
+// A candidate file is judged as loading it would judge it, and judging it
+// leaves the settings in force, and the log level, as they were.
+TEST_F(ParamTest, ACandidateFileIsCheckedWithoutTouchingTheSettingsInForce) {
+    struct Case {
+        const char* name;
+        bool device;  // a DEVICE.INI candidate, else CONFIG.INI
+        std::string text;
+        int result;
+        std::string line;  // a line the check must log
+    } cases[] = {
+        {"a good CONFIG.INI", false, Base() + "BANKID=77\n", RES_OK,
+         "SUCCESS. Param_CheckConfigFile. [TEMP/CAND.INI] loads"},
+        {"a misspelt key", false, Base("TERMINALID") + "TERMINALDI=12345678\n", RES_CFG_VALUE,
+         "ERROR. Param_CheckConfigFile. TEMP/CAND.INI line 7: TERMINALID missing (is TERMINALDI a misspelling?)"},
+        {"a value too long", false, Base() + "HOST=123.123.123.1234\n", RES_CFG_VALUE,
+         "ERROR. Param_CheckConfigFile. Param <HOST> parse error: -2"},
+        {"a name too long", false, std::string(40, 'K') + "=1\n", RES_CFG_NAME,
+         "ERROR. Param_CheckConfigFile. [TEMP/CAND.INI] would not load: 1025"},
+        {"an empty file", false, "", RES_CFG_FILE, "ERROR. OpenConfig. Empty config [TEMP/CAND.INI]."},
+        {"without the port the DEVICE.INI in force gives", false, Base("COMPORT"), RES_OK, ""},
+        {"a good DEVICE.INI", true, "COMPORT=4\nLOGLEVEL=0\nBAUDRATE=9600\n", RES_OK,
+         "SUCCESS. Param_CheckDeviceFile. [TEMP/CAND.INI] loads"},
+        {"a DEVICE.INI without a port", true, "LOGLEVEL=3\n", RES_CFG_VALUE,
+         "ERROR. Param_CheckDeviceFile. TEMP/CAND.INI: COMPORT missing"},
+        {"a DEVICE.INI with a warning", true, "COMPORT=2\nBAUDRATE=1200\n", RES_OK,
+         "WARNING. Param_CheckDeviceFile. TEMP/CAND.INI line 2: BAUDRATE: 1200 is not a speed of the line (9600, "
+         "19200, 38400, 57600, 115200), 19200 used"},
+    };
+    const std::string inForceConfig = Base("COMPORT") + "BANKID=1\n";
+    const std::string inForceDevice = "COMPORT=3\nLOGLEVEL=1\n";
+    ASSERT_EQ(mkdir("TEMP", 0777), 0);
+    for (const Case& tc : cases) {
+        SCOPED_TRACE(tc.name);
+        Write("CONFIG.INI", inForceConfig);
+        Write("DEVICE.INI", inForceDevice);
+        ASSERT_EQ(Param_LoadConfig(), RES_OK);
+        const SConfig config = g_Config;
+        const SComConfig com = g_ComConfig;
+        std::ofstream(std::string("TEMP/CAND.INI"), std::ios::binary | std::ios::trunc) << tc.text;
+        SetLogLevel(LOG_INFO);
+        ClearLog();
+
+        EXPECT_EQ(tc.device ? Param_CheckDeviceFile("TEMP/CAND.INI") : Param_CheckConfigFile("TEMP/CAND.INI"),
+                  tc.result);
+        EXPECT_EQ(memcmp(&config, &g_Config, sizeof(config)), 0);
+        EXPECT_EQ(memcmp(&com, &g_ComConfig, sizeof(com)), 0);
+        EXPECT_EQ(GetLogLevel(), LOG_INFO);
+        const std::string log = ReadLog();
+        if (!tc.line.empty()) {
+            EXPECT_NE(log.find(" " + tc.line + "\n"), std::string::npos) << tc.line << "\n" << log;
+        }
+
+        // Put in place, the candidate loads with the result the check gave.
+        Write(tc.device ? "DEVICE.INI" : "CONFIG.INI", tc.text);
+        EXPECT_EQ(Param_LoadConfig(), tc.result);
+    }
+    EXPECT_EQ(Param_CheckConfigFile("TEMP/NONE.INI"), RES_CFG_FILE);
+    EXPECT_NE(ReadLog().find("ERROR. Param_CheckConfigFile. TEMP/NONE.INI: No such file or directory\n"),
+              std::string::npos);
+}
