@@ -276,6 +276,15 @@ static void aux_KWRM_MGR_UpdateSSLSet(uint8_t* problem) {
 // or a refusal with one sentence in reason.
 typedef int (*KwrmFileCheck)(const char* path, char* reason, size_t size);
 
+// A configuration must load as the library loads it, with every mandatory
+// key, together with the DEVICE.INI in force; the reader logs the key at fault.
+static int aux_KWRM_MGR_CheckConfig(const char* path, char* reason, size_t size) {
+    int rc = Param_CheckConfigFile(path);
+    if (rc == RES_OK) return RES_OK;
+    snprintf(reason, size, "loading it would give %d; the key at fault is named above", rc);
+    return RES_KWRM_FILE_REFUSED;
+}
+
 static int aux_KWRM_MGR_CheckRanges(const char* path, char* reason, size_t size) {
     return RangeFile_Check(path, reason, size) == RES_OK ? RES_OK : RES_KWRM_FILE_REFUSED;
 }
@@ -500,7 +509,8 @@ static int aux_KWRM_MGR_Exchange(SKwrmSession* session) {
     rc = KWRM_CLI_GetConfigFromKwrm("TEMP/CONFIG.INI", "DATA/CONFIG.INI", &received);
     LogString("INFO. KWRM_MGR. KWRM_CLI_GetConfigFromKwrm: %u [%u]", static_cast<unsigned>(rc), received);
     if (rc != RES_OK) return rc;
-    if (received) *flags |= KWRM_FLAG_CONFIG;
+    if (received && aux_KWRM_MGR_Accept(session, "TEMP/CONFIG.INI", aux_KWRM_MGR_CheckConfig))
+        *flags |= KWRM_FLAG_CONFIG;
 
     // The table under its older name is put in force as it is, so that the
     // request names what the terminal holds and nothing newer loses nothing;
