@@ -695,8 +695,9 @@ TEST(Session, AnInstalledLibraryIsNeverReplacedAndTheLinkCanGoBack) {
     ASSERT_TRUE(Has(installed.log, "KWRM FINISHED [0]")) << SessionLog(installed);
     ASSERT_EQ(kNextLibName, LinkTarget(t));
 
-    // Other bytes under the version installed: refused, the running file kept.
-    m.Serve("libRAVOux.so", current);
+    // Other bytes under the version installed: refused before anything loads
+    // them, the running file kept.
+    m.Serve("libRAVOux.so", ReadFile(MARK_LIB));
     m.Rewrite(std::string("offer libRAVOux.so ") + RAVO_NEXT_VERSION_TEXT);
     RunResult conflict = CloseDay(t);
     EXPECT_TRUE(Has(conflict.log, "RAVO STARTED v." RAVO_NEXT_VERSION_TEXT)) << conflict.log;
@@ -706,8 +707,10 @@ TEST(Session, AnInstalledLibraryIsNeverReplacedAndTheLinkCanGoBack) {
     EXPECT_EQ(next, PayFile(t, kNextLibName));
     EXPECT_EQ(current, PayFile(t, kLibName));
     EXPECT_FALSE(t.Exists("TEMP/libRAVOux.so"));
+    EXPECT_FALSE(t.Exists("LOADED"));
 
     // Back to the older version: the link moves to the file already there.
+    m.Serve("libRAVOux.so", current);
     m.Rewrite(std::string("offer libRAVOux.so ") + RAVO_VERSION_TEXT);
     RunResult back = CloseDay(t);
     EXPECT_TRUE(Has(back.log, "KWRM FINISHED [0]")) << SessionLog(back);
