@@ -769,5 +769,34 @@ TEST(Session, LinksInTheLogFolderUploadNothingForeign) {
     EXPECT_TRUE(t.Exists("LOG/20200105.LOG")) << "kept, not zipped into the link";
 }
 
+// A card-range table that does not read is never sent to the pad: the call
+// answers 1400 with the reason in the log and runs the session, which
+// delivers a good table; the next sale is approved.
+TEST(Session, AnUnreadableCardRangeTableAnswers1400AndTheManagerReplacesIt) {
+    Terminal t;
+    Manager m;
+    const std::string table = Ranges(3);
+    m.Serve("RANGE.CFG", table);
+    m.Start(t, "");
+    bool first = true;
+    t.beforeLaunch = [&](const std::string& pay) {
+        if (first) WriteFile(pay + "/DATA/RANGE.CFG", Bytes(200, 11));
+        first = false;
+    };
+    RunResult r = t.Run(Request("Sale", 1500), "", "approve");
+    EXPECT_EQ(0, r.exitCode);
+    EXPECT_EQ(1400, r.ResultCode()) << r.response;
+    EXPECT_TRUE(Has(r.log, "RangeFile_Check. Card ranges [DATA/RANGE.CFG] refused: 200 bytes, not whole entries"))
+        << r.log;
+    EXPECT_TRUE(HostRequests(r.host, "").empty()) << "nothing went to the host";
+    EXPECT_TRUE(Has(r.log, "KWRM FINISHED [0]")) << SessionLog(r);
+    EXPECT_EQ(1, Count(r.pad, "FileStartWrite name=RANGES")) << "only the good table reaches the pad";
+    EXPECT_TRUE(Has(r.pad, "FileWriteBlock index=0 count=" + std::to_string(table.size()))) << r.pad;
+    EXPECT_EQ(table, PayFile(t, "DATA/RANGE.CFG"));
+
+    RunResult sale = t.Run(Request("Sale", 1500), "", "approve");
+    EXPECT_EQ(0, sale.ResultCode()) << sale.response;
+}
+
 }  // namespace
 }  // namespace e2e
