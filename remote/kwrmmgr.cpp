@@ -55,7 +55,10 @@ enum : int {
     KWRM_LOG_DIR_MAX = 256,
 };
 
-enum : int32_t { KWRM_CHIP_FILE_MAX = 65000 };  // the most the pad takes of a chip file
+enum : int32_t {
+    KWRM_CHIP_FILE_MAX = 65000,  // the most the pad takes of a chip file
+    KWRM_REASON_SIZE = 256,      // why a download was refused
+};
 
 static const char kLogDir[] = "LOG/";
 static const char kZipProgram[] = "zip";
@@ -307,7 +310,7 @@ static void aux_KWRM_MGR_Refuse(SKwrmSession* session, int code) {
 // A download that fails its check is removed from TEMP and the file in force
 // stays; the session goes on. true when the download may be applied.
 static bool aux_KWRM_MGR_Accept(SKwrmSession* session, const char* path, KwrmFileCheck check) {
-    char reason[TLSSET_REASON_SIZE] = "";
+    char reason[KWRM_REASON_SIZE] = "";
     int rc = check(path, reason, sizeof(reason));
     if (rc == RES_OK) return true;
     LogString("ERROR. KWRM_MGR. [%s] refused (%s): removed, the file in force stays.", path, reason);
