@@ -1,7 +1,7 @@
 // fuzz/fuzz_ranges.cpp
-// DATA/RANGE.CFG, the card ranges, looked up for a card as the pad reported
-// it. The input is the reported range number (2 bytes), the masked card
-// number (19 bytes), then the file.
+// DATA/RANGE.CFG, the card ranges: checked as a whole, then looked up for a
+// card as the pad reported it. The input is the reported range number (2
+// bytes), the masked card number (19 bytes), then the file.
 #include <cstring>
 #include <string>
 
@@ -15,6 +15,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string pan = in.bytes(19);
     pan = pan.c_str();
     std::string file = in.rest();
+    char reason[RANGES_REASON_SIZE];
+    RangeFile_CheckBuffer(reinterpret_cast<const uint8_t*>(file.data()), file.size(), reason, sizeof(reason));
     Fuzz_WriteFile(RANGES_FILE, reinterpret_cast<const uint8_t*>(file.data()), file.size());
     Ranges_Reset();
     Ranges_SetRange(pan.c_str(), rangeNo);

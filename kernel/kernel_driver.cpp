@@ -190,8 +190,10 @@ static int aux_Kernel_PerformLocked(const char* request, char** response, PFN_SH
     g_Vars.ullCallStartMs = callStartMs;  // parsing cleared the block
     if (result == RES_OK) {
         result = Kernel_Initialize(order);
-        if (result == RES_PP_KWPAD_VERSION || result == RES_PP_NO_TK_RANGES || result == RES_PP_EMV_CONFIG ||
-            result == RES_REMOTE_KEYS_BAD) {
+        // What the terminal manager can cure gets its session: an old pad
+        // application, missing or unreadable card ranges, keys, chip files.
+        if (result == RES_PP_KWPAD_VERSION || result == RES_PP_NO_TK_RANGES || result == RES_NO_RANGES ||
+            result == RES_PP_EMV_CONFIG || result == RES_REMOTE_KEYS_BAD) {
             markRemote = true;
         }
         if (result == RES_OK) result = aux_Kernel_RunStages(order, &markRemote);

@@ -5,23 +5,8 @@
 #pragma once
 #include <cstdint>
 
-#define RANGES_FILE "DATA/RANGE.CFG"
-
-#pragma pack(push, 1)
-struct SRangeEntry {
-    char szPrefix[20];        // digits a card number starts with; "*" or empty matches every card
-    char szPaySysName[31];    // printed on receipts
-    uint8_t ucPinFlag;        // a magnetic-stripe purchase asks for a PIN
-    uint8_t ucChipFlag;       // chip permitted (for the PIN pad)
-    uint8_t ucPadData1[4];    // carried for the PIN pad
-    uint8_t ucReturnFlag;     // refunds allowed
-    uint8_t ucBalanceFlag;    // balance inquiries allowed
-    uint8_t ucPadData2[72];   // carried for the PIN pad
-};
-#pragma pack(pop)
-static_assert(sizeof(SRangeEntry) == 131, "a card-range entry is 131 bytes on disk");
-
-enum { RANGES_ENTRY_SIZE = 131 };
+// The file, its entry layout and the check of a whole table.
+#include "support/rangefile.h"
 
 // Number of entries (file length / 131 as a 16-bit count); 0 when the file is missing or unmeasurable.
 uint16_t Ranges_GetCount();

@@ -11,25 +11,28 @@
 #include "pinpad/pplayer.h"
 #include "support/log.h"
 #include "support/param.h"
+#include "support/rangefile.h"
 #include "support/result_codes.h"
 #include "support/utilfile.h"
 
-// One file of the upload set: its name in DATA, its name on the pad and the sizes accepted.
+// One file of the upload set: its name in DATA, its name on the pad, the
+// sizes accepted and the check of its content (null: none), which logs its reason.
 struct SPadFeedFile {
     const char* szFile;
     const char* szPadName;
     int32_t lMinSize;
     int32_t lMaxSize;
     uint8_t ucOptional;  // skipped without error when absent
+    int (*pfnCheck)(const char* path, char* reason, size_t size);
 };
 
 static const SPadFeedFile m_Files[] = {
-    {"SSLA", "SSLA", 512, 4096, 0},
-    {"SSLC", "SSLC", 512, 4096, 0},
-    {"SSLK", "SSLK", 512, 4096, 0},
-    {"RANGE.CFG", "RANGES", 100, 65000, 0},
-    {"EMVCFG", "EMVCFG", 100, 65000, 0},
-    {"EMVCAPK", "EMVCAPK", 100, 65000, 1},
+    {"SSLA", "SSLA", 512, 4096, 0, nullptr},
+    {"SSLC", "SSLC", 512, 4096, 0, nullptr},
+    {"SSLK", "SSLK", 512, 4096, 0, nullptr},
+    {"RANGE.CFG", "RANGES", 100, 65000, 0, RangeFile_Check},
+    {"EMVCFG", "EMVCFG", 100, 65000, 0, nullptr},
+    {"EMVCAPK", "EMVCAPK", 100, 65000, 1, nullptr},
 };
 static const char m_szDataDir[] = "DATA";
 
@@ -100,6 +103,12 @@ uint32_t PadFeed_Upload(uint32_t uploadSet, uint32_t* skipped) {
         if (length < f.lMinSize || length > f.lMaxSize) {
             aux_PadFeed_Say("File (%s) is bad because of wrong file size (%ld bytes).", path,
                             static_cast<long>(length));
+            errors |= mask;
+            continue;
+        }
+        char reason[RANGES_REASON_SIZE];
+        if (f.pfnCheck != nullptr && f.pfnCheck(path, reason, sizeof(reason)) != RES_OK) {
+            aux_PadFeed_Say("File (%s) is bad: %s.", path, reason);
             errors |= mask;
             continue;
         }

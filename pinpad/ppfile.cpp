@@ -16,6 +16,7 @@
 #include "pinpad/ppcmd.h"
 #include "pinpad/tlv.h"
 #include "support/log.h"
+#include "support/rangefile.h"
 #include "support/result_codes.h"
 #include "support/utilfile.h"
 #include "support/vars.h"
@@ -493,8 +494,9 @@ int PPlayer_CheckPA(uint32_t* rangeCrc, uint32_t* tkKcv) {
     if (rangeCrc != nullptr) *rangeCrc = 0;
     if (tkKcv != nullptr) *tkKcv = 0;
     // A table delivered as "Btbl" takes the place of the old one (the rename
-    // replaces it in one step, so no moment is left without a table).
-    if (UtilFile_IsExists(kWaiting)) {
+    // replaces it in one step, so no moment is left without a table); one
+    // that does not read as a table stays aside and the old one in force.
+    if (UtilFile_IsExists(kWaiting) && RangeFile_Check(kWaiting, nullptr, 0) == RES_OK) {
         int rc = UtilFile_Rename(kWaiting, kRanges);
         LogString("INFO. PPlayer_CheckPA. Renaming Ranges: [%d].", rc);
     }
@@ -504,6 +506,8 @@ int PPlayer_CheckPA(uint32_t* rangeCrc, uint32_t* tkKcv) {
         LogString("ERROR. PPlayer_CheckPA. No card ranges [%s] [%d].", kRanges, rc);
         return RES_PP_NO_TK_RANGES;
     }
+    // A table that does not read as the kernel and the pad use it never reaches the pad.
+    if (RangeFile_Check(kRanges, nullptr, 0) != RES_OK) return RES_NO_RANGES;
     uint32_t padCrc = localCrc;
     uint32_t padLen = 0;
     if (FileCheck(PP_FILE_RANGES, &padCrc, &padLen, 0) != RES_OK || padCrc != localCrc) {

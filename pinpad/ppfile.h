@@ -106,9 +106,11 @@ struct S_PP_SSL_PARSERS {
 // pad), RES_TLS_PAD_FILE (unknown name) or the TLS library's negative error.
 int PPlayer_UpdateAndParseSSLFile(const char* name, uint32_t expectedCrc, const S_PP_SSL_PARSERS* parsers);
 
-// Puts a waiting DATA/Btbl in place of DATA/RANGE.CFG, writes the table to the
-// pad as "RANGES" unless the pad's CRC matches (pad CRC into *rangeCrc) and
-// checks the transport key (KCV into *tkKcv). RES_OK or RES_PP_NO_TK_RANGES.
+// Puts a waiting DATA/Btbl in place of DATA/RANGE.CFG, checks the table
+// (RangeFile_Check), writes it to the pad as "RANGES" unless the pad's CRC
+// matches (pad CRC into *rangeCrc) and checks the transport key (KCV into
+// *tkKcv). RES_OK, RES_NO_RANGES (a table that does not read: the reason is
+// logged) or RES_PP_NO_TK_RANGES (no table, not written, no transport key).
 int PPlayer_CheckPA(uint32_t* rangeCrc, uint32_t* tkKcv);
 
 // (9,1) Announces an application image of length bytes.

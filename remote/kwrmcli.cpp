@@ -1,6 +1,8 @@
 // remote/kwrmcli.cpp
 #include "remote/kwrmcli.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
@@ -39,6 +41,8 @@ enum : uint16_t {
     KWRM_START_ANSWER_VERSION = 8,
     KWRM_TK_ANSWER_KEY = 3 + KWRM_TK_SIZE,
 };
+
+enum : mode_t { KWRM_DOWNLOAD_MODE = 0600 };
 
 // A download must leave more than the library's own start-up floor free.
 enum : uint64_t { KWRM_MIN_FREE_MB = 20 };
@@ -175,7 +179,10 @@ static int aux_KWRM_CLI_CheckRoom(const char* target, uint32_t needed) {
 static int aux_KWRM_CLI_ReceiveFile(const char* target, uint32_t size, uint32_t offset, uint32_t crc,
                                     bool resumable) {
     if (offset == 0) unlink(target);
-    FILE* file = fopen(target, "ab");
+    // A download may be a key or settings with a key in them: the owner's alone.
+    int fd = open(target, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, KWRM_DOWNLOAD_MODE);
+    FILE* file = fd >= 0 ? fdopen(fd, "ab") : nullptr;
+    if (file == nullptr && fd >= 0) close(fd);
     if (file == nullptr) {
         LogString("ERROR. KWRM_CLI_ReceiveFile. Open file: %s [%d]", target, errno);
         return RES_KWRM_FILE_CREATE;
@@ -549,15 +556,32 @@ uint16_t KWRM_CLI_SendSoftInfoEx(const SSoftConfig* info) {
     return static_cast<uint16_t>(rc == RES_OK ? RES_OK : RES_KWRM_SOFTINFO);
 }
 
+// The upload rule on a file's status: regular, one name.
+static bool aux_KWRM_CLI_IsPlain(const struct stat& st) { return S_ISREG(st.st_mode) && st.st_nlink == 1; }
+
+int KWRM_CLI_IsPlainFile(const char* path) {
+    struct stat st;
+    return lstat(path, &st) == 0 && aux_KWRM_CLI_IsPlain(st) ? 1 : 0;
+}
+
 // Uploads path: start with its length and name, blocks of 520 bytes, then the CRC.
 static int aux_KWRM_CLI_SendFile(uint8_t command, const char* path) {
-    if (!UtilFile_IsExists(path)) {
+    struct stat st;
+    if (lstat(path, &st) != 0) {
         LogString("ERROR. KWRM_CLI_SendFile. No file: %s", path);
         return RES_KWRM_NO_FILE;
     }
-    FILE* file = fopen(path, "rb");
+    // The file is checked as opened: a link put in its place meanwhile is not followed.
+    int fd = open(path, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    FILE* file = fd >= 0 ? fdopen(fd, "rb") : nullptr;
     if (file == nullptr) {
         LogString("ERROR. KWRM_CLI_SendFile. Open: %s [%d]", path, errno);
+        if (fd >= 0) close(fd);
+        return RES_KWRM_FILE_OPEN;
+    }
+    if (fstat(fd, &st) != 0 || !aux_KWRM_CLI_IsPlain(st)) {
+        LogString("ERROR. KWRM_CLI_SendFile. Not a plain file: %s", path);
+        fclose(file);
         return RES_KWRM_FILE_OPEN;
     }
     int32_t length = 0;

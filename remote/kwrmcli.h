@@ -82,7 +82,12 @@ uint16_t KWRM_CLI_SendSoftInfoEx(const SSoftConfig* info);
 // Writes the software report's text as sent into out (size bytes, terminated); its length.
 uint16_t KWRM_CLI_BuildSoftInfoText(const SSoftConfig* info, char* out, uint16_t size);
 // Uploads a file in blocks of 520 bytes; RES_OK, RES_KWRM_FILE_SEND, RES_KWRM_NO_FILE,
-// RES_KWRM_FILE_OPEN, RES_KWRM_FILE_IO, RES_KWRM_FILE_LENGTH or RES_KWRM_UPLOAD_REFUSED.
+// RES_KWRM_FILE_OPEN (also: not a plain file), RES_KWRM_FILE_IO, RES_KWRM_FILE_LENGTH or
+// RES_KWRM_UPLOAD_REFUSED. Only a plain file is sent (KWRM_CLI_IsPlainFile), opened without
+// following a link.
 uint16_t KWRM_CLI_PutLogFileToKwrm(const char* path);
+// 1 when path is a file the terminal may upload: a regular file, not a link
+// (none is followed) and with no other name (no hard link to a file elsewhere).
+int KWRM_CLI_IsPlainFile(const char* path);
 // Sends the close frame with the session status; no answer is read. RES_OK or RES_KWRM_TRANSPORT.
 uint16_t KWRM_CLI_CloseSession(uint32_t status);

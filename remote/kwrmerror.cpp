@@ -51,6 +51,9 @@ const char* Error_GetResultMsgKwrm(uint16_t code, uint8_t target) {
         {RES_KWRM_TK_LOAD, RES_KWRM_TK_LOAD, false, CP1251("ОШИБКА ЗАГРУЗКИ TK")},
         {RES_KWRM_TK_CHANGE, RES_KWRM_TK_CHANGE, false, CP1251("ОШИБКА СМЕНЫ TK")},
         {RES_KWRM_TIME_BUDGET, RES_KWRM_TIME_BUDGET, false, CP1251("ВРЕМЯ СЕССИИ ИСТЕКЛО")},
+        {RES_KWRM_FILE_REFUSED, RES_KWRM_FILE_REFUSED, false, CP1251("ФАЙЛ НЕ ПРИНЯТ")},
+        {RES_KWRM_LIB_CONFLICT, RES_KWRM_LIB_CONFLICT, false, CP1251("КОНФЛИКТ ВЕРСИЙ")},
+        {RES_KWRM_SIGNATURE, RES_KWRM_SIGNATURE, false, CP1251("НЕВЕРНАЯ ПОДПИСЬ")},
         {RES_KWRM_CONFIG_SAVE, RES_KWRM_CONFIG_SAVE, false, CP1251("ОШИБКА СОХР. КОНФИГ.")},
     };
     for (const KwrmText& row : kTable) {

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -16,6 +17,7 @@
 #include <initializer_list>
 
 #include "host/netlayer.h"
+#include "host/tlsset.h"
 #include "pinpad/crc.h"
 #include "pinpad/emv.h"
 #include "pinpad/ppcmd.h"
@@ -24,11 +26,13 @@
 #include "remote/kwrmcli.h"
 #include "remote/kwrmerror.h"
 #include "remote/kwrmframe.h"
+#include "remote/softsign.h"
 #include "remote/softupd.h"
 #include "remote/softupd_internal.h"
 #include "support/cp1251.h"
 #include "support/log.h"
 #include "support/param.h"
+#include "support/rangefile.h"
 #include "support/resource.h"
 #include "support/result_codes.h"
 #include "support/sysclock.h"
@@ -51,6 +55,11 @@ enum : int {
     KWRM_LOG_DIR_MAX = 256,
 };
 
+enum : int32_t {
+    KWRM_CHIP_FILE_MAX = 65000,  // the most the pad takes of a chip file
+    KWRM_REASON_SIZE = 256,      // why a download was refused
+};
+
 static const char kLogDir[] = "LOG/";
 static const char kZipProgram[] = "zip";
 
@@ -71,6 +80,17 @@ static const SKwrmSslFile kSslFiles[] = {
 };
 
 static uint64_t m_ullDeadlineMs = 0;
+
+// What one session gathered before its close frame, for the apply phase.
+struct SKwrmSession {
+    uint32_t flags = 0;
+    uint8_t problem = 0;        // a step had a problem: no pad restart, no pad application
+    int refused = RES_OK;       // the first download refused by its check (the file in force stays)
+    SSoftLibPlan lib = {};      // the checked library download
+    char padPath[64] = "";      // TEMP/<the pad's application file>
+    bool tableMoved = false;    // DATA/Btbl put in force
+    bool capkMoved = false;     // DATA/Capk put in force
+};
 
 static bool aux_KWRM_MGR_BudgetSpent() { return m_ullDeadlineMs != 0 && SysClock_MonotonicMs() >= m_ullDeadlineMs; }
 
@@ -107,7 +127,8 @@ static int aux_KWRM_MGR_ZipLog(const char* archive, const char* member) {
         }
         // The write end stays open in zip (no close-on-exec) so the parent sees it end.
         fcntl(pipeFd[1], F_SETFD, 0);
-        char* const argv[] = {const_cast<char*>(kZipProgram), const_cast<char*>("-mq9"), const_cast<char*>(archive),
+        // -y: a link that took the member's place since it was looked at is stored as a link, never followed.
+        char* const argv[] = {const_cast<char*>(kZipProgram), const_cast<char*>("-mq9y"), const_cast<char*>(archive),
                               const_cast<char*>(member), nullptr};
         execvp(kZipProgram, argv);
         _exit(127);
@@ -127,6 +148,22 @@ static bool aux_KWRM_MGR_IsLogName(const char* name, const char* today) {
         return false;
     }
     return strcmp(name + KWRM_LOG_DATE_LENGTH, ".LOG") == 0 || strcmp(name + KWRM_LOG_DATE_LENGTH, ".zip") == 0;
+}
+
+// Only the terminal's own logs leave it: a link (zip would follow it), a
+// directory or a file with another name elsewhere is skipped and logged; a
+// log is zipped only into an archive that is itself a plain file or absent.
+static bool aux_KWRM_MGR_IsPlainLog(const char* directory, const char* name) {
+    char path[KWRM_LOG_DIR_MAX + 16];
+    snprintf(path, sizeof(path), "%s%s", directory, name);
+    bool plain = KWRM_CLI_IsPlainFile(path) != 0;
+    if (plain && strcmp(name + KWRM_LOG_DATE_LENGTH, ".LOG") == 0) {
+        snprintf(path, sizeof(path), "%s%.*s.zip", directory, KWRM_LOG_DATE_LENGTH, name);
+        struct stat st;
+        plain = lstat(path, &st) != 0 || KWRM_CLI_IsPlainFile(path) != 0;
+    }
+    if (!plain) LogString("WARNING. KWRM_MGR_SendLogFiles. Skipping [%s]: not a plain file.", path);
+    return plain;
 }
 
 static int aux_KWRM_MGR_SendLogFiles(const char* directory) {
@@ -151,7 +188,8 @@ static int aux_KWRM_MGR_SendLogFiles(const char* directory) {
     int n = scandir(directory, &list, nullptr, alphasort);
     for (int i = n - 1; i >= 0; --i) {
         const char* name = list[i]->d_name;
-        if (count < KWRM_MAX_LOGS && aux_KWRM_MGR_IsLogName(name, today)) {
+        if (count < KWRM_MAX_LOGS && aux_KWRM_MGR_IsLogName(name, today) &&
+            aux_KWRM_MGR_IsPlainLog(directory, name)) {
             if (strcmp(name + KWRM_LOG_DATE_LENGTH, ".zip") == 0) {
                 LogStringEx(LOG_DEBUG, "DEBUG. KWRM_MGR_ZipLogFiles. Zipped log found [%s].", name);
                 strcpy(chosen[count], name);
@@ -196,18 +234,127 @@ static int aux_KWRM_MGR_UpdateFile(const char* source, const char* target) {
     return RES_OK;
 }
 
-static void aux_KWRM_MGR_UpdateSSL(const char* name, uint8_t* problem) {
-    char temp[64], data[64];
-    aux_KWRM_MGR_Path(temp, sizeof(temp), SOFT_TEMP_DIR, name);
-    aux_KWRM_MGR_Path(data, sizeof(data), "DATA", name);
-    if (!UtilFile_IsExists(temp)) return;
+// Writes one TLS file to the pad, up to five tries; RES_OK or the last try's code.
+static int aux_KWRM_MGR_WriteSSL(const char* path, const char* name, const char* what) {
     int rc = RES_PP_PORT_OPEN;
     for (int attempt = 0; attempt < KWRM_SSL_TRIES && rc != RES_OK; ++attempt) {
-        rc = PPLayer_FileWrite(temp, name, nullptr, 0);
-        LogString("%s. KWRM_MGR. Update %s on PinPad: %d", rc == RES_OK ? "INFO" : "ERROR", name, rc);
+        rc = PPLayer_FileWrite(path, name, nullptr, 0);
+        LogString("%s. KWRM_MGR. %s %s on PinPad: %d", rc == RES_OK ? "INFO" : "ERROR", what, name, rc);
     }
-    // The pad holds the master copy: the terminal's copy follows it only once it is there.
-    if (rc != RES_OK || aux_KWRM_MGR_UpdateFile(temp, data) != RES_OK) *problem = 1;
+    return rc;
+}
+
+// Installs the TLS files waiting in TEMP as one set: each goes to the pad
+// (the master copy), and only once all are there do they replace the
+// terminal's copies in DATA. A file the pad refuses five times puts the
+// files written before it back on the pad from DATA, so that the pad never
+// holds half a set; the new files stay in TEMP and the problem mark is set.
+static void aux_KWRM_MGR_UpdateSSLSet(uint8_t* problem) {
+    const SKwrmSslFile* written[3];
+    int count = 0;
+    for (const SKwrmSslFile& file : kSslFiles) {
+        char temp[64];
+        aux_KWRM_MGR_Path(temp, sizeof(temp), SOFT_TEMP_DIR, file.name);
+        if (!UtilFile_IsExists(temp)) continue;
+        if (aux_KWRM_MGR_WriteSSL(temp, file.name, "Update") != RES_OK) {
+            for (int i = 0; i < count; ++i) {
+                char data[64];
+                aux_KWRM_MGR_Path(data, sizeof(data), "DATA", written[i]->name);
+                if (UtilFile_IsExists(data)) aux_KWRM_MGR_WriteSSL(data, written[i]->name, "Restore");
+            }
+            *problem = 1;
+            return;
+        }
+        written[count++] = &file;
+    }
+    for (int i = 0; i < count; ++i) {
+        char temp[64], data[64];
+        aux_KWRM_MGR_Path(temp, sizeof(temp), SOFT_TEMP_DIR, written[i]->name);
+        aux_KWRM_MGR_Path(data, sizeof(data), "DATA", written[i]->name);
+        if (aux_KWRM_MGR_UpdateFile(temp, data) != RES_OK) *problem = 1;
+    }
+}
+
+// Checks of a downloaded file, each as the library will use the file: RES_OK,
+// or a refusal with one sentence in reason.
+typedef int (*KwrmFileCheck)(const char* path, char* reason, size_t size);
+
+// A configuration must load as the library loads it, with every mandatory
+// key, together with the DEVICE.INI in force; the reader logs the key at fault.
+static int aux_KWRM_MGR_CheckConfig(const char* path, char* reason, size_t size) {
+    int rc = Param_CheckConfigFile(path);
+    if (rc == RES_OK) return RES_OK;
+    snprintf(reason, size, "loading it would give %d; the key at fault is named above", rc);
+    return RES_KWRM_FILE_REFUSED;
+}
+
+static int aux_KWRM_MGR_CheckRanges(const char* path, char* reason, size_t size) {
+    return RangeFile_Check(path, reason, size) == RES_OK ? RES_OK : RES_KWRM_FILE_REFUSED;
+}
+
+// The chip files are the pad's alone: the terminal can tell only that one is
+// there and of a size the pad takes.
+static int aux_KWRM_MGR_CheckChipFile(const char* path, char* reason, size_t size) {
+    int32_t length = 0;
+    if (UtilFile_GetLength(path, &length) != RES_OK) length = -1;
+    if (length > 0 && length <= KWRM_CHIP_FILE_MAX) return RES_OK;
+    snprintf(reason, size, "%ld bytes, not 1 to %ld", static_cast<long>(length), static_cast<long>(KWRM_CHIP_FILE_MAX));
+    return RES_KWRM_FILE_REFUSED;
+}
+
+// The first refusal of the session is the one the manager and the cashier see.
+static void aux_KWRM_MGR_Refuse(SKwrmSession* session, int code) {
+    if (session->refused == RES_OK) session->refused = code;
+}
+
+// A download that fails its check is removed from TEMP and the file in force
+// stays; the session goes on. true when the download may be applied.
+static bool aux_KWRM_MGR_Accept(SKwrmSession* session, const char* path, KwrmFileCheck check) {
+    char reason[KWRM_REASON_SIZE] = "";
+    int rc = check(path, reason, sizeof(reason));
+    if (rc == RES_OK) return true;
+    LogString("ERROR. KWRM_MGR. [%s] refused (%s): removed, the file in force stays.", path, reason);
+    unlink(path);
+    aux_KWRM_MGR_Refuse(session, rc);
+    return false;
+}
+
+// Writes a card-range table to the pad once it reads as a table; RES_OK,
+// RES_NO_RANGES or the transfer's code.
+static int aux_KWRM_MGR_RangesToPad(const char* path) {
+    int rc = RangeFile_Check(path, nullptr, 0);
+    return rc == RES_OK ? PPLayer_FileWrite(path, PP_FILE_RANGES, nullptr, 0) : rc;
+}
+
+// The TLS set that would be in force once the files in TEMP are applied (each
+// file from TEMP when one waits there, else the terminal's copy in DATA) must
+// work as a set; otherwise every TLS file waiting in TEMP is removed.
+static void aux_KWRM_MGR_CheckSSLSet(SKwrmSession* session) {
+    char paths[3][64];
+    bool waiting = false;
+    for (int i = 0; i < 3; ++i) {
+        aux_KWRM_MGR_Path(paths[i], sizeof(paths[i]), SOFT_TEMP_DIR, kSslFiles[i].name);
+        if (UtilFile_IsExists(paths[i])) {
+            waiting = true;
+        } else {
+            aux_KWRM_MGR_Path(paths[i], sizeof(paths[i]), "DATA", kSslFiles[i].name);
+        }
+    }
+    if (!waiting) return;
+    char reason[TLSSET_REASON_SIZE];
+    if (TlsSet_Check(paths[0], paths[1], paths[2], nullptr, reason, sizeof(reason)) == RES_OK) {
+        LogString("INFO. KWRM_MGR. TLS set [%s, %s, %s] checked.", paths[0], paths[1], paths[2]);
+        return;
+    }
+    LogString("ERROR. KWRM_MGR. TLS set refused: %s. The TLS files in TEMP are removed, the set in force stays.",
+              reason);
+    for (const SKwrmSslFile& file : kSslFiles) {
+        char temp[64];
+        aux_KWRM_MGR_Path(temp, sizeof(temp), SOFT_TEMP_DIR, file.name);
+        unlink(temp);
+    }
+    session->flags &= ~KWRM_FLAG_SSL;
+    aux_KWRM_MGR_Refuse(session, RES_KWRM_FILE_REFUSED);
 }
 
 int KWRM_MGR_Initialize() {
@@ -297,9 +444,10 @@ static int aux_KWRM_MGR_TrackPadApp(uint8_t stored, uint8_t complete, uint8_t st
     return aux_KWRM_MGR_UpdateSoftFlags(update, create);
 }
 
-// Steps up to the close frame: reports and downloads; a non-zero code ends the session.
-static int aux_KWRM_MGR_Exchange(uint32_t* flags, uint8_t* problem, uint32_t* libVersion, char* padPath,
-                                 size_t padPathSize, bool* tableMoved, bool* capkMoved) {
+// Steps up to the close frame: reports, downloads and their checks; a
+// non-zero code ends the session.
+static int aux_KWRM_MGR_Exchange(SKwrmSession* session) {
+    uint32_t* flags = &session->flags;
     uint8_t state[SOFT_STATE_SIZE] = {0, 0, 0, 0};
     int rc = aux_KWRM_MGR_UpdateSoftFlags(state, 0);
     LogStringEx(LOG_INFO, "INFO. Reading updates flags from [%s], result [%d].", SOFT_STATE_FILE, rc);
@@ -327,22 +475,34 @@ static int aux_KWRM_MGR_Exchange(uint32_t* flags, uint8_t* problem, uint32_t* li
     LogString("%s. KWRM_MGR. KWRM_CLI_GetAppDataFromKwrm [LIB|%s]: %u [UF:%u,UA:%u]", rc == RES_OK ? "INFO" : "ERROR",
               SOFT_LIB_LINK, static_cast<unsigned>(rc), complete, started);
     // The pad's download below announces its own version: the library's is kept here.
-    *libVersion = g_Vars.ulAppDownloadVer;
-    if (*libVersion != 0)
+    const uint32_t libVersion = g_Vars.ulAppDownloadVer;
+    if (libVersion != 0)
         LogStringEx(LOG_INFO, "INFO. KWRM_MGR. KWRM_CLI_GetAppDataFromKwrm. App to be uploaded [VER:%08lX].",
-                    static_cast<unsigned long>(*libVersion));
+                    static_cast<unsigned long>(libVersion));
     if (rc != RES_OK) return rc;
-    if (complete) *flags |= KWRM_FLAG_LIBRARY;
+    if (complete) {
+        int check = SoftUpd_CheckLibrary(libVersion, &session->lib);
+        if (check == RES_OK) *flags |= KWRM_FLAG_LIBRARY;
+        else aux_KWRM_MGR_Refuse(session, check);
+    }
 
     UtilMsg_Show(CP1251("ОБНОВЛЕНИЕ ДАННЫХ|ЗАПРОС ПРИЛОЖЕНИЯ 3"));
     if (g_SoftConfig.stPadApp.szName[0] != '\0') {
-        snprintf(padPath, padPathSize, "%s/%.*s", SOFT_TEMP_DIR, static_cast<int>(sizeof(g_SoftConfig.stPadApp.szName)),
-                 g_SoftConfig.stPadApp.szName);
+        snprintf(session->padPath, sizeof(session->padPath), "%s/%.*s", SOFT_TEMP_DIR,
+                 static_cast<int>(sizeof(g_SoftConfig.stPadApp.szName)), g_SoftConfig.stPadApp.szName);
         complete = started = 0;
-        rc = KWRM_CLI_GetAppDataFromKwrm(g_Vars.ulKwpadVer, padPath, &complete, &started);
+        rc = KWRM_CLI_GetAppDataFromKwrm(g_Vars.ulKwpadVer, session->padPath, &complete, &started);
         LogString("%s. KWRM_MGR. KWRM_CLI_GetAppDataFromKwrm [3|%s]: %u [UF:%u, UA:%u]",
-                  rc == RES_OK ? "INFO" : "ERROR", padPath, static_cast<unsigned>(rc), complete, started);
+                  rc == RES_OK ? "INFO" : "ERROR", session->padPath, static_cast<unsigned>(rc), complete, started);
         if (rc != RES_OK) return rc;
+        if (complete) {
+            int check = SoftUpd_CheckPadApp(session->padPath);
+            // A refused application counts as nothing received.
+            if (check != RES_OK) {
+                aux_KWRM_MGR_Refuse(session, check);
+                complete = started = 0;
+            }
+        }
         if (aux_KWRM_MGR_TrackPadApp(state[SOFT_STATE_APP], complete, started, flags) != RES_OK)
             return RES_KWRM_FILE_CREATE;
     }
@@ -352,38 +512,43 @@ static int aux_KWRM_MGR_Exchange(uint32_t* flags, uint8_t* problem, uint32_t* li
     rc = KWRM_CLI_GetConfigFromKwrm("TEMP/CONFIG.INI", "DATA/CONFIG.INI", &received);
     LogString("INFO. KWRM_MGR. KWRM_CLI_GetConfigFromKwrm: %u [%u]", static_cast<unsigned>(rc), received);
     if (rc != RES_OK) return rc;
-    if (received) *flags |= KWRM_FLAG_CONFIG;
+    if (received && aux_KWRM_MGR_Accept(session, "TEMP/CONFIG.INI", aux_KWRM_MGR_CheckConfig))
+        *flags |= KWRM_FLAG_CONFIG;
 
     // The table under its older name is put in force as it is, so that the
-    // request names what the terminal holds and nothing newer loses nothing.
+    // request names what the terminal holds and nothing newer loses nothing;
+    // one that does not read as a table stays where it is.
     UtilMsg_Show(CP1251("ОБНОВЛЕНИЕ ДАННЫХ|ЗАПРОС ТАБЛИЦЫ БИНОВ"));
-    if (UtilFile_IsExists("DATA/Btbl")) {
-        *tableMoved = aux_KWRM_MGR_UpdateFile("DATA/Btbl", "DATA/RANGE.CFG") == RES_OK;
-        LogString("INFO. KWRM_MGR. Renaming Ranges: [%d].", *tableMoved ? 0 : 1);
+    if (UtilFile_IsExists("DATA/Btbl") && RangeFile_Check("DATA/Btbl", nullptr, 0) == RES_OK) {
+        session->tableMoved = aux_KWRM_MGR_UpdateFile("DATA/Btbl", "DATA/RANGE.CFG") == RES_OK;
+        LogString("INFO. KWRM_MGR. Renaming Ranges: [%d].", session->tableMoved ? 0 : 1);
     }
     rc = KWRM_CLI_GetBinTableFromKwrm("TEMP/RANGE.CFG", "DATA/RANGE.CFG", &received);
     LogString("INFO. KWRM_MGR. KWRM_CLI_GetBinTableFromKwrm: %u [%u]", static_cast<unsigned>(rc), received);
     if (rc != RES_OK) return rc;
-    if (received) *flags |= KWRM_FLAG_RANGES;
+    if (received && aux_KWRM_MGR_Accept(session, "TEMP/RANGE.CFG", aux_KWRM_MGR_CheckRanges))
+        *flags |= KWRM_FLAG_RANGES;
 
     UtilMsg_Show(CP1251("ОБНОВЛЕНИЕ ДАННЫХ|ЗАПРОС ТАБЛИЦЫ EMVCFG"));
     rc = KWRM_CLI_GetEmvCfgFromKwrm("TEMP/EMVCFG", "DATA/EMVCFG", &received);
     LogString("INFO. KWRM_MGR. KWRM_CLI_GetEmvCfgFromKwrm: %u [%u]", static_cast<unsigned>(rc), received);
     if (rc != RES_OK) return rc;
-    if (received) *flags |= KWRM_FLAG_EMVCFG;
+    if (received && aux_KWRM_MGR_Accept(session, "TEMP/EMVCFG", aux_KWRM_MGR_CheckChipFile))
+        *flags |= KWRM_FLAG_EMVCFG;
 
     UtilMsg_Show(CP1251("ОБНОВЛЕНИЕ ДАННЫХ|ЗАПРОС ТАБЛИЦЫ CAPK"));
-    if (UtilFile_IsExists("DATA/Capk")) {
-        *capkMoved = aux_KWRM_MGR_UpdateFile("DATA/Capk", "DATA/EMVCAPK") == RES_OK;
-        LogString("INFO. KWRM_MGR. Renaming Capk: [%d].", *capkMoved ? 0 : 1);
+    if (UtilFile_IsExists("DATA/Capk") && aux_KWRM_MGR_CheckChipFile("DATA/Capk", nullptr, 0) == RES_OK) {
+        session->capkMoved = aux_KWRM_MGR_UpdateFile("DATA/Capk", "DATA/EMVCAPK") == RES_OK;
+        LogString("INFO. KWRM_MGR. Renaming Capk: [%d].", session->capkMoved ? 0 : 1);
     }
     rc = KWRM_CLI_GetEmvCapkFromKwrm("TEMP/EMVCAPK", "DATA/EMVCAPK", &received);
     LogString("INFO. KWRM_MGR. KWRM_CLI_GetEmvCapkFromKwrm: %u [%u]", static_cast<unsigned>(rc), received);
     if (rc != RES_OK) return rc;
-    if (received) *flags |= KWRM_FLAG_EMVCAPK;
+    if (received && aux_KWRM_MGR_Accept(session, "TEMP/EMVCAPK", aux_KWRM_MGR_CheckChipFile))
+        *flags |= KWRM_FLAG_EMVCAPK;
 
-    // The three TLS files work only as a set: any of them failing ends the
-    // session, so that a broken or lone file never reaches the pad.
+    // The three TLS files work only as a set: any request failing ends the
+    // session, and what would be in force after applying is checked as a set.
     UtilMsg_Show(CP1251("ОБНОВЛЕНИЕ ДАННЫХ|ЗАПРОС СЕРТИФИКАТОВ"));
     received = 0;
     for (const SKwrmSslFile& file : kSslFiles) {
@@ -400,6 +565,7 @@ static int aux_KWRM_MGR_Exchange(uint32_t* flags, uint8_t* problem, uint32_t* li
         }
     }
     if (received) *flags |= KWRM_FLAG_SSL;
+    aux_KWRM_MGR_CheckSSLSet(session);
 
     UtilMsg_Show(CP1251("ОБНОВЛЕНИЕ ДАННЫХ|ЗАПРОС ТРАНСП КЛЮЧА"));
     uint32_t kcv = 0;
@@ -414,10 +580,7 @@ static int aux_KWRM_MGR_Exchange(uint32_t* flags, uint8_t* problem, uint32_t* li
         rc = TKLoad(keyLength, key, &newKcv, hadKey ? 1 : 0);
         memset(key, 0, sizeof(key));
         if (rc != RES_OK) return rc;
-        if (!hadKey) {
-            const char* table = (*flags & KWRM_FLAG_RANGES) ? "TEMP/RANGE.CFG" : "DATA/RANGE.CFG";
-            PPLayer_FileWrite(table, PP_FILE_RANGES, nullptr, 0);
-        }
+        if (!hadKey) aux_KWRM_MGR_RangesToPad((*flags & KWRM_FLAG_RANGES) ? "TEMP/RANGE.CFG" : "DATA/RANGE.CFG");
         rc = KWRM_CLI_SendLoadTKInfo(newKcv != 0 ? 0 : 1, newKcv);
         if (rc != RES_OK || newKcv == 0) return RES_KWRM_TK_CHANGE;
         g_Vars.ulTKKcv = newKcv;
@@ -429,16 +592,21 @@ static int aux_KWRM_MGR_Exchange(uint32_t* flags, uint8_t* problem, uint32_t* li
     char directory[sizeof(kLogDir)];
     strcpy(directory, kLogDir);
     int upload = aux_KWRM_MGR_SendLogFiles(directory);
-    if (upload != RES_OK) *problem = 1;
-    KWRM_CLI_CloseSession(static_cast<uint32_t>(upload));
+    if (upload != RES_OK) session->problem = 1;
+    // The manager learns of a refused file from the close frame; a failed
+    // upload it has seen itself.
+    const int status = session->refused != RES_OK ? session->refused : upload;
+    KWRM_CLI_CloseSession(static_cast<uint32_t>(status));
     // Nothing more goes to the manager: the apply phase does not hold the connection.
     KWRM_MGR_CloseConnect();
     return RES_OK;
 }
 
-// Puts what arrived in place; the last code produced is the session's result.
-static int aux_KWRM_MGR_Apply(uint32_t flags, uint8_t problem, uint32_t libVersion, const char* padPath,
-                              bool tableMoved, bool capkMoved) {
+// Puts what arrived and passed its checks in place; the last code produced is
+// the session's result, or the first refusal when nothing later failed.
+static int aux_KWRM_MGR_Apply(SKwrmSession* session) {
+    const uint32_t flags = session->flags;
+    uint8_t problem = session->problem;
     UtilMsg_Show(CP1251("ОБНОВЛЕНИЕ ДАННЫХ|ПРИМЕНЕНИЕ ИЗМЕНЕНИЙ"));
     int last = RES_OK;
     if ((flags & KWRM_FLAG_DATETIME) && g_Vars.szKwrmDateTime[0] != '\0') {
@@ -450,10 +618,10 @@ static int aux_KWRM_MGR_Apply(uint32_t flags, uint8_t problem, uint32_t libVersi
         LogString("KWRM_MGR. Update config: %d", last);
         if (last != RES_OK) problem = 1;
     }
-    if ((flags & KWRM_FLAG_RANGES) || tableMoved) {
+    if ((flags & KWRM_FLAG_RANGES) || session->tableMoved) {
         int rc = RES_OK;
         if (flags & KWRM_FLAG_RANGES) rc = last = aux_KWRM_MGR_UpdateFile("TEMP/RANGE.CFG", "DATA/RANGE.CFG");
-        if (rc == RES_OK) PPLayer_FileWrite("DATA/RANGE.CFG", PP_FILE_RANGES, nullptr, 0);
+        if (rc == RES_OK) aux_KWRM_MGR_RangesToPad("DATA/RANGE.CFG");
         LogString("KWRM_MGR. Update ranges: %d", rc);
         if (rc != RES_OK) problem = 1;
     }
@@ -470,13 +638,11 @@ static int aux_KWRM_MGR_Apply(uint32_t flags, uint8_t problem, uint32_t libVersi
         LogString("KWRM_MGR. Update EMV CFG: %d", last);
         if (last != RES_OK) problem = 1;
     }
-    if ((flags & (KWRM_FLAG_EMVCFG | KWRM_FLAG_EMVCAPK) || capkMoved) && last == RES_OK) {
+    if ((flags & (KWRM_FLAG_EMVCFG | KWRM_FLAG_EMVCAPK) || session->capkMoved) && last == RES_OK) {
         last = PPlayer_CheckEMV(&g_Vars.ulEMVCfgCrc, &g_Vars.ulCapkCrc);
         LogString("%s KWRM_MGR. CheckEMV: %d", last == RES_OK ? "INFO." : "ERROR.", last);
     }
-    if (flags & (KWRM_FLAG_SSL | KWRM_FLAG_PAD_APP)) {
-        for (const SKwrmSslFile& file : kSslFiles) aux_KWRM_MGR_UpdateSSL(file.name, &problem);
-    }
+    if (flags & (KWRM_FLAG_SSL | KWRM_FLAG_PAD_APP)) aux_KWRM_MGR_UpdateSSLSet(&problem);
 
     bool padRestarted = false;
     if ((flags & KWRM_FLAG_PAD_APP) && !problem) {
@@ -486,7 +652,7 @@ static int aux_KWRM_MGR_Apply(uint32_t flags, uint8_t problem, uint32_t libVersi
         } else {
             int rc = RES_PP_NO_HEADER;
             for (int attempt = 0; attempt < KWRM_APP_TRIES && rc == RES_PP_NO_HEADER; ++attempt) {
-                rc = PPLayer_AppUpdate(padPath);
+                rc = PPLayer_AppUpdate(session->padPath);
                 LogString("KWRM_MGR. Update Pinpad software: %d", rc);
             }
             // The pad restarts into its new application by itself.
@@ -496,7 +662,7 @@ static int aux_KWRM_MGR_Apply(uint32_t flags, uint8_t problem, uint32_t libVersi
         }
     }
     // The library does not touch the pad: it is installed whatever the pad got.
-    int lib = (flags & KWRM_FLAG_LIBRARY) ? SoftUpd_InstallLibrary(libVersion) : SoftUpd_SyncLink();
+    int lib = (flags & KWRM_FLAG_LIBRARY) ? SoftUpd_ApplyLibrary(&session->lib) : SoftUpd_SyncLink();
     if (last == RES_OK) last = lib;
     if (!padRestarted && !problem && g_Vars.ucPinpadConnected &&
         (flags & (KWRM_FLAG_SSL | KWRM_FLAG_TK | KWRM_FLAG_EMVCFG | KWRM_FLAG_EMVCAPK))) {
@@ -504,17 +670,21 @@ static int aux_KWRM_MGR_Apply(uint32_t flags, uint8_t problem, uint32_t libVersi
         LogString("KWRM_MGR. DevRestart: %d", rc);
         g_Vars.ucPinpadConnected = 0;
     }
+    if (last == RES_OK) last = session->refused;
     return last;
 }
 
 int KWRM_MGR_StartSession() {
-    uint32_t flags = 0, libVersion = 0;
-    uint8_t problem = 0;
-    char padPath[64] = "";
-    bool tableMoved = false, capkMoved = false;
-    int rc = aux_KWRM_MGR_Exchange(&flags, &problem, &libVersion, padPath, sizeof(padPath), &tableMoved, &capkMoved);
+    // Without the bank's signing key software is taken as it comes: said once a session.
+    if (!SoftUpd_SigningKeyInstalled())
+        LogStringEx(LOG_WARNING,
+                    "WARNING. KWRM_MGR. No software-signing key [%s]: a library or PIN-pad application is installed "
+                    "without a signature check.",
+                    SOFTSIGN_KEY_FILE);
+    SKwrmSession session;
+    int rc = aux_KWRM_MGR_Exchange(&session);
     if (rc != RES_OK) return rc;
-    return aux_KWRM_MGR_Apply(flags, problem, libVersion, padPath, tableMoved, capkMoved);
+    return aux_KWRM_MGR_Apply(&session);
 }
 
 void int_RemoteManageSession() {

@@ -19,6 +19,7 @@
 
 #include "pinpad/crc.h"
 #include "pinpad/pplayer.h"
+#include "remote/softsign.h"
 #include "support/log.h"
 #include "support/result_codes.h"
 #include "support/proc.h"
@@ -196,12 +197,41 @@ static int aux_KWRM_MGR_CopyFile(const char* source, const char* target) {
     return RES_OK;
 }
 
+// How an installed file compares with another one.
+enum ESoftSame : uint8_t { SOFT_FILE_ABSENT, SOFT_FILE_SAME, SOFT_FILE_OTHER };
+
+// Whether installed exists and holds the bytes of candidate (length and CRC-32).
+static ESoftSame aux_SoftUpd_Compare(const char* candidate, const char* installed) {
+    if (access(installed, F_OK) != 0) return SOFT_FILE_ABSENT;
+    int32_t a = 0, b = 0;
+    uint32_t crcA = 0, crcB = 0;
+    bool same = UtilFile_GetLength(candidate, &a) == RES_OK && UtilFile_GetLength(installed, &b) == RES_OK &&
+                a == b && CRC_GetFileCRC(candidate, &crcA) == RES_OK && CRC_GetFileCRC(installed, &crcB) == RES_OK &&
+                crcA == crcB;
+    return same ? SOFT_FILE_SAME : SOFT_FILE_OTHER;
+}
+
 int aux_KWRM_MGR_UpdateLibrary(const char* source, const char* target, const char* link, uint8_t rename) {
-    int rc = rename ? UtilFile_Rename(source, target) : aux_KWRM_MGR_CopyFile(source, target);
-    int err = rc == RES_OK ? 0 : errno;
-    LogString("%s. KWRM_MGR. aux_KWRM_MGR_UpdateLibrary. %s (SRC: %s; DEST: %s) [%d : %d]",
-              rc == RES_OK ? "INFO" : "ERROR", rename ? "Rename" : "Copy", source, target, rc, err);
-    if (rc != RES_OK) return RES_KWRM_FILE_IO;
+    // A versioned library is never replaced: the link can always go back to it.
+    const ESoftSame existing = aux_SoftUpd_Compare(source, target);
+    if (existing == SOFT_FILE_OTHER) {
+        LogString("ERROR. KWRM_MGR. aux_KWRM_MGR_UpdateLibrary. [%s] is installed with other content: not replaced "
+                  "by [%s].",
+                  target, source);
+        return RES_KWRM_LIB_CONFLICT;
+    }
+    int rc = RES_OK;
+    if (existing == SOFT_FILE_SAME) {
+        LogString("INFO. KWRM_MGR. aux_KWRM_MGR_UpdateLibrary. [%s] is installed already: only the link moves.",
+                  target);
+        if (rename) unlink(source);
+    } else {
+        rc = rename ? UtilFile_Rename(source, target) : aux_KWRM_MGR_CopyFile(source, target);
+        int err = rc == RES_OK ? 0 : errno;
+        LogString("%s. KWRM_MGR. aux_KWRM_MGR_UpdateLibrary. %s (SRC: %s; DEST: %s) [%d : %d]",
+                  rc == RES_OK ? "INFO" : "ERROR", rename ? "Rename" : "Copy", source, target, rc, err);
+        if (rc != RES_OK) return RES_KWRM_FILE_IO;
+    }
 
     // The new link is made aside and renamed over the old one: there is
     // always a link, to the old library or to the new one.
@@ -212,7 +242,7 @@ int aux_KWRM_MGR_UpdateLibrary(const char* source, const char* target, const cha
     const char* bare = slash != nullptr ? slash + 1 : target;
     rc = symlink(bare, aside) == 0 ? RES_OK : RES_KWRM_FILE_IO;
     if (rc == RES_OK) rc = UtilFile_Rename(aside, link) == RES_OK ? RES_OK : RES_KWRM_FILE_IO;
-    err = rc == RES_OK ? 0 : errno;
+    int err = rc == RES_OK ? 0 : errno;
     if (rc != RES_OK) unlink(aside);
     LogString("%s. KWRM_MGR. aux_KWRM_MGR_UpdateLibrary. Create soft link (Link name: %s; Target: %s) [%d : %d]",
               rc == RES_OK ? "INFO" : "ERROR", link, bare, rc, err);
@@ -246,30 +276,83 @@ int SoftUpd_TestLoad(const char* path) {
     return loaded ? RES_OK : RES_KWRM_FILE_IO;
 }
 
-int SoftUpd_InstallLibrary(uint32_t version) {
+int SoftUpd_SigningKeyInstalled() { return access(SOFTSIGN_KEY_FILE, F_OK) == 0 ? 1 : 0; }
+
+// The signature of a download when the signing key is installed; without the
+// key every download passes (the session has said so in the log).
+static int aux_SoftUpd_CheckSignature(const char* path) {
+    if (!SoftUpd_SigningKeyInstalled()) return RES_OK;
+    char reason[SOFTSIGN_REASON_SIZE];
+    int rc = SoftSign_Verify(path, SOFTSIGN_KEY_FILE, reason, sizeof(reason));
+    LogString("%s. KWRM_MGR. Signature of [%s]: %s.", rc == RES_OK ? "INFO" : "ERROR", path,
+              rc == RES_OK ? "verified" : reason);
+    return rc;
+}
+
+int SoftUpd_CheckLibrary(uint32_t version, SSoftLibPlan* plan) {
     const uint32_t running = Version_GetNumber();
     if (version == 0) version = running + SOFT_BUILD_STEP;
-    char name[SOFT_LINK_BUFFER];
-    SoftUpd_LibName(version, name, sizeof(name));
-    LogStringEx(LOG_INFO, "INFO. KWRM_MGR. Installing library [%08lX] as [%s].", static_cast<unsigned long>(version),
-                name);
+    memset(plan, 0, sizeof(*plan));
+    plan->ulVersion = version;
+    SoftUpd_LibName(version, plan->szName, sizeof(plan->szName));
 
-    // The download is whole (the client checked size and CRC and flushed it);
-    // it must also load before anything points at it.
-    char path[sizeof(SOFT_LIB_DOWNLOAD) + 2] = "./";
-    strcat(path, SOFT_LIB_DOWNLOAD);
-    int32_t length = 0;
-    int rc = UtilFile_GetLength(SOFT_LIB_DOWNLOAD, &length);
-    if (rc == RES_OK && length <= 0) rc = RES_KWRM_FILE_IO;
-    if (rc == RES_OK) rc = chmod(SOFT_LIB_DOWNLOAD, SOFT_LIB_MODE) == 0 ? RES_OK : RES_KWRM_FILE_IO;
-    if (rc == RES_OK) rc = SoftUpd_TestLoad(path);
+    int rc = aux_SoftUpd_CheckSignature(SOFT_LIB_DOWNLOAD);
+    if (rc == RES_OK && aux_SoftUpd_Compare(SOFT_LIB_DOWNLOAD, SOFT_LIB_LINK) == SOFT_FILE_SAME) {
+        LogString("INFO. KWRM_MGR. Library [%s] is the one behind [%s] already: nothing to install.", SOFT_LIB_DOWNLOAD,
+                  SOFT_LIB_LINK);
+        unlink(SOFT_LIB_DOWNLOAD);
+        plan->ucNothing = 1;
+        return RES_OK;
+    }
+    ESoftSame installed = SOFT_FILE_ABSENT;
+    if (rc == RES_OK) {
+        installed = aux_SoftUpd_Compare(SOFT_LIB_DOWNLOAD, plan->szName);
+        if (installed == SOFT_FILE_OTHER) {
+            LogString("ERROR. KWRM_MGR. Library [%s] is installed with other content: the download announced as "
+                      "[%08lX] is refused.",
+                      plan->szName, static_cast<unsigned long>(version));
+            rc = RES_KWRM_LIB_CONFLICT;
+        }
+    }
+    // An installed file loaded before; a new one must load before anything points at it.
+    if (rc == RES_OK && installed == SOFT_FILE_ABSENT) {
+        char path[sizeof(SOFT_LIB_DOWNLOAD) + 2] = "./";
+        strcat(path, SOFT_LIB_DOWNLOAD);
+        int32_t length = 0;
+        bool whole = UtilFile_GetLength(SOFT_LIB_DOWNLOAD, &length) == RES_OK && length > 0;
+        if (!whole || chmod(SOFT_LIB_DOWNLOAD, SOFT_LIB_MODE) != 0 || SoftUpd_TestLoad(path) != RES_OK)
+            rc = RES_KWRM_FILE_REFUSED;
+    }
     if (rc != RES_OK) {
-        // A download that does not load is of no use to a later session either.
+        // A download refused now is of no use to a later session either.
         LogString("ERROR. KWRM_MGR. Library [%s] not installed, removed: %d", SOFT_LIB_DOWNLOAD, rc);
         unlink(SOFT_LIB_DOWNLOAD);
-        return RES_KWRM_FILE_IO;
+        return rc;
     }
-    return aux_KWRM_MGR_UpdateLibrary(SOFT_LIB_DOWNLOAD, name, SOFT_LIB_LINK, 1);
+    if (version < running)
+        LogStringEx(LOG_WARNING, "WARNING. KWRM_MGR. Library rollback from [%08lX] to [%08lX] (%s).",
+                    static_cast<unsigned long>(running), static_cast<unsigned long>(version), plan->szName);
+    return RES_OK;
+}
+
+int SoftUpd_ApplyLibrary(const SSoftLibPlan* plan) {
+    if (plan->ucNothing) return RES_OK;
+    LogStringEx(LOG_INFO, "INFO. KWRM_MGR. Installing library [%08lX] as [%s].",
+                static_cast<unsigned long>(plan->ulVersion), plan->szName);
+    return aux_KWRM_MGR_UpdateLibrary(SOFT_LIB_DOWNLOAD, plan->szName, SOFT_LIB_LINK, 1);
+}
+
+int SoftUpd_CheckPadApp(const char* path) {
+    int rc = aux_SoftUpd_CheckSignature(path);
+    if (rc == RES_OK) {
+        rc = SoftSign_Strip(path);
+        if (rc != RES_OK) LogString("ERROR. KWRM_MGR. Signature trailer of [%s] not removed: %d", path, rc);
+    }
+    if (rc != RES_OK) {
+        LogString("ERROR. KWRM_MGR. Pinpad software [%s] not installed, removed: %d", path, rc);
+        unlink(path);
+    }
+    return rc;
 }
 
 int SoftUpd_SyncLink() {

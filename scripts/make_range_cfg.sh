@@ -2,8 +2,8 @@
 # Writes a card-range table (DATA/RANGE.CFG) for a test till:
 #   scripts/make_range_cfg.sh OUTPUT PREFIX=NAME [PREFIX=NAME ...]
 # One 131-byte record per argument, in the order given: the card-number prefix
-# (at most 19 digits, "*" matches every card), the payment-system name printed
-# on receipts (at most 30 bytes, ASCII or Windows-1251), then the flags: PIN
+# (1 to 19 digits, or "*" alone to match every card), the payment-system name
+# printed on receipts (1 to 30 bytes, ASCII or Windows-1251), then the flags: PIN
 # asked for on a magnetic-stripe purchase, chip permitted, refunds and balance
 # inquiries allowed. The PIN pad reports the number of the range it matched;
 # the library searches from the last record, so put a catch-all '*=NAME'
@@ -27,8 +27,14 @@ field() {
 
 record() {
   local prefix=$1 name=$2
-  if [ -z "$prefix" ] || [ ${#prefix} -gt 19 ]; then
-    echo "$0: prefix '$prefix' must have 1 to 19 characters" >&2
+  case $prefix in
+    '*') ;;
+    *[!0-9]* | '')
+      echo "$0: prefix '$prefix' must be '*' or 1 to 19 digits" >&2
+      exit 2 ;;
+  esac
+  if [ ${#prefix} -gt 19 ]; then
+    echo "$0: prefix '$prefix' must be '*' or 1 to 19 digits" >&2
     exit 2
   fi
   if [ -z "$name" ] || [ ${#name} -gt 30 ]; then

@@ -154,6 +154,11 @@ enum : int {
     RES_KWRM_LINK_READ = 1631,     // library link not read
     RES_KWRM_DATETIME = 1632,      // date and time refused
     RES_KWRM_TIME_BUDGET = 1633,   // session time budget spent: step not started
+    // A downloaded file failed its check and was not applied (configuration,
+    // card ranges, chip files, the TLS set, a library that does not load).
+    RES_KWRM_FILE_REFUSED = 1634,
+    RES_KWRM_LIB_CONFLICT = 1635,  // a library under an installed version with other content
+    RES_KWRM_SIGNATURE = 1636,     // software not signed by the bank's signing key
     RES_KWRM_CONFIG_SAVE = 1700,   // configuration not saved
     RES_KWRM_TIME_LIMIT = 1701,    // download stopped by its time limit (partial file kept)
     RES_KWRM_PARTIAL_CRC = 1702,   // manager reports the partial file's CRC as wrong

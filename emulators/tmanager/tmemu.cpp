@@ -1,9 +1,15 @@
 // emulators/tmanager/tmemu.cpp
 #include "emulators/tmanager/tmemu.h"
 
+#include <mbedtls/ctr_drbg.h>
+#include <mbedtls/entropy.h>
+#include <mbedtls/md.h>
+#include <mbedtls/pk.h>
+
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -59,7 +65,18 @@ const ServedFile kServed[] = {
 
 }  // namespace
 
+// The signature trailer of signed software, as the bank's signing script writes it:
+// signature, its length (4 bytes, big-endian), the magic.
+const char kSignMagic[] = "RAVOSIG1";
+
 static FILE* m_pTrace = nullptr;
+static mbedtls_pk_context m_SignKey;
+static bool m_bSigning = false;
+static mbedtls_entropy_context m_SignEntropy;
+static mbedtls_ctr_drbg_context m_SignDrbg;
+// Signed files by their content's CRC: one file is signed once a run, so
+// that its CRC stays the same from session to session.
+static std::map<uint32_t, std::vector<uint8_t>> m_Signed;
 static const STmEmuConfig* m_pConfig = nullptr;
 static Download m_Download;
 static Upload m_Upload;
@@ -145,8 +162,40 @@ static Answer aux_TmEmu_FileRequest(uint8_t command, const uint8_t* data, uint16
     return aux_TmEmu_StartDownload(command, name, &content, 0);
 }
 
-// Software offers: newer when the offered version differs from the terminal's, or,
-// offered without a version, when the file's CRC differs from the terminal's copy.
+// Appends a signature trailer to content with the --sign-key key; false when signing failed.
+static bool aux_TmEmu_Sign(std::vector<uint8_t>* content) {
+    uint32_t crc = CRC_CalcCRC32(content->data(), static_cast<uint32_t>(content->size()), 0);
+    auto cached = m_Signed.find(crc);
+    if (cached != m_Signed.end()) {
+        *content = cached->second;
+        return true;
+    }
+    uint8_t digest[32];
+    uint8_t signature[MBEDTLS_PK_SIGNATURE_MAX_SIZE];
+    size_t length = 0;
+    if (mbedtls_md(mbedtls_md_info_from_type(MBEDTLS_MD_SHA256), content->data(), content->size(), digest) != 0 ||
+        mbedtls_pk_sign(&m_SignKey, MBEDTLS_MD_SHA256, digest, sizeof(digest), signature, &length,
+                        mbedtls_ctr_drbg_random, &m_SignDrbg) != 0)
+        return false;
+    content->insert(content->end(), signature, signature + length);
+    for (int shift = 24; shift >= 0; shift -= 8) content->push_back(static_cast<uint8_t>(length >> shift));
+    content->insert(content->end(), kSignMagic, kSignMagic + 8);
+    m_Signed[crc] = *content;
+    return true;
+}
+
+// The offered file as served: signed, unsigned or altered after signing.
+static bool aux_TmEmu_Prepare(const STmOffer& offer, std::vector<uint8_t>* content) {
+    if (!m_bSigning || offer.eSigning == TMS_UNSIGNED) return true;
+    if (!aux_TmEmu_Sign(content)) return false;
+    if (offer.eSigning == TMS_ALTERED && !content->empty()) (*content)[content->size() / 3] ^= 0x01;
+    return true;
+}
+
+// Software offers are decided on the CRC the terminal reports for its file:
+// the file it holds already is never offered again, whatever version it
+// runs. A terminal that names no file (CRC 0: the pad's application lives on
+// the pad) is offered the file unless it runs the offered version.
 static Answer aux_TmEmu_AppRequest(uint8_t command, const uint8_t* data, uint16_t n) {
     bool resume = command == KWRM_CMD_APP_RESUME;
     if (n != (resume ? TM_APP_RESUME_REQUEST : TM_APP_REQUEST))
@@ -162,12 +211,14 @@ static Answer aux_TmEmu_AppRequest(uint8_t command, const uint8_t* data, uint16_
     std::vector<uint8_t> content;
     if (offer == nullptr || !aux_TmEmu_ReadServed(name, &content))
         return aux_TmEmu_Status(command, KWRM_STATUS_REFUSED, "none");
+    if (!aux_TmEmu_Prepare(*offer, &content)) return aux_TmEmu_Status(command, KWRM_STATUS_REFUSED, "not-signed");
     uint32_t fileCrc = CRC_CalcCRC32(content.data(), static_cast<uint32_t>(content.size()), 0);
-    if (offer->bVersion ? offer->ulVersion == version : fileCrc == crc)
+    if (fileCrc == crc || (crc == 0 && offer->bVersion && offer->ulVersion == version))
         return aux_TmEmu_Status(command, KWRM_STATUS_REFUSED, "current");
     if (resume && (offset > content.size() || CRC_CalcCRC32(content.data(), offset, 0) != partialCrc))
         return aux_TmEmu_Status(command, KWRM_STATUS_PARTIAL_CRC, "partial-crc-mismatch");
     Answer a = aux_TmEmu_StartDownload(command, name, &content, offset);
+    if (m_bSigning) a.note += offer->eSigning == TMS_SIGNED ? " signed" : offer->eSigning == TMS_ALTERED ? " altered" : " unsigned";
     if (offer->bVersion) {
         a.data.push_back(static_cast<uint8_t>(offer->ulVersion >> 24));
         a.data.push_back(static_cast<uint8_t>(offer->ulVersion >> 16));
@@ -466,10 +517,28 @@ static void aux_TmEmu_Serve(unsigned conn) {
     }
 }
 
+// Loads the --sign-key private key; false with the reason in err.
+static bool aux_TmEmu_LoadSignKey(const char* path, std::string* err) {
+    mbedtls_pk_init(&m_SignKey);
+    mbedtls_entropy_init(&m_SignEntropy);
+    mbedtls_ctr_drbg_init(&m_SignDrbg);
+    static const unsigned char kPersonal[] = "tmanager_emu signing";
+    if (mbedtls_ctr_drbg_seed(&m_SignDrbg, mbedtls_entropy_func, &m_SignEntropy, kPersonal, sizeof(kPersonal) - 1) != 0)
+        return *err = "signing: random generator not seeded", false;
+    if (mbedtls_pk_parse_keyfile(&m_SignKey, path, nullptr) != 0)
+        return *err = std::string("signing key ") + path + " is not a private key", false;
+    m_bSigning = true;
+    return true;
+}
+
 int TmEmu_Run(const STmEmuConfig* config) {
     m_pConfig = config;
     std::string err;
     if (config->pszScenario != nullptr && TmScen_Load(config->pszScenario, &err) != 0) {
+        fprintf(stderr, "tmanager_emu: %s\n", err.c_str());
+        return 2;
+    }
+    if (config->pszSignKey != nullptr && !aux_TmEmu_LoadSignKey(config->pszSignKey, &err)) {
         fprintf(stderr, "tmanager_emu: %s\n", err.c_str());
         return 2;
     }
@@ -502,9 +571,18 @@ int TmEmu_Run(const STmEmuConfig* config) {
             continue;
         }
         aux_TmEmu_Trace("CONN " + std::to_string(conn) + " " + TlsSrv_SessionInfo());
+        // Each session follows the scenario file as it stands now; one that
+        // no longer reads leaves the last good one in force.
+        if (config->pszScenario != nullptr && TmScen_Load(config->pszScenario, &err) != 0)
+            aux_TmEmu_Trace("SCENARIO kept: " + err);
         aux_TmEmu_Serve(conn);
     }
     TlsSrv_Stop();
+    if (m_bSigning) {
+        mbedtls_pk_free(&m_SignKey);
+        mbedtls_ctr_drbg_free(&m_SignDrbg);
+        mbedtls_entropy_free(&m_SignEntropy);
+    }
     if (m_pTrace) fclose(m_pTrace);
     return 0;
 }

@@ -11,7 +11,8 @@ struct STmEmuConfig {
     const char* pszCAFile;
     const char* pszFilesDir;  // folder of the files served by command; null: none
     const char* pszLogsDir;   // where uploaded logs are stored; null: checked, not stored
-    const char* pszScenario;  // null: plain answers only
+    const char* pszScenario;  // null: plain answers only; else read again before each session
+    const char* pszSignKey;   // null: software served as it is; else signed with this private key
     const char* pszTrace;     // null: no trace
     const char* pszPortFile;  // null: the port is only printed
     uint16_t usPort;          // 0: any free port

@@ -11,8 +11,10 @@ static void aux_Usage() {
     fprintf(stderr,
             "usage: tmanager_emu --cert FILE --key FILE --ca FILE [--files DIR] [--logs DIR]\n"
             "                    [--port N] [--port-file FILE] [--scenario FILE] [--trace FILE]\n"
-            "                    [--count N] [--idle SECONDS] [--nodelay 0|1]\n"
+            "                    [--count N] [--idle SECONDS] [--nodelay 0|1] [--sign-key FILE]\n"
             "  --files: folder of the served files; --logs: folder that receives uploaded logs.\n"
+            "  --scenario: read again before each session; --sign-key: software offers carry a signature\n"
+            "  made with this private key (PEM).\n"
             "  --port 0 (the default) picks a free port; --port-file receives the port number.\n"
             "  --count N ends after N connections (0, the default: until killed).\n"
             "  --nodelay 0 keeps the delay of small writes (Nagle), as a server without TCP_NODELAY.\n");
@@ -40,6 +42,7 @@ int main(int argc, char** argv) {
         else if (!strcmp(opt, "--scenario")) cfg.pszScenario = val;
         else if (!strcmp(opt, "--trace")) cfg.pszTrace = val;
         else if (!strcmp(opt, "--port-file")) cfg.pszPortFile = val;
+        else if (!strcmp(opt, "--sign-key")) cfg.pszSignKey = val;
         else if (!strcmp(opt, "--port") && aux_Number(val, 65535, &v)) cfg.usPort = static_cast<uint16_t>(v);
         else if (!strcmp(opt, "--count") && aux_Number(val, 1000000, &v)) cfg.uConnections = static_cast<unsigned>(v);
         else if (!strcmp(opt, "--idle") && aux_Number(val, 3600, &v) && v > 0) cfg.ulIdleMs = static_cast<uint32_t>(v * 1000);

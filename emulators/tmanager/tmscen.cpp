@@ -81,11 +81,16 @@ bool ParseLine(const std::string& line, STmScenario* scen, std::string* why) {
     if (!(words >> word)) return true;
     if (word == "offer") {
         STmOffer offer;
-        std::string version;
-        if (!(words >> offer.name >> version)) return *why = "offer NAME VERSION|-", false;
+        std::string version, signing;
+        if (!(words >> offer.name >> version)) return *why = "offer NAME VERSION|- [unsigned|altered]", false;
         offer.bVersion = version != "-";
         offer.ulVersion = 0;
         if (offer.bVersion && !ParseVersion(version, &offer.ulVersion)) return *why = "version as 1.3.3", false;
+        if (words >> signing) {
+            if (signing == "unsigned") offer.eSigning = TMS_UNSIGNED;
+            else if (signing == "altered") offer.eSigning = TMS_ALTERED;
+            else return *why = "offer NAME VERSION|- [unsigned|altered]", false;
+        }
         scen->offers.push_back(offer);
         return true;
     }

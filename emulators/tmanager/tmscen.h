@@ -29,10 +29,18 @@ struct STmRule {
     uint32_t ulValue; // status frame code, refusal status, L, milliseconds or command
 };
 
+// How an offered file is served when the emulator signs software (--sign-key).
+enum ETmSigning : uint8_t {
+    TMS_SIGNED,    // with its signature trailer
+    TMS_UNSIGNED,  // as it is in the folder
+    TMS_ALTERED,   // signed, then one byte of the file changed
+};
+
 struct STmOffer {
     std::string name;   // file of the served folder, e.g. libRAVOux.so or KW3.TLV
     uint32_t ulVersion; // top three bytes major, minor, build
-    bool bVersion;      // false: offered without a version, by CRC alone
+    bool bVersion;      // false: offered without a version
+    ETmSigning eSigning = TMS_SIGNED;
 };
 
 struct STmScenario {

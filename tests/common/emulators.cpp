@@ -228,11 +228,13 @@ int HostEmuProcess::waitExit() {
 }
 
 TManagerEmuProcess::TManagerEmuProcess(const TempDir& dir, const std::string& scenario, const std::string& filesDir,
-                                       const std::string& logsDir, unsigned count, const std::string& certDir) {
+                                       const std::string& logsDir, unsigned count, const std::string& certDir,
+                                       const std::string& signKey) {
     static int serial = 0;
     std::string base = dir.path() + "/tmanager" + std::to_string(++serial);
     m_trace = base + ".trace";
     std::string portFile = base + ".port", scen = base + ".scen";
+    m_scenario = scen;
     std::ofstream(scen) << scenario << "\n";
     std::string certs = certDir.empty() ? dir.file("pki") : certDir;
     std::vector<std::string> args = {TManagerEmuPath(), "--cert", certs + "/host.crt", "--key",
@@ -241,6 +243,7 @@ TManagerEmuProcess::TManagerEmuProcess(const TempDir& dir, const std::string& sc
                                      "--idle", "30"};
     if (!filesDir.empty()) args.insert(args.end(), {"--files", filesDir});
     if (!logsDir.empty()) args.insert(args.end(), {"--logs", logsDir});
+    if (!signKey.empty()) args.insert(args.end(), {"--sign-key", signKey});
     m_port = SpawnListening(args, portFile, &m_pid, &m_status);
 }
 

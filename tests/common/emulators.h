@@ -115,8 +115,10 @@ private:
 // answering from a scenario; count ends it after that many connections (0: never).
 class TManagerEmuProcess {
 public:
+    // signKey: the private key it signs software offers with ("": none).
     TManagerEmuProcess(const TempDir& dir, const std::string& scenario, const std::string& filesDir,
-                       const std::string& logsDir, unsigned count = 0, const std::string& certDir = "");
+                       const std::string& logsDir, unsigned count = 0, const std::string& certDir = "",
+                       const std::string& signKey = "");
     ~TManagerEmuProcess();
     TManagerEmuProcess(const TManagerEmuProcess&) = delete;
     TManagerEmuProcess& operator=(const TManagerEmuProcess&) = delete;
@@ -125,12 +127,15 @@ public:
     std::string trace() const { return ReadFile(m_trace); }
     // The trace once it holds part, or as it is after limitMs.
     std::string traceWith(const std::string& part, int limitMs = 5000) const;
+    // The scenario file it reads again before each session.
+    const std::string& scenarioPath() const { return m_scenario; }
 
 private:
     pid_t m_pid = -1;
     int m_status = 0;
     uint16_t m_port = 0;
     std::string m_trace;
+    std::string m_scenario;
 };
 
 // A raw pseudo-terminal for a scripted peer in place of the pad: the link

@@ -409,6 +409,9 @@ TEST_F(KwrmClientTest, FailedDownloadLeavesNothing) {
     }
 }
 
+// The request names the terminal's version and the CRC of its file of that
+// name (0: none); the emulated manager offers on the CRC, on the version only
+// when the terminal names no file.
 TEST_F(KwrmClientTest, SoftwareDownloadAnnouncesItsVersion) {
     const std::string lib = Content(5000, 7);
     Serve("libRAVOux.so", lib);
@@ -417,16 +420,21 @@ TEST_F(KwrmClientTest, SoftwareDownloadAnnouncesItsVersion) {
         const char* scenario;
         uint8_t complete;
         uint32_t announced;
+        std::string held = "";  // ./libRAVOux.so, the terminal's file ("": none)
     };
     const Case cases[] = {
         {"newer version", "offer libRAVOux.so 1.3.3", 1, 0x01030300},
         {"no version announced", "offer libRAVOux.so -", 1, 0},
-        {"same version: nothing", "offer libRAVOux.so 1.3.2", 0, 0},
+        {"no file, same version: nothing", "offer libRAVOux.so 1.3.2", 0, 0},
         {"nothing offered", "", 0, 0},
+        {"the file it holds, whatever version is offered: nothing", "offer libRAVOux.so 1.3.3", 0, 0, lib},
+        {"another file under the same version", "offer libRAVOux.so 1.3.2", 1, 0x01030200, "older bytes"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         unlink("TEMP/libRAVOux.so");
+        unlink("libRAVOux.so");
+        if (!c.held.empty()) g_work->write("libRAVOux.so", c.held);
         g_Vars.ulAppDownloadVer = 0xFFFFFFFF;
         Manager manager(c.scenario);
         ASSERT_EQ(0, manager.connected());
@@ -437,8 +445,11 @@ TEST_F(KwrmClientTest, SoftwareDownloadAnnouncesItsVersion) {
         EXPECT_EQ(c.announced, g_Vars.ulAppDownloadVer);
         EXPECT_EQ(c.complete ? lib : "", ReadFile("TEMP/libRAVOux.so"));
         std::string trace = manager.Finish();
-        EXPECT_TRUE(Has(trace, "RX 1A #1 n=41 name=libRAVOux.so ver=01030200 crc=00000000")) << trace;
+        char crc[16];
+        snprintf(crc, sizeof(crc), "%08X", c.held.empty() ? 0u : Crc(c.held));
+        EXPECT_TRUE(Has(trace, std::string("RX 1A #1 n=41 name=libRAVOux.so ver=01030200 crc=") + crc)) << trace;
     }
+    unlink("libRAVOux.so");
 }
 
 // With FILELOADTIMEOUT the download resumes from what the terminal holds.
@@ -617,8 +628,13 @@ TEST_F(KwrmClientTest, LogUploadFailures) {
         size_t requests;  // frames the manager received
     };
     g_work->write("LOG/20240102.LOG", Content(1500));
+    g_work->write("foreign.txt", "not the terminal's");
+    symlink("../foreign.txt", "LOG/20240104.zip");
+    link("foreign.txt", "LOG/20240105.zip");
     const Case cases[] = {
         {"no file", "", "LOG/20240103.LOG", RES_KWRM_NO_FILE, 0},
+        {"a link: not followed", "", "LOG/20240104.zip", RES_KWRM_FILE_OPEN, 0},
+        {"another name of a file elsewhere", "", "LOG/20240105.zip", RES_KWRM_FILE_OPEN, 0},
         {"start refused", "refuse 1B", "LOG/20240102.LOG", RES_KWRM_UPLOAD_REFUSED, 1},
         {"start answered by a status frame", "status 1B", "LOG/20240102.LOG", RES_KWRM_FILE_SEND, 1},
         {"block refused", "refuse 32 at=2", "LOG/20240102.LOG", RES_KWRM_FILE_SEND, 3},
@@ -641,13 +657,14 @@ TEST_F(KwrmClientTest, EmulatorRefusesBadScenarios) {
     const char* const scenarios[] = {
         "repeat 1G", "offer libRAVOux.so 1.3", "key 00 00112233445566778899AABBCCDDEEFF", "key 01 0011",
         "datetime 2501", "status 11 code=12", "drop 30 at=0", "delay 30 ms=x", "hop 11",
+        "offer KW3.TLV 2.1.0 twisted",
     };
     for (const char* scenario : scenarios) {
         SCOPED_TRACE(scenario);
         Manager manager(scenario, false);
         EXPECT_EQ(0, manager.port());
     }
-    Manager good("offer KW3.TLV 2.1.0 # comment\n\nrepeat 2b times=*\nother 11 cmd=2B", false);
+    Manager good("offer KW3.TLV 2.1.0 # comment\n\nrepeat 2b times=*\nother 11 cmd=2B\noffer L.TLV - altered", false);
     EXPECT_NE(0, good.port());
 }
 

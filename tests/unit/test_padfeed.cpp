@@ -32,6 +32,18 @@ struct SRun {
 
 std::string Files(size_t n, char c) { return std::string(n, c); }
 
+// A card-range table of n entries with the prefix text given (digits pass the check).
+std::string Table(int n, const char* prefix = "4") {
+    std::string table;
+    for (int i = 0; i < n; ++i) {
+        std::string entry(131, '\0');
+        memcpy(&entry[0], prefix, strlen(prefix));
+        memcpy(&entry[20], "VISA", 4);
+        table += entry;
+    }
+    return table;
+}
+
 class Padfeed : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -115,10 +127,10 @@ TEST_F(Padfeed, UploadsUnderThePadNamesAndRestartsOnlyAfterALoad) {
         {"-S -r: TLS files and the range table",
          {"-S", "-r"},
          {{"SSLA", Files(512, 'a')}, {"SSLC", Files(4096, 'c')}, {"SSLK", Files(700, 'k')},
-          {"RANGE.CFG", Files(100, 'r')}},
+          {"RANGE.CFG", Table(1)}},
          {"SSLA", "SSLC", "SSLK", "RANGES"},
          {"Starting...\n", "INFO. 'SSLA' (512 bytes) successfully uploaded.\n",
-          "INFO. 'RANGE.CFG' (100 bytes) successfully uploaded.\n"},
+          "INFO. 'RANGE.CFG' (131 bytes) successfully uploaded.\n"},
          "[0]",
          true,
          0},
@@ -141,6 +153,8 @@ TEST_F(Padfeed, UploadsUnderThePadNamesAndRestartsOnlyAfterALoad) {
         {"every requested file fails", {"-r", "-s"}, {{"RANGE.CFG", Files(65001, 'r')}, {"SSLA", Files(4097, 'a')}},
          {}, {"Failed to open the file (DATA/SSLC).\n"}, "[15]", false, 4},
         {"a failed EMVCFG and an absent EMVCAPK", {"-e"}, {{"EMVCFG", Files(99, 'e')}}, {}, {}, "[16]", false, 4},
+        {"a range table that does not read as one", {"-r"}, {{"RANGE.CFG", Table(2, "4X")}}, {},
+         {"File (DATA/RANGE.CFG) is bad: entry 1: prefix not digits or \"*\".\n"}, "[8]", false, 4},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -162,7 +176,7 @@ TEST_F(Padfeed, UploadsUnderThePadNamesAndRestartsOnlyAfterALoad) {
     }
 
     // A second run finds the pad in step: nothing is sent, the run still counts as a load.
-    Prepare({{"RANGE.CFG", Files(300, 'r')}}, "key=TK:1:ABCDEF\n");
+    Prepare({{"RANGE.CFG", Table(2)}}, "key=TK:1:ABCDEF\n");
     Run({"-r"});
     SRun r = Run({"-R"});
     EXPECT_EQ(1u, Count(m_emu->trace(), "FileStartWrite"));
@@ -192,7 +206,7 @@ TEST_F(Padfeed, SetUpFailuresEndTheRunBeforeAnyUpload) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        Prepare({{"RANGE.CFG", Files(300, 'r')}}, c.scenario, c.device);
+        Prepare({{"RANGE.CFG", Table(2)}}, c.scenario, c.device);
         if (c.noConfig) unlink(m_work->file("DATA/CONFIG.INI").c_str());
         SRun r = Run({"-r"});
         EXPECT_EQ(c.status, r.status);

@@ -419,45 +419,60 @@ TEST_F(PadFiles, KeysLoadAndCheckWithTheirKcv) {
     EXPECT_NE(std::string::npos, Trace().find("REQ 6,17 TKLoadEncrypted"));
 }
 
+// A card-range table of n entries (prefixes from first on) that passes the table's check.
+std::string Table(int n, int first) {
+    std::string table;
+    for (int i = 0; i < n; ++i) {
+        std::string entry(131, '\0');
+        std::string prefix = std::to_string(first + i);
+        memcpy(&entry[0], prefix.data(), prefix.size());
+        memcpy(&entry[20], "SYSTEM", 6);
+        table += entry;
+    }
+    return table;
+}
+
 TEST_F(PadFiles, CheckPABringsTheRangeTableInStepAndNeedsTheTransportKey) {
-    const std::string oldTable = Bytes(300, 6), newTable = Bytes(1200, 7);
+    const std::string oldTable = Table(2, 4), newTable = Table(9, 40), noise = Bytes(262, 7);
     struct Case {
         const char* name;
         std::string scenario;
-        const char* table;  // DATA/RANGE.CFG, null = none
-        const char* waiting;  // DATA/Btbl, null = none
+        const std::string* table;    // DATA/RANGE.CFG, null = none
+        const std::string* waiting;  // DATA/Btbl, null = none
         int result;
         size_t blocks;
-        const std::string* onPad;
+        const std::string* onPad;    // null: no table on the pad
     } cases[] = {
         {"no table", "key=TK:1:0A0B0C\n", nullptr, nullptr, RES_PP_NO_TK_RANGES, 0, nullptr},
-        {"table sent, key present", "key=TK:1:0A0B0C\n", "old", nullptr, RES_OK, 1, &oldTable},
-        {"waiting table replaces the old", "key=TK:1:0A0B0C\n", "old", "new", RES_OK, 2, &newTable},
-        {"pad already in step", "key=TK:1:0A0B0C\n" + PadFile("RANGES", oldTable), "old", nullptr, RES_OK, 0,
+        {"table sent, key present", "key=TK:1:0A0B0C\n", &oldTable, nullptr, RES_OK, 1, &oldTable},
+        {"waiting table replaces the old", "key=TK:1:0A0B0C\n", &oldTable, &newTable, RES_OK, 2, &newTable},
+        {"pad already in step", "key=TK:1:0A0B0C\n" + PadFile("RANGES", oldTable), &oldTable, nullptr, RES_OK, 0,
          &oldTable},
-        {"no transport key", "", "old", nullptr, RES_PP_NO_TK_RANGES, 1, &oldTable},
-        {"transport key of KCV 0", "key=TK:1:000000\n", "old", nullptr, RES_PP_NO_TK_RANGES, 1, &oldTable},
+        {"no transport key", "", &oldTable, nullptr, RES_PP_NO_TK_RANGES, 1, &oldTable},
+        {"transport key of KCV 0", "key=TK:1:000000\n", &oldTable, nullptr, RES_PP_NO_TK_RANGES, 1, &oldTable},
+        {"a table that does not read is not sent", "key=TK:1:0A0B0C\n", &noise, nullptr, RES_NO_RANGES, 0, nullptr},
+        {"a waiting table that does not read stays aside", "key=TK:1:0A0B0C\n", &oldTable, &noise, RES_OK, 1,
+         &oldTable},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         unlink("DATA/RANGE.CFG");
         unlink("DATA/Btbl");
-        if (c.table) m_dir.write("DATA/RANGE.CFG", oldTable);
-        if (c.waiting) m_dir.write("DATA/Btbl", newTable);
+        if (c.table) m_dir.write("DATA/RANGE.CFG", *c.table);
+        if (c.waiting) m_dir.write("DATA/Btbl", *c.waiting);
         Start(c.scenario);
         uint32_t rangeCrc = 1, tkKcv = 1;
         EXPECT_EQ(c.result, PPlayer_CheckPA(&rangeCrc, &tkKcv));
         EXPECT_EQ(c.blocks, Count(Trace(), "FileWriteBlock"));
         EXPECT_EQ(c.result == RES_OK ? 0x0A0B0Cu : 0u, tkKcv);
-        if (c.onPad) {
-            uint32_t crc = 0, len = 0;
-            ASSERT_EQ(RES_OK, FileCheck("RANGES", &crc, &len, 1));
-            EXPECT_EQ(Crc(*c.onPad), crc);
-            if (c.result == RES_OK) { EXPECT_EQ(crc, rangeCrc); }
-        }
+        uint32_t crc = 0, len = 0;
+        ASSERT_EQ(RES_OK, FileCheck("RANGES", &crc, &len, 1));
+        EXPECT_EQ(c.onPad ? Crc(*c.onPad) : 0u, crc);
+        if (c.result == RES_OK) { EXPECT_EQ(crc, rangeCrc); }
         if (c.waiting) {
-            EXPECT_FALSE(m_dir.exists("DATA/Btbl"));
-            EXPECT_EQ(newTable, m_dir.read("DATA/RANGE.CFG"));
+            const bool taken = c.waiting == &newTable;
+            EXPECT_EQ(!taken, m_dir.exists("DATA/Btbl"));
+            EXPECT_EQ(taken ? newTable : oldTable, m_dir.read("DATA/RANGE.CFG"));
         }
     }
 }

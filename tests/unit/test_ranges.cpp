@@ -1,8 +1,15 @@
-// Card-range table DATA/RANGE.CFG: entry layout, count, the walk from the end.
+// Card-range table DATA/RANGE.CFG: entry layout, count, the walk from the end,
+// and the check a table passes before it is taken anywhere.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstring>
+
 #include "kernel/ranges.h"
+#include "support/log.h"
+#include "tests/common/emulators.h"
+#include "support/result_codes.h"
 #include "tests/unit/records_test_util.h"
 
 namespace {
@@ -102,6 +109,61 @@ TEST_F(RangesTest, UnterminatedFieldsStayWithinTheirBytes) {
     EXPECT_EQ(-1, Ranges_SetRange("4111111111111111111", 0));  // one digit short of the prefix
     ASSERT_EQ(0, Ranges_SetRange("411111111111111111112222", 0));
     EXPECT_EQ(std::string(30, 'N'), Ranges_GetPaySysName());
+}
+
+// Every table is checked as a whole before the pad or the kernel takes it:
+// one case per rule, the reason naming the entry and the field.
+TEST_F(RangesTest, CheckTakesOnlyWholeReadableTables) {
+    const std::string good = Entry("4", "VISA", 1, 1, 1);
+    std::string many;
+    for (int i = 0; i < RANGES_MAX_FILE_SIZE / RANGES_ENTRY_SIZE; ++i)
+        many += Entry(std::to_string(i).c_str(), "N", 0, 0, 0);
+    mkdir("LOG", 0777);
+    std::string noisy(200, '\0');
+    for (size_t i = 0; i < noisy.size(); ++i) noisy[i] = static_cast<char>((i * 167 + 13) & 0xFF);
+    struct Case {
+        const char* name;
+        std::string file;  // "-": no file at all
+        int result;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {"one entry", good, RES_OK, ""},
+        {"catch-all and a 19-digit prefix", Entry("*", "OTHER", 0, 0, 0) + Entry("4123456789012345678", "VISA", 1, 1, 1),
+         RES_OK, ""},
+        {"a Windows-1251 name", Entry("9112", "\xC1\xC5\xCB\xCA\xC0\xD0\xD2", 1, 1, 1), RES_OK, ""},
+        {"any flag byte counts as set", Entry("5", "MC", 0xFF, 7, 2), RES_OK, ""},
+        {"as many entries as the pad takes", many, RES_OK, ""},
+        {"one entry more than the pad takes", many + good, RES_NO_RANGES, "more than the 65000"},
+        {"no file", "-", RES_NO_RANGES, "not opened"},
+        {"empty", "", RES_NO_RANGES, "empty"},
+        {"short of one entry", good.substr(0, 130), RES_NO_RANGES, "not whole entries"},
+        {"an entry and a torn one", good + good.substr(0, 40), RES_NO_RANGES, "not whole entries"},
+        {"200 bytes of noise", noisy, RES_NO_RANGES, ""},
+        {"zero-filled entry", std::string(RANGES_ENTRY_SIZE, '\0'), RES_NO_RANGES, "entry 1: empty prefix"},
+        {"prefix without its zero", Entry("41111111111111111111", "VISA", 1, 1, 1), RES_NO_RANGES,
+         "entry 1: prefix not ended"},
+        {"prefix with a letter", Entry("4A", "VISA", 1, 1, 1), RES_NO_RANGES, "entry 1: prefix not digits"},
+        {"a star after digits", Entry("4*", "VISA", 1, 1, 1), RES_NO_RANGES, "entry 1: prefix not digits"},
+        {"empty name", Entry("4", "", 1, 1, 1), RES_NO_RANGES, "entry 1: empty name"},
+        {"name without its zero", Entry("4", std::string(31, 'N').c_str(), 1, 1, 1), RES_NO_RANGES,
+         "entry 1: name not ended"},
+        {"a line break in the name", Entry("4", "VI\nSA", 1, 1, 1), RES_NO_RANGES, "entry 1: control character"},
+        {"the second entry is bad", good + Entry("5 ", "MC", 1, 1, 1), RES_NO_RANGES, "entry 2: prefix not digits"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        unlink(RANGES_FILE);
+        if (c.file != "-") WriteFile(RANGES_FILE, c.file);
+        char reason[RANGES_REASON_SIZE] = "unset";
+        EXPECT_EQ(c.result, RangeFile_Check(RANGES_FILE, reason, sizeof(reason)));
+        if (c.result == RES_OK) {
+            EXPECT_STREQ("", reason);
+        } else {
+            EXPECT_NE(nullptr, strstr(reason, c.reason)) << reason;
+            EXPECT_TRUE(emu::Has(emu::ReadLog(), std::string("[" RANGES_FILE "] refused: ") + reason));
+        }
+    }
 }
 
 }  // namespace

@@ -161,13 +161,19 @@ TEST_F(SoftUpdTest, LinkResynchronisation) {
         std::string after;   // the link's target afterwards ("" for the plain file)
         bool copied;         // the running version's file made from the linked one
         bool warned;         // "the library is not reloaded" in the log
+        std::string currentHolds = "";  // bytes of a running version's file already there
+        int result = RES_OK;
     };
+    const std::string linkedBytes = "library bytes of " + older;
     const Case cases[] = {
         {"already the running version", current, current, false, false},
         {"older version", older, current, true, false},
         {"newer version: left, warned", newer, newer, false, true},
         {"unreadable version: left, warned", "libRAVOux.so.custom", "libRAVOux.so.custom", false, true},
         {"not a link: left", "", "", false, false},
+        {"older version, its copy there already: the link moves", older, current, false, false, linkedBytes},
+        {"older version, other bytes under the running name: left", older, older, false, false, "other bytes",
+         RES_KWRM_LIB_CONFLICT},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -181,9 +187,13 @@ TEST_F(SoftUpdTest, LinkResynchronisation) {
             dir.write(c.linkTo, bytes);
             ASSERT_EQ(0, symlink(c.linkTo.c_str(), SOFT_LIB_LINK));
         }
-        EXPECT_EQ(RES_OK, SoftUpd_SyncLink());
+        if (!c.currentHolds.empty()) dir.write(current, c.currentHolds);
+        EXPECT_EQ(c.result, SoftUpd_SyncLink());
         EXPECT_EQ(c.after, Link());
         EXPECT_EQ(bytes, dir.read(SOFT_LIB_LINK));
+        if (!c.currentHolds.empty()) {
+            EXPECT_EQ(c.currentHolds, dir.read(current)) << "an installed file replaced";
+        }
         if (c.copied) {
             EXPECT_EQ(bytes, dir.read(c.linkTo)) << "the older file is kept";
             struct stat st;
@@ -195,43 +205,66 @@ TEST_F(SoftUpdTest, LinkResynchronisation) {
     }
 }
 
-TEST_F(SoftUpdTest, ADownloadIsInstalledOnlyWhenItLoads) {
-    const std::string old = Name(Version_GetNumber());
-    const std::string next = Name(Version_GetNumber() + SOFT_BUILD_STEP);
+// A download is checked before the close frame and installed after it; an
+// installed versioned file is never replaced, whatever is announced.
+TEST_F(SoftUpdTest, ADownloadIsInstalledOnlyWhenItLoadsAndNeverOverAnInstalledVersion) {
+    const uint32_t running = Version_GetNumber();
+    const std::string old = Name(running), next = Name(running + SOFT_BUILD_STEP),
+                      older = Name(running - SOFT_BUILD_STEP), far = "libRAVOux.so.1.16.3";
+    const std::string built = ReadFile(kBuiltLib);
     struct Case {
         const char* name;
         std::string download;
         uint32_t announced;
+        std::string nextHolds;  // bytes of an installed next version ("": none)
         int result;
         std::string linkAfter;
+        bool rollback;          // logged as one
     };
     const Case cases[] = {
-        {"a library, no version announced: one build up", ReadFile(kBuiltLib), 0, RES_OK, next},
-        {"a library, version announced", ReadFile(kBuiltLib), 0x01100300, RES_OK, "libRAVOux.so.1.16.3"},
-        {"not a library", std::string(4096, 'x'), 0, RES_KWRM_FILE_IO, old},
-        {"no entry points", ReadFile(kNoEntryLib), 0, RES_KWRM_FILE_IO, old},
-        {"empty", "", 0, RES_KWRM_FILE_IO, old},
+        {"a library, no version announced: one build up", built, 0, "", RES_OK, next, false},
+        {"a library, version announced", built, 0x01100300, "", RES_OK, far, false},
+        {"a lower version: a rollback", built, running - SOFT_BUILD_STEP, "", RES_OK, older, true},
+        {"not a library", std::string(4096, 'x'), 0, "", RES_KWRM_FILE_REFUSED, old, false},
+        {"no entry points", ReadFile(kNoEntryLib), 0, "", RES_KWRM_FILE_REFUSED, old, false},
+        {"empty", "", 0, "", RES_KWRM_FILE_REFUSED, old, false},
+        {"the running version with other bytes", built, running, "", RES_KWRM_LIB_CONFLICT, old, false},
+        {"an installed version with other bytes", built, 0, "another build", RES_KWRM_LIB_CONFLICT, old, false},
+        {"an installed version with the same bytes: the link moves", built, 0, built, RES_OK, next, false},
+        {"the library behind the link: nothing to do", "old library", 0x01100300, "", RES_OK, old, false},
     };
-    ASSERT_FALSE(ReadFile(kBuiltLib).empty());
+    ASSERT_FALSE(built.empty());
     ASSERT_FALSE(ReadFile(kNoEntryLib).empty());
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        for (const std::string& name : {old, next, std::string("libRAVOux.so.1.16.3")}) unlink(name.c_str());
+        for (const std::string& name : {old, next, older, far}) unlink(name.c_str());
         unlink(SOFT_LIB_LINK);
+        emu::ClearLog();
         dir.write(old, "old library");
         ASSERT_EQ(0, symlink(old.c_str(), SOFT_LIB_LINK));
+        if (!c.nextHolds.empty()) dir.write(next, c.nextHolds);
         dir.write(SOFT_LIB_DOWNLOAD, c.download);
 
-        EXPECT_EQ(c.result, SoftUpd_InstallLibrary(c.announced));
+        SSoftLibPlan plan;
+        int rc = SoftUpd_CheckLibrary(c.announced, &plan);
+        if (rc == RES_OK) rc = SoftUpd_ApplyLibrary(&plan);
+        EXPECT_EQ(c.result, rc);
         EXPECT_EQ(c.linkAfter, Link());
-        EXPECT_FALSE(dir.exists(SOFT_LIB_DOWNLOAD)) << "installed or, not loading, dropped";
+        EXPECT_FALSE(dir.exists(SOFT_LIB_DOWNLOAD)) << "installed or dropped";
         EXPECT_EQ("old library", dir.read(old));
-        if (c.result == RES_OK) {
+        if (!c.nextHolds.empty()) {
+            EXPECT_EQ(c.nextHolds, dir.read(next)) << "an installed file replaced";
+        }
+        if (c.linkAfter == old) {
+            EXPECT_FALSE(dir.exists(far) || (c.nextHolds.empty() && dir.exists(next))) << "a refused file placed";
+        }
+        if (rc == RES_OK) {
             EXPECT_EQ(c.download, dir.read(SOFT_LIB_LINK));
             struct stat st;
             ASSERT_EQ(0, stat(SOFT_LIB_LINK, &st));
             EXPECT_EQ(0u, st.st_mode & 0022u) << "writable by group or others";
         }
+        EXPECT_EQ(c.rollback, Has(ReadLog(), "Library rollback")) << ReadLog();
     }
 }
 

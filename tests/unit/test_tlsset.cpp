@@ -1,0 +1,96 @@
+// The terminal's TLS files checked as one set, on the test PKI: what passes,
+// and which check stops each broken set (a file that is not what its name
+// says, a key of another certificate, a certificate of another CA, dates
+// outside the validity on the module clock).
+#include <gtest/gtest.h>
+
+#include <mbedtls/x509.h>
+
+#include <cstring>
+#include <ctime>
+#include <string>
+
+#include "host/tlsset.h"
+#include "support/result_codes.h"
+#include "support/sysclock.h"
+#include "tests/common/emulators.h"
+#include "tests/common/tempdir.h"
+
+namespace {
+
+const std::string kPki = RAVO_BUILD_DIR "/test-pki";
+
+time_t g_now = 0;
+time_t FixedNow() { return g_now; }
+
+time_t Utc(int year) {
+    struct tm t = {};
+    t.tm_year = year - 1900;
+    t.tm_mday = 1;
+    return timegm(&t);
+}
+
+TEST(TlsSet, EachBrokenSetIsStoppedByTheCheckThatFindsIt) {
+    TempDir dir;
+    const std::string ca = kPki + "/ca.crt", rogueCa = kPki + "/rogue/ca.crt";
+    const std::string cert256 = kPki + "/sha256/SSLC", key256 = kPki + "/sha256/SSLK";
+    const std::string cert1 = kPki + "/sha1/SSLC", key1 = kPki + "/sha1/SSLK";
+    dir.write("garbage", std::string(700, 'g'));
+    dir.write("both-cas", emu::ReadFile(rogueCa) + emu::ReadFile(ca));
+    const std::string garbage = dir.file("garbage"), bothCas = dir.file("both-cas");
+    struct Case {
+        const char* name;
+        std::string ca, cert, key;
+        int year;  // the module clock, 0: now
+        uint8_t step;
+        uint32_t flag;      // a verification flag the chain must carry
+        const char* reason;
+        uint8_t sha1;
+    };
+    const Case cases[] = {
+        {"SHA-256 set", ca, cert256, key256, 0, TLSSET_OK, 0, "", 0},
+        {"SHA-1 set", ca, cert1, key1, 0, TLSSET_OK, 0, "", 1},
+        {"a CA file with the next CA beside this one", bothCas, cert256, key256, 0, TLSSET_OK, 0, "", 0},
+        {"CA file of noise", garbage, cert256, key256, 0, TLSSET_CA_PARSE, 0, "SSLA [", 0},
+        {"certificate file of noise", ca, garbage, key256, 0, TLSSET_CERT_PARSE, 0, "SSLC [", 0},
+        {"a key that is noise", ca, cert256, garbage, 0, TLSSET_KEY_PARSE, 0, "is not a private key", 0},
+        {"the certificate in place of the key", ca, cert256, cert256, 0, TLSSET_KEY_PARSE, 0, "is not a private key", 0},
+        {"the key of another certificate", ca, cert256, key1, 0, TLSSET_KEY_MATCH, 0, "is not the key of", 0},
+        {"a certificate of another CA", ca, kPki + "/rogue/host.crt", kPki + "/rogue/host.key", 0, TLSSET_CHAIN,
+         MBEDTLS_X509_BADCERT_NOT_TRUSTED, "does not verify against", 0},
+        {"a CA file of another CA", rogueCa, cert256, key256, 0, TLSSET_CHAIN, MBEDTLS_X509_BADCERT_NOT_TRUSTED,
+         "does not verify against", 0},
+        {"clock past the certificate's end", ca, cert256, key256, 2070, TLSSET_CHAIN, MBEDTLS_X509_BADCERT_EXPIRED,
+         "expired", 0},
+        {"clock before the certificate's start", ca, cert256, key256, 2001, TLSSET_CHAIN,
+         MBEDTLS_X509_BADCERT_FUTURE, "future", 0},
+        {"after 2038 within the validity", ca, cert1, key1, 2040, TLSSET_OK, 0, "", 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SSysClockSeam seam = {};
+        seam.pfNow = FixedNow;
+        g_now = c.year != 0 ? Utc(c.year) : time(nullptr);
+        SysClock_SetSeam(&seam);
+        STlsSetReport report;
+        char reason[TLSSET_REASON_SIZE] = "unset";
+        int rc = TlsSet_Check(c.ca.c_str(), c.cert.c_str(), c.key.c_str(), &report, reason, sizeof(reason));
+        SysClock_SetSeam(nullptr);
+        EXPECT_EQ(c.step == TLSSET_OK ? RES_OK : RES_TLS_CERT_FILES, rc);
+        EXPECT_EQ(c.step, report.ucStep) << reason;
+        EXPECT_NE(nullptr, strstr(reason, c.reason)) << reason;
+        if (c.step == TLSSET_OK) {
+            EXPECT_STREQ("", reason);
+        }
+        if (c.flag != 0) {
+            EXPECT_NE(0u, report.ulChainFlags & c.flag) << std::hex << report.ulChainFlags;
+        }
+        if (c.step > TLSSET_CERT_PARSE || c.step == TLSSET_OK) {
+            EXPECT_EQ(c.sha1, report.ucSha1);
+            EXPECT_EQ(19u, strlen(report.szCertValidTo)) << report.szCertValidTo;
+            EXPECT_EQ(19u, strlen(report.szCaValidTo)) << report.szCaValidTo;
+        }
+    }
+}
+
+}  // namespace
