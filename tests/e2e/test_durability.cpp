@@ -280,6 +280,8 @@ std::vector<ShardParam> Shards(int ops) {
     return all;
 }
 
+void PrintTo(const ShardParam& p, std::ostream* os) { *os << Ops()[p.op].name << " shard " << p.shard; }
+
 std::string ShardName(const ::testing::TestParamInfo<ShardParam>& info) {
     return std::string(Ops()[info.param.op].name) + "_" + std::to_string(info.param.shard);
 }
@@ -339,9 +341,9 @@ bool IsRecord(const std::string& path) {
 // temporary (they fail alike: the old file stays), in turn, then its rename
 // and its directory's flush; of the others (the log, the start-up probes,
 // the pad's TLS files kept in DATA), whose failures stop the call before the
-// bank is asked or are only logged, the first of each kind, and a line of
-// the log once the bank has answered (a failing log must not stop an
-// operation).
+// bank is asked or are only logged, the first of each kind, of the log's
+// too, and of the log's once the bank has answered (a failing log must not
+// stop an operation).
 std::vector<const FsStep*> Faultable(const std::vector<FsStep>& steps, size_t answered) {
     static const char* const kWrites[] = {"create", "write", "fsync"};
     std::vector<const FsStep*> out;
@@ -356,9 +358,9 @@ std::vector<const FsStep*> Faultable(const std::vector<FsStep>& steps, size_t an
         if (temporary && s.kind == "create") ++replaced;
         if (s.fault == 0) continue;
         const std::string owner = s.kind == "dirsync" ? named[s.path] : name;
-        const bool afterAnswer = IsLog(owner) && s.hostBytes >= answered;
+        const std::string group = !IsLog(owner) ? "" : s.hostBytes >= answered ? "answered log " : "log ";
         if (temporary && s.kind != kWrites[(replaced + 2) % 3]) continue;
-        if (IsRecord(owner) || kinds.insert((afterAnswer ? "answered " : "") + s.kind).second) out.push_back(&s);
+        if (IsRecord(owner) || kinds.insert(group + s.kind).second) out.push_back(&s);
     }
     return out;
 }
