@@ -25,10 +25,20 @@ static void aux_Batch_Load() {
 }
 
 // Saves the record; when the save fails the record goes back to before, so
-// that memory never claims what the disk does not hold.
+// that memory never claims what the disk does not hold. A new file that went
+// into place although its directory was not flushed goes back too: a failed
+// save leaves the batch as it was, in memory and on the disk alike.
 static int aux_Batch_Commit(const SBatchInfo* before) {
     int rc = Batch_Save();
-    if (rc != RES_OK) memcpy(&m_BatchInfo, before, sizeof(m_BatchInfo));
+    if (rc == RES_OK) return RES_OK;
+    SBatchInfo failed = m_BatchInfo;
+    memcpy(&m_BatchInfo, before, sizeof(m_BatchInfo));
+    SBatchInfo disk;
+    int32_t length = 0;
+    if (UtilFile_ReadFileToBuf(BATCH_FILE, &disk, &length, 0, sizeof(disk)) == RES_OK &&
+        length == static_cast<int32_t>(sizeof(disk)) && memcmp(&disk, &failed, sizeof(disk)) == 0) {
+        LogString("WARNING. Batch_Save. Taking back a save not known to be on the disk: %d", Batch_Save());
+    }
     return rc;
 }
 
@@ -55,9 +65,16 @@ int Batch_Initialize() {
     } else if (upgrade) {
         LogStringEx(LOG_INFO, "INFO. Batch_Initialize. No batch exists yet: the first operation opens one.");
     }
+    // Without its version the next call would take the batch for an older
+    // library's and delete it: a batch that cannot be marked is not used.
+    int rc = RES_OK;
     uint32_t version = BATCH_DATA_VERSION;
-    int rc = UtilFile_ReplaceFile(BATCH_VERSION_FILE, &version, sizeof(version));
-    if (rc != RES_OK) LogString("ERROR. Batch_Initialize. Write version: %d", rc);
+    if (stored != version) rc = UtilFile_ReplaceFile(BATCH_VERSION_FILE, &version, sizeof(version));
+    if (rc != RES_OK) {
+        LogString("ERROR. Batch_Initialize. Write version: %d", rc);
+        m_bLoaded = false;
+        return RES_BATCH_WRITE;
+    }
 
     if (!upgrade) {
         length = 0;

@@ -37,7 +37,8 @@ struct SBatchInfo {
 #pragma pack(pop)
 static_assert(sizeof(SBatchInfo) == 60, "the batch record is 60 bytes on disk");
 
-// Checks the data version (an upgrade deletes the batch file) and loads the batch; returns 0.
+// Checks the data version (an upgrade deletes the batch file) and loads the batch; RES_OK, or
+// RES_BATCH_WRITE when a new data version could not be written (the batch is then not used).
 int Batch_Initialize();
 // Writes the record to DATA/BATCH.CFG; RES_OK or RES_BATCH_WRITE.
 int Batch_Save();

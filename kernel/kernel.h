@@ -30,10 +30,14 @@ int Kernel_ParseInput(const char* text, S_PAY_ORDER* order, uint8_t* fullReport)
 // *response (array new); RES_OK, RES_RESPONSE_WRITE (no RAVORS.XML left) or -1.
 int Kernel_CreateResponse(int result, S_PAY_ORDER* order, char** response);
 // The two halves of Kernel_CreateResponse, for the driver to settle the
-// reversal files in between: the whole response is written, flushed and
-// counted under a temporary name (RES_OK or RES_RESPONSE_WRITE), then renamed into place and
-// read back (RES_OK, RES_RESPONSE_WRITE or -1). The till sees the answer only once it is settled.
-int Kernel_PrepareResponse(int result, S_PAY_ORDER* order);
+// reversal files in between: the whole response is written and flushed under a
+// temporary name, its directory flushed, and then its operation counted
+// (RES_OK or RES_RESPONSE_WRITE); an operation the batch or the journal does
+// not take is answered with that failure instead (*result becomes
+// RES_BATCH_WRITE or RES_JOURNAL_WRITE). Then the response is renamed into
+// place and read back (RES_OK, RES_RESPONSE_WRITE or -1). The till sees the
+// answer only once it is settled.
+int Kernel_PrepareResponse(int* result, S_PAY_ORDER* order);
 int Kernel_PublishResponse(char** response);
 // 1 when a call ended after preparing its response and before publishing it;
 // *originalCode then holds the code of the purchase or refund it approved, or

@@ -178,7 +178,14 @@ static int aux_Kernel_PerformLocked(const char* request, char** response, PFN_SH
     uint16_t unpublished = 0;
     int approvedCancel = 0;
     if (Kernel_GetUnpublishedResponse(&unpublished, &approvedCancel)) {
-        Kernel_ReversalUnpublished(unpublished, approvedCancel);
+        // Until the records say so, the answer stays the only trace of it: with
+        // the disk refusing, nothing else is done and the next call tries again.
+        int settled = Kernel_ReversalUnpublished(unpublished, approvedCancel);
+        if (settled != RES_OK) {
+            LogString("ERROR. int_PerformCardOperation. Unpublished answer not settled: %d", settled);
+            UtilMsg_Show(Error_GetResultMsg(static_cast<uint16_t>(settled), ERR_FORM_CASHIER));
+            return settled;
+        }
         Kernel_DiscardUnpublishedResponse();
     }
 
@@ -202,7 +209,8 @@ static int aux_Kernel_PerformLocked(const char* request, char** response, PFN_SH
     // The reversal files are settled between writing the answer and showing
     // it: killed before it shows, the next call finds the written answer and
     // reverses what it approved; killed after, the operation stands as shown.
-    int built = Kernel_PrepareResponse(result, order);
+    // An operation that cannot be counted is answered as not done.
+    int built = Kernel_PrepareResponse(&result, order);
     if (built == RES_OK) {
         Kernel_ReversalSettled(result, order);
         built = Kernel_PublishResponse(response);
@@ -226,8 +234,10 @@ static int aux_Kernel_PerformLocked(const char* request, char** response, PFN_SH
 int int_PerformCardOperation(const char* request, char** response, PFN_SHOW_MESSAGE show,
                              PFN_REMOTE_SESSION remoteSession) {
     const uint64_t callStartMs = SysClock_MonotonicMs();
-    UtilFile_CreateDir("LOG");
-    UtilFile_CreateDir("TEMP");
+    // Directories made here must outlast a power cut like the files put in them.
+    bool made = UtilFile_CreateDir("LOG") == RES_OK;
+    made = UtilFile_CreateDir("TEMP") == RES_OK || made;
+    if (made) UtilFile_SyncDir("LOG");  // the payment directory, which holds both
 
     if (LogString(">>>>>>>>>>>>>>>> RAVO STARTED v.%s [UNIX EDITION]", Version_GetText()) != RES_OK) return RES_LOG_WRITE;
 

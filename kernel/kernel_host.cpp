@@ -124,13 +124,19 @@ int Kernel_HostExchange(S_PAY_ORDER* order, HostMode mode) {
         return RES_HOST_SEND;
     }
 
+    // The request's reference number is used up on the disk before it can
+    // go: lost, the next request would reach the bank under the same number.
+    if (mode == HostMode::NewRequest && Batch_IncRRNIndex() != RES_OK) {
+        LogString("ERROR. Kernel_HostExchange. Batch_IncRRNIndex: %d", RES_BATCH_WRITE);
+        Transmaster_Disconnect();
+        return RES_BATCH_WRITE;
+    }
     // What goes out unsettled is saved first, so that a call killed from here
     // on leaves the next call's batch-state check to settle it.
     if (Kernel_ReversalSending(order, mode) != RES_OK) {
         Transmaster_Disconnect();
         return RES_RVS_WRITE;
     }
-    if (mode == HostMode::NewRequest) Batch_IncRRNIndex();
 
     rc = Transmaster_SendPacket(request, length);
     if (rc != RES_OK) {
@@ -187,8 +193,11 @@ int Kernel_HostExchange(S_PAY_ORDER* order, HostMode mode) {
         Kernel_ReversalAnswered(order, mode, HostAnswer::Declined);
         return order->usRespCode;
     }
-    Kernel_ReversalAnswered(order, mode, approved ? HostAnswer::Approved : HostAnswer::Declined);
-    return RES_OK;
+    // A reversal the records could not count stays pending and stops the new
+    // operation, as one that did not get through does.
+    rc = Kernel_ReversalAnswered(order, mode, approved ? HostAnswer::Approved : HostAnswer::Declined);
+    if (rc != RES_OK) LogString("ERROR. Kernel_HostExchange. Reversal not recorded: %d", rc);
+    return rc;
 }
 
 // Finds the purchase a cancel refers to; 0, 1503, 1091 or 9999.

@@ -134,7 +134,8 @@ int Kernel_Initialize(S_PAY_ORDER* order) {
 
     NetLayer_Init();
     TMMsgBuilder_Init();
-    Batch_Initialize();
+    rc = Batch_Initialize();
+    if (rc != RES_OK) return rc;
 
     rc = PPLayer_Connect(static_cast<uint8_t>(g_ComConfig.usComPort));
     if (rc != RES_OK) {

@@ -272,7 +272,8 @@ static int aux_Kernel_AnswerCode(int result, uint8_t op) {
     return result;
 }
 
-int Kernel_PrepareResponse(int result, S_PAY_ORDER* order) {
+// Writes the whole answer for result under the temporary name and flushes it.
+static int aux_Kernel_WriteResponse(int result, S_PAY_ORDER* order) {
     int rc = XMLOut_Init(RESPONSE_TEMP_FILE);
     if (rc != RES_OK) {
         LogString("ERROR. Kernel_CreateResponse. XMLOut_StartBuild: %d", rc);
@@ -337,8 +338,6 @@ int Kernel_PrepareResponse(int result, S_PAY_ORDER* order) {
         if (op == OP_CLOSE_DAY || op == OP_DAY_REPORT) aux_Kernel_CreateBatchTotals();
     }
 
-    Kernel_ReversalCount(result, order);
-
     XMLOut_CloseXMLAggregate("OperationResultRs");
     rc = XMLOut_DeInit();
     if (rc != RES_OK) {
@@ -348,19 +347,45 @@ int Kernel_PrepareResponse(int result, S_PAY_ORDER* order) {
     return RES_OK;
 }
 
+int Kernel_PrepareResponse(int* result, S_PAY_ORDER* order) {
+    int rc = aux_Kernel_WriteResponse(*result, order);
+    if (rc != RES_OK) return rc;
+    // The answer, name and all, is on the disk before what it answers is
+    // counted: a power cut from here on leaves the next call an answer that
+    // was never shown, and that call takes back what it approved.
+    if (UtilFile_SyncDir(RESPONSE_TEMP_FILE) != RES_OK) {
+        LogString("ERROR. Kernel_CreateResponse. Directory of %s not flushed", RESPONSE_TEMP_FILE);
+        return aux_Kernel_DropResponse();
+    }
+    rc = Kernel_ReversalCount(*result, order);
+    if (rc == RES_OK) return RES_OK;
+    // An approval that the batch totals and the journal do not hold is not
+    // answered as one: the operation is not done, and the reversal still
+    // pending takes it back at the bank with the next call.
+    LogString("ERROR. Kernel_CreateResponse. Operation %u not recorded: %d", order->usOriginalCode, rc);
+    *result = rc;
+    return aux_Kernel_WriteResponse(*result, order);
+}
+
 int Kernel_PublishResponse(char** response) {
-    // A failed rename keeps the prepared file: the next call then knows that
-    // this answer never reached the till.
     if (UtilFile_Rename(RESPONSE_TEMP_FILE, RESPONSE_FILE) != RES_OK) {
-        LogString("ERROR. Kernel_CreateResponse. Rename to %s: %d", RESPONSE_FILE, errno);
-        UtilFile_Delete(RESPONSE_FILE);
-        return RES_RESPONSE_WRITE;
+        const int err = errno;
+        // A failed rename keeps the prepared file: the next call then knows
+        // that this answer never reached the till.
+        if (UtilFile_IsExists(RESPONSE_TEMP_FILE)) {
+            LogString("ERROR. Kernel_CreateResponse. Rename to %s: %d", RESPONSE_FILE, err);
+            UtilFile_Delete(RESPONSE_FILE);
+            return RES_RESPONSE_WRITE;
+        }
+        // In place but not flushed: the till reads it now, and what it
+        // answers stands, as every record file is already on the disk.
+        LogString("WARNING. Kernel_CreateResponse. Directory of %s not flushed: %d", RESPONSE_FILE, err);
     }
     return aux_Kernel_ReadBackResponse(response);
 }
 
 int Kernel_CreateResponse(int result, S_PAY_ORDER* order, char** response) {
-    int rc = Kernel_PrepareResponse(result, order);
+    int rc = Kernel_PrepareResponse(&result, order);
     return rc != RES_OK ? rc : Kernel_PublishResponse(response);
 }
 

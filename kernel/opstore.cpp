@@ -61,9 +61,10 @@ int OpStore_AddTransaction(const S_PAY_ORDER* order) {
 
     if (UtilFile_AppendBufToFile(OPSTORE_FILE, &entry, sizeof(entry)) != RES_OK) {
         // Take back whatever part of the entry got in, so that a reported
-        // failure leaves the journal as it was.
+        // failure leaves the journal as it was (a journal it began: none).
         int32_t now = 0;
-        if (UtilFile_GetLength(OPSTORE_FILE, &now) == RES_OK && now > length) UtilFile_Truncate(OPSTORE_FILE, length);
+        if (length == 0) UtilFile_Delete(OPSTORE_FILE);
+        else if (UtilFile_GetLength(OPSTORE_FILE, &now) == RES_OK && now > length) UtilFile_Truncate(OPSTORE_FILE, length);
         return Error_LogDetail(OPSTORE_FILE, "OpStore_AddTransaction", RES_JOURNAL_WRITE);
     }
     return RES_OK;
@@ -73,7 +74,7 @@ int OpStore_Clear() {
     // A missing journal is already clear; one that survives the delete is not.
     UtilFile_Delete(OPSTORE_FILE);
     if (UtilFile_IsExists(OPSTORE_FILE)) return Error_LogDetail(OPSTORE_FILE, "OpStore_Clear", RES_JOURNAL_WRITE);
-    UtilFile_SyncDir(OPSTORE_FILE);
+    if (UtilFile_SyncDir(OPSTORE_FILE) != RES_OK) return Error_LogDetail(OPSTORE_FILE, "OpStore_Clear", RES_JOURNAL_WRITE);
     return RES_OK;
 }
 

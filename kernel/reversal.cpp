@@ -34,6 +34,10 @@
 // pending operation itself; an approval the till never saw is reversed after
 // all (Unpublished: last -> PendingCounted), and a cancellation it never saw
 // is answered again from the journal (Remember, then AnsweredAgain).
+// A count the disk refuses leaves the state where it was, the operation
+// still pending, so that the next call reverses it (for a cancel request,
+// whose operation had no pending reversal, that operation is made pending:
+// the cancellation is sent again and counted).
 // An event whose subject has no row changes nothing.
 
 namespace {
@@ -303,24 +307,32 @@ static bool aux_Kernel_IsPendingOf(const S_PAY_ORDER* order) {
     return pending.ucOpType == cancelled && pending.usOriginalCode == order->usOriginalCode;
 }
 
-// The copy of the operation with this code becomes the pending reversal again.
-static void aux_Kernel_ReopenReversal(uint16_t originalCode) {
+// The copy of the operation with this code becomes the pending reversal
+// again; RES_OK (also when there is no such copy), RES_BATCH_WRITE or RES_RVS_WRITE.
+static int aux_Kernel_ReopenReversal(uint16_t originalCode) {
     S_PAY_ORDER copy;
-    if (originalCode == 0 || !UtilFile_IsExists(REVERSAL_LAST_FILE)) return;
+    if (originalCode == 0 || !UtilFile_IsExists(REVERSAL_LAST_FILE)) return RES_OK;
     int32_t length = 0;
     if (UtilFile_ReadFileToBuf(REVERSAL_LAST_FILE, &copy, &length, 0, sizeof(copy)) != RES_OK ||
         length != static_cast<int32_t>(sizeof(copy))) {
-        return;
+        return RES_OK;
     }
-    if (!aux_Kernel_IsPurchaseOrRefund(copy.ucOpType) || copy.usOriginalCode != originalCode) return;
+    if (!aux_Kernel_IsPurchaseOrRefund(copy.ucOpType) || copy.usOriginalCode != originalCode) return RES_OK;
     // Flag first, file second, as when the reversal was first saved; a crash
     // in between leaves the copy and the unpublished answer to do this again.
-    if (Batch_SetReversal() != RES_OK || UtilFile_Rename(REVERSAL_LAST_FILE, REVERSAL_FILE) != RES_OK) {
-        LogString("ERROR. Kernel_ReopenReversal. Operation %u not set to be reversed", originalCode);
-        return;
+    int rc = Batch_SetReversal();
+    // Renamed but its directory not flushed still makes the file pending now.
+    if (rc == RES_OK && UtilFile_Rename(REVERSAL_LAST_FILE, REVERSAL_FILE) != RES_OK &&
+        UtilFile_IsExists(REVERSAL_LAST_FILE)) {
+        rc = RES_RVS_WRITE;
+    }
+    if (rc != RES_OK) {
+        LogString("ERROR. Kernel_ReopenReversal. Operation %u not set to be reversed: %d", originalCode, rc);
+        return rc;
     }
     LogStringEx(LOG_WARNING, "WARNING. Kernel_ReopenReversal. Answer to operation %u never reached the till: it is reversed",
                 originalCode);
+    return RES_OK;
 }
 
 // The batch counts a reversed operation (the order as sent, 1 or 2) and its
@@ -330,8 +342,9 @@ static void aux_Kernel_ReopenReversal(uint16_t originalCode) {
 // counted, and a journalled operation gets its cancel entry, so that the
 // totals, the journal and the host agree. The counts and the cleared
 // reversal flag go to the disk in one save: a crash before it repeats this
-// step harmlessly, a crash after it leaves nothing to repeat.
-static void aux_Kernel_CountReversed(const S_PAY_ORDER* order, bool warnCounted) {
+// step harmlessly, a crash after it leaves nothing to repeat. RES_OK, or
+// RES_JOURNAL_WRITE or RES_BATCH_WRITE with the reversal still pending.
+static int aux_Kernel_CountReversed(const S_PAY_ORDER* order, bool warnCounted) {
     const uint8_t cancelOp = Kernel_CancelOf(order->ucOpType);
     const bool counted = aux_Kernel_IsCounted(order);
     if (counted) {
@@ -343,18 +356,48 @@ static void aux_Kernel_CountReversed(const S_PAY_ORDER* order, bool warnCounted)
             journalled |= entry.ucOpType == order->ucOpType;
             cancelled |= entry.ucOpType == cancelOp;
         }
+        // The entry goes first: the batch's flag, cleared with the count,
+        // would leave nothing to repeat a lost entry.
         if (journalled && !cancelled) {
             S_PAY_ORDER cancel;
             memcpy(&cancel, order, sizeof(cancel));
             cancel.ucOpType = cancelOp;
-            OpStore_AddTransaction(&cancel);
+            if (OpStore_AddTransaction(&cancel) != RES_OK) return RES_JOURNAL_WRITE;
         }
         if (warnCounted) {
             LogStringEx(LOG_WARNING, "WARNING. Kernel_HostExchange. Reversed operation %u was already counted",
                         order->usOriginalCode);
         }
     }
-    Batch_CountReversed(order->ucOpType, order->stAmount, counted ? 0 : 1);
+    return Batch_CountReversed(order->ucOpType, order->stAmount, counted ? 0 : 1);
+}
+
+// A completed operation goes into the batch and the journal; RES_OK,
+// RES_BATCH_WRITE or RES_JOURNAL_WRITE. Whichever record tells a later call
+// that the operation was counted is written first: for a purchase or refund
+// the batch (its transaction index), for a cancellation, which leaves the
+// index alone, its journal entry. A failure leaves the journal as it was.
+static int aux_Kernel_CountOperation(const S_PAY_ORDER* order) {
+    if (aux_Kernel_IsCancellation(order->ucOpType)) {
+        if (OpStore_AddTransaction(order) != RES_OK) return RES_JOURNAL_WRITE;
+        return Batch_IncOperationTotals(order->ucOpType, order->stAmount);
+    }
+    int rc = Batch_IncOperationTotals(order->ucOpType, order->stAmount);
+    if (rc != RES_OK) return rc;
+    return OpStore_AddTransaction(order) == RES_OK ? RES_OK : RES_JOURNAL_WRITE;
+}
+
+// A cancellation the bank made and the till could not count: the operation
+// it cancels becomes the pending reversal, which the next call sends again
+// (the bank takes a repeated reversal as done) and counts as cancelled.
+static void aux_Kernel_OweCancellation(const S_PAY_ORDER* cancel) {
+    S_PAY_ORDER cancelled;
+    memcpy(&cancelled, cancel, sizeof(cancelled));
+    cancelled.ucOpType = cancel->ucOpType == OP_REVERSAL ? OP_SALE : OP_RETURN;
+    if (Kernel_SetReversal(&cancelled) != RES_OK) {
+        LogString("ERROR. Kernel_ReversalCount. Operation %u, cancelled at the bank, is not cancelled in the records",
+                  cancel->usOriginalCode);
+    }
 }
 
 static int aux_Kernel_RunStep(RvsStep step, const S_PAY_ORDER* order, uint16_t originalCode) {
@@ -381,23 +424,28 @@ static int aux_Kernel_RunStep(RvsStep step, const S_PAY_ORDER* order, uint16_t o
         Kernel_RemoveReversal(REV_REMOVE_TYPE_REPLACE);
         break;
     case RvsStep::Reopen:
-        aux_Kernel_ReopenReversal(originalCode);
-        break;
-    case RvsStep::Count:
-        Batch_IncOperationTotals(order->ucOpType, order->stAmount);
-        OpStore_AddTransaction(order);
-        break;
+        return aux_Kernel_ReopenReversal(originalCode);
+    case RvsStep::Count: {
+        int rc = aux_Kernel_CountOperation(order);
+        if (rc != RES_OK && aux_Kernel_IsCancellation(order->ucOpType)) aux_Kernel_OweCancellation(order);
+        return rc;
+    }
     case RvsStep::CountCancel: {
+        // Not counted, the reverse-last's operation stays pending, counted:
+        // the next call sends its reversal again, or a reverse-last tried
+        // again answers as its cancellation.
         S_PAY_ORDER reversed;
         memcpy(&reversed, order, sizeof(reversed));
         reversed.ucOpType = order->ucOpType == OP_REVERSAL ? OP_SALE : OP_RETURN;
-        aux_Kernel_CountReversed(&reversed, false);
-        break;
+        return aux_Kernel_CountReversed(&reversed, false);
     }
-    case RvsStep::CountRemoveAll:
-        aux_Kernel_CountReversed(order, true);
+    case RvsStep::CountRemoveAll: {
+        // Not counted, the reversal stays pending and is sent again.
+        int rc = aux_Kernel_CountReversed(order, true);
+        if (rc != RES_OK) return rc;
         Kernel_RemoveReversal(REV_REMOVE_TYPE_FULL);
         break;
+    }
     case RvsStep::Remember:
         m_bCancelUnanswered = true;
         break;
@@ -405,7 +453,8 @@ static int aux_Kernel_RunStep(RvsStep step, const S_PAY_ORDER* order, uint16_t o
     return RES_OK;
 }
 
-// Runs the step of the event's row; 0, or the failure of a save.
+// Runs the step of the event's row; 0, or the failure of a save (the files
+// then stay as they were, or as the step's comment says).
 static int aux_Kernel_Transition(RvsEvent event, RvsSubject subject, const S_PAY_ORDER* order,
                                  uint16_t originalCode = 0) {
     for (const RvsTransition& t : kLifecycle) {
@@ -448,7 +497,7 @@ int Kernel_ReversalSending(const S_PAY_ORDER* order, HostMode mode) {
     return aux_Kernel_Transition(RvsEvent::Sending, aux_Kernel_SentSubject(order, mode), order);
 }
 
-void Kernel_ReversalAnswered(const S_PAY_ORDER* order, HostMode mode, HostAnswer answer) {
+int Kernel_ReversalAnswered(const S_PAY_ORDER* order, HostMode mode, HostAnswer answer) {
     RvsEvent event = RvsEvent::Unanswered;
     switch (answer) {
     case HostAnswer::Unanswered: event = RvsEvent::Unanswered; break;
@@ -456,7 +505,7 @@ void Kernel_ReversalAnswered(const S_PAY_ORDER* order, HostMode mode, HostAnswer
     case HostAnswer::Declined: event = RvsEvent::Declined; break;
     case HostAnswer::Approved: event = RvsEvent::Approved; break;
     }
-    aux_Kernel_Transition(event, aux_Kernel_SentSubject(order, mode), order);
+    return aux_Kernel_Transition(event, aux_Kernel_SentSubject(order, mode), order);
 }
 
 void Kernel_ReversalCardRefused(const S_PAY_ORDER* order, int finalize) {
@@ -464,8 +513,8 @@ void Kernel_ReversalCardRefused(const S_PAY_ORDER* order, int finalize) {
     aux_Kernel_Transition(RvsEvent::CardRefused, finalize == RES_OK ? RvsSubject::Purchase : RvsSubject::Other, order);
 }
 
-void Kernel_ReversalCount(int result, const S_PAY_ORDER* order) {
-    if (result != RES_OK) return;
+int Kernel_ReversalCount(int result, const S_PAY_ORDER* order) {
+    if (result != RES_OK) return RES_OK;
     const uint8_t op = order->ucOpType;
     RvsSubject subject = RvsSubject::Other;
     if (aux_Kernel_IsPurchaseOrRefund(op)) {
@@ -477,7 +526,7 @@ void Kernel_ReversalCount(int result, const S_PAY_ORDER* order) {
         else if (aux_Kernel_IsPendingOf(order)) subject = RvsSubject::ReverseLast;
         else subject = RvsSubject::Cancellation;
     }
-    aux_Kernel_Transition(RvsEvent::Counted, subject, order);
+    return aux_Kernel_Transition(RvsEvent::Counted, subject, order);
 }
 
 void Kernel_ReversalSettled(int result, const S_PAY_ORDER* order) {
@@ -487,11 +536,11 @@ void Kernel_ReversalSettled(int result, const S_PAY_ORDER* order) {
                           order);
 }
 
-void Kernel_ReversalUnpublished(uint16_t originalCode, int approvedCancel) {
+int Kernel_ReversalUnpublished(uint16_t originalCode, int approvedCancel) {
     const RvsSubject subject = approvedCancel      ? RvsSubject::Cancellation
                                : originalCode != 0 ? RvsSubject::Purchase
                                                    : RvsSubject::Other;
-    aux_Kernel_Transition(RvsEvent::Unpublished, subject, nullptr, originalCode);
+    return aux_Kernel_Transition(RvsEvent::Unpublished, subject, nullptr, originalCode);
 }
 
 // ----------------------------------------------------------------- queries

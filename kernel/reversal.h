@@ -35,20 +35,26 @@ void Kernel_ReversalStarting(const S_PAY_ORDER* order);
 // A request for order is about to be sent in mode; RES_OK, or RES_RVS_WRITE when what must
 // be saved first was not (the request must not go then).
 int Kernel_ReversalSending(const S_PAY_ORDER* order, HostMode mode);
-// The host answered the request for order sent in mode (or did not).
-void Kernel_ReversalAnswered(const S_PAY_ORDER* order, HostMode mode, HostAnswer answer);
+// The host answered the request for order sent in mode (or did not); RES_OK, or for an approved
+// saved reversal that the batch or the journal did not take RES_BATCH_WRITE or RES_JOURNAL_WRITE
+// (it stays pending, to be sent again).
+int Kernel_ReversalAnswered(const S_PAY_ORDER* order, HostMode mode, HostAnswer answer);
 // The card refused a chip sale that the host approved; finalize is the result
 // of the chip completion, which filled the order.
 void Kernel_ReversalCardRefused(const S_PAY_ORDER* order, int finalize);
 // The response with result counts its operation: a completed purchase, refund
-// or cancellation goes into the batch and the journal here.
-void Kernel_ReversalCount(int result, const S_PAY_ORDER* order);
+// or cancellation goes into the batch and the journal here; RES_OK, or
+// RES_BATCH_WRITE or RES_JOURNAL_WRITE when it could not be counted: the
+// operation is then not done, its pending reversal (for a cancellation: a
+// reversal of the operation it cancels) left for the next call to send.
+int Kernel_ReversalCount(int result, const S_PAY_ORDER* order);
 // The response with result is written and counted, not yet published.
 void Kernel_ReversalSettled(int result, const S_PAY_ORDER* order);
 // At the start of a call: the call before it wrote a response that the till
 // never saw, approving the purchase or refund with originalCode (0: none) or,
-// when approvedCancel is 1, a cancellation.
-void Kernel_ReversalUnpublished(uint16_t originalCode, int approvedCancel);
+// when approvedCancel is 1, a cancellation; RES_OK, or RES_BATCH_WRITE or
+// RES_RVS_WRITE when the purchase could not be set to be reversed.
+int Kernel_ReversalUnpublished(uint16_t originalCode, int approvedCancel);
 
 // ---- what to do ----
 

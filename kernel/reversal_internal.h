@@ -43,9 +43,12 @@ enum class RvsStep : uint8_t {
     RemoveAll,        // both files go and the flag is cleared
     MakeCopy,         // the pending reversal becomes the copy
     Reopen,           // the copy of that operation becomes the pending reversal again
-    Count,            // the operation goes into the batch and the journal
+    Count,            // the operation goes into the batch and the journal (refused by the disk: it
+                      // stays pending; a cancellation makes the operation it cancels pending)
     CountCancel,      // its operation's cancellation is counted, the flag cleared in the same save
-    CountRemoveAll,   // the reversed operation is counted as cancelled, then RemoveAll
+                      // (refused: the operation stays pending)
+    CountRemoveAll,   // the reversed operation is counted as cancelled, then RemoveAll (refused:
+                      // nothing is removed)
     Remember,         // a reverse-last tried again is to be answered from the journal
 };
 

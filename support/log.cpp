@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 #include <unistd.h>
 
 #include "support/result_codes.h"
@@ -11,6 +12,8 @@
 #include "support/utilfile.h"
 
 static uint8_t gsLogLevel = LOG_INFO;
+// The day's file whose name this process has made durable (LOG flushed after a line reached it).
+static char m_szDurableName[64] = "";
 
 static int aux_LogWrite(const char* format, va_list args) {
     struct tm now;
@@ -31,6 +34,12 @@ static int aux_LogWrite(const char* format, va_list args) {
     // The line must survive a power cut in the middle of a payment.
     int rc = (fflush(file) == 0 && fsync(fileno(file)) == 0) ? RES_OK : RES_LOG_WRITE;
     if (fclose(file) != 0) rc = RES_LOG_WRITE;
+    // A new day's file is lost with a power cut, flushed lines and all, until
+    // LOG itself is flushed: once per file and process.
+    if (rc == RES_OK && strcmp(m_szDurableName, path) != 0) {
+        if (UtilFile_SyncDir(path) != RES_OK) return RES_LOG_WRITE;
+        snprintf(m_szDurableName, sizeof(m_szDurableName), "%s", path);
+    }
     return rc;
 }
 

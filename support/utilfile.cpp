@@ -134,19 +134,33 @@ int UtilFile_WriteBufToFile(const char* path, const void* buffer, int32_t n) {
 }
 
 int UtilFile_AppendBufToFile(const char* path, const void* buffer, int32_t n) {
-    return aux_WriteFile(path, buffer, n, O_WRONLY | O_CREAT | O_APPEND, "UtilFile_AppendBufToFile");
+    const bool existed = path != nullptr && path[0] != '\0' && access(path, F_OK) == 0;
+    int rc = aux_WriteFile(path, buffer, n, O_WRONLY | O_CREAT | O_APPEND, "UtilFile_AppendBufToFile");
+    if (rc != RES_OK) return rc;
+    // A file made here is lost with a power cut until its directory is flushed.
+    if (!existed && UtilFile_SyncDir(path) != RES_OK) {
+        return Error_LogDetail(path, "UtilFile_AppendBufToFile", RES_FILE_WRITE);
+    }
+    return RES_OK;
 }
 
-void UtilFile_SyncDir(const char* path) {
+int UtilFile_SyncDir(const char* path) {
     char dir[1024];
     // A bare name lives in the current directory (and is no error to log).
     if (strchr(path, '/') == nullptr || strlen(path) >= sizeof(dir) || UtilFile_GetDirFromPath(path, dir) != RES_OK) {
         strcpy(dir, ".");
     }
+    if (aux_Fault("dirsync", path)) return RES_FILE_WRITE;
     int fd = open(dir, O_RDONLY | O_DIRECTORY);
-    if (fd < 0) return;
-    fsync(fd);
+    if (fd < 0) return RES_FILE_OPEN;
+    int rc = fsync(fd) == 0 ? RES_OK : RES_FILE_WRITE;
     close(fd);
+    return rc;
+}
+
+// A temporary file whose write failed goes, so that none is left behind.
+static void aux_DropTemp(const char* tmp) {
+    if (!aux_Fault("delete", tmp)) unlink(tmp);
 }
 
 int UtilFile_ReplaceFile(const char* path, const void* buffer, int32_t n) {
@@ -154,21 +168,22 @@ int UtilFile_ReplaceFile(const char* path, const void* buffer, int32_t n) {
     char tmp[1024];
     snprintf(tmp, sizeof(tmp), "%s.tmp", path);
     int rc = aux_WriteFile(tmp, buffer, n, O_WRONLY | O_CREAT | O_TRUNC, "UtilFile_ReplaceFile");
-    if (rc != RES_OK) return rc;
+    if (rc != RES_OK) {
+        aux_DropTemp(tmp);
+        return rc;
+    }
     if (aux_Fault("rename", path) || rename(tmp, path) != 0) {
-        unlink(tmp);
+        aux_DropTemp(tmp);
         return Error_LogDetail(path, "UtilFile_ReplaceFile", RES_FILE_WRITE);
     }
-    if (aux_Fault("dirsync", path)) return Error_LogDetail(path, "UtilFile_ReplaceFile", RES_FILE_WRITE);
-    UtilFile_SyncDir(path);
+    // Until its directory is flushed the new name may not survive a power cut.
+    if (UtilFile_SyncDir(path) != RES_OK) return Error_LogDetail(path, "UtilFile_ReplaceFile", RES_FILE_WRITE);
     return RES_OK;
 }
 
 int UtilFile_Rename(const char* from, const char* to) {
     if (aux_Fault("rename", to) || rename(from, to) != 0) return RES_FILE_WRITE;
-    if (aux_Fault("dirsync", to)) return RES_FILE_WRITE;
-    UtilFile_SyncDir(to);
-    return RES_OK;
+    return UtilFile_SyncDir(to) == RES_OK ? RES_OK : RES_FILE_WRITE;
 }
 
 int UtilFile_Truncate(const char* path, int32_t length) {

@@ -38,19 +38,23 @@ int UtilFile_CreateDir(const char* path);
 int UtilFile_Delete(const char* path);
 
 // Replaces the file whole and atomically: writes "<path>.tmp", flushes it, renames it over path and
-// flushes the directory, so that a crash leaves either the old or the new content; RES_OK,
-// RES_FILE_EMPTY_PATH, RES_FILE_OPEN, RES_FILE_WRITE or RES_FILE_DELETE.
+// flushes the directory, so that a crash or a power cut leaves either the old or the new content;
+// RES_OK, RES_FILE_EMPTY_PATH, RES_FILE_OPEN, RES_FILE_WRITE or RES_FILE_DELETE. A failure before the
+// rename leaves the old file and no temporary; one of the directory's flush leaves the new file in
+// place, not known to survive a power cut.
 int UtilFile_ReplaceFile(const char* path, const void* buffer, int32_t n);
-// Appends n bytes at the end of the file (created when missing) and flushes
-// them to the disk; RES_OK, RES_FILE_EMPTY_PATH, RES_FILE_OPEN or RES_FILE_WRITE.
+// Appends n bytes at the end of the file (created when missing, its directory then flushed) and
+// flushes them to the disk; RES_OK, RES_FILE_EMPTY_PATH, RES_FILE_OPEN or RES_FILE_WRITE.
 int UtilFile_AppendBufToFile(const char* path, const void* buffer, int32_t n);
-// Renames from over to (replacing it atomically) and flushes the directory;
-// RES_OK or RES_FILE_WRITE with errno kept; not logged, the caller words the failure.
+// Renames from over to (replacing it atomically) and flushes the directory; RES_OK or
+// RES_FILE_WRITE with errno kept (from still there: not renamed; gone: renamed, the directory not
+// flushed); not logged, the caller words the failure.
 int UtilFile_Rename(const char* from, const char* to);
 // Cuts the file to length bytes and flushes it; RES_OK, RES_FILE_EMPTY_PATH, RES_FILE_OPEN or RES_FILE_WRITE.
 int UtilFile_Truncate(const char* path, int32_t length);
-// Flushes the directory entry of path's directory to the disk.
-void UtilFile_SyncDir(const char* path);
+// Flushes path's directory (its entries: names made, renamed or removed) to the disk; RES_OK,
+// RES_FILE_OPEN or RES_FILE_WRITE.
+int UtilFile_SyncDir(const char* path);
 
 // Fault-injection seam for crash tests: when set, the hook is called before
 // each durable step ("open", "write", "fsync", "rename", "dirsync",

@@ -257,6 +257,15 @@ void Terminal::RunRavo(const std::string& base, const KillAt& kill, RunResult& r
         libs.push_back(CRASH_LIB);
         env = {"E2E_CRASH_AT=" + std::to_string(kill.fileEvent > 0 ? kill.fileEvent : 0), "E2E_CRASH_LOG=" + events};
     }
+    if (kill.recordSteps || kill.failCall != 0) {
+        if (libs.empty()) libs.push_back(CRASH_LIB);
+        env.push_back("E2E_HOST_TRACE=" + hostTrace);
+        if (kill.recordSteps) {
+            r.stepLog = base + ".steps";
+            env.push_back("E2E_STEP_LOG=" + r.stepLog);
+        }
+        if (kill.failCall != 0) env.push_back("E2E_FAIL_AT=" + std::to_string(kill.failCall));
+    }
     libs.insert(libs.end(), preload.begin(), preload.end());
     bool paced = false;
     for (const auto& e : this->env) paced |= e.rfind("E2E_CLOCK_SCALE=", 0) == 0 || e.rfind("E2E_SLEEP_SCALE=", 0) == 0;

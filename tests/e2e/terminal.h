@@ -23,11 +23,14 @@
 
 namespace e2e {
 
-// When to SIGKILL Ravo during a run; all empty means let it finish.
+// When to SIGKILL Ravo during a run, and what else the crash-point shim does
+// to its file-system calls; all empty means let it finish untouched.
 struct KillAt {
     std::string hostTrace;   // the host emulator's trace shows this text
     std::string padTrace;    // the pad emulator's trace shows this text
     int fileEvent = 0;       // just before the Nth change under DATA/ (crash-point shim); -1 only lists them
+    bool recordSteps = false;  // list every file-system step of the run (RunResult::stepLog)
+    int failCall = 0;        // the state-changing call with this fault number fails once (ENOSPC, EIO)
 };
 
 struct RunResult {
@@ -39,6 +42,7 @@ struct RunResult {
     std::string pad;         // pad trace of this run (texts converted to UTF-8)
     std::string host;        // host trace of this run
     std::vector<std::string> fileEvents;  // changes under DATA/ seen by the shim, in order
+    std::string stepLog;     // with KillAt::recordSteps: the shim's step log (ReadSteps, powercut.h)
 
     // Text of the first element <tag>, "" when absent.
     std::string Field(const std::string& tag) const;

@@ -12,76 +12,20 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "tests/e2e/ledger.h"
 #include "tests/e2e/terminal.h"
 
 namespace e2e {
 namespace {
-
-std::string Word(const std::string& line, const std::string& key) {
-    size_t at = line.find(" " + key + "=");
-    if (at == std::string::npos) return "";
-    at += key.size() + 2;
-    return line.substr(at, line.find(' ', at) - at);
-}
-
-// What the host saw: purchases it approved and did not see reversed.
-struct HostView {
-    long long netAmount = 0;
-    int netCount = 0;
-};
-
-HostView HostNet(const std::string& history) {
-    std::map<std::string, std::string> pending;  // request number -> line, within one run
-    std::map<std::string, long long> approved;   // reference number -> amount
-    std::set<std::string> reversed;
-    std::istringstream in(history);
-    for (std::string line; std::getline(in, line);) {
-        std::istringstream words(line);
-        std::string kind, no;
-        words >> kind >> no;
-        if (kind == "REQ") pending[no] = line;
-        if (kind != "ANS" || pending.count(no) == 0) continue;
-        const std::string& req = pending[no];
-        std::string mti = Word(req, "mti"), rrn = Word(req, "f37");
-        if (mti == "1200" && Word(req, "f3").rfind("00", 0) == 0 && Word(line, "f39") == "000")
-            approved[rrn] = atoll(Word(req, "f4").c_str());
-        if (mti == "1420") reversed.insert(rrn);
-    }
-    HostView v;
-    for (const auto& a : approved)
-        if (reversed.count(a.first) == 0) {
-            v.netAmount += a.second;
-            ++v.netCount;
-        }
-    return v;
-}
 
 // No reversal left pending, and the host, the batch and the journal agree.
 void ExpectConsistent(const Terminal& t) {
     SBatchInfo b = t.Batch();
     EXPECT_FALSE(b.ucReversal && t.Exists("DATA/RVS.SAV")) << "a reversal is still pending";
     EXPECT_LE(b.usSaleCancelCount, b.usSaleCount);
-
-    long long journalAmount = 0;
-    int journalCount = 0;
-    auto journal = t.Journal();
-    for (size_t i = 0; i < journal.size(); ++i) {
-        if (journal[i].ucOpType != OP_SALE) continue;
-        bool cancelled = false;
-        for (size_t j = i + 1; j < journal.size(); ++j)
-            cancelled |= journal[j].ucOpType == OP_REVERSAL && journal[j].usOriginalCode == journal[i].usOriginalCode;
-        if (!cancelled) {
-            journalAmount += AmountOf(journal[i].stAmount);
-            ++journalCount;
-        }
-    }
-    HostView host = HostNet(t.HostHistory());
-    long long batchAmount = AmountOf(b.stSaleTotal) - AmountOf(b.stSaleCancelTotal);
-    int batchCount = b.usSaleCount - b.usSaleCancelCount;
-    EXPECT_EQ(host.netCount, batchCount) << "batch against host\n" << t.HostHistory();
-    EXPECT_EQ(host.netAmount, batchAmount) << "batch against host";
-    EXPECT_EQ(batchCount, journalCount) << "journal against batch";
-    EXPECT_EQ(batchAmount, journalAmount) << "journal against batch";
+    const Ledger host = HostLedger(t.HostHistory()), batch = BatchLedger(b), journal = JournalLedger(t.Journal());
+    EXPECT_EQ(host.Text(), batch.Text()) << "batch against host\n" << t.HostHistory();
+    EXPECT_EQ(batch.Text(), journal.Text()) << "journal against batch";
 }
 
 struct LossCase {
@@ -121,7 +65,7 @@ TEST_P(LostSaleAnswer, IsReversedByTheNextRequest) {
     auto all = HostRequests(next.host, "");
     ASSERT_FALSE(all.empty()) << next.host;
     EXPECT_TRUE(Has(all[0], "mti=1420") && Has(all[0], "f4=000000001500")) << "the reversal goes first: " << all[0];
-    EXPECT_EQ(Word(HostRequests(lost.host, "1200")[0], "f37"), Word(all[0], "f37")) << "it names the lost sale";
+    EXPECT_EQ(TraceWord(HostRequests(lost.host, "1200")[0], "f37"), TraceWord(all[0], "f37")) << "it names the lost sale";
     if (*c.nextMti) {
         ASSERT_EQ(2u, all.size()) << next.host;
         EXPECT_TRUE(Has(all[1], "mti=" + std::string(c.nextMti))) << all[1];

@@ -340,4 +340,93 @@ TEST(ReversalLifecycle, EveryTransitionLeadsWhereTheTableSays) {
     }
 }
 
+// The record and the step whose write fails, once.
+const char* g_failRecord = nullptr;
+const char* g_failStep = nullptr;
+int FailOnce(const char* step, const char* path) {
+    if (g_failRecord == nullptr || strcmp(step, g_failStep) != 0 || strstr(path, g_failRecord) == nullptr) return 0;
+    g_failRecord = nullptr;
+    return 1;
+}
+
+// A completed operation that the batch or the journal refuses to take is
+// reported and left to be reversed (for a cancellation the bank made, its
+// operation is reversed again); the next call's reversal then counts the
+// operation and its cancellation once, in the batch and the journal alike.
+TEST(ReversalLifecycle, ACountTheDiskRefusesIsReversedAndCountedOnce) {
+    enum Counted { Sale, ReverseLast, CancelRequest };
+    const struct {
+        const char* name;
+        Counted counted;
+        const char* record;  // whose write fails
+        const char* step;
+        int code;
+    } cases[] = {
+        {"sale, batch", Sale, "BATCH.CFG", "open", RES_BATCH_WRITE},
+        {"sale, batch not flushed", Sale, "BATCH.CFG", "dirsync", RES_BATCH_WRITE},
+        {"sale, journal", Sale, "TRANS.CFG", "write", RES_JOURNAL_WRITE},
+        {"reverse-last, journal", ReverseLast, "TRANS.CFG", "fsync", RES_JOURNAL_WRITE},
+        {"reverse-last, batch", ReverseLast, "BATCH.CFG", "rename", RES_BATCH_WRITE},
+        {"reverse-last, batch not flushed", ReverseLast, "BATCH.CFG", "dirsync", RES_BATCH_WRITE},
+        {"cancel request, journal", CancelRequest, "TRANS.CFG", "open", RES_JOURNAL_WRITE},
+        {"cancel request, batch", CancelRequest, "BATCH.CFG", "write", RES_BATCH_WRITE},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        RecordsDir dir;
+        WriteFile(BATCH_VERSION_FILE, kVersionBytes);
+        Batch_Initialize();
+        ASSERT_EQ(RES_OK, Batch_Open());
+        S_PAY_ORDER sale = Order(OP_SALE, 1500);
+        sale.usOriginalCode = Batch_GetTransactIndex();
+        S_PAY_ORDER cancel = sale;
+        cancel.ucOpType = OP_REVERSAL;
+        // The sale as sent; for the two cancels completed before.
+        ASSERT_EQ(RES_OK, Kernel_ReversalSending(&sale, HostMode::NewRequest));
+        if (c.counted != Sale) {
+            ASSERT_EQ(RES_OK, Kernel_ReversalCount(RES_OK, &sale));
+            Kernel_ReversalSettled(RES_OK, &sale);
+            if (c.counted == ReverseLast) ASSERT_EQ(RES_OK, Kernel_ReversalSending(&sale, HostMode::ReverseLast));
+            else Kernel_ReversalStarting(&cancel);
+        }
+        const S_PAY_ORDER& counted = c.counted == Sale ? sale : cancel;
+
+        g_failRecord = c.record;
+        g_failStep = c.step;
+        UtilFile_SetFaultHook(FailOnce);
+        EXPECT_EQ(c.code, Kernel_ReversalCount(RES_OK, &counted));
+        UtilFile_SetFaultHook(nullptr);
+        EXPECT_EQ(nullptr, g_failRecord) << "the write did not fail";
+        EXPECT_FALSE(Exists("DATA/BATCH.CFG.tmp"));
+        Batch_Initialize();  // as the next process reads it
+        SBatchInfo info;
+        Batch_GetInfo(&info);
+        EXPECT_EQ(0, info.usSaleCancelCount);
+        EXPECT_EQ(1, Kernel_IsReversalPending()) << "nothing left to reverse";
+
+        // The next call sends the reversal; the bank approves it.
+        S_PAY_ORDER request = Order(OP_BALANCE, 0), pending;
+        int send = 0;
+        ASSERT_EQ(RES_OK, Kernel_ReadReversalToSend(&request, &pending, &send));
+        ASSERT_EQ(1, send);
+        EXPECT_EQ(sale.usOriginalCode, pending.usOriginalCode);
+        EXPECT_EQ(RES_OK, Kernel_ReversalAnswered(&pending, HostMode::SavedReversal, HostAnswer::Approved));
+        EXPECT_EQ(RvsState::Clean, Kernel_ReversalState());
+        Batch_Initialize();
+        Batch_GetInfo(&info);
+        EXPECT_EQ(1, info.usSaleCount);
+        EXPECT_EQ(1, info.usSaleCancelCount);
+        int sales = 0, cancels = 0;
+        OpStore_Reset();
+        while (OpStore_Next() == 0) {
+            S_PAY_ORDER entry;
+            ASSERT_EQ(RES_OK, OpStore_GetCurrent(&entry));
+            sales += entry.ucOpType == OP_SALE;
+            cancels += entry.ucOpType == OP_REVERSAL;
+        }
+        EXPECT_EQ(sales, cancels) << "the journal and the batch disagree";
+        EXPECT_LE(cancels, 1);
+    }
+}
+
 }  // namespace
