@@ -2,16 +2,13 @@
 #include "emulators/host/hostans.h"
 
 #include <cstdio>
-#include <cstring>
 #include <map>
 
-#include "host/tmmsgbuilder.h"
-#include "host/tmmsgprs.h"
+#include "emulators/host/hostpack.h"
 
-static STMMsgContainer m_Request;
-static STMSecPacket m_RequestEnvelope;
+static SHostRequest m_Request;
 static int m_iDecodeResult = -1;
-static STMMsgContainer m_Answer;
+static std::string m_DecodeWhy;  // what is wrong with a request that did not decode
 static std::string m_LastAnswer;
 static unsigned m_uSerial = 0;  // source of trace numbers and approval codes
 
@@ -21,10 +18,10 @@ static bool aux_HostAns_IsCardField(unsigned field) {
            field == 55;
 }
 
-static std::string aux_HostAns_Printable(const char* data, uint16_t length) {
+static std::string aux_HostAns_Printable(const std::string& data) {
     std::string out;
-    for (uint16_t i = 0; i < length; ++i) {
-        unsigned char c = static_cast<unsigned char>(data[i]);
+    for (char ch : data) {
+        unsigned char c = static_cast<unsigned char>(ch);
         if (c > 0x20 && c < 0x7F && c != '\\') {
             out += static_cast<char>(c);
         } else {
@@ -36,45 +33,40 @@ static std::string aux_HostAns_Printable(const char* data, uint16_t length) {
     return out;
 }
 
-static std::string aux_HostAns_Field(const STMMsgContainer* msg, unsigned field) {
-    const char* data = nullptr;
-    uint16_t length = 0;
-    TMMsgPrs_GetField(msg, static_cast<uint16_t>(field), &data, &length);
-    return data ? std::string(data, length) : std::string();
+static bool aux_HostAns_Has(unsigned field) { return m_Request.fields.count(field) != 0; }
+
+static std::string aux_HostAns_Field(unsigned field) {
+    auto it = m_Request.fields.find(field);
+    return it != m_Request.fields.end() ? it->second : std::string();
 }
 
 int HostAns_Decode(const uint8_t* packet, uint16_t count) {
-    TMMsgPrs_Init();
-    memset(&m_RequestEnvelope, 0, sizeof(m_RequestEnvelope));
-    m_iDecodeResult = TMMsgPrs_ParseSecPacket(&m_Request, packet, count, &m_RequestEnvelope);
+    m_iDecodeResult = HostPack_ParseRequest(packet, count, &m_Request, &m_DecodeWhy);
+    // Nothing of a request that did not decode is echoed.
+    if (m_iDecodeResult != 0) m_Request = SHostRequest();
     return m_iDecodeResult;
 }
 
-uint16_t HostAns_RequestMTI() { return m_iDecodeResult == 0 ? TMMsgPrs_GetMTI(&m_Request) : 0; }
+uint16_t HostAns_RequestMTI() { return m_iDecodeResult == 0 ? m_Request.usMti : 0; }
 
 std::string HostAns_TraceRequest() {
     char head[96];
     if (m_iDecodeResult != 0) {
         snprintf(head, sizeof(head), "bad-envelope rc=%d", m_iDecodeResult);
-        return head;
+        return std::string(head) + " " + m_DecodeWhy;
     }
     snprintf(head, sizeof(head), "tid=%s kind=%u msglen=%u mti=%04u",
-             aux_HostAns_Printable(m_RequestEnvelope.szTerminalId,
-                                   static_cast<uint16_t>(strlen(m_RequestEnvelope.szTerminalId)))
-                 .c_str(),
-             m_RequestEnvelope.ucKind, m_RequestEnvelope.usMsgLength, TMMsgPrs_GetMTI(&m_Request));
+             aux_HostAns_Printable(m_Request.terminalId).c_str(), m_Request.ucKind, m_Request.usMsgLength,
+             m_Request.usMti);
     std::string line = head;
-    for (unsigned field = 1; field <= 128; ++field) {
-        if (!TMMsgPrs_IsFieldExists(&m_Request, static_cast<uint8_t>(field))) continue;
-        std::string value = aux_HostAns_Field(&m_Request, field);
-        line += " f" + std::to_string(field) + "=";
-        if (aux_HostAns_IsCardField(field))
-            line += "[" + std::to_string(value.size()) + " masked]";
+    for (const auto& kv : m_Request.fields) {
+        line += " f" + std::to_string(kv.first) + "=";
+        if (aux_HostAns_IsCardField(kv.first))
+            line += "[" + std::to_string(kv.second.size()) + " masked]";
         else
-            line += aux_HostAns_Printable(value.data(), static_cast<uint16_t>(value.size()));
+            line += aux_HostAns_Printable(kv.second);
     }
-    for (unsigned i = 0; i < m_RequestEnvelope.ucElementCount; ++i) {
-        const STMSecElement& e = m_RequestEnvelope.astElement[i];
+    for (const SHostSecElement& e : m_Request.elements) {
         // The datum is a cipher text of card data: only its shape is traced.
         line += " sec" + std::to_string(e.ucTag) + "=f" + std::to_string(e.ucField) + "/" +
                 std::to_string(e.usLength) + "/" + std::to_string(e.usStored);
@@ -95,7 +87,7 @@ static const char* aux_HostAns_DefaultCode(uint16_t mti) {
 
 // Reads the key type asked for in a key-download request ("KYTP003TMK").
 static std::string aux_HostAns_KeyTag() {
-    std::string f48 = aux_HostAns_Field(&m_Request, 48);
+    std::string f48 = aux_HostAns_Field(48);
     size_t at = f48.find("KYTP003");
     std::string kind = at != std::string::npos && at + 10 <= f48.size() ? f48.substr(at + 7, 3) : "TPK";
     if (kind == "TMK") return "MTMK";
@@ -104,8 +96,7 @@ static std::string aux_HostAns_KeyTag() {
 }
 
 static void aux_HostAns_Echo(std::map<unsigned, std::string>* fields, unsigned field) {
-    if (TMMsgPrs_IsFieldExists(&m_Request, static_cast<uint8_t>(field)))
-        (*fields)[field] = aux_HostAns_Field(&m_Request, field);
+    if (aux_HostAns_Has(field)) (*fields)[field] = aux_HostAns_Field(field);
 }
 
 // The fields of the usual answer to the current request with an action code.
@@ -113,7 +104,7 @@ static void aux_HostAns_AnswerFields(uint16_t mti, const std::string& code, std:
     char buf[64];
     ++m_uSerial;
     aux_HostAns_Echo(f, 12);
-    if (TMMsgPrs_IsFieldExists(&m_Request, 37)) {
+    if (aux_HostAns_Has(37)) {
         aux_HostAns_Echo(f, 37);
     } else {
         snprintf(buf, sizeof(buf), "%012u", 900000000u + m_uSerial);
@@ -131,10 +122,10 @@ static void aux_HostAns_AnswerFields(uint16_t mti, const std::string& code, std:
         (*f)[11] = buf;
         (*f)[38] = authCode;
         aux_HostAns_Echo(f, 49);
-        std::string proc = aux_HostAns_Field(&m_Request, 3);
+        std::string proc = aux_HostAns_Field(3);
         if (mti == 1100 && proc.compare(0, 2, "31") == 0 && success) {
             // One balance block: account type, amount type 02, currency, sign, amount.
-            std::string currency = aux_HostAns_Field(&m_Request, 49);
+            std::string currency = aux_HostAns_Field(49);
             if (currency.size() != 3) currency = "933";
             (*f)[54] = "0002" + currency + "C000000100000";
         }
@@ -152,31 +143,10 @@ static void aux_HostAns_AnswerFields(uint16_t mti, const std::string& code, std:
     }
 }
 
-// Fills the answer container from a field table, ascending, with the secondary bitmap
-// first whenever a field above 64 follows.
-static void aux_HostAns_Fill(uint16_t mti, const std::map<unsigned, std::string>& fields) {
-    TMMsgPrs_Init();
-    TMMsgPrs_InitContainer(&m_Answer);
-    TMMsgPrs_SetMTI(&m_Answer, mti);
-    if (!fields.empty() && fields.rbegin()->first > 64)
-        TMMsgPrs_AddField(&m_Answer, 1, "0000000000000000", 16);
-    for (const auto& kv : fields) {
-        if (kv.first <= 1 || kv.first > 128) continue;
-        TMMsgPrs_AddField(&m_Answer, static_cast<uint8_t>(kv.first), kv.second.data(),
-                          static_cast<uint16_t>(kv.second.size()));
-    }
-}
-
-// Wraps the answer container into a response envelope and copies it out.
-static void aux_HostAns_Envelope(uint8_t status, std::vector<uint8_t>* out) {
-    if (status != 0) TMMsgPrs_InitContainer(&m_Answer);
-    if (TMMsgBuilder_PrepareRsPacket(&m_Answer, status) != 0) {
-        // Longer than a packet may be: sent all the same, the terminal must refuse it.
-        out->assign(1, 0);
-        out->insert(out->end(), m_Answer.acMessage, m_Answer.acMessage + m_Answer.usLength);
-        return;
-    }
-    out->assign(m_Answer.acMessage, m_Answer.acMessage + m_Answer.usLength);
+// The response envelope of an answer message of type mti with the given fields.
+static void aux_HostAns_Message(uint16_t mti, const std::map<unsigned, std::string>& fields,
+                                std::vector<uint8_t>* out) {
+    *out = HostPack_Response(0, HostPack_BuildMessage(mti, fields));
 }
 
 int HostAns_BuildEnvelope(const SHostAction& action, std::vector<uint8_t>* out) {
@@ -184,17 +154,12 @@ int HostAns_BuildEnvelope(const SHostAction& action, std::vector<uint8_t>* out) 
     char desc[48];
     switch (action.eKind) {
         case HOSTACT_STATUS:
-            aux_HostAns_Envelope(action.ucStatus, out);
+            *out = HostPack_Response(action.ucStatus, std::string());
             snprintf(desc, sizeof(desc), "status=%02X", action.ucStatus);
             m_LastAnswer = desc;
             return 0;
         case HOSTACT_RAW:
-            TMMsgPrs_InitContainer(&m_Answer);
-            m_Answer.usLength = static_cast<uint16_t>(action.bytes.size() < TMMSG_MAX_LENGTH - 1
-                                                          ? action.bytes.size()
-                                                          : TMMSG_MAX_LENGTH - 1);
-            memcpy(m_Answer.acMessage, action.bytes.data(), m_Answer.usLength);
-            aux_HostAns_Envelope(0, out);
+            *out = HostPack_Response(0, std::string(action.bytes.begin(), action.bytes.end()));
             m_LastAnswer = "raw=" + std::to_string(action.bytes.size());
             return 0;
         case HOSTACT_HOLDON: {
@@ -206,8 +171,7 @@ int HostAns_BuildEnvelope(const SHostAction& action, std::vector<uint8_t>* out) 
                 if (ov.bOmit) fields.erase(ov.ucField);
                 else fields[ov.ucField] = ov.value;
             }
-            aux_HostAns_Fill(1810, fields);
-            aux_HostAns_Envelope(0, out);
+            aux_HostAns_Message(1810, fields, out);
             m_LastAnswer = "mti=1810";
             return 0;
         }
@@ -218,7 +182,7 @@ int HostAns_BuildEnvelope(const SHostAction& action, std::vector<uint8_t>* out) 
                          mti == 1800 || mti == 1804;
             if (!known && action.eKind != HOSTACT_ANSWER && action.overrides.empty()) {
                 // A request that could not be read, or of a type no host answers: not processed.
-                aux_HostAns_Envelope(0x41, out);
+                *out = HostPack_Response(0x41, std::string());
                 m_LastAnswer = "status=41";
                 return 0;
             }
@@ -230,8 +194,7 @@ int HostAns_BuildEnvelope(const SHostAction& action, std::vector<uint8_t>* out) 
                 else fields[ov.ucField] = ov.value;
             }
             uint16_t answerMti = known ? static_cast<uint16_t>(mti + 10) : 1810;
-            aux_HostAns_Fill(answerMti, fields);
-            aux_HostAns_Envelope(0, out);
+            aux_HostAns_Message(answerMti, fields, out);
             snprintf(desc, sizeof(desc), "mti=%04u f39=%s", answerMti,
                      fields.count(39) ? fields[39].c_str() : "-");
             m_LastAnswer = desc;

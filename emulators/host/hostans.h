@@ -1,7 +1,7 @@
 // emulators/host/hostans.h
 // What the emulated host makes of a request and what it answers: the request
-// envelope is decoded with the project's message container, traced with card
-// data masked, and answered per scenario action with a response envelope.
+// envelope is decoded with the emulator's own packer (hostpack.h), traced with
+// card data masked, and answered per scenario action with a response envelope.
 #pragma once
 #include <cstdint>
 #include <string>
@@ -9,10 +9,12 @@
 
 #include "emulators/host/hostscen.h"
 
-// Decodes a request envelope and keeps it as the current request; 0 or the decoder's code.
+// Decodes a request envelope and keeps it as the current request; 0 or the decoder's code
+// (RES_HOST_BAD_LENGTH).
 int HostAns_Decode(const uint8_t* packet, uint16_t count);
 // One trace line for the current request: header, type, every field (card data masked),
-// security elements without their data.
+// security elements without their data; for a request that did not decode, the code
+// and what is wrong.
 std::string HostAns_TraceRequest();
 // Returns the message type of the current request (0 when it could not be decoded).
 uint16_t HostAns_RequestMTI();

@@ -1,6 +1,8 @@
 // emulators/host/hostscen.cpp
 #include "emulators/host/hostscen.h"
 
+#include "emulators/host/hostpack.h"
+
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -65,6 +67,14 @@ static int aux_HostScen_ParseAction(const std::string& text, SHostAction* out, s
             ov.ucField = static_cast<uint8_t>(field);
             ov.value = a.substr(eq + 1);
             ov.bOmit = ov.value.empty();
+            // The bitmaps are the packer's; a value must fit its field's length.
+            if (field == 1) return *err = "f1 is the secondary bitmap, which the answer gets when it needs one", -1;
+            const SHostFieldDef* def = HostPack_Field(ov.ucField);
+            if (!ov.bOmit && !HostPack_Fits(ov.ucField, ov.value.size()))
+                return *err = "f" + std::to_string(field) + ": " + std::to_string(ov.value.size()) +
+                              " characters, the field holds " + (def->ucPrefix ? "at most " : "") +
+                              std::to_string(def->usMax),
+                       -1;
             out->overrides.push_back(ov);
         } else {
             plain.push_back(a);

@@ -14,10 +14,9 @@
 #include <vector>
 
 #include "emulators/common/tlssrv.h"
+#include "emulators/tmanager/tmframe.h"
 #include "emulators/tmanager/tmscen.h"
 #include "pinpad/crc.h"
-#include "remote/kwrmframe.h"
-#include "support/result_codes.h"
 #include "support/sysclock.h"
 
 namespace {
@@ -58,9 +57,9 @@ struct ServedFile {
     const char* name;
 };
 const ServedFile kServed[] = {
-    {KWRM_CMD_CONFIG, "CONFIG.INI"}, {KWRM_CMD_RANGES, "RANGE.CFG"}, {KWRM_CMD_SSLA, "SSLA"},
-    {KWRM_CMD_SSLC, "SSLC"},         {KWRM_CMD_SSLK, "SSLK"},        {KWRM_CMD_EMVCAPK, "EMVCAPK"},
-    {KWRM_CMD_EMVCFG, "EMVCFG"},
+    {TMCMD_CONFIG, "CONFIG.INI"}, {TMCMD_RANGES, "RANGE.CFG"}, {TMCMD_SSLA, "SSLA"},
+    {TMCMD_SSLC, "SSLC"},         {TMCMD_SSLK, "SSLK"},        {TMCMD_EMVCAPK, "EMVCAPK"},
+    {TMCMD_EMVCFG, "EMVCFG"},
 };
 
 }  // namespace
@@ -136,7 +135,7 @@ static Answer aux_TmEmu_StartDownload(uint8_t command, const std::string& name, 
     m_Download.crc = CRC_CalcCRC32(m_Download.content.data(), static_cast<uint32_t>(m_Download.content.size()), 0);
     m_Download.pos = from;
     Answer a{command, std::vector<uint8_t>(5, 0), ""};
-    KwrmFrame_PutU32(&a.data[1], static_cast<uint32_t>(m_Download.content.size()));
+    TmFrame_PutU32(&a.data[1], static_cast<uint32_t>(m_Download.content.size()));
     a.note = "st=00 size=" + std::to_string(m_Download.content.size()) + " file=" + name;
     if (from != 0) a.note += " from=" + std::to_string(from);
     return a;
@@ -151,14 +150,14 @@ static const char* aux_TmEmu_ServedName(uint8_t command) {
 
 // A file is newer unless the terminal's identifier is the CRC of the served file.
 static Answer aux_TmEmu_FileRequest(uint8_t command, const uint8_t* data, uint16_t n) {
-    if (n < 4) return aux_TmEmu_Status(command, KWRM_STATUS_REFUSED, "short-request");
-    uint32_t identifier = KwrmFrame_GetU32(data);
+    if (n < 4) return aux_TmEmu_Status(command, TMSTATUS_REFUSED, "short-request");
+    uint32_t identifier = TmFrame_GetU32(data);
     const char* name = aux_TmEmu_ServedName(command);
     std::vector<uint8_t> content;
     if (name == nullptr || !aux_TmEmu_ReadServed(name, &content))
-        return aux_TmEmu_Status(command, KWRM_STATUS_REFUSED, "none");
+        return aux_TmEmu_Status(command, TMSTATUS_REFUSED, "none");
     uint32_t crc = CRC_CalcCRC32(content.data(), static_cast<uint32_t>(content.size()), 0);
-    if (crc == identifier) return aux_TmEmu_Status(command, KWRM_STATUS_REFUSED, "current");
+    if (crc == identifier) return aux_TmEmu_Status(command, TMSTATUS_REFUSED, "current");
     return aux_TmEmu_StartDownload(command, name, &content, 0);
 }
 
@@ -197,26 +196,26 @@ static bool aux_TmEmu_Prepare(const STmOffer& offer, std::vector<uint8_t>* conte
 // runs. A terminal that names no file (CRC 0: the pad's application lives on
 // the pad) is offered the file unless it runs the offered version.
 static Answer aux_TmEmu_AppRequest(uint8_t command, const uint8_t* data, uint16_t n) {
-    bool resume = command == KWRM_CMD_APP_RESUME;
+    bool resume = command == TMCMD_APP_RESUME;
     if (n != (resume ? TM_APP_RESUME_REQUEST : TM_APP_REQUEST))
-        return aux_TmEmu_Status(command, KWRM_STATUS_REFUSED, "bad-request");
+        return aux_TmEmu_Status(command, TMSTATUS_REFUSED, "bad-request");
     std::string name = aux_TmEmu_Name(data, TM_NAME_FIELD);
-    uint32_t version = KwrmFrame_GetU32(data + TM_NAME_FIELD);
-    uint32_t crc = KwrmFrame_GetU32(data + TM_NAME_FIELD + 4);
-    uint32_t offset = resume ? KwrmFrame_GetU32(data + TM_APP_REQUEST) : 0;
-    uint32_t partialCrc = resume ? KwrmFrame_GetU32(data + TM_APP_REQUEST + 4) : 0;
+    uint32_t version = TmFrame_GetU32(data + TM_NAME_FIELD);
+    uint32_t crc = TmFrame_GetU32(data + TM_NAME_FIELD + 4);
+    uint32_t offset = resume ? TmFrame_GetU32(data + TM_APP_REQUEST) : 0;
+    uint32_t partialCrc = resume ? TmFrame_GetU32(data + TM_APP_REQUEST + 4) : 0;
     const STmOffer* offer = nullptr;
     for (const STmOffer& o : TmScen_Get().offers)
         if (o.name == name) offer = &o;
     std::vector<uint8_t> content;
     if (offer == nullptr || !aux_TmEmu_ReadServed(name, &content))
-        return aux_TmEmu_Status(command, KWRM_STATUS_REFUSED, "none");
-    if (!aux_TmEmu_Prepare(*offer, &content)) return aux_TmEmu_Status(command, KWRM_STATUS_REFUSED, "not-signed");
+        return aux_TmEmu_Status(command, TMSTATUS_REFUSED, "none");
+    if (!aux_TmEmu_Prepare(*offer, &content)) return aux_TmEmu_Status(command, TMSTATUS_REFUSED, "not-signed");
     uint32_t fileCrc = CRC_CalcCRC32(content.data(), static_cast<uint32_t>(content.size()), 0);
     if (fileCrc == crc || (crc == 0 && offer->bVersion && offer->ulVersion == version))
-        return aux_TmEmu_Status(command, KWRM_STATUS_REFUSED, "current");
+        return aux_TmEmu_Status(command, TMSTATUS_REFUSED, "current");
     if (resume && (offset > content.size() || CRC_CalcCRC32(content.data(), offset, 0) != partialCrc))
-        return aux_TmEmu_Status(command, KWRM_STATUS_PARTIAL_CRC, "partial-crc-mismatch");
+        return aux_TmEmu_Status(command, TMSTATUS_PARTIAL_CRC, "partial-crc-mismatch");
     Answer a = aux_TmEmu_StartDownload(command, name, &content, offset);
     if (m_bSigning) a.note += offer->eSigning == TMS_SIGNED ? " signed" : offer->eSigning == TMS_ALTERED ? " altered" : " unsigned";
     if (offer->bVersion) {
@@ -229,19 +228,19 @@ static Answer aux_TmEmu_AppRequest(uint8_t command, const uint8_t* data, uint16_
 }
 
 static Answer aux_TmEmu_NextBlock(bool endNow, bool wrongCrc) {
-    if (!m_Download.active) return Answer{KWRM_CMD_STATUS, {0, 0, 0, 0, 0, 0xFE}, "no-download"};
+    if (!m_Download.active) return Answer{TMCMD_STATUS, {0, 0, 0, 0, 0, 0xFE}, "no-download"};
     size_t left = m_Download.content.size() - m_Download.pos;
     if (left == 0 || endNow) {
         m_Download.active = false;
         uint32_t crc = wrongCrc ? ~m_Download.crc : m_Download.crc;
-        Answer a{KWRM_CMD_END, std::vector<uint8_t>(4), "crc=" + aux_TmEmu_Hex(crc, 8)};
-        KwrmFrame_PutU32(a.data.data(), crc);
+        Answer a{TMCMD_END, std::vector<uint8_t>(4), "crc=" + aux_TmEmu_Hex(crc, 8)};
+        TmFrame_PutU32(a.data.data(), crc);
         if (left != 0) a.note += " early left=" + std::to_string(left);
         return a;
     }
-    size_t n = left < KWRM_MAX_DATA ? left : static_cast<size_t>(KWRM_MAX_DATA);
-    Answer a{KWRM_CMD_NEXT_BLOCK, std::vector<uint8_t>(m_Download.content.begin() + m_Download.pos,
-                                                     m_Download.content.begin() + m_Download.pos + n),
+    size_t n = left < TMFRAME_MAX_DATA ? left : static_cast<size_t>(TMFRAME_MAX_DATA);
+    Answer a{TMCMD_NEXT_BLOCK, std::vector<uint8_t>(m_Download.content.begin() + m_Download.pos,
+                                                  m_Download.content.begin() + m_Download.pos + n),
              "at=" + std::to_string(m_Download.pos)};
     m_Download.pos += n;
     return a;
@@ -261,38 +260,38 @@ static bool aux_TmEmu_StoreUpload() {
 }
 
 static Answer aux_TmEmu_Upload(uint8_t command, const uint8_t* data, uint16_t n) {
-    if (command == KWRM_CMD_LOG_START) {
-        if (n != TM_UPLOAD_START) return aux_TmEmu_Status(command, KWRM_STATUS_REFUSED, "bad-request");
-        m_Upload.size = KwrmFrame_GetU32(data);
+    if (command == TMCMD_LOG_START) {
+        if (n != TM_UPLOAD_START) return aux_TmEmu_Status(command, TMSTATUS_REFUSED, "bad-request");
+        m_Upload.size = TmFrame_GetU32(data);
         m_Upload.name = aux_TmEmu_Name(data + 4, TM_NAME_FIELD);
         bool nameOk = !m_Upload.name.empty() && m_Upload.name.find('/') == std::string::npos && m_Upload.name[0] != '.';
-        if (!nameOk) return aux_TmEmu_Status(command, KWRM_STATUS_REFUSED, "bad-name");
+        if (!nameOk) return aux_TmEmu_Status(command, TMSTATUS_REFUSED, "bad-name");
         m_Upload.active = true;
         m_Upload.content.clear();
-        return aux_TmEmu_Status(command, KWRM_STATUS_OK, "");
+        return aux_TmEmu_Status(command, TMSTATUS_OK, "");
     }
-    if (!m_Upload.active) return aux_TmEmu_Status(command, KWRM_STATUS_REFUSED, "no-upload");
-    if (command == KWRM_CMD_UPLOAD_BLOCK) {
+    if (!m_Upload.active) return aux_TmEmu_Status(command, TMSTATUS_REFUSED, "no-upload");
+    if (command == TMCMD_UPLOAD_BLOCK) {
         m_Upload.content.insert(m_Upload.content.end(), data, data + n);
-        return aux_TmEmu_Status(command, KWRM_STATUS_OK, "");
+        return aux_TmEmu_Status(command, TMSTATUS_OK, "");
     }
     m_Upload.active = false;
-    uint32_t crc = n >= 4 ? KwrmFrame_GetU32(data) : 0;
+    uint32_t crc = n >= 4 ? TmFrame_GetU32(data) : 0;
     uint32_t own = CRC_CalcCRC32(m_Upload.content.data(), static_cast<uint32_t>(m_Upload.content.size()), 0);
     if (n < 4 || crc != own || m_Upload.content.size() != m_Upload.size)
-        return aux_TmEmu_Status(command, KWRM_STATUS_REFUSED,
+        return aux_TmEmu_Status(command, TMSTATUS_REFUSED,
                                 "upload-bad size=" + std::to_string(m_Upload.content.size()) + " crc=" +
                                     aux_TmEmu_Hex(own, 8));
-    if (!aux_TmEmu_StoreUpload()) return aux_TmEmu_Status(command, KWRM_STATUS_REFUSED, "not-stored");
-    return aux_TmEmu_Status(command, KWRM_STATUS_OK,
+    if (!aux_TmEmu_StoreUpload()) return aux_TmEmu_Status(command, TMSTATUS_REFUSED, "not-stored");
+    return aux_TmEmu_Status(command, TMSTATUS_OK,
                             "stored=" + m_Upload.name + " size=" + std::to_string(m_Upload.content.size()));
 }
 
 static Answer aux_TmEmu_TransportKey(uint16_t n) {
-    if (n != 3) return aux_TmEmu_Status(KWRM_CMD_TK, KWRM_STATUS_REFUSED, "bad-request");
+    if (n != 3) return aux_TmEmu_Status(TMCMD_TK, TMSTATUS_REFUSED, "bad-request");
     const STmScenario& scen = TmScen_Get();
-    if (!scen.bKey) return Answer{KWRM_CMD_TK, {KWRM_STATUS_OK, 0}, "st=00 no-key"};
-    Answer a{KWRM_CMD_TK, {KWRM_STATUS_OK, scen.ucKeyFlag, sizeof(scen.aucKey)}, ""};
+    if (!scen.bKey) return Answer{TMCMD_TK, {TMSTATUS_OK, 0}, "st=00 no-key"};
+    Answer a{TMCMD_TK, {TMSTATUS_OK, scen.ucKeyFlag, sizeof(scen.aucKey)}, ""};
     a.data.insert(a.data.end(), scen.aucKey, scen.aucKey + sizeof(scen.aucKey));
     // The key itself stays out of the trace.
     a.note = "st=00 flag=" + aux_TmEmu_Hex(scen.ucKeyFlag, 2) + " key=[16 bytes]";
@@ -308,7 +307,7 @@ static Answer aux_TmEmu_DateTime() {
         strftime(buf, sizeof(buf), "%y%m%d%H%M%S", &now);
         text = buf;
     }
-    Answer a{KWRM_CMD_DATETIME, {KWRM_STATUS_OK}, "st=00 text=" + text};
+    Answer a{TMCMD_DATETIME, {TMSTATUS_OK}, "st=00 text=" + text};
     a.data.insert(a.data.end(), text.begin(), text.end());
     return a;
 }
@@ -316,41 +315,41 @@ static Answer aux_TmEmu_DateTime() {
 // What the trace says of a request.
 static std::string aux_TmEmu_Describe(uint8_t command, const uint8_t* data, uint16_t n) {
     if (aux_TmEmu_ServedName(command) != nullptr)
-        return n == 4 ? " id=" + aux_TmEmu_Hex(KwrmFrame_GetU32(data), 8) : "";
+        return n == 4 ? " id=" + aux_TmEmu_Hex(TmFrame_GetU32(data), 8) : "";
     switch (command) {
-        case KWRM_CMD_OPEN:
+        case TMCMD_OPEN:
             return " tid=" + aux_TmEmu_Printable(data, n);
-        case KWRM_CMD_APP:
-        case KWRM_CMD_APP_RESUME: {
+        case TMCMD_APP:
+        case TMCMD_APP_RESUME: {
             if (n < TM_APP_REQUEST) return "";
             std::string name = aux_TmEmu_Name(data, TM_NAME_FIELD);
             std::string out = " name=" + aux_TmEmu_Printable(reinterpret_cast<const uint8_t*>(name.data()), name.size()) +
-                              " ver=" + aux_TmEmu_Hex(KwrmFrame_GetU32(data + TM_NAME_FIELD), 8) +
-                              " crc=" + aux_TmEmu_Hex(KwrmFrame_GetU32(data + TM_NAME_FIELD + 4), 8);
+                              " ver=" + aux_TmEmu_Hex(TmFrame_GetU32(data + TM_NAME_FIELD), 8) +
+                              " crc=" + aux_TmEmu_Hex(TmFrame_GetU32(data + TM_NAME_FIELD + 4), 8);
             if (n >= TM_APP_RESUME_REQUEST)
-                out += " offset=" + std::to_string(KwrmFrame_GetU32(data + TM_APP_REQUEST)) +
-                       " pcrc=" + aux_TmEmu_Hex(KwrmFrame_GetU32(data + TM_APP_REQUEST + 4), 8);
+                out += " offset=" + std::to_string(TmFrame_GetU32(data + TM_APP_REQUEST)) +
+                       " pcrc=" + aux_TmEmu_Hex(TmFrame_GetU32(data + TM_APP_REQUEST + 4), 8);
             return out;
         }
-        case KWRM_CMD_LOG_START: {
+        case TMCMD_LOG_START: {
             if (n != TM_UPLOAD_START) return "";
             std::string name = aux_TmEmu_Name(data + 4, TM_NAME_FIELD);
-            return " size=" + std::to_string(KwrmFrame_GetU32(data)) +
+            return " size=" + std::to_string(TmFrame_GetU32(data)) +
                    " name=" + aux_TmEmu_Printable(reinterpret_cast<const uint8_t*>(name.data()), name.size());
         }
-        case KWRM_CMD_END:
-        case KWRM_CMD_STATUS:
-            return n == 4 ? std::string(command == KWRM_CMD_END ? " crc=" : " status=") +
-                                aux_TmEmu_Hex(KwrmFrame_GetU32(data), 8)
+        case TMCMD_END:
+        case TMCMD_STATUS:
+            return n == 4 ? std::string(command == TMCMD_END ? " crc=" : " status=") +
+                                aux_TmEmu_Hex(TmFrame_GetU32(data), 8)
                           : "";
-        case KWRM_CMD_TK:
+        case TMCMD_TK:
             return n == 3 ? " kcv=" + aux_TmEmu_Hex(static_cast<uint32_t>(data[0]) << 16 | data[1] << 8 | data[2], 6)
                           : "";
-        case KWRM_CMD_TK_REPORT:
+        case TMCMD_TK_REPORT:
             return n == 4 ? " result=" + aux_TmEmu_Hex(data[0], 2) +
                                 " kcv=" + aux_TmEmu_Hex(static_cast<uint32_t>(data[1]) << 16 | data[2] << 8 | data[3], 6)
                           : "";
-        case KWRM_CMD_SOFTINFO:
+        case TMCMD_SOFTINFO:
             return " text=" + aux_TmEmu_Printable(data, n);
         default:
             return "";
@@ -361,38 +360,37 @@ static std::string aux_TmEmu_Describe(uint8_t command, const uint8_t* data, uint
 static Answer aux_TmEmu_Handle(uint8_t command, const uint8_t* data, uint16_t n, bool endNow, bool wrongCrc) {
     if (aux_TmEmu_ServedName(command) != nullptr) return aux_TmEmu_FileRequest(command, data, n);
     switch (command) {
-        case KWRM_CMD_OPEN:
-            return aux_TmEmu_Status(command, n == 8 ? KWRM_STATUS_OK : KWRM_STATUS_REFUSED, "");
-        case KWRM_CMD_APP:
-        case KWRM_CMD_APP_RESUME:
+        case TMCMD_OPEN:
+            return aux_TmEmu_Status(command, n == 8 ? TMSTATUS_OK : TMSTATUS_REFUSED, "");
+        case TMCMD_APP:
+        case TMCMD_APP_RESUME:
             return aux_TmEmu_AppRequest(command, data, n);
-        case KWRM_CMD_NEXT_BLOCK:
+        case TMCMD_NEXT_BLOCK:
             return aux_TmEmu_NextBlock(endNow, wrongCrc);
-        case KWRM_CMD_LOG_START:
-        case KWRM_CMD_UPLOAD_BLOCK:
-        case KWRM_CMD_END:
+        case TMCMD_LOG_START:
+        case TMCMD_UPLOAD_BLOCK:
+        case TMCMD_END:
             return aux_TmEmu_Upload(command, data, n);
-        case KWRM_CMD_TK:
+        case TMCMD_TK:
             return aux_TmEmu_TransportKey(n);
-        case KWRM_CMD_TK_REPORT:
-            return aux_TmEmu_Status(command, n == 4 ? KWRM_STATUS_OK : KWRM_STATUS_REFUSED, "");
-        case KWRM_CMD_DATETIME:
+        case TMCMD_TK_REPORT:
+            return aux_TmEmu_Status(command, n == 4 ? TMSTATUS_OK : TMSTATUS_REFUSED, "");
+        case TMCMD_DATETIME:
             return aux_TmEmu_DateTime();
-        case KWRM_CMD_SOFTINFO:
-            return aux_TmEmu_Status(command, KWRM_STATUS_OK, "");
+        case TMCMD_SOFTINFO:
+            return aux_TmEmu_Status(command, TMSTATUS_OK, "");
         default:
-            return Answer{KWRM_CMD_STATUS, {0, 0, 0, 0, 0, 0xFF}, "unknown-command"};
+            return Answer{TMCMD_STATUS, {0, 0, 0, 0, 0, 0xFF}, "unknown-command"};
     }
 }
 
 // Sends an answer frame, spoiled as the rules say; false when the client is gone.
 static bool aux_TmEmu_Send(const Answer& answer, bool badCrc, const STmRule* badLength) {
-    uint8_t frame[KWRM_MAX_FRAME];
-    uint16_t n = KwrmFrame_Build(answer.command, answer.data.data(), static_cast<uint16_t>(answer.data.size()), frame);
+    std::vector<uint8_t> frame = TmFrame_Build(answer.command, answer.data.data(), answer.data.size());
     std::string line = "TX " + aux_TmEmu_Hex(answer.command, 2) + " n=" + std::to_string(answer.data.size());
     if (!answer.note.empty()) line += " " + answer.note;
     if (badCrc) {
-        frame[n - 1] ^= 0xFF;
+        frame.back() ^= 0xFF;
         line += " badcrc";
     }
     if (badLength != nullptr) {
@@ -401,7 +399,7 @@ static bool aux_TmEmu_Send(const Answer& answer, bool badCrc, const STmRule* bad
         line += " l=" + std::to_string(badLength->ulValue);
     }
     aux_TmEmu_Trace(line);
-    return TlsSrv_Write(frame, n) == 0;
+    return TlsSrv_Write(frame.data(), frame.size()) == 0;
 }
 
 // Says nothing until the terminal hangs up (or the idle limit ends the wait).
@@ -416,7 +414,7 @@ static bool aux_TmEmu_Answer(uint8_t command, const uint8_t* data, uint16_t n) {
     unsigned arrival = ++m_auArrivals[command];
     std::string rx = "RX " + aux_TmEmu_Hex(command, 2) + " #" + std::to_string(arrival) + " n=" + std::to_string(n) +
                      aux_TmEmu_Describe(command, data, n);
-    if (command == KWRM_CMD_STATUS) {
+    if (command == TMCMD_STATUS) {
         aux_TmEmu_Trace(rx + " close");
         return true;  // no answer; the terminal hangs up next
     }
@@ -440,11 +438,11 @@ static bool aux_TmEmu_Answer(uint8_t command, const uint8_t* data, uint16_t n) {
                 return false;
             case TMF_REPEAT:
                 aux_TmEmu_Trace(rx);
-                return aux_TmEmu_Send(Answer{KWRM_CMD_REPEAT, {}, "repeat"}, false, nullptr);
+                return aux_TmEmu_Send(Answer{TMCMD_REPEAT, {}, "repeat"}, false, nullptr);
             case TMF_STATUS: {
                 aux_TmEmu_Trace(rx);
-                Answer a{KWRM_CMD_STATUS, {0, 0, 0, 0, 0, 0}, "status=" + aux_TmEmu_Hex(rule.ulValue, 8)};
-                KwrmFrame_PutU32(&a.data[2], rule.ulValue);
+                Answer a{TMCMD_STATUS, {0, 0, 0, 0, 0, 0}, "status=" + aux_TmEmu_Hex(rule.ulValue, 8)};
+                TmFrame_PutU32(&a.data[2], rule.ulValue);
                 return aux_TmEmu_Send(a, false, nullptr);
             }
             case TMF_REFUSE:
@@ -481,11 +479,11 @@ static bool aux_TmEmu_Answer(uint8_t command, const uint8_t* data, uint16_t n) {
 static void aux_TmEmu_Serve(unsigned conn) {
     m_Download = Download();
     m_Upload = Upload();
-    uint8_t header[KWRM_HEADER_SIZE];
-    uint8_t data[KWRM_MAX_DATA];
-    uint8_t trailer[KWRM_TRAILER_SIZE];
+    uint8_t head[TMFRAME_HEAD];
+    uint8_t data[TMFRAME_MAX_DATA];
+    uint8_t tail[TMFRAME_TAIL];
     for (;;) {
-        if (TlsSrv_Read(header, sizeof(header)) != 0) {
+        if (TlsSrv_Read(head, sizeof(head)) != 0) {
             aux_TmEmu_Trace("END " + std::to_string(conn));
             TlsSrv_CloseClient(true);
             return;
@@ -493,21 +491,21 @@ static void aux_TmEmu_Serve(unsigned conn) {
         uint16_t n = 0;
         uint8_t command = 0;
         // A frame of a bad length cannot be skipped: the stream is lost, the client dropped.
-        int check = KwrmFrame_CheckHeader(header, KWRM_MAX_DATA, &n, &command);
-        if (check == 0 && ((n > 0 && TlsSrv_Read(data, n) != 0) || TlsSrv_Read(trailer, sizeof(trailer)) != 0))
-            check = -1;
-        if (check == 0) check = KwrmFrame_CheckTrailer(header, data, n, trailer);
-        if (check != 0 && check != RES_KWRM_CRC) {
-            aux_TmEmu_Trace("RX bad-frame " + aux_TmEmu_Hex(header[0], 2) + " " + aux_TmEmu_Hex(header[1], 2) +
-                            aux_TmEmu_Hex(header[2], 2) + " " + aux_TmEmu_Hex(header[3], 2));
+        ETmFrameCheck check = TmFrame_CheckHead(head, &n, &command);
+        bool whole = check == TMFRAME_OK && (n == 0 || TlsSrv_Read(data, n) == 0) &&
+                     TlsSrv_Read(tail, sizeof(tail)) == 0;
+        if (whole) check = TmFrame_CheckTail(head, data, n, tail);
+        if (!whole || (check != TMFRAME_OK && check != TMFRAME_BAD_CRC)) {
+            aux_TmEmu_Trace("RX bad-frame " + aux_TmEmu_Hex(head[0], 2) + " " + aux_TmEmu_Hex(head[1], 2) +
+                            aux_TmEmu_Hex(head[2], 2) + " " + aux_TmEmu_Hex(head[3], 2));
             aux_TmEmu_Trace("END " + std::to_string(conn));
             TlsSrv_CloseClient(false);
             return;
         }
         // A request spoilt on the way is asked for again.
-        if (check == RES_KWRM_CRC) {
+        if (check == TMFRAME_BAD_CRC) {
             aux_TmEmu_Trace("RX " + aux_TmEmu_Hex(command, 2) + " n=" + std::to_string(n) + " bad-crc");
-            if (!aux_TmEmu_Send(Answer{KWRM_CMD_REPEAT, {}, "repeat"}, false, nullptr)) return;
+            if (!aux_TmEmu_Send(Answer{TMCMD_REPEAT, {}, "repeat"}, false, nullptr)) return;
             continue;
         }
         if (!aux_TmEmu_Answer(command, data, n)) {

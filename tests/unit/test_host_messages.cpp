@@ -20,6 +20,7 @@
 #include "support/sysclock.h"
 #include "support/vars.h"
 #include "tests/common/tempdir.h"
+#include "tests/unit/host_envelopes.h"
 
 namespace {
 
@@ -388,6 +389,66 @@ TEST_F(HostMessagesTest, TransactionResponseFillsOrder) {
     EXPECT_EQ(uint32_t{order.stAmount.ulLow}, 1500u);
 }
 
+// Answers written out byte by byte (host_envelopes.h): every field the bytes
+// carry is split out whole and no other, and what the parser keeps of it lands
+// in the order, so a wrong bit, prefix or width in the parser shows here and
+// not only against the terminal's own packer.
+TEST_F(HostMessagesTest, LiteralTransactionAnswers) {
+    struct Case { const envelopes::Literal* answer; uint8_t entry; int result; uint16_t respCode; };
+    const Case cases[] = {
+        {&envelopes::kApprove, ENTRY_STRIPE, RES_OK, 0},
+        {&envelopes::kDecline, ENTRY_STRIPE, RES_OK, 116},
+        {&envelopes::kHoldOn, ENTRY_STRIPE, RES_HOST_ONLY_HOLDON, 0},
+        {&envelopes::kBalance, ENTRY_STRIPE, RES_OK, 0},
+        {&envelopes::kChip, ENTRY_CHIP, RES_OK, 0},
+        {&envelopes::kField95, ENTRY_STRIPE, RES_OK, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.answer->name);
+        memset(&order, 0, sizeof(order));
+        order.ucCardEntry = c.entry;
+        order.stAmount = Amount(1000);
+        char add[TMMSG_ADD_AMOUNTS_SIZE] = "stale";
+        const std::string& bytes = c.answer->bytes;
+        ASSERT_EQ(TMMsgBuilder_ParseTransactionRs((const uint8_t*)bytes.data(), (uint16_t)bytes.size(), &order,
+                                                  add),
+                  c.result);
+        EXPECT_EQ(TMMsgPrs_GetMTI(&stTMMsg), c.answer->mti);
+        std::vector<bool> listed(129, false);
+        for (const auto& f : c.answer->fields) {
+            listed[f.first] = true;
+            const char* data = nullptr;
+            uint16_t length = 0;
+            TMMsgPrs_GetField(&stTMMsg, (uint16_t)f.first, &data, &length);
+            EXPECT_EQ(data ? std::string(data, length) : "<absent>", f.second) << "field " << f.first;
+        }
+        for (int f = 2; f <= 128; ++f) {
+            if (listed[f]) continue;
+            EXPECT_FALSE(TMMsgPrs_IsFieldExists(&stTMMsg, (uint8_t)f)) << "field " << f;
+        }
+        if (c.result != RES_OK) continue;
+        EXPECT_EQ(order.usRespCode, c.respCode);
+        std::string field54;
+        for (const auto& f : c.answer->fields) {
+            SCOPED_TRACE(f.first);
+            switch (f.first) {
+                case 4:
+                    EXPECT_EQ(order.stAmount.ulHigh, 0u);
+                    EXPECT_EQ(order.stAmount.ulLow, strtoul(f.second.c_str(), nullptr, 10));
+                    break;
+                case 11: EXPECT_STREQ(order.szSTAN, f.second.c_str()); break;
+                case 37: EXPECT_STREQ(order.szRRN, f.second.c_str()); break;
+                case 38: EXPECT_STREQ(order.szAuthCode, f.second.c_str()); break;
+                case 54: field54 = f.second; break;
+                case 55: EXPECT_STREQ(order.szICCData, f.second.c_str()); break;
+                case 95: EXPECT_STREQ(order.szField95, f.second.c_str()); break;
+                default: break;
+            }
+        }
+        EXPECT_STREQ(add, field54.c_str());
+    }
+}
+
 TEST_F(HostMessagesTest, TruncatedTransactionResponseIsNotReadFromGarbage) {
     // Bits of 37, 38, 39 set; the message stops inside field 38.
     std::string body = std::string("1210") + "000000000E000000" + "503414070099" + "A1B";
@@ -518,6 +579,69 @@ TEST_F(HostMessagesTest, BatchCloseResponses) {
         EXPECT_EQ(action, c.action);
         EXPECT_STREQ(auth, c.auth);
         EXPECT_STREQ(rrn, c.rrn);
+    }
+}
+
+// The reconciliation, echo and key-download answers written out byte by byte.
+TEST_F(HostMessagesTest, LiteralAdministrativeAnswers) {
+    enum Reader { SETTLEMENT, ECHO, KEYS };
+    struct Case { const envelopes::Literal* answer; Reader reader; uint16_t action; const char* text; };
+    const Case cases[] = {
+        {&envelopes::kSettled, SETTLEMENT, 500, "OK0001/503414070042"},
+        {&envelopes::kEcho, ECHO, 800, ""},
+        {&envelopes::kKeys, KEYS, 800, "MTPK0320123456789ABCDEFFEDCBA9876543210"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.answer->name);
+        const uint8_t* bytes = (const uint8_t*)c.answer->bytes.data();
+        const uint16_t count = (uint16_t)c.answer->bytes.size();
+        uint16_t action = 0;
+        std::string text;
+        int rc = -1;
+        if (c.reader == SETTLEMENT) {
+            char auth[7] = "?", rrn[13] = "?";
+            rc = TMMsgBuilder_ParseBatchCloseRs(bytes, count, auth, rrn, &action);
+            text = std::string(auth) + "/" + rrn;
+        } else if (c.reader == ECHO) {
+            rc = TMMsgBuilder_GetEchoTestResponse(bytes, count, &action);
+        } else {
+            char keys[TMMSG_KEY_DATA_SIZE], auth[7];
+            rc = TMMsgBuilder_ParseKeyDownloadRs(bytes, count, keys, &action, auth, nullptr);
+            text = keys;
+        }
+        EXPECT_EQ(rc, RES_OK);
+        EXPECT_EQ(action, c.action);
+        EXPECT_EQ(text, c.text);
+    }
+}
+
+// The administrative requests whole, written out byte by byte: the envelope's
+// header (kind 0, message length), both bitmaps and every field's width.
+TEST_F(HostMessagesTest, AdministrativeRequestsAreByteExact) {
+    strcpy(g_Config.szTerminalId, "TERM0002");
+    const SBigInt s = Amount(3000), sc = Amount(1000), r = Amount(500), rc = Amount(0);
+    uint16_t settleLength = 0, keyLength = 0;
+    const uint8_t* settle = TMMsgBuilder_GetBatchCloseRq("TERM0001", 3, 1, 1, 0, 0, 0, &s, &sc, &r, &rc, "250201",
+                                                         0, 7, 42, &settleLength);
+    const std::string settleBytes((const char*)settle, settleLength);
+    const uint8_t* key = TMMsgBuilder_GetKeyDownloadRq(0, &keyLength, RTPS_KEY_TPK, 7, 42);
+    const std::string keyBytes((const char*)key, keyLength);
+    struct Case { const char* name; const std::string& built; std::string expected; };
+    const Case cases[] = {
+        {"reconciliation: bits 1 12 24 28 29 37 41, then 74-77 81 86-90 97", settleBytes,
+         std::string("TERM0001\x00\x00\xDD", 11) +
+             "1520" "8010011808800000" "007887C080000000" "250203140509" "500" "250201" "007" "503414070042"
+             "TERM0001" "0000000001" "0000000001" "0000000003" "0000000000" "0000000000"
+             "0000000000000500" "0000000000001000" "0000000000003000" "0000000000000000" "0000000000"
+             "D0000000000001500"},
+        {"working-key download: bits 12 24 37 41 48", keyBytes,
+         std::string("TERM0002\x00\x00\x51", 11) +
+             "1804" "0010010008810000" "250203140509" "811" "503414070042" "TERM0002"
+             "023" "01018KYTP003TPKKDTT0014"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(c.built, c.expected);
     }
 }
 

@@ -850,6 +850,9 @@ TEST_F(TransportTest, EmulatorRefusesBadScenario) {
         "holdon x",
         "approve; ; drop",  // an empty answer
         "teleport",
+        "approve f12=2502031405091",                    // field 12 holds 12 characters
+        "holdon f2=41111111111111111111",               // field 2 at most 19
+        "default f1=0000000000000000 f95=X",            // the secondary bitmap is the emulator's
     };
     for (const char* line : lines) {
         SCOPED_TRACE(line);
