@@ -56,7 +56,6 @@ struct SRavoCheckTlsFile {
     char szName[64];                   // the name in the sentences
     std::vector<unsigned char> bytes;  // the pad's copy, when it was fetched
     STlsSetFile file;
-    bool fromPad;
 };
 
 // One sentence of the configuration reader.
@@ -73,7 +72,6 @@ struct SRavoCheck {
     PFN_RAVOCHECK_LINE pfnLine = nullptr;
     void* context = nullptr;
     uint32_t failed = 0;
-    uint32_t warned = 0;
     bool settingsLoaded = false;
     bool padConnected = false;
     bool padReported = false;   // the pad told its name, version and TLS files
@@ -100,7 +98,6 @@ static void aux_RavoCheck_Line(SRavoCheck* c, uint8_t verdict, const char* item,
     va_end(args);
     if (verdict > RAVOCHECK_FAIL) verdict = RAVOCHECK_FAIL;
     if (verdict == RAVOCHECK_FAIL) ++c->failed;
-    if (verdict == RAVOCHECK_WARN) ++c->warned;
     LogString("%s. RavoCheck. %s %s: %s", kLogWords[verdict], kVerdictWords[verdict], item, text);
     if (c->pfnLine != nullptr) c->pfnLine(c->context, verdict, item, text);
 }
@@ -123,7 +120,7 @@ static void aux_RavoCheck_Utc(time_t t, char* out, size_t size) {
         snprintf(out, size, "%lld", static_cast<long long>(t));
 }
 
-// The application version as the pad's menu shows it.
+// The application version in dotted form (0x01020800 is 1.2.8.0).
 static void aux_RavoCheck_PadVersion(uint32_t v, char* out, size_t size) {
     snprintf(out, size, "%u.%u.%u.%u", static_cast<unsigned>(v >> 24), static_cast<unsigned>((v >> 16) & 0xFF),
              static_cast<unsigned>((v >> 8) & 0xFF), static_cast<unsigned>(v & 0xFF));
@@ -139,13 +136,9 @@ SRavoCheck* RavoCheck_Begin(PFN_RAVOCHECK_LINE line, void* context) {
         UtilFile_CreateFilePath(c->tls[i].szPath, "DATA", names[i]);
         snprintf(c->tls[i].szName, sizeof(c->tls[i].szName), "%s", c->tls[i].szPath);
         c->tls[i].file = {c->tls[i].szPath, nullptr, 0};
-        c->tls[i].fromPad = false;
     }
     return c;
 }
-
-uint32_t RavoCheck_Failed(const SRavoCheck* check) { return check->failed; }
-uint32_t RavoCheck_Warned(const SRavoCheck* check) { return check->warned; }
 
 static void aux_RavoCheck_EndPad(SRavoCheck* c) {
     if (!c->padConnected) return;
@@ -400,7 +393,6 @@ static bool aux_RavoCheck_TakeTlsFiles(SRavoCheck* c, std::string* where, std::s
         f.bytes.resize(size);
         snprintf(f.szName, sizeof(f.szName), "%s on the pad", f.szPadName);
         f.file = {f.szName, f.bytes.data(), f.bytes.size()};
-        f.fromPad = true;
         ++fromPad;
     }
     if (!c->padConnected)
@@ -490,7 +482,7 @@ void RavoCheck_TlsFiles(SRavoCheck* c) {
 // Why a link was not checked; nullptr when it can be.
 static const char* aux_RavoCheck_LinkBlocked(const SRavoCheck* c) {
     if (!c->settingsLoaded) return "not checked: the settings do not load (lines above)";
-    if (!c->tlsParsed) return "not checked: the TLS files do not parse (line above)";
+    if (!c->tlsParsed) return "not checked: no TLS files it could use (line above)";
     return nullptr;
 }
 

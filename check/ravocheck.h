@@ -56,9 +56,6 @@ void RavoCheck_Manager(SRavoCheck* check);
 // The clock against the certificates: not before the CA's start, not after the end of the
 // terminal's certificate.
 void RavoCheck_Clock(SRavoCheck* check);
-// Counts of the lines so far.
-uint32_t RavoCheck_Failed(const SRavoCheck* check);
-uint32_t RavoCheck_Warned(const SRavoCheck* check);
 // Frees the run (the key bytes fetched from the pad are wiped), ends the pad's link.
 void RavoCheck_End(SRavoCheck* check);
 

@@ -65,7 +65,7 @@ std::string MakeCert(const CertSpec& spec) {
         if (rc == 0) rc = mbedtls_x509write_crt_set_issuer_name(&crt, spec.issuerName.c_str());
         if (rc == 0) rc = mbedtls_x509write_crt_set_serial(&crt, &serial);
         if (rc == 0) rc = mbedtls_x509write_crt_set_validity(&crt, spec.notBefore.c_str(), spec.notAfter.c_str());
-        if (rc == 0) rc = mbedtls_x509write_crt_set_basic_constraints(&crt, 0, -1);
+        if (rc == 0) rc = mbedtls_x509write_crt_set_basic_constraints(&crt, spec.ca ? 1 : 0, -1);
         if (rc == 0 && !san.empty())
             rc = mbedtls_x509write_crt_set_extension(&crt, MBEDTLS_OID_SUBJECT_ALT_NAME,
                                                      MBEDTLS_OID_SIZE(MBEDTLS_OID_SUBJECT_ALT_NAME), 0,

@@ -14,6 +14,7 @@ struct CertSpec {
     std::string issuerKeyFile;      // the signer's key
     std::string issuerName;         // the signer's subject
     std::string notBefore = "20200101000000", notAfter = "20491231235959";
+    bool ca = false;                // a CA certificate (basic constraints CA:TRUE)
 };
 
 // The certificate of spec, PEM; "" (and a test failure) when it could not be made.

@@ -17,6 +17,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <ctime>
 #include <fstream>
 #include <functional>
 #include <map>
@@ -59,7 +60,7 @@ struct CheckOutcome {
 
 // Runs ravo-check in pay with the fast-clock shim and the environment given.
 CheckOutcome RunCheck(const std::string& pay, const std::vector<std::string>& env,
-                      const std::vector<std::string>& args = {}) {
+                      const std::vector<std::string>& args = {}, const std::string& preload = "") {
     CheckOutcome o;
     const std::string outFile = pay + "/../check.out", errFile = pay + "/../check.err";
     const auto start = std::chrono::steady_clock::now();
@@ -70,7 +71,7 @@ CheckOutcome RunCheck(const std::string& pay, const std::vector<std::string>& en
         int err = open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         dup2(out, 1);
         dup2(err, 2);
-        setenv("LD_PRELOAD", emu::PreloadValue(FASTCLOCK_LIB).c_str(), 1);
+        setenv("LD_PRELOAD", emu::PreloadValue(FASTCLOCK_LIB + (preload.empty() ? "" : ":" + preload)).c_str(), 1);
         for (const std::string& e : env) putenv(strdup(e.c_str()));
         std::vector<char*> argv{const_cast<char*>(RAVO_CHECK_BIN)};
         for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
@@ -106,22 +107,46 @@ CheckOutcome RunCheck(const std::string& pay, const std::vector<std::string>& en
     return o;
 }
 
-// The PKI folder "expired": the genuine CA and key, and a terminal
-// certificate of that CA that ended on 2021-01-01.
-void MakeExpiredSet() {
-    const std::string pki = TestPki(), dir = pki + "/expired";
-    if (access((dir + "/SSLC").c_str(), F_OK) == 0) return;
-    mkdir(dir.c_str(), 0777);
-    CertSpec spec;
-    spec.subject = "C=BY,O=RAVO Test,CN=TERM0001";
-    spec.keyFile = pki + "/sha256/SSLK";
-    spec.issuerKeyFile = pki + "/ca.key";
-    spec.issuerName = "C=BY,O=RAVO Test,CN=RAVO Test CA";
-    spec.notBefore = "20200101000000";
-    spec.notAfter = "20210101000000";
-    WriteFile(dir + "/SSLC", MakeCert(spec));
-    WriteFile(dir + "/SSLA", ReadFile(pki + "/ca.crt"));
-    WriteFile(dir + "/SSLK", ReadFile(pki + "/sha256/SSLK"));
+// Sets of the genuine CA's key in the PKI: "expired", whose terminal
+// certificate ended on 2021-01-01; "ending", whose terminal certificate ends
+// in ten days; and "future-ca", whose SSLA is the CA again (same name and
+// key) from 2040 on, as a till whose clock was set back would see it.
+void MakeSets() {
+    const std::string pki = TestPki();
+    if (access((pki + "/ending/SSLA").c_str(), F_OK) == 0) return;
+    CertSpec terminal;
+    terminal.subject = "C=BY,O=RAVO Test,CN=TERM0001";
+    terminal.keyFile = pki + "/sha256/SSLK";
+    terminal.issuerKeyFile = pki + "/ca.key";
+    terminal.issuerName = "C=BY,O=RAVO Test,CN=RAVO Test CA";
+    terminal.notAfter = "20210101000000";
+    CertSpec ca;
+    ca.subject = ca.issuerName = terminal.issuerName;
+    ca.keyFile = ca.issuerKeyFile = pki + "/ca.key";
+    ca.notBefore = "20400101000000";
+    ca.notAfter = "20491231235959";
+    ca.ca = true;
+    CertSpec ending = terminal;
+    char end[16];
+    const time_t inTenDays = time(nullptr) + 10 * 86400;
+    struct tm utc;
+    strftime(end, sizeof(end), "%Y%m%d%H%M%S", gmtime_r(&inTenDays, &utc));
+    ending.notAfter = end;
+    const struct {
+        const char* dir;
+        std::string ssla, sslc;
+    } sets[] = {
+        {"expired", ReadFile(pki + "/ca.crt"), MakeCert(terminal)},
+        {"future-ca", MakeCert(ca), ReadFile(pki + "/sha256/SSLC")},
+        {"ending", ReadFile(pki + "/ca.crt"), MakeCert(ending)},
+    };
+    for (const auto& set : sets) {
+        const std::string dir = pki + "/" + set.dir;
+        mkdir(dir.c_str(), 0777);
+        WriteFile(dir + "/SSLC", set.sslc);
+        WriteFile(dir + "/SSLK", ReadFile(pki + "/sha256/SSLK"));
+        WriteFile(dir + "/SSLA", set.ssla);
+    }
 }
 
 struct CheckCase {
@@ -132,9 +157,10 @@ struct CheckCase {
     std::map<std::string, std::string> config;  // CONFIG.INI keys set ("" removes the key)
     std::string hostScenario;
     std::function<void(const std::string& pay)> plant;  // just before the check
-    std::vector<std::string> env;
+    std::vector<std::string> env;             // the check's environment (and a shim of its own below)
     std::map<std::string, std::string> fails;  // item -> a part of its FAIL line
     std::map<std::string, std::string> warns;  // item -> a part of its WARN line
+    std::string preload = "";                  // a shim preloaded beside the fast clock
 };
 
 void PrintTo(const CheckCase& c, std::ostream* os) { *os << c.name; }
@@ -203,6 +229,12 @@ const CheckCase kCases[] = {
     {"a sound till on its first check", "sha256", false, "", {}, "* default", nullptr, {}, {}, {}},
     {"an older SHA-1 set-up", "sha1", true, "", {}, "* default", nullptr, {}, {},
      {{"TLS files", "SHA-1 set (TLS 1.0), from DATA's copies, the same as the pad's: SSLK is the key of SSLC"}}},
+    {"a disk below the floor", "sha256", true, "", {}, "* default", nullptr, {"E2E_FREE_MB=12"},
+     {{"directories", "12 MB free on the disk of the payment directory; more than 20 MB are needed: free some "
+                      "space (a call stops here: Ravo exits 252, start-up code 1071)"}},
+     {}, LOWDISK_LIB},
+    {"a terminal certificate that ends in ten days", "ending", true, "", {}, "* default", nullptr, {}, {},
+     {{"TLS files", "; SSLC ends in 9 days ("}}},
     {"a misspelt key", "sha256", true, "", {{"TERMINALID", ""}, {"TERMINALDI", "TERM0001"}}, "* default", nullptr, {},
      {{"CONFIG.INI", ": TERMINALID missing (is TERMINALDI a misspelling?)"}},
      {{"pad", "not checked: the settings do not load"},
@@ -217,6 +249,12 @@ const CheckCase kCases[] = {
       {"host", "alert from the peer: certificate_expired (45)"},
       {"manager", "alert from the peer: certificate_expired (45)"},
       {"clock", "after the end of SSLC (2021-01-01 00:00:00 UTC)"}},
+     {}},
+    {"a clock before the CA's start", "future-ca", false, "", {}, "* default", nullptr, {},
+     {{"TLS files", "a certificate is not valid yet (SSLC from "},
+      {"host", "out of its dates on this clock: see the clock line"},
+      {"manager", "out of its dates on this clock: see the clock line"},
+      {"clock", "before the CA's start (2040-01-01 00:00:00 UTC): set the clock"}},
      {}},
     {"a silent host", "sha256", true, "", {}, "stall", nullptr, kFastWaits,
      {{"host", "TCP and TLSv1.2 handshake, but no answer to the echo within 45 s"}}, {}},
@@ -245,7 +283,7 @@ class CheckProgram : public ::testing::TestWithParam<CheckCase> {};
 
 TEST_P(CheckProgram, NamesEachFaultOnItsLineAndChangesNothing) {
     const CheckCase& c = GetParam();
-    MakeExpiredSet();
+    MakeSets();
     Terminal t;
     t.tlsSet = c.tlsSet;
     t.config["BANKID"] = "100000001";
@@ -274,7 +312,7 @@ TEST_P(CheckProgram, NamesEachFaultOnItsLineAndChangesNothing) {
             Snapshot(pay, "", &before);
             std::vector<std::string> env = {"E2E_SLEEP_SCALE=50"};
             env.insert(env.end(), c.env.begin(), c.env.end());
-            o = RunCheck(pay, env);
+            o = RunCheck(pay, env, {}, c.preload);
             Snapshot(pay, "", &after);
         },
         "", c.hostScenario);
