@@ -371,15 +371,21 @@ void RavoCheck_CardRanges(SRavoCheck* c) {
 // ---------------------------------------------------------------- TLS files
 
 // Takes each file as a call would: DATA's copy when it is the pad's, else the pad's
-// copy fetched into memory. false when a file the pad holds could not be fetched.
+// copy fetched into memory; DATA's where the pad has none or was not reached.
+// false when a file the pad holds could not be fetched.
 static bool aux_RavoCheck_TakeTlsFiles(SRavoCheck* c, std::string* where, std::string* fault) {
-    int fromData = 0, fromPad = 0;
+    int same = 0, fetched = 0, notOnPad = 0;
     for (SRavoCheckTlsFile& f : c->tls) {
         const uint32_t padCrc = c->padReported ? c->pad.ulSslCrc[&f - c->tls] : 0;
         uint32_t localCrc = 0;
         if (UtilFile_IsExists(f.szPath)) CRC_GetFileCRC(f.szPath, &localCrc);
-        if (!c->padConnected || padCrc == 0 || (localCrc != 0 && localCrc == padCrc)) {
-            ++fromData;
+        if (!c->padConnected) continue;
+        if (padCrc == 0) {
+            ++notOnPad;
+            continue;
+        }
+        if (localCrc != 0 && localCrc == padCrc) {
+            ++same;
             continue;
         }
         f.bytes.assign(RAVOCHECK_TLS_FILE_MAX, 0);
@@ -393,13 +399,15 @@ static bool aux_RavoCheck_TakeTlsFiles(SRavoCheck* c, std::string* where, std::s
         f.bytes.resize(size);
         snprintf(f.szName, sizeof(f.szName), "%s on the pad", f.szPadName);
         f.file = {f.szName, f.bytes.data(), f.bytes.size()};
-        ++fromPad;
+        ++fetched;
     }
     if (!c->padConnected)
         *where = "DATA's copies (the pad, whose copies a call takes, was not reached)";
-    else if (fromPad == 0)
+    else if (notOnPad != 0)
+        *where = "DATA's copies where the pad has none (a call answers 1306 until PADFEED -s loads them)";
+    else if (fetched == 0)
         *where = "DATA's copies, the same as the pad's";
-    else if (fromData == 0)
+    else if (same == 0)
         *where = "the pad's copies (DATA's differ or are missing: the next call replaces them)";
     else
         *where = "the pad's copies, DATA's where they are the same (the next call replaces the others)";
@@ -450,10 +458,12 @@ void RavoCheck_TlsFiles(SRavoCheck* c) {
     const time_t now = SysClock_Now();
     if (rc != RES_OK) {
         std::string why = r.ucStep == TLSSET_CHAIN ? aux_RavoCheck_ChainFault(r, reason, now) : std::string(reason);
-        aux_RavoCheck_Line(c, RAVOCHECK_FAIL, item,
-                           "%s, from %s: %s; calls then fail with 1030 or 1080: ask the bank for a sound set and "
-                           "load it with PADFEED -s",
-                           r.ucStep >= TLSSET_KEY_PARSE ? set : "the set", where.c_str(), why.c_str());
+        // A file that does not parse stops every call; a set that parses fails at the peers.
+        const char* effect = r.ucStep <= TLSSET_KEY_PARSE ? "every call answers 1030"
+                                                          : "the host and the manager refuse the terminal (1080, 1601)";
+        aux_RavoCheck_Line(c, RAVOCHECK_FAIL, item, "%s, from %s: %s; %s: ask the bank for a sound set and load it with "
+                           "PADFEED -s",
+                           r.ucStep >= TLSSET_KEY_PARSE ? set : "the set", where.c_str(), why.c_str(), effect);
         return;
     }
     std::string warnings;

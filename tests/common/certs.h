@@ -17,5 +17,5 @@ struct CertSpec {
     bool ca = false;                // a CA certificate (basic constraints CA:TRUE)
 };
 
-// The certificate of spec, PEM; "" (and a test failure) when it could not be made.
+// The certificate described, PEM; "" (and a test failure) when it could not be made.
 std::string MakeCert(const CertSpec& spec);
