@@ -128,7 +128,7 @@ void MakeSets() {
     ca.ca = true;
     CertSpec ending = terminal;
     char end[16];
-    const time_t inTenDays = time(nullptr) + 10 * 86400;
+    const time_t inTenDays = time(nullptr) + 10 * 86400 + 43200;  // ten days and a half: "10 days" all day
     struct tm utc;
     strftime(end, sizeof(end), "%Y%m%d%H%M%S", gmtime_r(&inTenDays, &utc));
     ending.notAfter = end;
@@ -234,7 +234,7 @@ const CheckCase kCases[] = {
                       "space (a call stops here: Ravo exits 252, start-up code 1071)"}},
      {}, LOWDISK_LIB},
     {"a terminal certificate that ends in ten days", "ending", true, "", {}, "* default", nullptr, {}, {},
-     {{"TLS files", "; SSLC ends in 9 days ("}}},
+     {{"TLS files", "; SSLC ends in 10 days ("}}},
     {"a misspelt key", "sha256", true, "", {{"TERMINALID", ""}, {"TERMINALDI", "TERM0001"}}, "* default", nullptr, {},
      {{"CONFIG.INI", ": TERMINALID missing (is TERMINALDI a misspelling?)"}},
      {{"pad", "not checked: the settings do not load"},
