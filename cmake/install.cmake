@@ -4,7 +4,7 @@
 # `cmake --install build --prefix DIR` installs only this one, with DIR as the
 # payment directory; the package puts it where the point-of-sale plug-in looks,
 # /poshome/cash/paysystems/velmont:
-#   Ravo, PADFEED, libRAVOux.so.X.Y.Z behind the link libRAVOux.so,
+#   Ravo, PADFEED, ravo-check, libRAVOux.so.X.Y.Z behind the link libRAVOux.so,
 #   DATA/CONFIG.INI.sample, DATA/DEVICE.INI.sample
 # Component "plugin", the package ravo-posplugin: libProcessingVelmont.so in
 # RAVO_PLUGIN_INSTALL_DIR.
@@ -27,6 +27,9 @@ install(TARGETS Ravo RAVOux RUNTIME DESTINATION . COMPONENT payment
   LIBRARY DESTINATION . COMPONENT payment NAMELINK_COMPONENT payment)
 if(TARGET PADFEED)
   install(TARGETS PADFEED RUNTIME DESTINATION . COMPONENT payment)
+endif()
+if(TARGET ravo-check)
+  install(TARGETS ravo-check RUNTIME DESTINATION . COMPONENT payment)
 endif()
 install(FILES ${CMAKE_SOURCE_DIR}/cmake/deb/CONFIG.INI.sample ${CMAKE_SOURCE_DIR}/cmake/deb/DEVICE.INI.sample
   DESTINATION DATA COMPONENT payment)
@@ -78,7 +81,8 @@ set(CPACK_DEBIAN_PAYMENT_PACKAGE_NAME ravo)
 set(CPACK_COMPONENT_PAYMENT_DESCRIPTION "bank-card payments for retail tills
 The payment directory /poshome/cash/paysystems/velmont: the launcher Ravo,
 the payment library libRAVOux.so (versioned file behind its link), the
-PIN-pad setup tool PADFEED and sample DATA/CONFIG.INI and DATA/DEVICE.INI.
+PIN-pad setup tool PADFEED, the check program ravo-check and sample
+DATA/CONFIG.INI and DATA/DEVICE.INI.
 The first installation makes the settings from the samples; later ones never
 touch them, nor the batch, journal and reversal files in DATA.")
 # zip packs the old logs the management session uploads.

@@ -2,6 +2,7 @@
 #include "host/netlayer.h"
 
 #include <arpa/inet.h>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -15,6 +16,7 @@
 #include <mbedtls/x509_crt.h>
 
 #include "host/net.h"
+#include "host/tlsset.h"
 #include "support/log.h"
 #include "support/result_codes.h"
 #include "support/sysclock.h"
@@ -36,6 +38,10 @@ static bool m_bDrbgSeeded = false;
 // certificate must carry instead, "" for the address itself.
 static char m_szPeerAddress[16];
 static char m_szPeerCertName[256];
+
+// What the last connection did, and the peer's names when its certificate did not name it.
+static SNetLayerReport m_Report;
+static char m_szNameFault[600];
 
 // The host speaks this one suite; the library's default list no longer offers it.
 static const int m_aiCipherSuites[] = {MBEDTLS_TLS_RSA_WITH_3DES_EDE_CBC_SHA, 0};
@@ -173,14 +179,17 @@ static int aux_NetLayer_VerifyPeer(void* context, mbedtls_x509_crt* crt, int dep
     char names[512];
     aux_NetLayer_DescribeNames(crt, names, sizeof(names));
     if (m_szPeerCertName[0] != '\0') {
-        LogString("ERROR. NetLayer_Connect. The peer's certificate names [%s]; expected [%s] (the configured "
-                  "certificate name), as a DNS subjectAltName, or the CN when it has none",
-                  names, m_szPeerCertName);
+        snprintf(m_szNameFault, sizeof(m_szNameFault),
+                 "The peer's certificate names [%s]; expected [%s] (the configured certificate name), as a DNS "
+                 "subjectAltName, or the CN when it has none",
+                 names, m_szPeerCertName);
     } else {
-        LogString("ERROR. NetLayer_Connect. The peer's certificate names [%s]; expected [%s] (the address dialled), "
-                  "as an IP subjectAltName, or the CN when it has none",
-                  names, m_szPeerAddress);
+        snprintf(m_szNameFault, sizeof(m_szNameFault),
+                 "The peer's certificate names [%s]; expected [%s] (the address dialled), as an IP subjectAltName, "
+                 "or the CN when it has none",
+                 names, m_szPeerAddress);
     }
+    LogString("ERROR. NetLayer_Connect. %s", m_szNameFault);
     return 0;
 }
 
@@ -329,15 +338,33 @@ static int aux_NetLayer_PeerAlert(int rc) {
     return alert ? record[6] : -1;
 }
 
+const SNetLayerReport* NetLayer_GetConnectReport() { return &m_Report; }
+
 int NetLayer_Connect(const char* address, uint16_t port, const char* certName) {
     snprintf(m_szPeerAddress, sizeof(m_szPeerAddress), "%s", address != nullptr ? address : "");
     snprintf(m_szPeerCertName, sizeof(m_szPeerCertName), "%s", certName != nullptr ? certName : "");
+    memset(&m_Report, 0, sizeof(m_Report));
+    m_Report.iPeerAlert = -1;
+    m_szNameFault[0] = '\0';
     int rc = NetLayer_EnableSSL();
-    if (rc != 0) return rc;
+    if (rc != 0) {
+        m_Report.ucStep = NETLAYER_STEP_SETUP;
+        snprintf(m_Report.szReason, sizeof(m_Report.szReason), "the TLS session could not be prepared [%d]", rc);
+        return rc;
+    }
 
     rc = NetConnect(address, port);
     LogString("%s. NetConnect: %d", rc == 0 ? "SUCCESS" : "ERROR", rc);
-    if (rc != 0) return RES_HOST_CONNECT;
+    if (rc != 0) {
+        m_Report.ucStep = NETLAYER_STEP_TCP;
+        if (rc == ETIMEDOUT)
+            snprintf(m_Report.szReason, sizeof(m_Report.szReason), "no TCP connection to %s:%u within %u s",
+                     m_szPeerAddress, static_cast<unsigned>(port), static_cast<unsigned>(NET_CONNECT_TIMEOUT_MS / 1000));
+        else
+            snprintf(m_Report.szReason, sizeof(m_Report.szReason), "no TCP connection to %s:%u: %s", m_szPeerAddress,
+                     static_cast<unsigned>(port), strerror(rc));
+        return RES_HOST_CONNECT;
+    }
 
     srand(static_cast<unsigned>(SysClock_MonotonicMs()));
 
@@ -358,11 +385,22 @@ int NetLayer_Connect(const char* address, uint16_t port, const char* certName) {
         LogString("ERROR. ssl_handshake_client: [-0x%x], ssl_get_verify_result: [0x%x]. %s; alert from the peer: %s",
                   -rc, flags, reason, alert);
         if (flags != 0) LogString("ERROR. SSLConnect. mbedtls_x509_crt_verify_info:%s", info);
+        m_Report.ucStep = NETLAYER_STEP_TLS;
+        m_Report.iPeerAlert = description;
+        m_Report.ulVerifyFlags = flags;
+        char flagWords[400];
+        TlsSet_DescribeFlags(flags, flagWords, sizeof(flagWords));
+        if (rc == MBEDTLS_ERR_SSL_TIMEOUT)
+            snprintf(reason, sizeof(reason), "no answer within %u s", static_cast<unsigned>(NETLAYER_HANDSHAKE_TIMEOUT_MS / 1000));
+        snprintf(m_Report.szReason, sizeof(m_Report.szReason), "TLS handshake with %s:%u failed: %s; alert from the peer: %s%s%s%s%s",
+                 m_szPeerAddress, static_cast<unsigned>(port), reason, alert, flagWords[0] != '\0' ? "; " : "", flagWords,
+                 m_szNameFault[0] != '\0' ? ". " : "", m_szNameFault);
         // The socket stays open; Transmaster_Disconnect or NetLayer_Close closes it.
         return RES_HOST_CONNECT;
     }
     LogStringEx(LOG_INFO, "INFO. SSL Hanshake OK. Protocol is [%s], Ciphersuite is [%s].",
                 mbedtls_ssl_get_version(&ssl), mbedtls_ssl_get_ciphersuite(&ssl));
+    snprintf(m_Report.szProtocol, sizeof(m_Report.szProtocol), "%s", mbedtls_ssl_get_version(&ssl));
     return 0;
 }
 
@@ -440,6 +478,20 @@ int NetLayer_ParseClientCertFile(const char* path) {
 int NetLayer_ParseClientKeyFile(const char* path) {
     if (!m_bCredentialsReady) NetLayer_InitCredentials();
     return mbedtls_pk_parse_keyfile(&pkey, path, "");
+}
+
+int NetLayer_ParseCredential(uint8_t which, const STlsSetFile* file) {
+    if (!m_bCredentialsReady) NetLayer_InitCredentials();
+    switch (which) {
+    case TLSSET_FILE_CA:
+        return TlsSet_ParseCertificates(&cacert, file);
+    case TLSSET_FILE_CERT:
+        return TlsSet_ParseCertificates(&clicert, file);
+    case TLSSET_FILE_KEY:
+        return TlsSet_ParseKey(&pkey, file);
+    default:
+        return MBEDTLS_ERR_SSL_BAD_INPUT_DATA;
+    }
 }
 
 void NetLayer_FreeCredentials() {

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <mbedtls/x509_crt.h>
 
+#include "host/tlsset.h"
+
 // Marks the socket closed; called before any connection.
 void NetLayer_Init();
 // Prepares the TLS session and its configuration for the next connection; RES_OK or RES_TLS_SETUP.
@@ -22,6 +24,22 @@ int NetLayer_Connect(const char* address, uint16_t port, const char* certName);
 // subjectAltNames; a certificate without subjectAltNames must carry the text as a common name.
 // Names compare whole, letters in either case; a wildcard matches nothing.
 bool NetLayer_CertNamesPeer(const mbedtls_x509_crt* crt, const char* address, const char* certName);
+// Where the last NetLayer_Connect stopped.
+enum ENetLayerStep : uint8_t {
+    NETLAYER_STEP_OK = 0,   // connected: TCP and the TLS handshake, the peer verified
+    NETLAYER_STEP_SETUP,    // the TLS session could not be prepared
+    NETLAYER_STEP_TCP,      // the TCP connection failed
+    NETLAYER_STEP_TLS,      // the handshake failed, or the peer was refused
+};
+struct SNetLayerReport {
+    uint8_t ucStep;           // ENetLayerStep
+    int iPeerAlert;           // the alert by which the peer refused the handshake, -1 none
+    uint32_t ulVerifyFlags;   // what the peer's certificate failed (MBEDTLS_X509_BADCERT_*), 0 none
+    char szReason[640];       // the failure in words, as logged; "" after a connection
+    char szProtocol[32];      // the protocol agreed ("TLSv1.2"); "" without one
+};
+// What the last NetLayer_Connect did.
+const SNetLayerReport* NetLayer_GetConnectReport();
 // The name of a TLS alert description ("certificate_expired"), "unknown" for others.
 const char* NetLayer_AlertName(int description);
 // Writes all bytes through TLS; the count written, or a negative TLS error.
@@ -43,5 +61,8 @@ int NetLayer_ParseCAFile(const char* path);
 int NetLayer_ParseClientCertFile(const char* path);
 // Parses a PEM private key (no password) into the terminal's key; 0 or a negative error.
 int NetLayer_ParseClientKeyFile(const char* path);
+// Parses one of the three files, from memory or a path (host/tlsset.h), into its holder:
+// which is TLSSET_FILE_CA, TLSSET_FILE_CERT or TLSSET_FILE_KEY; 0 or a negative error.
+int NetLayer_ParseCredential(uint8_t which, const STlsSetFile* file);
 // Frees the three credential holders.
 void NetLayer_FreeCredentials();

@@ -3,11 +3,13 @@
 
 #include <mbedtls/error.h>
 #include <mbedtls/pk.h>
+#include <mbedtls/platform_util.h>
 #include <mbedtls/x509_crt.h>
 
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <vector>
 
 #include "support/result_codes.h"
 #include "support/sysclock.h"
@@ -49,13 +51,28 @@ static void aux_TlsSet_Time(const mbedtls_x509_time& t, char* out) {
              part(t.day, 100), part(t.hour, 100), part(t.min, 100), part(t.sec, 100));
 }
 
+// Seconds since 1970 of a certificate time (proleptic Gregorian calendar, UTC),
+// whatever the width of the platform's time_t.
+static int64_t aux_TlsSet_Seconds(const mbedtls_x509_time& t) {
+    const int64_t y = t.year - (t.mon <= 2 ? 1 : 0);
+    const int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const int64_t yoe = y - era * 400;
+    const int64_t m = t.mon;
+    const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + t.day - 1;
+    const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    const int64_t days = era * 146097 + doe - 719468;
+    return days * 86400 + t.hour * 3600 + t.min * 60 + t.sec;
+}
+
 // The TLS library's words for an error.
 static void aux_TlsSet_Words(int error, char* out, size_t size) {
     mbedtls_strerror(error, out, size);
 }
 
-// The verification flags as one line ("; " between the library's sentences).
-static void aux_TlsSet_Flags(uint32_t flags, char* out, size_t size) {
+void TlsSet_DescribeFlags(uint32_t flags, char* out, size_t size) {
+    if (size == 0) return;
+    out[0] = '\0';
+    if (flags == 0) return;
     char text[512];
     if (mbedtls_x509_crt_verify_info(text, sizeof(text), "", flags) < 0) text[0] = '\0';
     size_t n = strlen(text);
@@ -69,11 +86,52 @@ static void aux_TlsSet_Flags(uint32_t flags, char* out, size_t size) {
             out[used++] = text[i];
         }
     }
-    if (size > 0) out[used < size ? used : size - 1] = '\0';
+    out[used < size ? used : size - 1] = '\0';
 }
 
-int TlsSet_Check(const char* ca, const char* cert, const char* key, STlsSetReport* report, char* reason,
-                 size_t reasonSize) {
+// The bytes of a file in memory as the library's file readers hand them on:
+// with a terminator, counted in the length only for PEM text.
+static void aux_TlsSet_Bytes(const STlsSetFile* file, std::vector<unsigned char>* bytes) {
+    bytes->assign(file->pucData, file->pucData + file->length);
+    bytes->push_back('\0');
+    if (strstr(reinterpret_cast<const char*>(bytes->data()), "-----BEGIN ") == nullptr) bytes->pop_back();
+}
+
+int TlsSet_ParseCertificates(mbedtls_x509_crt* chain, const STlsSetFile* file) {
+    if (file == nullptr || file->szName == nullptr) return MBEDTLS_ERR_X509_BAD_INPUT_DATA;
+    if (file->pucData == nullptr) return mbedtls_x509_crt_parse_file(chain, file->szName);
+    std::vector<unsigned char> bytes;
+    aux_TlsSet_Bytes(file, &bytes);
+    int rc = mbedtls_x509_crt_parse(chain, bytes.data(), bytes.size());
+    mbedtls_platform_zeroize(bytes.data(), bytes.size());
+    return rc;
+}
+
+int TlsSet_ParseKey(mbedtls_pk_context* key, const STlsSetFile* file) {
+    if (file == nullptr || file->szName == nullptr) return MBEDTLS_ERR_PK_BAD_INPUT_DATA;
+    if (file->pucData == nullptr) return mbedtls_pk_parse_keyfile(key, file->szName, "");
+    std::vector<unsigned char> bytes;
+    aux_TlsSet_Bytes(file, &bytes);
+    int rc = mbedtls_pk_parse_key(key, bytes.data(), bytes.size(), reinterpret_cast<const unsigned char*>(""), 0);
+    // The key's bytes do not outlive the parse.
+    mbedtls_platform_zeroize(bytes.data(), bytes.size());
+    return rc;
+}
+
+// The certificate of the CA chain that issued the top of the terminal's chain; the first when none did.
+static const mbedtls_x509_crt* aux_TlsSet_Issuer(const mbedtls_x509_crt* caChain, const mbedtls_x509_crt* certChain) {
+    const mbedtls_x509_crt* top = certChain;
+    while (top->next != nullptr && top->next->raw.p != nullptr) top = top->next;
+    for (const mbedtls_x509_crt* ca = caChain; ca != nullptr && ca->raw.p != nullptr; ca = ca->next) {
+        if (ca->subject_raw.len == top->issuer_raw.len &&
+            memcmp(ca->subject_raw.p, top->issuer_raw.p, ca->subject_raw.len) == 0)
+            return ca;
+    }
+    return caChain;
+}
+
+int TlsSet_CheckFiles(const STlsSetFile* ca, const STlsSetFile* cert, const STlsSetFile* key, STlsSetReport* report,
+                      char* reason, size_t reasonSize) {
     STlsSetReport own;
     if (report == nullptr) report = &own;
     memset(report, 0, sizeof(*report));
@@ -83,6 +141,9 @@ int TlsSet_Check(const char* ca, const char* cert, const char* key, STlsSetRepor
         reasonSize = sizeof(ownReason);
     }
     reason[0] = '\0';
+    const char* caName = ca != nullptr && ca->szName != nullptr ? ca->szName : "";
+    const char* certName = cert != nullptr && cert->szName != nullptr ? cert->szName : "";
+    const char* keyName = key != nullptr && key->szName != nullptr ? key->szName : "";
 
     mbedtls_x509_crt caChain, certChain;
     mbedtls_pk_context pk;
@@ -91,32 +152,39 @@ int TlsSet_Check(const char* ca, const char* cert, const char* key, STlsSetRepor
     mbedtls_pk_init(&pk);
     char words[200];
 
-    int rc = mbedtls_x509_crt_parse_file(&caChain, ca);
+    int rc = TlsSet_ParseCertificates(&caChain, ca);
     if (rc != 0) {
         report->ucStep = TLSSET_CA_PARSE;
         report->iError = rc;
         aux_TlsSet_Words(rc, words, sizeof(words));
-        snprintf(reason, reasonSize, "SSLA [%s] does not parse: %s", ca, words);
+        snprintf(reason, reasonSize, "SSLA [%s] does not parse: %s", caName, words);
     }
     if (report->ucStep == TLSSET_OK) {
-        aux_TlsSet_Time(caChain.valid_to, report->szCaValidTo);
-        rc = mbedtls_x509_crt_parse_file(&certChain, cert);
+        rc = TlsSet_ParseCertificates(&certChain, cert);
         if (rc != 0) {
             report->ucStep = TLSSET_CERT_PARSE;
             report->iError = rc;
             aux_TlsSet_Words(rc, words, sizeof(words));
-            snprintf(reason, reasonSize, "SSLC [%s] does not parse: %s", cert, words);
+            snprintf(reason, reasonSize, "SSLC [%s] does not parse: %s", certName, words);
         }
     }
     if (report->ucStep == TLSSET_OK) {
+        const mbedtls_x509_crt* issuer = aux_TlsSet_Issuer(&caChain, &certChain);
+        aux_TlsSet_Time(issuer->valid_from, report->szCaValidFrom);
+        aux_TlsSet_Time(issuer->valid_to, report->szCaValidTo);
+        report->llCaValidFrom = aux_TlsSet_Seconds(issuer->valid_from);
+        report->llCaValidTo = aux_TlsSet_Seconds(issuer->valid_to);
+        aux_TlsSet_Time(certChain.valid_from, report->szCertValidFrom);
         aux_TlsSet_Time(certChain.valid_to, report->szCertValidTo);
+        report->llCertValidFrom = aux_TlsSet_Seconds(certChain.valid_from);
+        report->llCertValidTo = aux_TlsSet_Seconds(certChain.valid_to);
         report->ucSha1 = certChain.sig_md < MBEDTLS_MD_SHA256 ? 1 : 0;
-        rc = mbedtls_pk_parse_keyfile(&pk, key, "");
+        rc = TlsSet_ParseKey(&pk, key);
         if (rc != 0) {
             report->ucStep = TLSSET_KEY_PARSE;
             report->iError = rc;
             aux_TlsSet_Words(rc, words, sizeof(words));
-            snprintf(reason, reasonSize, "SSLK [%s] is not a private key: %s", key, words);
+            snprintf(reason, reasonSize, "SSLK [%s] is not a private key: %s", keyName, words);
         }
     }
     if (report->ucStep == TLSSET_OK) {
@@ -124,7 +192,7 @@ int TlsSet_Check(const char* ca, const char* cert, const char* key, STlsSetRepor
         if (rc != 0) {
             report->ucStep = TLSSET_KEY_MATCH;
             report->iError = rc;
-            snprintf(reason, reasonSize, "SSLK [%s] is not the key of the certificate SSLC [%s]", key, cert);
+            snprintf(reason, reasonSize, "SSLK [%s] is not the key of the certificate SSLC [%s]", keyName, certName);
         }
     }
     if (report->ucStep == TLSSET_OK) {
@@ -137,8 +205,8 @@ int TlsSet_Check(const char* ca, const char* cert, const char* key, STlsSetRepor
             report->ucStep = TLSSET_CHAIN;
             report->iError = rc;
             report->ulChainFlags = flags != 0 ? flags : static_cast<uint32_t>(-1);
-            aux_TlsSet_Flags(flags, words, sizeof(words));
-            snprintf(reason, reasonSize, "SSLC [%s] does not verify against SSLA [%s]: %s", cert, ca,
+            TlsSet_DescribeFlags(flags, words, sizeof(words));
+            snprintf(reason, reasonSize, "SSLC [%s] does not verify against SSLA [%s]: %s", certName, caName,
                      words[0] != '\0' ? words : "chain not built");
         }
     }
@@ -147,4 +215,10 @@ int TlsSet_Check(const char* ca, const char* cert, const char* key, STlsSetRepor
     mbedtls_x509_crt_free(&certChain);
     mbedtls_x509_crt_free(&caChain);
     return report->ucStep == TLSSET_OK ? RES_OK : RES_TLS_CERT_FILES;
+}
+
+int TlsSet_Check(const char* ca, const char* cert, const char* key, STlsSetReport* report, char* reason,
+                 size_t reasonSize) {
+    const STlsSetFile files[3] = {{ca, nullptr, 0}, {cert, nullptr, 0}, {key, nullptr, 0}};
+    return TlsSet_CheckFiles(&files[0], &files[1], &files[2], report, reason, reasonSize);
 }

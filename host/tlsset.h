@@ -8,11 +8,15 @@
 // weaker is the older set-up: SHA-1 signatures and 1024-bit RSA keys are then
 // accepted in its chain, as its links accept them.
 // The management session checks the set that would be in force after it
-// applies new files (new files over the current ones); a check program can
-// print the report.
+// applies new files (new files over the current ones); the check program
+// checks the set a call would take (the pad's copies, fetched into memory)
+// and prints the report.
 #pragma once
 #include <cstddef>
 #include <cstdint>
+
+struct mbedtls_x509_crt;
+struct mbedtls_pk_context;
 
 // The first check of a set that failed.
 enum ETlsSetStep : uint8_t {
@@ -26,13 +30,33 @@ enum ETlsSetStep : uint8_t {
 
 enum { TLSSET_TIME_SIZE = 20, TLSSET_REASON_SIZE = 256 };
 
+// One file of a set: its name in the messages, and its bytes when they are in
+// memory (a copy fetched from the pad); with pucData null, szName is the path
+// of the file to read. Bytes are taken as the file would be (PEM or DER).
+struct STlsSetFile {
+    const char* szName;
+    const unsigned char* pucData;
+    size_t length;
+};
+
+// The three files of a set, in their order.
+enum ETlsSetFile : uint8_t { TLSSET_FILE_CA = 0, TLSSET_FILE_CERT = 1, TLSSET_FILE_KEY = 2 };
+
 struct STlsSetReport {
     uint8_t ucStep;                         // ETlsSetStep
     int iError;                             // the TLS library's error of a parse or of the key match
     uint32_t ulChainFlags;                  // the chain's verification flags (MBEDTLS_X509_BADCERT_*), 0: verified
     uint8_t ucSha1;                         // 1: the terminal certificate is signed with SHA-1 or weaker
-    char szCertValidTo[TLSSET_TIME_SIZE];   // the terminal certificate's end, "YYYY-MM-DD hh:mm:ss" UTC
-    char szCaValidTo[TLSSET_TIME_SIZE];     // the first CA certificate's end
+    // Dates as "YYYY-MM-DD hh:mm:ss" UTC, and as seconds since 1970 (0: not read). The CA is the
+    // certificate of SSLA that issued the top of SSLC's chain, else SSLA's first.
+    char szCertValidFrom[TLSSET_TIME_SIZE]; // the terminal certificate's start
+    char szCertValidTo[TLSSET_TIME_SIZE];   // the terminal certificate's end
+    char szCaValidFrom[TLSSET_TIME_SIZE];   // the CA certificate's start
+    char szCaValidTo[TLSSET_TIME_SIZE];     // the CA certificate's end
+    int64_t llCertValidFrom;
+    int64_t llCertValidTo;
+    int64_t llCaValidFrom;
+    int64_t llCaValidTo;
 };
 
 // Checks the set ca, cert, key (paths). report may be null; reason (may be
@@ -40,7 +64,19 @@ struct STlsSetReport {
 // RES_OK, or RES_TLS_CERT_FILES for a set that would not work.
 int TlsSet_Check(const char* ca, const char* cert, const char* key, STlsSetReport* report, char* reason,
                  size_t reasonSize);
+// The same for files in memory or on the disk (STlsSetFile).
+int TlsSet_CheckFiles(const STlsSetFile* ca, const STlsSetFile* cert, const STlsSetFile* key, STlsSetReport* report,
+                      char* reason, size_t reasonSize);
+
+// Parses a certificate file (memory or path) into chain, as mbedtls_x509_crt_parse_file reads a
+// file; 0 or the TLS library's negative error.
+int TlsSet_ParseCertificates(mbedtls_x509_crt* chain, const STlsSetFile* file);
+// Parses a private key file (memory or path, no password) into key; 0 or a negative error.
+int TlsSet_ParseKey(mbedtls_pk_context* key, const STlsSetFile* file);
 
 // The TLS library's certificate check callback that judges validity dates on
 // the module clock (SysClock_Now) instead of the library's own; context unused.
 int TlsSet_VerifyDates(void* context, struct mbedtls_x509_crt* crt, int depth, uint32_t* flags);
+// The verification flags in the TLS library's words, on one line ("; " between
+// its sentences); "" for none.
+void TlsSet_DescribeFlags(uint32_t flags, char* out, size_t size);

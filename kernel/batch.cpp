@@ -94,6 +94,22 @@ int Batch_Initialize() {
     return RES_OK;
 }
 
+int Batch_LoadReadOnly() {
+    memset(&m_BatchInfo, 0, sizeof(m_BatchInfo));
+    uint32_t stored = 0;
+    int32_t length = sizeof(stored);
+    if (UtilFile_IsExists(BATCH_VERSION_FILE) &&
+        UtilFile_ReadFileToBuf(BATCH_VERSION_FILE, &stored, &length, 0, sizeof(stored)) == RES_OK &&
+        length == static_cast<int32_t>(sizeof(stored)) && stored == BATCH_DATA_VERSION && access(BATCH_FILE, F_OK) == 0) {
+        length = 0;
+        if (UtilFile_ReadFileToBuf(BATCH_FILE, &m_BatchInfo, &length, 0, sizeof(m_BatchInfo)) != RES_OK)
+            memset(&m_BatchInfo, 0, sizeof(m_BatchInfo));
+    }
+    m_BatchInfo.szOpenedDate[sizeof(m_BatchInfo.szOpenedDate) - 1] = '\0';
+    m_bLoaded = true;
+    return RES_OK;
+}
+
 int Batch_Save() {
     aux_Batch_Load();
     int rc = UtilFile_ReplaceFile(BATCH_FILE, &m_BatchInfo, sizeof(m_BatchInfo));

@@ -40,6 +40,10 @@ static_assert(sizeof(SBatchInfo) == 60, "the batch record is 60 bytes on disk");
 // Checks the data version (an upgrade deletes the batch file) and loads the batch; RES_OK, or
 // RES_BATCH_WRITE when a new data version could not be written (the batch is then not used).
 int Batch_Initialize();
+// Loads the batch for reading only, for a check that must change nothing: neither the data
+// version nor the batch file is written or removed; a batch of another data version, or none,
+// reads as zeros (what a call would start from). Always RES_OK.
+int Batch_LoadReadOnly();
 // Writes the record to DATA/BATCH.CFG; RES_OK or RES_BATCH_WRITE.
 int Batch_Save();
 // Opens a new batch unless one is open (clears the journal first); RES_OK or RES_BATCH_WRITE.

@@ -16,6 +16,22 @@ typedef void (*PFN_REMOTE_SESSION)();
 int int_PerformCardOperation(const char* request, char** response, PFN_SHOW_MESSAGE show,
                              PFN_REMOTE_SESSION remoteSession = nullptr);
 
+// The library refuses to work with this many megabytes free or fewer.
+enum : long { KERNEL_MIN_FREE_MB = 20 };
+
+// What the start-up checks of a call found.
+struct SKernelStartup {
+    int iCode;            // RES_OK or the first fault's start-up code (RES_PROBE_*, RES_ACCESS_*, RES_DISK_SPACE)
+    long lFreeMb;         // free megabytes of the payment directory's disk, -1 when not measured
+    char szReason[320];   // the first fault in words, as logged; "" when none
+};
+// The checks a call makes before anything else: the payment directory, DATA, LOG and TEMP
+// writable (a probe file written and deleted in each; LOG and TEMP must exist), more than
+// KERNEL_MIN_FREE_MB free, and the record files readable and writable where they exist.
+// Each fault is logged; report (may be null) gets the figures and the first fault.
+// RES_OK or the first fault's code.
+int Kernel_StartupChecks(SKernelStartup* report);
+
 // Takes the payment directory's call lock (DATA/RAVO.LCK) without waiting:
 // RES_OK, RES_TERMINAL_BUSY while another call holds it, or RES_PROBE_DATA when
 // the lock file cannot be opened or locked.

@@ -1,6 +1,7 @@
 // kernel/kernel_driver.cpp
 // The operation driver behind the entry points.
 #include <cerrno>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <sys/stat.h>
@@ -27,12 +28,25 @@
 #include "support/vars.h"
 #include "support/version.h"
 
-enum : long { MIN_FREE_MB = 20 };
 enum : uint32_t { FAILURE_PAUSE_MS = 3000 };
+
+// The first fault of the start-up checks: logged, and kept in the report in
+// the same words.
+static void aux_Kernel_StartupFault(SKernelStartup* report, const char* format, ...)
+    __attribute__((format(printf, 2, 3)));
+static void aux_Kernel_StartupFault(SKernelStartup* report, const char* format, ...) {
+    char text[sizeof(report->szReason)];
+    va_list args;
+    va_start(args, format);
+    vsnprintf(text, sizeof(text), format, args);
+    va_end(args);
+    LogString("ERROR. int_PerformCardOperation. %s", text);
+    snprintf(report->szReason, sizeof(report->szReason), "%s", text);
+}
 
 // Writes a one-byte probe file and deletes it again; a failure is logged in
 // words with what the directory must allow.
-static bool aux_Kernel_ProbeWrite(const char* path, const char* need) {
+static bool aux_Kernel_ProbeWrite(SKernelStartup* report, const char* path, const char* need) {
     const char* step = "written";
     errno = 0;
     if (UtilFile_WriteBufToFile(path, "X", 1) == RES_OK) {
@@ -40,59 +54,61 @@ static bool aux_Kernel_ProbeWrite(const char* path, const char* need) {
         errno = 0;
         if (UtilFile_Delete(path) == RES_OK) return true;
     }
-    LogString("ERROR. int_PerformCardOperation. %s not %s: %s; %s", path, step,
-              errno != 0 ? strerror(errno) : "unknown reason", need);
+    aux_Kernel_StartupFault(report, "%s not %s: %s; %s", path, step, errno != 0 ? strerror(errno) : "unknown reason",
+                            need);
     return false;
 }
 
 // Free space of the file system that holds path, in whole megabytes; logs the figures.
-static int aux_Kernel_CheckDiskSpace(const char* path) {
+static int aux_Kernel_CheckDiskSpace(SKernelStartup* report, const char* path) {
     struct statfs fs;
     if (statfs(path, &fs) != 0) {
-        LogString("ERROR. int_PerformCardOperation. Free space of [%s] unknown: %s", path, strerror(errno));
+        aux_Kernel_StartupFault(report, "Free space of [%s] unknown: %s", path, strerror(errno));
         return RES_DISK_SPACE;
     }
     unsigned long long freeBytes = static_cast<unsigned long long>(fs.f_bavail) * static_cast<unsigned long long>(fs.f_bsize);
     long freeMb = static_cast<long>(freeBytes >> 20);
+    report->lFreeMb = freeMb;
     LogString("INFO. Disk space in blocks : [%ld], free blocks: [%ld], block size [%ld], free space in MB [%ld].",
               static_cast<long>(fs.f_blocks), static_cast<long>(fs.f_bavail), static_cast<long>(fs.f_bsize), freeMb);
-    if (freeMb > MIN_FREE_MB) return RES_OK;
-    LogString("ERROR. int_PerformCardOperation. %ld MB free on the disk of the payment directory; more than %ld MB "
-              "are needed: free some space",
-              freeMb, static_cast<long>(MIN_FREE_MB));
+    if (freeMb > KERNEL_MIN_FREE_MB) return RES_OK;
+    aux_Kernel_StartupFault(report,
+                            "%ld MB free on the disk of the payment directory; more than %ld MB are needed: free "
+                            "some space",
+                            freeMb, static_cast<long>(KERNEL_MIN_FREE_MB));
     return RES_DISK_SPACE;
 }
 
 // A record file that exists must be readable and writable.
-static bool aux_Kernel_AccessOk(const char* path) {
+static bool aux_Kernel_AccessOk(SKernelStartup* report, const char* path) {
     if (access(path, F_OK) != 0) return true;
     if (access(path, R_OK | W_OK) == 0) return true;
-    LogString("ERROR. int_PerformCardOperation. %s is not readable and writable: %s; give the till's user both",
-              path, strerror(errno));
+    aux_Kernel_StartupFault(report, "%s is not readable and writable: %s; give the till's user both", path,
+                            strerror(errno));
     return false;
 }
 
-static int aux_Kernel_StartupChecks() {
+static int aux_Kernel_StartupChecks(SKernelStartup* report) {
     static const struct { const char* path; int code; const char* need; } probes[] = {
         {".cache", RES_PROBE_CURDIR, "the payment directory must be writable by the till's user"},
         {"DATA/.cache", RES_PROBE_DATA, "DATA must exist in the payment directory and be writable by the till's user"},
         {"LOG/.cache", RES_PROBE_LOG, "LOG must be writable by the till's user"},
     };
     for (const auto& probe : probes) {
-        if (!aux_Kernel_ProbeWrite(probe.path, probe.need)) return probe.code;
+        if (!aux_Kernel_ProbeWrite(report, probe.path, probe.need)) return probe.code;
     }
 
     // TEMP's probe stays on the disk while the free space is measured.
     static const char kTempNeed[] = "TEMP must be writable by the till's user";
     errno = 0;
     if (UtilFile_WriteBufToFile("TEMP/.cache", "X", 1) != RES_OK) {
-        LogString("ERROR. int_PerformCardOperation. TEMP/.cache not written: %s; %s", strerror(errno), kTempNeed);
+        aux_Kernel_StartupFault(report, "TEMP/.cache not written: %s; %s", strerror(errno), kTempNeed);
         return RES_PROBE_TEMP;
     }
-    int space = aux_Kernel_CheckDiskSpace("TEMP/.cache");
+    int space = aux_Kernel_CheckDiskSpace(report, "TEMP/.cache");
     errno = 0;
     if (UtilFile_Delete("TEMP/.cache") != RES_OK) {
-        LogString("ERROR. int_PerformCardOperation. TEMP/.cache not deleted: %s; %s", strerror(errno), kTempNeed);
+        aux_Kernel_StartupFault(report, "TEMP/.cache not deleted: %s; %s", strerror(errno), kTempNeed);
         return RES_PROBE_TEMP;
     }
     if (space != RES_OK) return space;
@@ -103,9 +119,18 @@ static int aux_Kernel_StartupChecks() {
         {"DATA/TRANS.CFG", RES_ACCESS_TRANS},
     };
     for (const auto& record : records) {
-        if (!aux_Kernel_AccessOk(record.path)) return record.code;
+        if (!aux_Kernel_AccessOk(report, record.path)) return record.code;
     }
     return RES_OK;
+}
+
+int Kernel_StartupChecks(SKernelStartup* report) {
+    SKernelStartup own;
+    if (report == nullptr) report = &own;
+    memset(report, 0, sizeof(*report));
+    report->lFreeMb = -1;
+    report->iCode = aux_Kernel_StartupChecks(report);
+    return report->iCode;
 }
 
 // The result of a settled day close: 0 when the bank agreed the totals,
@@ -156,7 +181,7 @@ static int aux_Kernel_RunStages(S_PAY_ORDER* order, bool* markRemote) {
 // The call itself, run under the payment directory's call lock.
 static int aux_Kernel_PerformLocked(const char* request, char** response, PFN_SHOW_MESSAGE show,
                                     PFN_REMOTE_SESSION remoteSession, uint64_t callStartMs, int lock) {
-    int startup = aux_Kernel_StartupChecks();
+    int startup = Kernel_StartupChecks(nullptr);
     // The checks name a missing or unwritable DATA first; a lock file that
     // cannot be used in a sound DATA is a start-up failure of its own.
     if (startup == RES_OK) startup = lock;

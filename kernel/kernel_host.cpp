@@ -23,6 +23,7 @@
 #include "support/param.h"
 #include "support/result_codes.h"
 #include "support/utilmsg.h"
+#include "support/vars.h"
 
 enum { BALANCE_BLOCK = 20 };
 
@@ -31,7 +32,8 @@ static char m_szAddAmounts[TMMSG_ADD_AMOUNTS_SIZE];
 // Shows a text on the cashier display and on the PIN pad.
 static void aux_Kernel_ShowBoth(const char* cashier, const char* pad) {
     UtilMsg_Show(cashier);
-    if (pad) PPLayer_ShowMessage(pad, 0);
+    // A check program runs the echo with the pad's link down: nothing to show there.
+    if (pad && g_Vars.ucPinpadConnected) PPLayer_ShowMessage(pad, 0);
 }
 
 int Kernel_PickBalance(const char* addAmounts, const char* currency, char* amount, char* shown) {

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <strings.h>
 
+#include "kernel/kernel.h"
 #include "pinpad/comport.h"
 #include "pinpad/ppcmd.h"
 #include "pinpad/ppfile.h"
@@ -172,6 +173,14 @@ uint32_t PadFeed_Run(int argc, char** argv, int* exitStatus) {
     } else if (PadFeed_ParseArgs(argc, argv, &uploadSet, &bad) != 0) {
         PadFeed_Usage(bad[0] != '\0' ? bad : "No description");
         *exitStatus = PADFEED_EXIT_USAGE;
+    } else if (Kernel_LockCall() == RES_TERMINAL_BUSY) {
+        // The pad belongs to the running call: a file sent now would land in
+        // the middle of its exchange. (A lock file that cannot be used, as
+        // without DATA, stops every call too: the run goes on and names its fault.)
+        aux_PadFeed_Say("A payment call is running in this directory (DATA/RAVO.LCK is held): the pad was not "
+                        "touched. Run PADFEED again when it has finished.");
+        result = RES_TERMINAL_BUSY;
+        *exitStatus = PADFEED_EXIT_BUSY;
     } else if ((result = aux_PadFeed_Init(&connected)) == RES_OK) {
         printf("Starting...\n");
         fflush(stdout);
@@ -193,6 +202,7 @@ uint32_t PadFeed_Run(int argc, char** argv, int* exitStatus) {
         *exitStatus = result == RES_PADFEED_PAD ? PADFEED_EXIT_PAD : PADFEED_EXIT_CONFIG;
     }
     if (connected) PPLayer_Disconnect();
+    Kernel_UnlockCall();
     LogString("<<<< PADFEED FINISHED [%lu] <<<<", static_cast<unsigned long>(result));
     return result;
 }

@@ -25,6 +25,7 @@ enum : int {
     PADFEED_EXIT_CONFIG = 2,  // CONFIG.INI or DEVICE.INI not loaded
     PADFEED_EXIT_PAD = 3,     // pad not connected, or its application too old
     PADFEED_EXIT_UPLOAD = 4,  // at least one file not loaded
+    PADFEED_EXIT_BUSY = 5,    // a payment call holds the directory: the pad was not touched
 };
 
 // Adds the bits of the switches (-s, -r, -e, any case) to *uploadSet; 0, or 1

@@ -89,7 +89,7 @@ static void aux_PPLayer_ExplainConnect(int rc, bool opened, bool answered, const
 
 const char* PPLayer_GetConnectError() { return m_szConnectError; }
 
-int PPLayer_Connect(uint8_t port) {
+int PPLayer_Connect(uint8_t port, bool saveSpeed) {
     const uint32_t configured = g_ComConfig.ulBaudrate;
     m_szConnectError[0] = '\0';
     int rc = Connect(port);
@@ -129,7 +129,7 @@ int PPLayer_Connect(uint8_t port) {
     }
     char speed[16];
     snprintf(speed, sizeof(speed), "%lu", static_cast<unsigned long>(g_ComConfig.ulBaudrate));
-    int written = Param_WriteConfigParam("DEVICE.INI", "BAUDRATE", speed);
+    int written = saveSpeed ? Param_WriteConfigParam("DEVICE.INI", "BAUDRATE", speed) : RES_OK;
     LogStringEx(LOG_WARNING, "WARNING. PPLayer_Connect. Autoswitching to baudrate: [%lu] from [%lu] bps. Res: [%ld].",
                 static_cast<unsigned long>(g_ComConfig.ulBaudrate), static_cast<unsigned long>(configured),
                 static_cast<long>(written));

@@ -38,8 +38,9 @@ enum : uint32_t {
 enum : uint32_t { PP_FILE_NAME_SIZE = 16 };
 
 // Connects on port, trying 115200 and 19200 when the configured speed fails;
-// a speed that worked after a switch is written to DEVICE.INI. RES_OK or RES_PP_LINK.
-int PPLayer_Connect(uint8_t port);
+// a speed that worked after a switch is written to DEVICE.INI unless saveSpeed
+// is false (a check that must change nothing). RES_OK or RES_PP_LINK.
+int PPLayer_Connect(uint8_t port, bool saveSpeed = true);
 // Why the last PPLayer_Connect failed, in one sentence naming the device (not
 // opened and the system's reason, or no answer at the speeds tried); "" after
 // one that worked.

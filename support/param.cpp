@@ -142,6 +142,8 @@ struct SParamFile {
     size_t count;
     const SParamKey* otherKeys;  // the keys of the other file, for a key put in the wrong one
     size_t otherCount;
+    PFN_PARAM_REPORT report;   // a check's receiver of every sentence about the file (may be null)
+    void* reportContext;
     int openErrno;             // why it was not read: errno, -1 empty; 0 read
     bool opened;
     unsigned stopLine;         // a fault stopped the reading on this line; 0 read whole
@@ -156,6 +158,8 @@ struct SParamLoad {
     SComConfig* com;
     bool check;        // the logger's level is left alone
     uint8_t logLevel;  // LOGLEVEL as a check read it
+    PFN_PARAM_REPORT report;  // a check's receiver of the sentences (may be null)
+    void* reportContext;
     SParamFile config;
     SParamFile device;
 };
@@ -206,12 +210,14 @@ static void aux_InitParams(SConfig* cfg, SComConfig* com) {
 static void aux_Say(const SParamFile* f, uint8_t level, unsigned line, const char* format, ...)
     __attribute__((format(printf, 4, 5)));
 static void aux_Say(const SParamFile* f, uint8_t level, unsigned line, const char* format, ...) {
-    if (level > GetLogLevel()) return;
+    if (level > GetLogLevel() && f->report == nullptr) return;
     char text[400];
     va_list args;
     va_start(args, format);
     vsnprintf(text, sizeof(text), format, args);
     va_end(args);
+    if (f->report != nullptr) f->report(f->reportContext, level, f->path, line, text);
+    if (level > GetLogLevel()) return;
     const char* word = level == LOG_ERROR ? "ERROR" : level == LOG_WARNING ? "WARNING" : "INFO";
     if (line != 0) LogString("%s. %s. %s line %u: %s", word, f->func, f->path, line, text);
     else LogString("%s. %s. %s: %s", word, f->func, f->path, text);
@@ -751,6 +757,8 @@ static int aux_ReadFile(SParamLoad* load, SParamFile* f, int* readRc, const SPar
     int rc = aux_OpenConfigPath(f->path, &file, &length, 0, &f->openErrno);
     if (rc != RES_OK) {
         if (f->openErrno > 0) aux_Say(f, f->keys == kConfigKeys ? LOG_ERROR : LOG_WARNING, 0, "%s", strerror(f->openErrno));
+        // An empty DEVICE.INI is named by the mandatory COMPORT; CONFIG.INI's stops the load here.
+        else if (f->keys == kConfigKeys) aux_Say(f, LOG_ERROR, 0, "the file is empty");
         return rc;
     }
     *readRc = aux_ReadKeys(load, f, file, length, badKey);
@@ -881,8 +889,11 @@ static void aux_ReportMandatoryFaults(const SParamLoad* load) {
     }
 }
 
-static void aux_InitFile(SParamFile* f, const char* path, const char* func, bool config) {
+static void aux_InitFile(SParamFile* f, const char* path, const char* func, bool config, PFN_PARAM_REPORT report,
+                         void* context) {
     memset(f, 0, sizeof(*f));
+    f->report = report;
+    f->reportContext = context;
     snprintf(f->path, sizeof(f->path), "%s", path);
     f->func = func;
     f->keys = config ? kConfigKeys : kDeviceKeys;
@@ -895,8 +906,9 @@ static void aux_InitFile(SParamFile* f, const char* path, const char* func, bool
 // load's records; the load's result.
 static int aux_Load(SParamLoad* load, const char* configPath, const char* devicePath, const char* func) {
     aux_InitParams(load->cfg, load->com);
-    aux_InitFile(&load->config, configPath, func, true);
-    aux_InitFile(&load->device, devicePath, load->check ? func : "LoadComConfig", false);
+    aux_InitFile(&load->config, configPath, func, true, load->report, load->reportContext);
+    aux_InitFile(&load->device, devicePath, load->check ? func : "LoadComConfig", false, load->report,
+                 load->reportContext);
 
     int readRc = 0;
     const SParamKey* badKey = nullptr;
@@ -938,13 +950,16 @@ int Param_LoadConfig() {
     load.com = &g_ComConfig;
     load.check = false;
     load.logLevel = GetLogLevel();
+    load.report = nullptr;
+    load.reportContext = nullptr;
     int rc = aux_Load(&load, "DATA/CONFIG.INI", "DATA/DEVICE.INI", "Param_LoadConfig");
     if (rc == RES_OK) LogString("SUCCESS. Param_LoadConfig");
     return rc;
 }
 
 // A check: the files read into records of its own, the result logged.
-static int aux_Check(const char* configPath, const char* devicePath, const char* checked, const char* func) {
+static int aux_Check(const char* configPath, const char* devicePath, const char* checked, const char* func,
+                     PFN_PARAM_REPORT report, void* context) {
     if (checked == nullptr || checked[0] == '\0') {
         LogString("ERROR. %s. No file named", func);
         return RES_CFG_FILE;
@@ -956,6 +971,8 @@ static int aux_Check(const char* configPath, const char* devicePath, const char*
     load.com = &com;
     load.check = true;
     load.logLevel = GetLogLevel();
+    load.report = report;
+    load.reportContext = context;
     int rc = aux_Load(&load, configPath, devicePath, func);
     if (rc == RES_OK) LogString("SUCCESS. %s. [%s] loads", func, checked);
     else LogString("ERROR. %s. [%s] would not load: %d", func, checked, rc);
@@ -964,12 +981,12 @@ static int aux_Check(const char* configPath, const char* devicePath, const char*
     return rc;
 }
 
-int Param_CheckConfigFile(const char* path) {
-    return aux_Check(path, "DATA/DEVICE.INI", path, "Param_CheckConfigFile");
+int Param_CheckConfigFile(const char* path, PFN_PARAM_REPORT report, void* context) {
+    return aux_Check(path, "DATA/DEVICE.INI", path, "Param_CheckConfigFile", report, context);
 }
 
-int Param_CheckDeviceFile(const char* path) {
-    return aux_Check("DATA/CONFIG.INI", path, path, "Param_CheckDeviceFile");
+int Param_CheckDeviceFile(const char* path, PFN_PARAM_REPORT report, void* context) {
+    return aux_Check("DATA/CONFIG.INI", path, path, "Param_CheckDeviceFile", report, context);
 }
 
 // Reads one line with its LF (if any) into buf; returns its length in bytes,

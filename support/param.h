@@ -56,13 +56,17 @@ extern SComConfig g_ComConfig;
 // Loads both files into g_Config and g_ComConfig; RES_OK, RES_CFG_FILE, RES_CFG_VALUE or RES_CFG_NAME.
 // Every refusal and every value replaced by another is logged with the file, the line and the key.
 int Param_LoadConfig();
+// Receives each fault or note of a check as the reader words it: level (LOG_ERROR, LOG_WARNING,
+// LOG_INFO; whatever the log level), the file's path, its line (0: the file as a whole) and the
+// sentence ("TERMINALID missing (is TERMINALDI a misspelling?)").
+typedef void (*PFN_PARAM_REPORT)(void* context, uint8_t level, const char* path, unsigned line, const char* text);
 // Checks path as a CONFIG.INI that would replace DATA/CONFIG.INI, read together with the
 // DATA/DEVICE.INI in force, by the same reader and rules as Param_LoadConfig but into records of
 // its own (g_Config, g_ComConfig and the log level stay as they are); returns the code loading
-// would give. The faults are logged as the load logs them.
-int Param_CheckConfigFile(const char* path);
+// would give. The faults are logged as the load logs them, and each handed to report (may be null).
+int Param_CheckConfigFile(const char* path, PFN_PARAM_REPORT report = nullptr, void* context = nullptr);
 // The same for path as a DEVICE.INI that would replace DATA/DEVICE.INI, read after the
 // DATA/CONFIG.INI in force.
-int Param_CheckDeviceFile(const char* path);
+int Param_CheckDeviceFile(const char* path, PFN_PARAM_REPORT report = nullptr, void* context = nullptr);
 // Replaces or adds paramName=value in DATA/<fileName> through DATA/TMPCFG.INI; RES_OK or RES_CFG_FILE.
 int Param_WriteConfigParam(const char* fileName, const char* paramName, const char* value);

@@ -7,7 +7,7 @@ if(NOT rc EQUAL 0)
   message(FATAL_ERROR "cmake --install failed: ${rc}")
 endif()
 
-foreach(program Ravo PADFEED)
+foreach(program Ravo PADFEED ravo-check)
   if(IS_SYMLINK "${dir}/${program}" OR NOT EXISTS "${dir}/${program}")
     message(FATAL_ERROR "${program} is not installed as a file")
   endif()
@@ -50,5 +50,16 @@ execute_process(COMMAND "${dir}/Ravo" WORKING_DIRECTORY "${dir}" RESULT_VARIABLE
 if(NOT exit EQUAL 253)
   message(FATAL_ERROR "Ravo in the installed directory exited ${exit}, expected 253")
 endif()
+# ravo-check reports the project's version, and in a directory whose settings
+# are still the samples names the missing CONFIG.INI and fails.
+execute_process(COMMAND "${dir}/ravo-check" --version WORKING_DIRECTORY "${dir}" RESULT_VARIABLE exit
+  OUTPUT_VARIABLE out)
+if(NOT exit EQUAL 0 OR NOT out STREQUAL "ravo-check ${VERSION}\n")
+  message(FATAL_ERROR "ravo-check --version exited ${exit} with '${out}', expected 'ravo-check ${VERSION}'")
+endif()
+execute_process(COMMAND "${dir}/ravo-check" WORKING_DIRECTORY "${dir}" RESULT_VARIABLE exit OUTPUT_VARIABLE out)
+if(NOT exit EQUAL 1 OR NOT out MATCHES "\nFAIL CONFIG.INI: DATA/CONFIG.INI: No such file or directory\n")
+  message(FATAL_ERROR "ravo-check without settings exited ${exit}:\n${out}")
+endif()
 file(REMOVE_RECURSE "${dir}")
-message(STATUS "install layout: Ravo, PADFEED, ${versioned}, libRAVOux.so -> ${versioned}, the DATA samples")
+message(STATUS "install layout: Ravo, PADFEED, ravo-check, ${versioned}, libRAVOux.so -> ${versioned}, the DATA samples")

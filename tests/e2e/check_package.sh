@@ -65,9 +65,10 @@ audit=$(dpkg_tree --audit ravo ravo-posplugin ravo-emulators 2>&1) && [ -z "$aud
 
 # ---- the payment directory ----
 PAY="$ROOT/poshome/cash/paysystems/velmont"
-for program in Ravo PADFEED; do
+for program in Ravo PADFEED ravo-check; do
   [ -f "$PAY/$program" ] && [ ! -L "$PAY/$program" ] && [ -x "$PAY/$program" ] || fail "$program not installed as a program"
 done
+[ "$("$PAY/ravo-check" --version)" = "ravo-check $VERSION" ] || fail "ravo-check --version: $("$PAY/ravo-check" --version)"
 LIB="libRAVOux.so.$VERSION"
 [ -f "$PAY/$LIB" ] && [ ! -L "$PAY/$LIB" ] || fail "$LIB not installed as a file"
 [ "$(readlink "$PAY/libRAVOux.so")" = "$LIB" ] || fail "libRAVOux.so -> '$(readlink "$PAY/libRAVOux.so")', not $LIB"

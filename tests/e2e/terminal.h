@@ -150,6 +150,9 @@ protected:
 // A case's description as a test name: letters and digits, the rest "_".
 std::string CaseName(const std::string& text);
 
+// Every file under root/rel, as relative name -> content (a link -> "-> " and its target).
+void Snapshot(const std::string& root, const std::string& rel, std::map<std::string, std::string>* out);
+
 bool Has(const std::string& text, const std::string& part);
 int Count(const std::string& text, const std::string& part);
 // Host trace lines starting with "REQ" whose text holds every one of parts.

@@ -75,30 +75,6 @@ std::string Ranges(int n) {
     return table;
 }
 
-// Every file under dir (relative name -> content; a link -> its target).
-void Snapshot(const std::string& root, const std::string& rel, std::map<std::string, std::string>* out) {
-    DIR* d = opendir((root + "/" + rel).c_str());
-    if (d == nullptr) return;
-    while (dirent* e = readdir(d)) {
-        std::string name = e->d_name;
-        if (name == "." || name == "..") continue;
-        std::string path = rel.empty() ? name : rel + "/" + name;
-        std::string full = root + "/" + path;
-        struct stat st;
-        if (lstat(full.c_str(), &st) != 0) continue;
-        if (S_ISLNK(st.st_mode)) {
-            char target[512];
-            ssize_t n = readlink(full.c_str(), target, sizeof(target) - 1);
-            (*out)[path] = "-> " + std::string(target, n > 0 ? static_cast<size_t>(n) : 0);
-        } else if (S_ISDIR(st.st_mode)) {
-            Snapshot(root, path, out);
-        } else {
-            (*out)[path] = ReadFile(full);
-        }
-    }
-    closedir(d);
-}
-
 // What a CloseDay itself writes, whoever the manager is: the request and the
 // answer, the records of the closed day, and today's log.
 bool WrittenByTheOperation(const std::string& path) {

@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <string>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -193,6 +194,7 @@ TEST_F(Padfeed, SetUpFailuresEndTheRunBeforeAnyUpload) {
         std::vector<std::string> lines;
         const char* finished;
         int status;
+        bool busy = false;  // a payment call holds the directory's lock
     } cases[] = {
         {"no configuration", "", nullptr, true,
          {"\nInvalid config file (CONFIG.INI).", "The log (LOG/) names the file, the line and the key at fault."},
@@ -203,12 +205,25 @@ TEST_F(Padfeed, SetUpFailuresEndTheRunBeforeAnyUpload) {
          "[5001]", 3},
         {"application too old", "app_version=0x010206FF\n", nullptr, false,
          {"Invalid KWPAD version: (0x010206FF), must be (0x01020700) or higher."}, "[5001]", 3},
+        {"a payment running", "", nullptr, false,
+         {"A payment call is running in this directory (DATA/RAVO.LCK is held): the pad was not touched. Run "
+          "PADFEED again when it has finished.\n"},
+         "[1072]", 5, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         Prepare({{"RANGE.CFG", Table(2)}}, c.scenario, c.device);
         if (c.noConfig) unlink(m_work->file("DATA/CONFIG.INI").c_str());
+        int lock = -1;
+        if (c.busy) {
+            lock = open(m_work->file("DATA/RAVO.LCK").c_str(), O_RDWR | O_CREAT, 0600);
+            ASSERT_EQ(0, flock(lock, LOCK_EX));
+        }
         SRun r = Run({"-r"});
+        if (lock >= 0) close(lock);
+        if (c.busy) {
+            EXPECT_EQ(0u, Count(m_emu->trace(), "KEY") + Count(m_emu->trace(), "REQ ")) << m_emu->trace();
+        }
         EXPECT_EQ(c.status, r.status);
         for (const std::string& l : c.lines) EXPECT_NE(std::string::npos, r.out.find(l)) << l << "\n" << r.out;
         EXPECT_EQ(std::string::npos, r.out.find("Starting..."));

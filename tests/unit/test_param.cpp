@@ -586,6 +586,34 @@ TEST_F(ParamTest, ACandidateFileIsCheckedWithoutTouchingTheSettingsInForce) {
             EXPECT_NE(log.find(" " + tc.line + "\n"), std::string::npos) << tc.line << "\n" << log;
         }
 
+        // A receiver of the sentences (the check program's) gets every one the log has, in
+        // the same words, even where the log level writes none of them.
+        std::vector<std::string> heard;
+        const PFN_PARAM_REPORT report = [](void* context, uint8_t level, const char* path, unsigned line,
+                                           const char* text) {
+            const char* word = level == LOG_ERROR ? "ERROR" : level == LOG_WARNING ? "WARNING" : "INFO";
+            std::string place = line != 0 ? std::string(path) + " line " + std::to_string(line) : path;
+            static_cast<std::vector<std::string>*>(context)->push_back(std::string(word) + ". %s. " + place + ": " + text);
+        };
+        SetLogLevel(LOG_ERROR);
+        ClearLog();
+        EXPECT_EQ(tc.device ? Param_CheckDeviceFile("TEMP/CAND.INI", report, &heard)
+                            : Param_CheckConfigFile("TEMP/CAND.INI", report, &heard),
+                  tc.result);
+        EXPECT_EQ(GetLogLevel(), LOG_ERROR);
+        const std::string func = tc.device ? "Param_CheckDeviceFile" : "Param_CheckConfigFile";
+        size_t placed = 0;  // lines of the log that name a place in a file
+        for (size_t at = log.find(". " + func + ". "); at != std::string::npos; at = log.find(". " + func + ". ", at + 1)) {
+            const std::string rest = log.substr(at + func.size() + 4, 5);
+            placed += rest == "TEMP/" || rest == "DATA/";
+        }
+        EXPECT_EQ(placed, heard.size()) << log;
+        for (std::string sentence : heard) {
+            sentence.replace(sentence.find("%s"), 2, func);
+            EXPECT_NE(log.find(" " + sentence + "\n"), std::string::npos) << sentence << "\n" << log;
+        }
+        SetLogLevel(LOG_INFO);
+
         // Put in place, the candidate loads with the result the check gave.
         Write(tc.device ? "DEVICE.INI" : "CONFIG.INI", tc.text);
         EXPECT_EQ(Param_LoadConfig(), tc.result);

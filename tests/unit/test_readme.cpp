@@ -159,8 +159,8 @@ TEST(Readme, RequestSampleParsesAsWritten) {
 
 // ---- the map of "Where things are" ----
 
-const char* const kMappedFolders[] = {"support", "kernel", "host", "receipt", "pinpad",
-                                      "remote", "launcher", "padfeed", "emulators"};
+const char* const kMappedFolders[] = {"support", "kernel", "host",    "receipt", "pinpad",
+                                      "remote",  "launcher", "padfeed", "check",   "emulators"};
 
 std::string ReadSource(const std::string& path) {
     std::ifstream in(std::string(RAVO_SOURCE_DIR "/") + path);

@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <mbedtls/x509.h>
+#include <mbedtls/x509_crt.h>
 
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <string>
@@ -13,6 +15,7 @@
 #include "host/tlsset.h"
 #include "support/result_codes.h"
 #include "support/sysclock.h"
+#include "tests/common/certs.h"
 #include "tests/common/emulators.h"
 #include "tests/common/tempdir.h"
 
@@ -91,6 +94,73 @@ TEST(TlsSet, EachBrokenSetIsStoppedByTheCheckThatFindsIt) {
             EXPECT_EQ(19u, strlen(report.szCaValidTo)) << report.szCaValidTo;
         }
     }
+}
+
+// A set held in memory (the pad's copies, as the check program fetches them) is
+// judged as the same files on the disk are; the CA whose dates are reported is
+// the one that issued the terminal's certificate, wherever it stands in SSLA.
+TEST(TlsSet, ASetInMemoryIsJudgedAsOnTheDiskWithItsIssuersDates) {
+    TempDir dir;
+    const std::string ca = kPki + "/ca.crt";
+    CertSpec decoy;
+    decoy.subject = decoy.issuerName = "C=BY,O=Elsewhere,CN=Decoy CA";
+    decoy.keyFile = decoy.issuerKeyFile = kPki + "/rogue/ca.key";
+    decoy.notBefore = "20210101000000";
+    decoy.notAfter = "20220101000000";
+    dir.write("decoy-first", MakeCert(decoy) + emu::ReadFile(ca));
+    dir.write("noise", std::string(700, 'n'));
+    struct Case {
+        const char* name;
+        std::string ca, cert, key;
+        uint8_t step;
+    };
+    const Case cases[] = {
+        {"SHA-256 set", ca, kPki + "/sha256/SSLC", kPki + "/sha256/SSLK", TLSSET_OK},
+        {"SHA-1 set", ca, kPki + "/sha1/SSLC", kPki + "/sha1/SSLK", TLSSET_OK},
+        {"a decoy CA ahead of the issuer", dir.file("decoy-first"), kPki + "/sha256/SSLC", kPki + "/sha256/SSLK",
+         TLSSET_OK},
+        {"a key that is noise", ca, kPki + "/sha256/SSLC", dir.file("noise"), TLSSET_KEY_PARSE},
+        {"the key of another certificate", ca, kPki + "/sha256/SSLC", kPki + "/sha1/SSLK", TLSSET_KEY_MATCH},
+        {"a certificate of another CA", ca, kPki + "/rogue/host.crt", kPki + "/rogue/host.key", TLSSET_CHAIN},
+    };
+    mbedtls_x509_crt issuer;
+    mbedtls_x509_crt_init(&issuer);
+    ASSERT_EQ(0, mbedtls_x509_crt_parse_file(&issuer, ca.c_str()));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string bytes[3] = {emu::ReadFile(c.ca), emu::ReadFile(c.cert), emu::ReadFile(c.key)};
+        STlsSetFile inMemory[3], onDisk[3];
+        const std::string* paths[3] = {&c.ca, &c.cert, &c.key};
+        for (int i = 0; i < 3; ++i) {
+            inMemory[i] = {"in memory", reinterpret_cast<const unsigned char*>(bytes[i].data()), bytes[i].size()};
+            onDisk[i] = {paths[i]->c_str(), nullptr, 0};
+        }
+        STlsSetReport memory, disk;
+        EXPECT_EQ(TlsSet_CheckFiles(&onDisk[0], &onDisk[1], &onDisk[2], &disk, nullptr, 0),
+                  TlsSet_CheckFiles(&inMemory[0], &inMemory[1], &inMemory[2], &memory, nullptr, 0));
+        EXPECT_EQ(c.step, memory.ucStep);
+        EXPECT_EQ(0, memcmp(&disk, &memory, sizeof(disk))) << "the reports differ";
+        if (c.step < TLSSET_KEY_PARSE) continue;
+        // The dates are the issuer's, as text and as seconds.
+        char from[TLSSET_TIME_SIZE], to[TLSSET_TIME_SIZE];
+        snprintf(from, sizeof(from), "%04d-%02d-%02d %02d:%02d:%02d", issuer.valid_from.year, issuer.valid_from.mon,
+                 issuer.valid_from.day, issuer.valid_from.hour, issuer.valid_from.min, issuer.valid_from.sec);
+        snprintf(to, sizeof(to), "%04d-%02d-%02d %02d:%02d:%02d", issuer.valid_to.year, issuer.valid_to.mon,
+                 issuer.valid_to.day, issuer.valid_to.hour, issuer.valid_to.min, issuer.valid_to.sec);
+        if (c.step != TLSSET_CHAIN) {
+            EXPECT_STREQ(from, memory.szCaValidFrom);
+            EXPECT_STREQ(to, memory.szCaValidTo);
+        }
+        struct tm parsed = {};
+        for (const auto& pair : {std::make_pair(memory.szCaValidFrom, memory.llCaValidFrom),
+                                 std::make_pair(memory.szCaValidTo, memory.llCaValidTo),
+                                 std::make_pair(memory.szCertValidFrom, memory.llCertValidFrom),
+                                 std::make_pair(memory.szCertValidTo, memory.llCertValidTo)}) {
+            ASSERT_NE(nullptr, strptime(pair.first, "%Y-%m-%d %H:%M:%S", &parsed)) << pair.first;
+            EXPECT_EQ(static_cast<int64_t>(timegm(&parsed)), pair.second) << pair.first;
+        }
+    }
+    mbedtls_x509_crt_free(&issuer);
 }
 
 }  // namespace

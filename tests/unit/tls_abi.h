@@ -15,6 +15,7 @@
 #define RAVO_TLS_SHARED_FIELDS(X)                                                                                  \
     X(mbedtls_x509_crt, sig_md) X(mbedtls_x509_crt, valid_from) X(mbedtls_x509_crt, valid_to) X(mbedtls_x509_crt, next) \
     X(mbedtls_x509_crt, subject) X(mbedtls_x509_crt, subject_alt_names) X(mbedtls_x509_crt, ext_types)                 \
+    X(mbedtls_x509_crt, raw) X(mbedtls_x509_crt, subject_raw) X(mbedtls_x509_crt, issuer_raw)                          \
     X(mbedtls_x509_name, oid) X(mbedtls_x509_name, val) X(mbedtls_x509_name, next)                                     \
     X(mbedtls_x509_sequence, buf) X(mbedtls_x509_sequence, next)                                                       \
     X(mbedtls_ssl_context, in_msg) X(mbedtls_ssl_context, in_msgtype) X(mbedtls_ssl_context, in_left)
