@@ -173,6 +173,13 @@ static void aux_ShowResultMsg(uint8_t keyType, uint32_t kcv, int result, const c
     memset(msgBuf, 0, msgSize);
 }
 
+// One answer to the download into the work order (the context): key data, action and approval code.
+static int aux_KeyExchange_ParseAnswer(const uint8_t* packet, uint16_t length, void* context) {
+    S_PAY_ORDER* work = static_cast<S_PAY_ORDER*>(context);
+    return TMMsgBuilder_ParseKeyDownloadRs(packet, length, work->szICCData, &work->usRespCode, work->szAuthCode,
+                                           nullptr);
+}
+
 // Connects, asks for the key and reads answers while the host asks to hold
 // on; the key data lands in the work order's chip-data text.
 static int aux_KeyExchange_Download(uint8_t keyType, uint8_t* recvBuf, uint16_t batchNo, uint16_t rrnIndex,
@@ -191,18 +198,12 @@ static int aux_KeyExchange_Download(uint8_t keyType, uint8_t* recvBuf, uint16_t 
         return RES_HOST_SEND;
     }
     rc = RES_OK;
-    for (uint16_t i = 0; i < g_Config.usHoldOns; ++i) {
-        uint16_t count = 0;
-        int received = Transmaster_Receive(recvBuf, &count);
-        if (received != RES_OK) {
-            Transmaster_Disconnect();
-            LogString("ERROR. KeyExchange. Receive: %d", received);
-            return RES_HOST_SEND;
-        }
-        rc = TMMsgBuilder_ParseKeyDownloadRs(recvBuf, count, work->szICCData, &work->usRespCode, work->szAuthCode,
-                                             nullptr);
-        if (rc != RES_HOST_ONLY_HOLDON) break;
-        LogStringEx(LOG_WARNING, "WARNING. KeyExchange. HoldOn[%d]", i + 1);
+    int received =
+        Transmaster_ReceiveAnswer(recvBuf, g_Config.usHoldOns, "KeyExchange", aux_KeyExchange_ParseAnswer, work, &rc);
+    if (received != RES_OK) {
+        Transmaster_Disconnect();
+        LogString("ERROR. KeyExchange. Receive: %d", received);
+        return RES_HOST_SEND;
     }
     LogString("%s. KeyExchange. Result: %d", rc == RES_OK ? "SUCCESS" : "ERROR", rc);
     Transmaster_Disconnect();

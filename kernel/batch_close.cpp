@@ -56,6 +56,18 @@ static bool aux_Batch_KeysPending() {
     return g_Vars.ucRemoteKeysSupport != 0 && (g_Vars.ucUpdTMP != 0 || g_Vars.ucUpdTPK != 0);
 }
 
+// What the settlement's answer carries.
+struct SSettlementAnswer {
+    char authCode[7];
+    char rrn[13];
+    uint16_t* respCode;
+};
+
+static int aux_Batch_ParseAnswer(const uint8_t* packet, uint16_t length, void* context) {
+    SSettlementAnswer* answer = static_cast<SSettlementAnswer*>(context);
+    return TMMsgBuilder_ParseBatchCloseRs(packet, length, answer->authCode, answer->rrn, answer->respCode);
+}
+
 // Sends the batch's counts and totals and reads the host's verdict into
 // respCode; on an answer the batch is closed. 0 or the failure code, the
 // batch then staying closing.
@@ -90,21 +102,14 @@ static int aux_Batch_Settle(uint16_t* respCode) {
         return RES_HOST_SEND;
     }
 
-    uint8_t* buffer = aux_Batch_RecvBuf();
-    char authCode[7] = {};
-    char rrn[13] = {};
+    SSettlementAnswer answer = {{}, {}, respCode};
     rc = RES_HOST_ONLY_HOLDON;
-    for (int answer = 1; answer <= BATCH_CLOSE_MAX_ANSWERS; ++answer) {
-        uint16_t count = 0;
-        int received = Transmaster_Receive(buffer, &count);
-        if (received != RES_OK) {
-            Transmaster_Disconnect();
-            LogString("ERROR. Batch_Close. Receive: %d", received);
-            return RES_HOST_SEND;
-        }
-        rc = TMMsgBuilder_ParseBatchCloseRs(buffer, count, authCode, rrn, respCode);
-        if (rc != RES_HOST_ONLY_HOLDON) break;
-        LogStringEx(LOG_WARNING, "WARNING. Batch_Close. HoldOn[%d]", answer);
+    int received = Transmaster_ReceiveAnswer(aux_Batch_RecvBuf(), BATCH_CLOSE_MAX_ANSWERS, "Batch_Close",
+                                             aux_Batch_ParseAnswer, &answer, &rc);
+    if (received != RES_OK) {
+        Transmaster_Disconnect();
+        LogString("ERROR. Batch_Close. Receive: %d", received);
+        return RES_HOST_SEND;
     }
     LogString("%s. Batch_Close. Result: %d", rc == RES_OK ? "SUCCESS" : "ERROR", rc);
     Transmaster_Disconnect();

@@ -95,6 +95,12 @@ static bool aux_Kernel_NotProcessed(int result) {
            result == TMMsgPrs_StatusResult(TMMSG_STATUS_NO_LINK);
 }
 
+// One answer to a transaction request into the order (the context), field 54 into m_szAddAmounts.
+static int aux_Kernel_ParseAnswer(const uint8_t* packet, uint16_t length, void* order) {
+    memset(m_szAddAmounts, 0, sizeof(m_szAddAmounts));
+    return TMMsgBuilder_ParseTransactionRs(packet, length, static_cast<S_PAY_ORDER*>(order), m_szAddAmounts);
+}
+
 int Kernel_HostExchange(S_PAY_ORDER* order, HostMode mode) {
     aux_Kernel_ShowBoth(CP1251("ПОДОЖДИТЕ,ПОЖАЛУЙСТА|ВЫПОЛНЯЕТСЯ|ЗАПРОС В БАНК"),
                         CP1251("ПОДОЖДИТЕ,ПОЖАЛУЙСТА|ВЫПОЛНЯЕТСЯ|ЗАПРОС В БАНК"));
@@ -150,19 +156,12 @@ int Kernel_HostExchange(S_PAY_ORDER* order, HostMode mode) {
     const uint16_t limit = g_Config.usHoldOns > 0 ? g_Config.usHoldOns : 1;
     uint8_t* buffer = g_pvSharedBuf + SHARED_BUF_HOST_RECV_OFFSET;
     int result = RES_HOST_ONLY_HOLDON;
-    for (uint16_t answers = 0; answers < limit; ++answers) {
-        uint16_t received = 0;
-        rc = Transmaster_Receive(buffer, &received);
-        if (rc != RES_OK) {
-            LogString("ERROR. Kernel_HostExchange. Receive: %d", rc);
-            NetLayer_Close();
-            Kernel_ReversalAnswered(order, mode, HostAnswer::Unanswered);
-            return RES_HOST_SEND;  // send and receive failures share one code
-        }
-        memset(m_szAddAmounts, 0, sizeof(m_szAddAmounts));
-        result = TMMsgBuilder_ParseTransactionRs(buffer, received, order, m_szAddAmounts);
-        if (result != RES_HOST_ONLY_HOLDON) break;
-        LogStringEx(LOG_WARNING, "WARNING. Kernel_HostExchange. HoldOn[%d]", answers + 1);
+    rc = Transmaster_ReceiveAnswer(buffer, limit, "Kernel_HostExchange", aux_Kernel_ParseAnswer, order, &result);
+    if (rc != RES_OK) {
+        LogString("ERROR. Kernel_HostExchange. Receive: %d", rc);
+        NetLayer_Close();
+        Kernel_ReversalAnswered(order, mode, HostAnswer::Unanswered);
+        return RES_HOST_SEND;  // send and receive failures share one code
     }
     LogString("%s. Kernel_HostExchange. Result: %d", result == RES_OK ? "SUCCESS" : "ERROR", result);
     Transmaster_Disconnect();
