@@ -16,7 +16,7 @@
 
 static void aux_Use(S_PAY_ORDER* order, HostMode mode) {
     uint16_t length = 0;
-    TMMsgBuilder_GetTransactionRq(order, "TERM0001", "260101", 1, 1, 1, mode, &length);
+    TMMsgBuilder_GetTransactionRq(order, "TERM0001", "260101", 1, 1, 1, mode, 0, &length);
     char* response = nullptr;
     Kernel_CreateResponse(0, order, &response);
     delete[] response;

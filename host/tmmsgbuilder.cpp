@@ -238,8 +238,8 @@ uint16_t aux_TMMsgBuilder_GetMessageReasonCode(uint8_t opType, HostMode mode) {
     return reason != 0 ? reason : aux_OpRow(opType).reason;
 }
 
-void aux_TMMsgBuilder_GetPOSDataCode(const S_PAY_ORDER* order, char* out) {
-    out[0] = g_Vars.ucClessSupport ? 'M' : (g_Vars.ucEMVSupport ? '5' : '2');
+void aux_TMMsgBuilder_GetPOSDataCode(const S_PAY_ORDER* order, uint8_t padReads, char* out) {
+    out[0] = (padReads & TMMSG_PAD_CLESS) ? 'M' : ((padReads & TMMSG_PAD_CHIP) ? '5' : '2');
     memcpy(out + 1, "10101", 5);
     switch (order->ucCardEntry) {
     case ENTRY_STRIPE: out[6] = '9'; break;
@@ -284,7 +284,7 @@ static void aux_AddCipherElement(uint8_t tag, uint8_t field, uint16_t length,
 uint8_t* TMMsgBuilder_GetTransactionRq(S_PAY_ORDER* order, const char* terminalId,
                                        const char* batchOpenDate, uint16_t batchNo,
                                        uint16_t transIndex, uint16_t rrnIndex, HostMode mode,
-                                       uint16_t* outLength) {
+                                       uint8_t padReads, uint16_t* outLength) {
     if (outLength) *outLength = 0;
     if (order == nullptr) return nullptr;
     const uint8_t op = order->ucOpType;
@@ -315,7 +315,7 @@ uint8_t* TMMsgBuilder_GetTransactionRq(S_PAY_ORDER* order, const char* terminalI
         aux_AddBounded(15, order->szField15, sizeof(order->szField15));
 
     char posCode[TMMSG_POS_CODE_SIZE];
-    aux_TMMsgBuilder_GetPOSDataCode(order, posCode);
+    aux_TMMsgBuilder_GetPOSDataCode(order, padReads, posCode);
     aux_AddText(22, posCode);
 
     if (chipEntry && order->szPANSeqNo[0] != '\0' && !reversal)

@@ -8,6 +8,7 @@
 #include "host/tmmsgbuilder.h"
 #include "host/transmaster.h"
 #include "kernel/batch.h"
+#include "pinpad/padprofile.h"
 #include "pinpad/ppcmd.h"
 #include "pinpad/ppfile.h"
 #include "pinpad/pplayer.h"
@@ -27,13 +28,7 @@ static uint8_t* aux_Batch_RecvBuf() {
 }
 
 // The pad's update-key flags as it keeps them (bit 0 TMP, bit 1 TPK, bit 2 CFG).
-static int aux_Batch_PadKeyFlags() {
-    uint32_t flags = 0;
-    if (g_Vars.ucUpdTMP != 0) flags |= KEYFLAG_TMP;
-    if (g_Vars.ucUpdTPK != 0) flags |= KEYFLAG_TPK;
-    if (g_Vars.ucKeyCfg != 0) flags |= KEYFLAG_CFG;
-    return static_cast<int>(flags);
-}
+static int aux_Batch_PadKeyFlags() { return static_cast<int>(PadProfile_KeyFlags()); }
 
 // Where each downloaded key goes in the pad: transport key 1 -> master key 2
 // (TMK) -> master key 3 (TMP) -> working key 2 (TPK).
@@ -53,7 +48,8 @@ static const SKeyPadOps m_KeyPadOps = {aux_Batch_LoadPadKey, PPLayer_ShowMessage
 const SKeyPadOps* Batch_GetKeyPadOps() { return &m_KeyPadOps; }
 
 static bool aux_Batch_KeysPending() {
-    return g_Vars.ucRemoteKeysSupport != 0 && (g_Vars.ucUpdTMP != 0 || g_Vars.ucUpdTPK != 0);
+    const SPadProfile* pad = PadProfile_Get();
+    return pad->ucRemoteKeysSupport != 0 && (pad->ucUpdTMP != 0 || pad->ucUpdTPK != 0);
 }
 
 // What the settlement's answer carries.
@@ -130,7 +126,8 @@ static int aux_Batch_Settle(uint16_t* respCode) {
 // Downloads and loads the keys the pad asks for; the outcome is logged and
 // shown on the pad, never returned: the close itself has already happened.
 static void aux_Batch_UpdateRemoteKeys() {
-    if (g_Vars.ucKeyCfg == 0 && g_Vars.ucUpdTMP == 0 && g_Vars.ucUpdTPK != 0) {
+    const SPadProfile* pad = PadProfile_Get();
+    if (pad->ucKeyCfg == 0 && pad->ucUpdTMP == 0 && pad->ucUpdTPK != 0) {
         LogString("ERROR. Bad Pinpad key config. Skipping working key update before first init.");
         return;
     }
@@ -139,7 +136,7 @@ static void aux_Batch_UpdateRemoteKeys() {
     uint16_t batchNo = Batch_GetNumber();
     uint16_t rrnIndex = Batch_GetRRNIndex();
     int rc;
-    if (g_Vars.ucUpdTMP != 0) {
+    if (pad->ucUpdTMP != 0) {
         rc = KeyExchange(RTPS_KEY_MTMK, aux_Batch_RecvBuf(), batchNo, rrnIndex);
         LogString("%s. Loading transport key (TMK) result [%d], flags [%d].", rc == RES_OK ? "INFO" : "ERROR", rc,
                   aux_Batch_PadKeyFlags());
@@ -154,18 +151,10 @@ static void aux_Batch_UpdateRemoteKeys() {
               g_Vars.ucKeyLoadErrFlags);
     if (rc != RES_OK) return;
 
-    uint8_t before[3] = {g_Vars.ucUpdTMP, g_Vars.ucUpdTPK, g_Vars.ucKeyCfg};
-    g_Vars.ucUpdTMP = 0;
-    g_Vars.ucUpdTPK = 0;
-    g_Vars.ucKeyCfg = 1;
-    long switched = GetSetUpdateKeyFlags(KEYFLAGS_SET);
+    // Nothing left to update, the remote configuration in force; the pad's
+    // profile keeps what the pad still holds unless it takes them.
+    long switched = GetSetUpdateKeyFlags(KEYFLAGS_SET, KEYFLAG_CFG);
     LogString("INFO. Keys successfully loaded. Switching pinpad config [%ld].", switched);
-    if (switched != RES_OK) {
-        // The pad did not take the new flags: the session goes on with what the pad still holds.
-        g_Vars.ucUpdTMP = before[0];
-        g_Vars.ucUpdTPK = before[1];
-        g_Vars.ucKeyCfg = before[2];
-    }
 }
 
 int Batch_Close(uint16_t* respCode) {

@@ -14,6 +14,7 @@
 #include "kernel/kernel.h"
 #include "kernel/reversal.h"
 #include "pinpad/emv.h"
+#include "pinpad/padprofile.h"
 #include "pinpad/ppcmd.h"
 #include "pinpad/pplayer.h"
 #include "support/param.h"
@@ -261,7 +262,7 @@ int int_PerformCardOperation(const char* request, char** response, PFN_SHOW_MESS
 }
 
 void Kernel_CloseSession(int result, S_PAY_ORDER* order) {
-    if (g_Vars.ucPinpadConnected) {
+    if (PadProfile_Get()->ucPinpadConnected) {
         // The order's card entry alone does not tell: a reverse-last copies
         // in the saved operation's, though it read no card.
         if (g_Vars.ucCardRead && order->ucCardEntry == ENTRY_CHIP) {

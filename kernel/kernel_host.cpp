@@ -15,6 +15,7 @@
 #include "kernel/kernel_host_internal.h"
 #include "kernel/opstore.h"
 #include "kernel/reversal.h"
+#include "pinpad/padprofile.h"
 #include "pinpad/pplayer.h"
 #include "support/bigint.h"
 #include "support/cp1251.h"
@@ -117,9 +118,12 @@ int Kernel_HostExchange(S_PAY_ORDER* order, HostMode mode) {
     }
 
     uint16_t length = 0;
+    const SPadProfile* pad = PadProfile_Get();
+    const uint8_t padReads =
+        static_cast<uint8_t>((pad->ucEMVSupport ? TMMSG_PAD_CHIP : 0) | (pad->ucClessSupport ? TMMSG_PAD_CLESS : 0));
     const uint8_t* request = TMMsgBuilder_GetTransactionRq(order, g_Config.szTerminalId, Batch_GetOpenedDate(),
                                                            Batch_GetNumber(), Batch_GetTransactIndex(),
-                                                           Batch_GetRRNIndex(), mode, &length);
+                                                           Batch_GetRRNIndex(), mode, padReads, &length);
     // Card secrets leave memory as soon as they are inside the request.
     memset(order->ucTrack2Enc, 0, sizeof(order->ucTrack2Enc));
     memset(order->ucPINBlock, 0, sizeof(order->ucPINBlock));

@@ -12,6 +12,7 @@
 #include "kernel/opstore.h"
 #include "kernel/ranges.h"
 #include "kernel/reversal.h"
+#include "pinpad/padprofile.h"
 #include "receipt/cheqbld.h"
 #include "support/bigint.h"
 #include "support/cardno.h"
@@ -78,6 +79,7 @@ static void aux_Append(char* summary, const char* format, const char* value) {
 
 int Kernel_ParseInput(const char* text, S_PAY_ORDER* order, uint8_t* fullReport) {
     Vars_Clear();
+    PadProfile_Reset();
     char value[PARAM_MAX + 1];
     char summary[SUMMARY_SIZE] = "";
 

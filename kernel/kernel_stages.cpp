@@ -7,6 +7,7 @@
 #include "kernel/ranges.h"
 #include "kernel/reversal.h"
 #include "pinpad/emv.h"
+#include "pinpad/padprofile.h"
 #include "pinpad/pplayer.h"
 #include "support/bigint.h"
 #include "support/cardno.h"
@@ -81,7 +82,7 @@ int Kernel_EntryPIN(S_PAY_ORDER* order) {
     }
 
     UtilMsg_Show(CP1251("ПОЖАЛУЙСТА|ВВЕДИТЕ ПИН-КОД"));
-    const bool remote = g_Vars.ucRemoteKeysSupport && g_Vars.ucKeyCfg;
+    const bool remote = PadProfile_Get()->ucRemoteKeysSupport && PadProfile_Get()->ucKeyCfg;
     const char* workingKey = remote ? g_ComConfig.szRemoteOpenKey : g_Config.szOpenKey;
     uint8_t mkIdx = remote ? REMOTE_MK_INDEX : g_Config.ucMKIdx;
     uint8_t wkIdx = remote ? REMOTE_WK_INDEX : g_Config.ucMKIdx;

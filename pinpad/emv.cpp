@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "pinpad/crc.h"
+#include "pinpad/padprofile_internal.h"
 #include "pinpad/ppadproto.h"
 #include "pinpad/ppcmd.h"
 #include "pinpad/ppfile.h"
@@ -219,7 +220,7 @@ done:
 }
 
 int EMVTransaction(S_PAY_ORDER* order) {
-    bool remote = g_Vars.ucRemoteKeysSupport && g_Vars.ucKeyCfg;
+    bool remote = PadProfile_Get()->ucRemoteKeysSupport && PadProfile_Get()->ucKeyCfg;
     const char* keyHex = remote ? g_ComConfig.szRemoteOpenKey : g_Config.szOpenKey;
     uint8_t mkIndex = remote ? 3 : 1, wkIndex = remote ? 2 : 1;
     uint8_t key[16];
@@ -448,16 +449,23 @@ uint8_t EmvGetPinType(const uint8_t* cvmr) {
     }
 }
 
+// Keeps the CRC of a file the pad now holds in its profile's field and, when given, in out.
+static void aux_EMV_KeepCrc(uint32_t* field, uint32_t* out, uint32_t crc) {
+    *field = crc;
+    if (out != nullptr) *out = crc;
+}
+
 // Transfers DATA/<name> to the pad and has the configuration re-read; 0 or 1311.
-static int aux_EMV_SendFile(const char* path, const char* name, uint32_t crc, uint32_t* padCrc) {
+static int aux_EMV_SendFile(const char* path, const char* name, uint32_t crc, uint32_t* field, uint32_t* padCrc) {
     if (PPLayer_FileWrite(path, name, nullptr, 0) != RES_OK) return RES_PP_EMV_CONFIG;
-    *padCrc = crc;
+    aux_EMV_KeepCrc(field, padCrc, crc);
     EMVRereadCfg(name);
     return RES_OK;
 }
 
 int PPlayer_CheckEMV(uint32_t* cfgCrc, uint32_t* capkCrc) {
-    if (!g_Vars.ucEMVSupport) {
+    SPadProfile* profile = aux_PadProfile_Edit();
+    if (!profile->ucEMVSupport) {
         LogString("INFO. EMV support is disabled for I3070.");
         return RES_OK;
     }
@@ -473,9 +481,10 @@ int PPlayer_CheckEMV(uint32_t* cfgCrc, uint32_t* capkCrc) {
         uint32_t pad = local;
         int rc = FileCheck("EMVCAPK", &pad, &length, 1);
         if (rc != RES_OK || pad != local) {
-            if (aux_EMV_SendFile(kCapkPath, "EMVCAPK", local, capkCrc) != RES_OK) return RES_PP_EMV_CONFIG;
+            if (aux_EMV_SendFile(kCapkPath, "EMVCAPK", local, &profile->ulCapkCrc, capkCrc) != RES_OK)
+                return RES_PP_EMV_CONFIG;
         } else {
-            *capkCrc = pad;
+            aux_EMV_KeepCrc(&profile->ulCapkCrc, capkCrc, pad);
         }
     }
 
@@ -484,9 +493,9 @@ int PPlayer_CheckEMV(uint32_t* cfgCrc, uint32_t* capkCrc) {
     uint32_t pad = local;
     if (FileCheck("EMVCFG", &pad, &length, 1) != RES_OK) pad = 0;
     if (pad != 0 && (local == 0 || local == pad)) {
-        *cfgCrc = pad;
+        aux_EMV_KeepCrc(&profile->ulEMVCfgCrc, cfgCrc, pad);
         return RES_OK;
     }
     if (local == 0) return RES_PP_EMV_CONFIG;
-    return aux_EMV_SendFile(kCfgPath, "EMVCFG", local, cfgCrc);
+    return aux_EMV_SendFile(kCfgPath, "EMVCFG", local, &profile->ulEMVCfgCrc, cfgCrc);
 }

@@ -98,7 +98,8 @@ int EmvVerifyTVR(const uint8_t* tvr, const uint8_t* cvmr);
 // PIN type 1..6 (PIN_* of payorder.h) for CVM results of 3 bytes.
 uint8_t EmvGetPinType(const uint8_t* cvmr);
 // Brings the pad's "EMVCAPK" and "EMVCFG" in step with DATA/; the CRCs now
-// on the pad go to cfgCrc and capkCrc. RES_OK or RES_PP_EMV_CONFIG.
+// on the pad go to the pad's profile and to cfgCrc and capkCrc (either may be
+// null). RES_OK or RES_PP_EMV_CONFIG.
 int PPlayer_CheckEMV(uint32_t* cfgCrc, uint32_t* capkCrc);
 
 // The inputs of the reference number that the transaction step creates

@@ -121,7 +121,7 @@ protected:
         PadSession::SetUp();
         order = padtest::SaleOrder();
         strcpy(order.szRRN, "503414070042");
-        g_Vars.ucEMVSupport = 1;
+        aux_PadProfile_Edit()->ucEMVSupport = 1;
     }
     S_PAY_ORDER order;
 };
@@ -278,7 +278,7 @@ TEST_F(EmvTest, TransactionStepSendsTerminalDataAndKeepsOnlyHostTags) {
 
     // Remote keys, a balance without amount line, a reference number made when there is none.
     StartConnected("");
-    g_Vars.ucRemoteKeysSupport = g_Vars.ucKeyCfg = 1;
+    aux_PadProfile_Edit()->ucRemoteKeysSupport = aux_PadProfile_Edit()->ucKeyCfg = 1;
     strcpy(g_ComConfig.szRemoteOpenKey, "00112233445566778899AABBCCDDEEFF");
     order.ucOpType = OP_BALANCE;
     order.szRRN[0] = '\0';
@@ -294,7 +294,7 @@ TEST_F(EmvTest, TransactionStepSendsTerminalDataAndKeepsOnlyHostTags) {
 
     // Amounts past 32 bits never reach the pad.
     StartConnected("");
-    g_Vars.ucRemoteKeysSupport = g_Vars.ucKeyCfg = 0;
+    aux_PadProfile_Edit()->ucRemoteKeysSupport = aux_PadProfile_Edit()->ucKeyCfg = 0;
     order.stAmount.ulHigh = 4, order.stAmount.ulLow = 294967296;
     EXPECT_EQ(RES_EMV_AMOUNT, EMVTransaction(&order));
     EXPECT_EQ(0u, Count(trace(), "EMVTRAN"));
@@ -514,7 +514,7 @@ TEST_F(EmvTest, ConfigurationFilesFollowTheTerminalsCopies) {
             m_dir.write("DATA/Capk", c.newCapk);
         }
         StartConnected(c.padFiles);
-        g_Vars.ucEMVSupport = c.emvSupport;
+        aux_PadProfile_Edit()->ucEMVSupport = c.emvSupport;
         uint32_t cfgCrc = 0, capkCrc = 0;
         EXPECT_EQ(c.result, PPlayer_CheckEMV(&cfgCrc, &capkCrc));
         std::string t = trace();

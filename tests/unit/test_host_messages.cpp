@@ -71,7 +71,7 @@ protected:
 
     // The chip sale with online PIN of the byte-exact fixture.
     void ChipSaleOrder() {
-        g_Vars.ucEMVSupport = 1;
+        padReads = TMMSG_PAD_CHIP;
         strcpy(g_Vars.szHostDateTime, "250203140509");
         order.ucOpType = OP_SALE;
         order.ucCardEntry = ENTRY_CHIP;
@@ -93,7 +93,7 @@ protected:
     std::string Build(HostMode mode, STMSecPacket* sec = nullptr) {
         uint16_t length = 0;
         uint8_t* p =
-            TMMsgBuilder_GetTransactionRq(&order, "TERM0001", "250201", 7, 12, 42, mode, &length);
+            TMMsgBuilder_GetTransactionRq(&order, "TERM0001", "250201", 7, 12, 42, mode, padReads, &length);
         std::string packet((const char*)p, length);
         STMSecPacket local;
         EXPECT_EQ(TMMsgPrs_ParseSecPacket(&rx, (const uint8_t*)packet.data(), length,
@@ -110,6 +110,7 @@ protected:
 
     TempDir dir;  // the builders and parsers log into LOG/ of the working directory
     S_PAY_ORDER order;
+    uint8_t padReads = 0;  // what the pad of the call reads (TMMSG_PAD_*)
     STMMsgContainer rx;
 };
 
@@ -167,14 +168,12 @@ TEST_F(HostMessagesTest, PointOfServiceDataCode) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.code);
-        g_Vars.ucClessSupport = c.cless;
-        g_Vars.ucEMVSupport = c.emv;
         order.ucCardEntry = c.entry;
         order.ucClessMode = c.clessMode;
         order.ucPINType = c.pin;
         char out[TMMSG_POS_CODE_SIZE];
         memset(out, 'x', sizeof(out));
-        aux_TMMsgBuilder_GetPOSDataCode(&order, out);
+        aux_TMMsgBuilder_GetPOSDataCode(&order, (c.emv ? TMMSG_PAD_CHIP : 0) | (c.cless ? TMMSG_PAD_CLESS : 0), out);
         EXPECT_STREQ(out, c.code);
     }
 }

@@ -85,7 +85,7 @@ TEST_F(MsgTraceTest, SaleExchangeShowsFieldsAndNoCardData) {
     memcpy(order.ucPINBlock, kPinBlock, 8);
     uint16_t length = 0;
     const uint8_t* rq =
-        TMMsgBuilder_GetTransactionRq(&order, "TERM0001", "250201", 7, 12, 42, HostMode::NewRequest, &length);
+        TMMsgBuilder_GetTransactionRq(&order, "TERM0001", "250201", 7, 12, 42, HostMode::NewRequest, 0, &length);
     ASSERT_NE(rq, nullptr);
     MsgTrace_HostRequest(rq, length);
 
