@@ -8,6 +8,7 @@
 #include "host/tmmsgbuilder.h"
 #include "host/transmaster.h"
 #include "kernel/batch.h"
+#include "kernel/kernel_call.h"
 #include "pinpad/padprofile.h"
 #include "pinpad/ppcmd.h"
 #include "pinpad/ppfile.h"
@@ -18,14 +19,11 @@
 #include "support/payorder.h"
 #include "support/result_codes.h"
 #include "support/utilmsg.h"
-#include "support/vars.h"
 
 // Answers read for one settlement: hold-ons beyond this leave the batch closing.
 enum { BATCH_CLOSE_MAX_ANSWERS = 3 };
 
-static uint8_t* aux_Batch_RecvBuf() {
-    return g_pvSharedBuf + SHARED_BUF_HOST_RECV_OFFSET;
-}
+static uint8_t* aux_Batch_RecvBuf() { return Kernel_Call()->aucHostAnswer; }
 
 // The pad's update-key flags as it keeps them (bit 0 TMP, bit 1 TPK, bit 2 CFG).
 static int aux_Batch_PadKeyFlags() { return static_cast<int>(PadProfile_KeyFlags()); }
@@ -148,7 +146,7 @@ static void aux_Batch_UpdateRemoteKeys() {
     }
     rc = KeyExchange(RTPS_KEY_MTPK, aux_Batch_RecvBuf(), batchNo, rrnIndex);
     LogString("%s. Loading working key (TPK) result [%d], errflags [%d].", rc == RES_OK ? "INFO" : "ERROR", rc,
-              g_Vars.ucKeyLoadErrFlags);
+              KeyExchange_GetLoadErrFlags());
     if (rc != RES_OK) return;
 
     // Nothing left to update, the remote configuration in force; the pad's

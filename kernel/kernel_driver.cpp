@@ -12,6 +12,7 @@
 #include "kernel/batch.h"
 #include "kernel/error.h"
 #include "kernel/kernel.h"
+#include "kernel/kernel_call.h"
 #include "kernel/reversal.h"
 #include "pinpad/emv.h"
 #include "pinpad/padprofile.h"
@@ -25,11 +26,20 @@
 #include "support/sysclock.h"
 #include "support/utilfile.h"
 #include "support/utilmsg.h"
-#include "support/vars.h"
 #include "support/version.h"
 
 enum : long { MIN_FREE_MB = 20 };
 enum : uint32_t { FAILURE_PAUSE_MS = 3000 };
+
+static SKernelCall m_stCall;
+
+SKernelCall* Kernel_Call() { return &m_stCall; }
+
+void Kernel_ResetCall() {
+    const uint64_t startMs = m_stCall.ullStartMs;
+    memset(&m_stCall, 0, sizeof(m_stCall));
+    m_stCall.ullStartMs = startMs;
+}
 
 // Writes a one-byte probe file and deletes it again; a failure is logged in
 // words with what the directory must allow.
@@ -157,6 +167,7 @@ static int aux_Kernel_RunStages(S_PAY_ORDER* order, bool* markRemote) {
 // The call itself, run under the payment directory's call lock.
 static int aux_Kernel_PerformLocked(const char* request, char** response, PFN_SHOW_MESSAGE show,
                                     PFN_REMOTE_SESSION remoteSession, uint64_t callStartMs, int lock) {
+    m_stCall.ullStartMs = callStartMs;
     int startup = aux_Kernel_StartupChecks();
     // The checks name a missing or unwritable DATA first; a lock file that
     // cannot be used in a sound DATA is a start-up failure of its own.
@@ -195,7 +206,6 @@ static int aux_Kernel_PerformLocked(const char* request, char** response, PFN_SH
     uint8_t fullReport = 0;
 
     int result = Kernel_ParseInput(request, order, &fullReport);
-    g_Vars.ullCallStartMs = callStartMs;  // parsing cleared the block
     if (result == RES_OK) {
         result = Kernel_Initialize(order);
         // What the terminal manager can cure gets its session: an old pad
@@ -225,7 +235,7 @@ static int aux_Kernel_PerformLocked(const char* request, char** response, PFN_SH
     // The session runs after the operation is finished and answered; 1 tells
     // the caller that it ran.
     if (markRemote && remoteSession != nullptr) {
-        remoteSession();
+        remoteSession(m_stCall.ullStartMs);
         return 1;
     }
     if (markRemote) LogString("WARNING. int_PerformCardOperation. No remote management session to run");
@@ -265,10 +275,10 @@ void Kernel_CloseSession(int result, S_PAY_ORDER* order) {
     if (PadProfile_Get()->ucPinpadConnected) {
         // The order's card entry alone does not tell: a reverse-last copies
         // in the saved operation's, though it read no card.
-        if (g_Vars.ucCardRead && order->ucCardEntry == ENTRY_CHIP) {
+        if (m_stCall.ucCardRead && order->ucCardEntry == ENTRY_CHIP) {
             uint8_t present = 0;
             SmartPresent(&present);
-            if (!g_Vars.ucEMVFinalized) {
+            if (!m_stCall.ucEMVFinalized) {
                 uint16_t status = 0;
                 int cancel = EMVCancel(&status);
                 LogString("INFO. Kernel_CloseSession. EMVCancel [%lu].", static_cast<unsigned long>(cancel));

@@ -12,6 +12,7 @@
 #include "host/transmaster.h"
 #include "kernel/batch.h"
 #include "kernel/kernel.h"
+#include "kernel/kernel_call.h"
 #include "kernel/kernel_host_internal.h"
 #include "kernel/opstore.h"
 #include "kernel/reversal.h"
@@ -123,7 +124,8 @@ int Kernel_HostExchange(S_PAY_ORDER* order, HostMode mode) {
         static_cast<uint8_t>((pad->ucEMVSupport ? TMMSG_PAD_CHIP : 0) | (pad->ucClessSupport ? TMMSG_PAD_CLESS : 0));
     const uint8_t* request = TMMsgBuilder_GetTransactionRq(order, g_Config.szTerminalId, Batch_GetOpenedDate(),
                                                            Batch_GetNumber(), Batch_GetTransactIndex(),
-                                                           Batch_GetRRNIndex(), mode, padReads, &length);
+                                                           Batch_GetRRNIndex(), mode, padReads,
+                                                           Kernel_Call()->szHostDateTime, &length);
     // Card secrets leave memory as soon as they are inside the request.
     memset(order->ucTrack2Enc, 0, sizeof(order->ucTrack2Enc));
     memset(order->ucPINBlock, 0, sizeof(order->ucPINBlock));
@@ -158,7 +160,7 @@ int Kernel_HostExchange(S_PAY_ORDER* order, HostMode mode) {
 
     // At least one answer is read even with HOLDONS 0: an unread answer is no result.
     const uint16_t limit = g_Config.usHoldOns > 0 ? g_Config.usHoldOns : 1;
-    uint8_t* buffer = g_pvSharedBuf + SHARED_BUF_HOST_RECV_OFFSET;
+    uint8_t* buffer = Kernel_Call()->aucHostAnswer;
     int result = RES_HOST_ONLY_HOLDON;
     rc = Transmaster_ReceiveAnswer(buffer, limit, "Kernel_HostExchange", aux_Kernel_ParseAnswer, order, &result);
     if (rc != RES_OK) {
@@ -248,7 +250,7 @@ int Kernel_ProcessVoidTransaction(S_PAY_ORDER* order) {
     }
     if (order->ucOpType != OP_REVERSAL) return RES_OK;
 
-    S_PAY_ORDER* found = reinterpret_cast<S_PAY_ORDER*>(g_pvSharedBuf);
+    S_PAY_ORDER* found = &Kernel_Call()->stVoidOriginal;
     memset(found, 0, sizeof(*found));
     int rc = aux_Kernel_FindVoidTransaction(order, found);
     if (rc == RES_OK || rc == RES_ALREADY_CANCELLED) {
@@ -292,7 +294,7 @@ int Kernel_TestConnect() {
         NetLayer_Close();
         return RES_HOST_SEND;
     }
-    uint8_t* buffer = g_pvSharedBuf + SHARED_BUF_HOST_RECV_OFFSET;
+    uint8_t* buffer = Kernel_Call()->aucHostAnswer;
     uint16_t received = 0;
     rc = Transmaster_Receive(buffer, &received);
     if (rc != RES_OK) {

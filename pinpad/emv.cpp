@@ -18,7 +18,6 @@
 #include "support/param.h"
 #include "support/result_codes.h"
 #include "support/utilfile.h"
-#include "support/vars.h"
 
 static uint32_t m_ulRRNBatchNo = 0;
 static uint16_t m_usRRNIndex = 0;
@@ -87,7 +86,7 @@ int EMV_StoreICCData(const S_TLV* tlv, S_PAY_ORDER* order) {
     return RES_OK;
 }
 
-int EMV_AddTerminalData(S_TLV* tlv, S_PAY_ORDER* order, const char* caller) {
+int EMV_AddTerminalData(S_TLV* tlv, S_PAY_ORDER* order, const char* caller, char* hostDateTime) {
     uint8_t type = aux_EMV_TranType(order->ucOpType);
     if (TLV_AddObject(tlv, EMV_TAG_TRAN_TYPE, 1, &type) != 0) return 1;
 
@@ -120,10 +119,13 @@ int EMV_AddTerminalData(S_TLV* tlv, S_PAY_ORDER* order, const char* caller) {
     uint8_t exp = 0;
     if (TLV_AddObject(tlv, EMV_TAG_CURRENCY_EXP, 1, &exp) != 0) return 1;
 
-    MPSUtils_GetCurrentTime(g_Vars.szHostDateTime);
+    // The host's request of the call carries the same date and time as the pad's transaction.
+    char now[MPSUTILS_DATETIME_SIZE];
+    MPSUtils_GetCurrentTime(now);
+    if (hostDateTime != nullptr) memcpy(hostDateTime, now, sizeof(now));
     uint8_t date[3], time[3];
-    aux_EMV_DigitsToBCD(g_Vars.szHostDateTime, date);
-    aux_EMV_DigitsToBCD(g_Vars.szHostDateTime + 6, time);
+    aux_EMV_DigitsToBCD(now, date);
+    aux_EMV_DigitsToBCD(now + 6, time);
     if (TLV_AddObject(tlv, EMV_TAG_DATE, 3, date) != 0) return 1;
     if (TLV_AddObject(tlv, EMV_TAG_TIME, 3, time) != 0) return 1;
     return RES_OK;
@@ -219,7 +221,7 @@ done:
     return rc;
 }
 
-int EMVTransaction(S_PAY_ORDER* order) {
+int EMVTransaction(S_PAY_ORDER* order, char* hostDateTime) {
     bool remote = PadProfile_Get()->ucRemoteKeysSupport && PadProfile_Get()->ucKeyCfg;
     const char* keyHex = remote ? g_ComConfig.szRemoteOpenKey : g_Config.szOpenKey;
     uint8_t mkIndex = remote ? 3 : 1, wkIndex = remote ? 2 : 1;
@@ -236,7 +238,7 @@ int EMVTransaction(S_PAY_ORDER* order) {
     if (rc != RES_OK) return rc;
 
     TLV_OpenStorage(&g_tlv, 0, PP_INBUF_SIZE, g_ucInBuf);
-    rc = EMV_AddTerminalData(&g_tlv, order, "EMVTransaction");
+    rc = EMV_AddTerminalData(&g_tlv, order, "EMVTransaction", hostDateTime);
     if (rc != RES_OK) return rc;
     if (order->szRRN[0] == '\0') MPSUtils_MakeRRN(order->szRRN, m_ulRRNBatchNo, m_usRRNIndex);
     {

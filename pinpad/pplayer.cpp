@@ -248,7 +248,7 @@ static void aux_PPLayer_PauseBefore(uint32_t ms, uint64_t deadlineMs) {
     SysClock_SleepMs(ms);
 }
 
-int PPLayer_ReadCard(uint16_t timeout, S_PAY_ORDER* order) {
+int PPLayer_ReadCard(uint16_t timeout, S_PAY_ORDER* order, char* hostDateTime) {
     // The whole read, every retry and fallback pass included, gets the time
     // one card request would: a chip card left in the reader after the stripe
     // fallback started would otherwise be asked about for ever.
@@ -268,7 +268,7 @@ int PPLayer_ReadCard(uint16_t timeout, S_PAY_ORDER* order) {
         DisplayClear();
         if (!profile->ucClessSupport) {
             mask &= static_cast<uint8_t>(~CARD_READER_CLESS);
-        } else if (CardReader_SetClessParam(order) != RES_OK) {
+        } else if (CardReader_SetClessParam(order, hostDateTime) != RES_OK) {
             profile->ucClessSupport = 0;
             mask &= static_cast<uint8_t>(~CARD_READER_CLESS);
         }

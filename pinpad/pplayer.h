@@ -59,8 +59,10 @@ int PPLayer_CheckKWPADVer(uint32_t* version, char* name);
 // of its TLS files when the profile knows none.
 void PPLayer_CompleteCheck();
 // Reads a card into order (chip, stripe or contactless); the whole read, retries and fallbacks
-// included, is over once more than timeout whole seconds have passed. RES_OK or RES_PP_CARD_READ.
-int PPLayer_ReadCard(uint16_t timeout, S_PAY_ORDER* order);
+// included, is over once more than timeout whole seconds have passed. The date and time handed to
+// the pad's contactless reader (YYMMDDhhmmss, MPSUTILS_DATETIME_SIZE bytes) go to hostDateTime
+// unless it is null. RES_OK or RES_PP_CARD_READ.
+int PPLayer_ReadCard(uint16_t timeout, S_PAY_ORDER* order, char* hostDateTime = nullptr);
 // Loads the working key (32 hex characters) under master key mkIndex as
 // working key wkIndex and takes the PIN block into order. RES_OK, RES_PP_PIN or RES_KEY_REFUSED.
 int PPLayer_InputPin(uint16_t timeout, const char* keyHex, uint8_t mkIndex, uint8_t wkIndex, S_PAY_ORDER* order);

@@ -684,12 +684,12 @@ int KWRM_MGR_StartSession() {
     return aux_KWRM_MGR_Apply(&session);
 }
 
-void int_RemoteManageSession() {
+void int_RemoteManageSession(uint64_t callStartMs) {
     if (LogString(">>>>>>>>>>>>>>>> KWRM STARTED v.%s", Version_GetText()) != RES_OK) return;
     UtilMsg_Show(CP1251("ПОЖАЛУЙСТА, ПОДОЖДИТЕ|ОБНОВЛЕНИЕ ДАННЫХ"));
     m_ullDeadlineMs = SysClock_MonotonicMs() + KWRM_SESSION_BUDGET_MS;
-    if (g_Vars.ullCallStartMs != 0 && g_Vars.ullCallStartMs + KWRM_CALL_BUDGET_MS < m_ullDeadlineMs) {
-        m_ullDeadlineMs = g_Vars.ullCallStartMs + KWRM_CALL_BUDGET_MS;
+    if (callStartMs != 0 && callStartMs + KWRM_CALL_BUDGET_MS < m_ullDeadlineMs) {
+        m_ullDeadlineMs = callStartMs + KWRM_CALL_BUDGET_MS;
     }
     KWRM_CLI_SetDeadline(m_ullDeadlineMs);
 

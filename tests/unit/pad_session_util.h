@@ -19,7 +19,6 @@
 #include "support/param.h"
 #include "support/payorder.h"
 #include "support/sysclock.h"
-#include "support/vars.h"
 #include "tests/common/emulators.h"
 #include "tests/common/tempdir.h"
 

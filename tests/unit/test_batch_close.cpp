@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 
+#include "host/keyexchange.h"
 #include "kernel/batch.h"
 #include "pinpad/padprofile_internal.h"
 #include "support/bigint.h"
@@ -14,7 +15,6 @@
 #include "support/result_codes.h"
 #include "support/utilfile.h"
 #include "support/utilmsg.h"
-#include "support/vars.h"
 #include "tests/unit/host_pad_emu.h"
 
 namespace {
@@ -47,7 +47,7 @@ protected:
     static void TearDownTestSuite() { g_ws.reset(); }
     void SetUp() override {
         if (!g_ws->ready()) GTEST_SKIP() << "openssl, host_emu or pinpad_emu missing";
-        Vars_Clear();
+        KeyExchange_ResetLoadErrFlags();
         PadProfile_Reset();
         memset(&g_Config, 0, sizeof(g_Config));
         strcpy(g_Config.szTerminalId, "TERM0001");
@@ -268,7 +268,7 @@ TEST_F(BatchCloseTest, RemoteKeyUpdateAfterClose) {
             emu::PadEmu pad(g_ws->dir(), "");
             ASSERT_TRUE(pad.connected());
             g_Config.usSecPort = port;
-            Vars_Clear();
+            KeyExchange_ResetLoadErrFlags();
             PadProfile_Reset();
             aux_PadProfile_Edit()->ucRemoteKeysSupport = 1;
             aux_PadProfile_Edit()->ucUpdTMP = c.tmp;

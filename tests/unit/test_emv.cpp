@@ -10,6 +10,7 @@
 #include "pinpad/emv.h"
 #include "pinpad/tlv.h"
 #include "support/convert.h"
+#include "support/mpsutils.h"
 #include "support/result_codes.h"
 #include "tests/unit/pad_session_util.h"
 
@@ -256,13 +257,14 @@ TEST_F(EmvTest, TransactionStepChecksVerificationByOperation) {
 TEST_F(EmvTest, TransactionStepSendsTerminalDataAndKeepsOnlyHostTags) {
     StartConnected("cvm=020000\ntlv=tran:9B:E800\ntlv=tran:9F4C:0102030405060708\ntlv=tran:8E:0000\n"
                    "tlv=tran:9F07:FF00\ntlv=tran:9FFF08:02\ntlv=tran:DF01:AB\n");
-    ASSERT_EQ(RES_OK, EMVTransaction(&order));
+    char hostDateTime[MPSUTILS_DATETIME_SIZE] = "";
+    ASSERT_EQ(RES_OK, EMVTransaction(&order, hostDateTime));
     std::string t = trace();
     EXPECT_NE(std::string::npos, t.find("KeyLoad mk=1 type=2 index=1"));
     EXPECT_NE(std::string::npos, t.find("EMVTRAN type=00 bin=000004E2 amount=000000001250 line=12.50 BYN cur=0933 "
                                         "exp=00 date=" +
-                                        std::string(g_Vars.szHostDateTime, 6) +
-                                        " time=" + std::string(g_Vars.szHostDateTime + 6, 6) +
+                                        std::string(hostDateTime, 6) +
+                                        " time=" + std::string(hostDateTime + 6, 6) +
                                         " seq=0042 remote=00"))
         << t;
     std::vector<uint32_t> tags = IccTags(order);

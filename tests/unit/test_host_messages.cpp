@@ -18,7 +18,6 @@
 #include "support/param.h"
 #include "support/result_codes.h"
 #include "support/sysclock.h"
-#include "support/vars.h"
 #include "tests/common/tempdir.h"
 
 namespace {
@@ -64,7 +63,6 @@ protected:
         static const SSysClockSeam seam = {FixedNow, nullptr, nullptr};
         SysClock_SetSeam(&seam);
         TMMsgBuilder_Init();
-        Vars_Clear();
         memset(&order, 0, sizeof(order));
     }
     void TearDown() override { SysClock_SetSeam(nullptr); }
@@ -72,7 +70,7 @@ protected:
     // The chip sale with online PIN of the byte-exact fixture.
     void ChipSaleOrder() {
         padReads = TMMSG_PAD_CHIP;
-        strcpy(g_Vars.szHostDateTime, "250203140509");
+        strcpy(hostDateTime, "250203140509");
         order.ucOpType = OP_SALE;
         order.ucCardEntry = ENTRY_CHIP;
         order.ucPINType = PIN_ONLINE;
@@ -93,7 +91,7 @@ protected:
     std::string Build(HostMode mode, STMSecPacket* sec = nullptr) {
         uint16_t length = 0;
         uint8_t* p =
-            TMMsgBuilder_GetTransactionRq(&order, "TERM0001", "250201", 7, 12, 42, mode, padReads, &length);
+            TMMsgBuilder_GetTransactionRq(&order, "TERM0001", "250201", 7, 12, 42, mode, padReads, hostDateTime, &length);
         std::string packet((const char*)p, length);
         STMSecPacket local;
         EXPECT_EQ(TMMsgPrs_ParseSecPacket(&rx, (const uint8_t*)packet.data(), length,
@@ -110,7 +108,8 @@ protected:
 
     TempDir dir;  // the builders and parsers log into LOG/ of the working directory
     S_PAY_ORDER order;
-    uint8_t padReads = 0;  // what the pad of the call reads (TMMSG_PAD_*)
+    uint8_t padReads = 0;         // what the pad of the call reads (TMMSG_PAD_*)
+    char hostDateTime[13] = "";  // the call's date and time of its host messages
     STMMsgContainer rx;
 };
 
