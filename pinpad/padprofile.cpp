@@ -6,6 +6,8 @@
 
 #include "pinpad/ppcmd.h"
 
+static_assert(sizeof(SPadProfile::szDevName) == DEVINFO_TEXT_SIZE, "the device name is kept as the pad reports it");
+
 static SPadProfile m_stProfile;
 
 const SPadProfile* PadProfile_Get() { return &m_stProfile; }
