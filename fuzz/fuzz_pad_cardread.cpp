@@ -6,15 +6,15 @@
 
 #include "fuzz/fake_pad.h"
 #include "fuzz/fuzz_util.h"
+#include "pinpad/padprofile_internal.h"
 #include "pinpad/ppcmd.h"
 #include "pinpad/pplayer.h"
 #include "support/payorder.h"
-#include "support/vars.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Fuzz_EnterWorkDir();
-    Vars_Clear();
-    g_Vars.ucEMVSupport = static_cast<uint8_t>(size != 0 && (data[0] & 1u));
+    PadProfile_Reset();
+    aux_PadProfile_Edit()->ucEMVSupport = static_cast<uint8_t>(size != 0 && (data[0] & 1u));
     FakePad_Replies(data, size);
     static S_PAY_ORDER order;
     memset(&order, 0, sizeof(order));
@@ -26,6 +26,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     order.ucOpType = OP_SALE;
     memcpy(order.szCurrency, "BYN", 4);
     PPLayer_ReadCard(5, &order);
-    Vars_Clear();
+    PadProfile_Reset();
     return 0;
 }

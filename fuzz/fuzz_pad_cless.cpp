@@ -6,18 +6,18 @@
 
 #include "fuzz/fake_pad.h"
 #include "fuzz/fuzz_util.h"
+#include "pinpad/padprofile_internal.h"
 #include "pinpad/cless.h"
 #include "support/payorder.h"
-#include "support/vars.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Fuzz_EnterWorkDir();
-    Vars_Clear();
+    PadProfile_Reset();
     FakePad_Replies(data, size);
     static S_PAY_ORDER order;
     Fuzz_SaleOrder(&order);
     CardReader_SetClessParam(&order);
     CardReader_GetClessResult(&order);
-    Vars_Clear();
+    PadProfile_Reset();
     return 0;
 }

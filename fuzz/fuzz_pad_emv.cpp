@@ -6,14 +6,14 @@
 
 #include "fuzz/fake_pad.h"
 #include "fuzz/fuzz_util.h"
+#include "pinpad/padprofile_internal.h"
 #include "pinpad/emv.h"
 #include "support/param.h"
 #include "support/payorder.h"
-#include "support/vars.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Fuzz_EnterWorkDir();
-    Vars_Clear();
+    PadProfile_Reset();
     strcpy(g_Config.szOpenKey, "0123456789ABCDEF0123456789ABCDEF");
     FakePad_Replies(data, size);
     static S_PAY_ORDER order;
@@ -21,6 +21,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (EMVReadTK("TERM0001", &order) == 0 && EMVTransaction(&order) == 0) EMVFinalize(0, &order);
     uint16_t status = 0;
     EMVCancel(&status);
-    Vars_Clear();
+    PadProfile_Reset();
     return 0;
 }

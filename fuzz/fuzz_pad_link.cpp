@@ -7,8 +7,8 @@
 
 #include "fuzz/fake_pad.h"
 #include "fuzz/fuzz_util.h"
+#include "pinpad/padprofile_internal.h"
 #include "pinpad/ppadproto.h"
-#include "support/vars.h"
 
 // The terminal's key half is fixed, so that one input always takes the same path.
 static ssize_t aux_Fuzz_FixedRandom(void* buffer, size_t length, unsigned int) {
@@ -27,6 +27,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     PPadProto_Exchange(0x01, 0x01, reinterpret_cast<const uint8_t*>("\x00\x01"), 2, out, &outLen, 0, 0, 0);
     PPadProto_Exchange(0x05, 0x02, nullptr, 0, out, &outLen, 1, 0, 0, 16);
     PPadProto_Exchange(PP_LISTEN_CLASS, PP_LISTEN_CODE, nullptr, 0, out, &outLen, 0, 0, 0);
-    g_Vars.ucPinpadConnected = 0;
+    aux_PadProfile_Edit()->ucPinpadConnected = 0;
     return 0;
 }

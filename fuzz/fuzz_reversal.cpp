@@ -9,6 +9,7 @@
 #include "host/tmmsgbuilder.h"
 #include "kernel/batch.h"
 #include "kernel/kernel.h"
+#include "kernel/kernel_call.h"
 #include "kernel/opstore.h"
 #include "kernel/reversal.h"
 #include "kernel/reversal_internal.h"
@@ -16,7 +17,8 @@
 
 static void aux_Use(S_PAY_ORDER* order, HostMode mode) {
     uint16_t length = 0;
-    TMMsgBuilder_GetTransactionRq(order, "TERM0001", "260101", 1, 1, 1, mode, &length);
+    TMMsgBuilder_GetTransactionRq(order, "TERM0001", "260101", 1, 1, 1, mode, 0, Kernel_Call()->szHostDateTime,
+                                  &length);
     char* response = nullptr;
     Kernel_CreateResponse(0, order, &response);
     delete[] response;

@@ -15,15 +15,16 @@
 #include "support/payorder.h"
 #include "support/result_codes.h"
 #include "support/utilmsg.h"
-#include "support/vars.h"
 
-static_assert(sizeof(S_PAY_ORDER) <= SHARED_BUF_HOST_RECV_OFFSET,
-              "the scratch order must end before the host receive area of the shared buffer");
 static_assert(sizeof(S_PAY_ORDER::szICCData) >= TMMSG_KEY_DATA_SIZE,
-              "the chip-data text of the scratch order receives the key data");
+              "the chip-data text of the work order receives the key data");
 
 static const char* const m_szRTPSKeyNames[] = {"MTMK", "MTMP", "MTPK", "KTPK"};
 static const SKeyPadOps* m_pPad = nullptr;
+// A download's work area: the answer's key data, action and approval code, wiped after each download.
+static S_PAY_ORDER m_stWork;
+// KEYX_ERR_* of the loads that failed since the last reset.
+static uint8_t m_ucLoadErrFlags = 0;
 
 const char* GetRTPSKeyName(uint8_t type) {
     return type < sizeof(m_szRTPSKeyNames) / sizeof(m_szRTPSKeyNames[0]) ? m_szRTPSKeyNames[type] : "Unknown";
@@ -38,6 +39,12 @@ uint8_t GetRTPSKeyType(const char* name) {
 
 void KeyExchange_SetPad(const SKeyPadOps* pad) { m_pPad = pad; }
 
+uint8_t KeyExchange_GetLoadErrFlags() { return m_ucLoadErrFlags; }
+
+void KeyExchange_ResetLoadErrFlags() { m_ucLoadErrFlags = 0; }
+
+const S_PAY_ORDER* aux_KeyExchange_Work() { return &m_stWork; }
+
 static int aux_KeyExchange_PadLoad(uint8_t type, const uint8_t* key, uint32_t* kcv) {
     if (m_pPad == nullptr || m_pPad->pfnLoadKey == nullptr) return RES_KEY_REFUSED;
     return m_pPad->pfnLoadKey(type, key, kcv);
@@ -46,9 +53,6 @@ static int aux_KeyExchange_PadLoad(uint8_t type, const uint8_t* key, uint32_t* k
 static void aux_KeyExchange_PadShow(const char* text, uint16_t timeout) {
     if (m_pPad != nullptr && m_pPad->pfnShowMessage != nullptr) m_pPad->pfnShowMessage(text, timeout);
 }
-
-// Failure flags of g_Vars.ucKeyLoadErrFlags, one per key of the chain.
-enum : uint8_t { KEYX_ERR_TMK = 1, KEYX_ERR_TMP = 2, KEYX_ERR_TPK = 4 };
 
 // Reads exactly three decimal digits; -1 when any is not a digit.
 static int aux_KeyExchange_ReadLength(const char* text) {
@@ -100,11 +104,11 @@ static int aux_KeyExchange_Load(uint8_t type, const char* hex, const uint8_t* ke
     switch (type) {
     case RTPS_KEY_MTMK:
         rc = aux_KeyExchange_PadLoad(type, key, kcv);
-        if (rc != RES_OK) g_Vars.ucKeyLoadErrFlags |= KEYX_ERR_TMK;
+        if (rc != RES_OK) m_ucLoadErrFlags |= KEYX_ERR_TMK;
         return rc;
     case RTPS_KEY_MTMP:
         rc = aux_KeyExchange_PadLoad(type, key, kcv);
-        if (rc != RES_OK) g_Vars.ucKeyLoadErrFlags |= KEYX_ERR_TMP;
+        if (rc != RES_OK) m_ucLoadErrFlags |= KEYX_ERR_TMP;
         return rc;
     default: {
         // The pad forgets a working key between operations: every PIN entry
@@ -115,7 +119,7 @@ static int aux_KeyExchange_Load(uint8_t type, const char* hex, const uint8_t* ke
         rc = Param_WriteConfigParam("DEVICE.INI", "REMOTEOPENKEY", text);
         memset(text, 0, sizeof(text));
         if (rc == RES_OK) rc = aux_KeyExchange_PadLoad(RTPS_KEY_MTPK, key, kcv);
-        if (rc != RES_OK) g_Vars.ucKeyLoadErrFlags |= KEYX_ERR_TPK;
+        if (rc != RES_OK) m_ucLoadErrFlags |= KEYX_ERR_TPK;
         LogString("%s. Saving working key [%s] locally [%d].", rc == RES_OK ? "INFO" : "ERROR",
                   GetRTPSKeyName(type), rc);
         return rc;
@@ -173,6 +177,13 @@ static void aux_ShowResultMsg(uint8_t keyType, uint32_t kcv, int result, const c
     memset(msgBuf, 0, msgSize);
 }
 
+// One answer to the download into the work order (the context): key data, action and approval code.
+static int aux_KeyExchange_ParseAnswer(const uint8_t* packet, uint16_t length, void* context) {
+    S_PAY_ORDER* work = static_cast<S_PAY_ORDER*>(context);
+    return TMMsgBuilder_ParseKeyDownloadRs(packet, length, work->szICCData, &work->usRespCode, work->szAuthCode,
+                                           nullptr);
+}
+
 // Connects, asks for the key and reads answers while the host asks to hold
 // on; the key data lands in the work order's chip-data text.
 static int aux_KeyExchange_Download(uint8_t keyType, uint8_t* recvBuf, uint16_t batchNo, uint16_t rrnIndex,
@@ -191,18 +202,12 @@ static int aux_KeyExchange_Download(uint8_t keyType, uint8_t* recvBuf, uint16_t 
         return RES_HOST_SEND;
     }
     rc = RES_OK;
-    for (uint16_t i = 0; i < g_Config.usHoldOns; ++i) {
-        uint16_t count = 0;
-        int received = Transmaster_Receive(recvBuf, &count);
-        if (received != RES_OK) {
-            Transmaster_Disconnect();
-            LogString("ERROR. KeyExchange. Receive: %d", received);
-            return RES_HOST_SEND;
-        }
-        rc = TMMsgBuilder_ParseKeyDownloadRs(recvBuf, count, work->szICCData, &work->usRespCode, work->szAuthCode,
-                                             nullptr);
-        if (rc != RES_HOST_ONLY_HOLDON) break;
-        LogStringEx(LOG_WARNING, "WARNING. KeyExchange. HoldOn[%d]", i + 1);
+    int received =
+        Transmaster_ReceiveAnswer(recvBuf, g_Config.usHoldOns, "KeyExchange", aux_KeyExchange_ParseAnswer, work, &rc);
+    if (received != RES_OK) {
+        Transmaster_Disconnect();
+        LogString("ERROR. KeyExchange. Receive: %d", received);
+        return RES_HOST_SEND;
     }
     LogString("%s. KeyExchange. Result: %d", rc == RES_OK ? "SUCCESS" : "ERROR", rc);
     Transmaster_Disconnect();
@@ -214,7 +219,7 @@ int KeyExchange(uint8_t keyType, uint8_t* recvBuf, uint16_t batchNo, uint16_t rr
         LogString("ERROR. KeyExchange. Key type [%d] is not downloadable.", keyType);
         return RES_KEY_SKIPPED;
     }
-    S_PAY_ORDER* work = reinterpret_cast<S_PAY_ORDER*>(g_pvSharedBuf);
+    S_PAY_ORDER* work = &m_stWork;
     memset(work, 0, sizeof(*work));
     UtilMsg_Show(CP1251("ПОЖАЛУЙСТА, ПОДОЖДИТЕ|ОБНОВЛЕНИЕ КЛЮЧЕЙ"));
     aux_KeyExchange_PadShow(CP1251("ПОЖАЛУЙСТА, ЖДИТЕ|ОБНОВЛЕНИЕ КЛЮЧЕЙ"), 0);
@@ -227,7 +232,7 @@ int KeyExchange(uint8_t keyType, uint8_t* recvBuf, uint16_t batchNo, uint16_t rr
     } else {
         aux_ShowResultMsg(keyType, kcv, rc, CP1251("ПОЛУЧЕНИЯ"), work->szICCData, sizeof(work->szICCData));
     }
-    // The key data must not outlive the download in the shared buffer.
+    // The key data must not outlive the download in the work area or the answer buffer.
     memset(work, 0, sizeof(*work));
     memset(recvBuf, 0, TRANSMASTER_MAX_PACKET);
     return rc;

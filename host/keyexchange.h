@@ -45,7 +45,12 @@ uint8_t GetRTPSKeyType(const char* name);
 // Installs the pad operations the downloads use (null: none, every load fails).
 void KeyExchange_SetPad(const SKeyPadOps* pad);
 
-// Work area of a download: the start of g_pvSharedBuf as a scratch payment order.
+// Failure flags of the loads into the pad, one per key of the chain.
+enum : uint8_t { KEYX_ERR_TMK = 1, KEYX_ERR_TMP = 2, KEYX_ERR_TPK = 4 };
+// KEYX_ERR_* of the loads that failed since KeyExchange_ResetLoadErrFlags.
+uint8_t KeyExchange_GetLoadErrFlags();
+// Clears the failure flags (a new request begins).
+void KeyExchange_ResetLoadErrFlags();
 
 // One download for host key type 0 (MTMK), 1 (MTMP) or 2 (MTPK); recvBuf holds at least 1024 bytes.
 // Shows progress on the till and the outcome on the pad. RES_OK, RES_HOST_CONNECT, RES_HOST_SEND, a

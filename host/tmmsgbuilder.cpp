@@ -11,7 +11,6 @@
 #include "support/mpsutils.h"
 #include "support/param.h"
 #include "support/result_codes.h"
-#include "support/vars.h"
 
 static char AmtBuf[64];
 
@@ -238,8 +237,8 @@ uint16_t aux_TMMsgBuilder_GetMessageReasonCode(uint8_t opType, HostMode mode) {
     return reason != 0 ? reason : aux_OpRow(opType).reason;
 }
 
-void aux_TMMsgBuilder_GetPOSDataCode(const S_PAY_ORDER* order, char* out) {
-    out[0] = g_Vars.ucClessSupport ? 'M' : (g_Vars.ucEMVSupport ? '5' : '2');
+void aux_TMMsgBuilder_GetPOSDataCode(const S_PAY_ORDER* order, uint8_t padReads, char* out) {
+    out[0] = (padReads & TMMSG_PAD_CLESS) ? 'M' : ((padReads & TMMSG_PAD_CHIP) ? '5' : '2');
     memcpy(out + 1, "10101", 5);
     switch (order->ucCardEntry) {
     case ENTRY_STRIPE: out[6] = '9'; break;
@@ -284,9 +283,11 @@ static void aux_AddCipherElement(uint8_t tag, uint8_t field, uint16_t length,
 uint8_t* TMMsgBuilder_GetTransactionRq(S_PAY_ORDER* order, const char* terminalId,
                                        const char* batchOpenDate, uint16_t batchNo,
                                        uint16_t transIndex, uint16_t rrnIndex, HostMode mode,
-                                       uint16_t* outLength) {
+                                       uint8_t padReads, char* hostDateTime, uint16_t* outLength) {
     if (outLength) *outLength = 0;
     if (order == nullptr) return nullptr;
+    char ownDateTime[MPSUTILS_DATETIME_SIZE] = "";
+    if (hostDateTime == nullptr) hostDateTime = ownDateTime;
     const uint8_t op = order->ucOpType;
     const uint16_t mti = aux_TMMsgBuilder_GetMTI(op, mode);
     const bool adviceOrReversal = mti == TMMSG_ADVICE_MTI || mti == TMMSG_REVERSAL_MTI;
@@ -304,18 +305,18 @@ uint8_t* TMMsgBuilder_GetTransactionRq(S_PAY_ORDER* order, const char* terminalI
 
     // Field 12 is the time of this message; a saved order (a reversal, a
     // cancel) keeps its own szDateTime, which travels in field 56 instead.
-    if (g_Vars.szHostDateTime[0] == '\0') MPSUtils_GetCurrentTime(g_Vars.szHostDateTime);
+    if (hostDateTime[0] == '\0') MPSUtils_GetCurrentTime(hostDateTime);
     if (order->szDateTime[0] == '\0') {
-        memcpy(order->szDateTime, g_Vars.szHostDateTime, sizeof(order->szDateTime));
+        memcpy(order->szDateTime, hostDateTime, sizeof(order->szDateTime));
         order->szDateTime[sizeof(order->szDateTime) - 1] = '\0';
     }
-    aux_AddBounded(12, g_Vars.szHostDateTime, sizeof(g_Vars.szHostDateTime));
+    aux_AddBounded(12, hostDateTime, MPSUTILS_DATETIME_SIZE);
 
     if (adviceOrReversal && order->szField15[0] != '\0')
         aux_AddBounded(15, order->szField15, sizeof(order->szField15));
 
     char posCode[TMMSG_POS_CODE_SIZE];
-    aux_TMMsgBuilder_GetPOSDataCode(order, posCode);
+    aux_TMMsgBuilder_GetPOSDataCode(order, padReads, posCode);
     aux_AddText(22, posCode);
 
     if (chipEntry && order->szPANSeqNo[0] != '\0' && !reversal)

@@ -54,6 +54,13 @@ enum : uint16_t {
     TMMSG_KEY_DOWNLOAD_RS_MTI = 1814,
 };
 
+// What the PIN pad of the call reads (padReads of a transaction request); the
+// point-of-service data code opens with it.
+enum : uint8_t {
+    TMMSG_PAD_CHIP = 0x01,   // chip cards
+    TMMSG_PAD_CLESS = 0x02,  // contactless cards, in use in this call
+};
+
 enum {
     TMMSG_ADD_AMOUNTS_SIZE = 361,    // room for field 54 of a response and its terminator
     TMMSG_KEY_DATA_SIZE = 501,       // room for the key data of a key-download response
@@ -80,13 +87,17 @@ int TMMsgBuilder_PrepareRsPacket(STMMsgContainer* msg, uint8_t status);
 // ---- card transactions ----
 
 // Builds the request for an order: message class from the operation code and
-// the mode, card data as security elements. Fills the order's szDateTime and
-// szRRN when empty and usOriginalCode (from transIndex) when 0. Returns the
-// envelope inside stTMMsg and writes its length (null and 0 without an order).
+// the mode, card data as security elements; padReads (TMMSG_PAD_*) tells what
+// the pad reads. Field 12 is hostDateTime (YYMMDDhhmmss, 13 bytes: the call's
+// date and time of its host messages), which gets the present time when empty
+// (null: the present time, kept nowhere).
+// Fills the order's szDateTime and szRRN when empty and usOriginalCode (from
+// transIndex) when 0. Returns the envelope inside stTMMsg and writes its
+// length (null and 0 without an order).
 uint8_t* TMMsgBuilder_GetTransactionRq(S_PAY_ORDER* order, const char* terminalId,
                                        const char* batchOpenDate, uint16_t batchNo,
                                        uint16_t transIndex, uint16_t rrnIndex, HostMode mode,
-                                       uint16_t* outLength);
+                                       uint8_t padReads, char* hostDateTime, uint16_t* outLength);
 // Reads a transaction response into the order; addAmounts (null, or at least TMMSG_ADD_AMOUNTS_SIZE
 // bytes) receives field 54. RES_OK, RES_HOST_BAD_LENGTH bad length, RES_HOST_STATUS_BASE + status,
 // RES_HOST_ONLY_HOLDON hold-on, RES_HOST_NO_RESPCODE no three-character action code,

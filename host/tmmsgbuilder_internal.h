@@ -22,8 +22,9 @@ uint16_t aux_TMMsgBuilder_GetOriginalMTI(uint8_t opType);
 const char* aux_TMMsgBuilder_GetProcCode(uint8_t opType);
 uint16_t aux_TMMsgBuilder_GetFunctionCode(const S_PAY_ORDER* order, HostMode mode);
 uint16_t aux_TMMsgBuilder_GetMessageReasonCode(uint8_t opType, HostMode mode);
-// Writes the 12-character point-of-service data code (field 22) and a terminator.
-void aux_TMMsgBuilder_GetPOSDataCode(const S_PAY_ORDER* order, char* out);
+// Writes the 12-character point-of-service data code (field 22) and a terminator; padReads is a
+// TMMSG_PAD_* set.
+void aux_TMMsgBuilder_GetPOSDataCode(const S_PAY_ORDER* order, uint8_t padReads, char* out);
 
 // Reads field 48 of a key download: the four-digit number, the 12-character
 // value (13 bytes) and the key data's "KYVL" value (TMMSG_KEY_DATA_SIZE

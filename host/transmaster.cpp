@@ -61,6 +61,19 @@ int Transmaster_Receive(unsigned char* buffer, uint16_t* length) {
     return 0;
 }
 
+int Transmaster_ReceiveAnswer(unsigned char* buffer, uint16_t limit, const char* who, PFN_TRANSMASTER_PARSE parse,
+                              void* context, int* result) {
+    for (uint16_t answers = 0; answers < limit; ++answers) {
+        uint16_t received = 0;
+        int rc = Transmaster_Receive(buffer, &received);
+        if (rc != RES_OK) return rc;
+        *result = parse(buffer, received, context);
+        if (*result != RES_HOST_ONLY_HOLDON) break;
+        LogStringEx(LOG_WARNING, "WARNING. %s. HoldOn[%d]", who, answers + 1);
+    }
+    return RES_OK;
+}
+
 int Transmaster_Disconnect() {
     NetLayer_Close();
     return 0;

@@ -17,3 +17,14 @@ int Transmaster_SendPacket(const unsigned char* packet, uint16_t length);
 int Transmaster_Receive(unsigned char* buffer, uint16_t* length);
 // Closes the connection; always 0.
 int Transmaster_Disconnect();
+
+// Reads one answer of a packet to the host's answer: the packet's length and data, the context the
+// caller handed to Transmaster_ReceiveAnswer; the parser's result code.
+typedef int (*PFN_TRANSMASTER_PARSE)(const unsigned char* packet, uint16_t length, void* context);
+// Reads the host's answers to one request into buffer (at least 1024 bytes), handing each to parse,
+// until parse returns anything but RES_HOST_ONLY_HOLDON or limit answers were read; each hold-on is
+// logged as "WARNING. <who>. HoldOn[n]". *result gets the last parse's code (it keeps its value when
+// limit is 0). RES_OK, or RES_HOST_SEND when an answer could not be read (the connection is left to
+// the caller).
+int Transmaster_ReceiveAnswer(unsigned char* buffer, uint16_t limit, const char* who, PFN_TRANSMASTER_PARSE parse,
+                              void* context, int* result);

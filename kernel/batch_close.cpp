@@ -8,6 +8,8 @@
 #include "host/tmmsgbuilder.h"
 #include "host/transmaster.h"
 #include "kernel/batch.h"
+#include "kernel/kernel_call.h"
+#include "pinpad/padprofile.h"
 #include "pinpad/ppcmd.h"
 #include "pinpad/ppfile.h"
 #include "pinpad/pplayer.h"
@@ -17,23 +19,14 @@
 #include "support/payorder.h"
 #include "support/result_codes.h"
 #include "support/utilmsg.h"
-#include "support/vars.h"
 
 // Answers read for one settlement: hold-ons beyond this leave the batch closing.
 enum { BATCH_CLOSE_MAX_ANSWERS = 3 };
 
-static uint8_t* aux_Batch_RecvBuf() {
-    return g_pvSharedBuf + SHARED_BUF_HOST_RECV_OFFSET;
-}
+static uint8_t* aux_Batch_RecvBuf() { return Kernel_Call()->aucHostAnswer; }
 
 // The pad's update-key flags as it keeps them (bit 0 TMP, bit 1 TPK, bit 2 CFG).
-static int aux_Batch_PadKeyFlags() {
-    uint32_t flags = 0;
-    if (g_Vars.ucUpdTMP != 0) flags |= KEYFLAG_TMP;
-    if (g_Vars.ucUpdTPK != 0) flags |= KEYFLAG_TPK;
-    if (g_Vars.ucKeyCfg != 0) flags |= KEYFLAG_CFG;
-    return static_cast<int>(flags);
-}
+static int aux_Batch_PadKeyFlags() { return static_cast<int>(PadProfile_KeyFlags()); }
 
 // Where each downloaded key goes in the pad: transport key 1 -> master key 2
 // (TMK) -> master key 3 (TMP) -> working key 2 (TPK).
@@ -53,7 +46,20 @@ static const SKeyPadOps m_KeyPadOps = {aux_Batch_LoadPadKey, PPLayer_ShowMessage
 const SKeyPadOps* Batch_GetKeyPadOps() { return &m_KeyPadOps; }
 
 static bool aux_Batch_KeysPending() {
-    return g_Vars.ucRemoteKeysSupport != 0 && (g_Vars.ucUpdTMP != 0 || g_Vars.ucUpdTPK != 0);
+    const SPadProfile* pad = PadProfile_Get();
+    return pad->ucRemoteKeysSupport != 0 && (pad->ucUpdTMP != 0 || pad->ucUpdTPK != 0);
+}
+
+// What the settlement's answer carries.
+struct SSettlementAnswer {
+    char authCode[7];
+    char rrn[13];
+    uint16_t* respCode;
+};
+
+static int aux_Batch_ParseAnswer(const uint8_t* packet, uint16_t length, void* context) {
+    SSettlementAnswer* answer = static_cast<SSettlementAnswer*>(context);
+    return TMMsgBuilder_ParseBatchCloseRs(packet, length, answer->authCode, answer->rrn, answer->respCode);
 }
 
 // Sends the batch's counts and totals and reads the host's verdict into
@@ -90,21 +96,14 @@ static int aux_Batch_Settle(uint16_t* respCode) {
         return RES_HOST_SEND;
     }
 
-    uint8_t* buffer = aux_Batch_RecvBuf();
-    char authCode[7] = {};
-    char rrn[13] = {};
+    SSettlementAnswer answer = {{}, {}, respCode};
     rc = RES_HOST_ONLY_HOLDON;
-    for (int answer = 1; answer <= BATCH_CLOSE_MAX_ANSWERS; ++answer) {
-        uint16_t count = 0;
-        int received = Transmaster_Receive(buffer, &count);
-        if (received != RES_OK) {
-            Transmaster_Disconnect();
-            LogString("ERROR. Batch_Close. Receive: %d", received);
-            return RES_HOST_SEND;
-        }
-        rc = TMMsgBuilder_ParseBatchCloseRs(buffer, count, authCode, rrn, respCode);
-        if (rc != RES_HOST_ONLY_HOLDON) break;
-        LogStringEx(LOG_WARNING, "WARNING. Batch_Close. HoldOn[%d]", answer);
+    int received = Transmaster_ReceiveAnswer(aux_Batch_RecvBuf(), BATCH_CLOSE_MAX_ANSWERS, "Batch_Close",
+                                             aux_Batch_ParseAnswer, &answer, &rc);
+    if (received != RES_OK) {
+        Transmaster_Disconnect();
+        LogString("ERROR. Batch_Close. Receive: %d", received);
+        return RES_HOST_SEND;
     }
     LogString("%s. Batch_Close. Result: %d", rc == RES_OK ? "SUCCESS" : "ERROR", rc);
     Transmaster_Disconnect();
@@ -125,7 +124,8 @@ static int aux_Batch_Settle(uint16_t* respCode) {
 // Downloads and loads the keys the pad asks for; the outcome is logged and
 // shown on the pad, never returned: the close itself has already happened.
 static void aux_Batch_UpdateRemoteKeys() {
-    if (g_Vars.ucKeyCfg == 0 && g_Vars.ucUpdTMP == 0 && g_Vars.ucUpdTPK != 0) {
+    const SPadProfile* pad = PadProfile_Get();
+    if (pad->ucKeyCfg == 0 && pad->ucUpdTMP == 0 && pad->ucUpdTPK != 0) {
         LogString("ERROR. Bad Pinpad key config. Skipping working key update before first init.");
         return;
     }
@@ -134,7 +134,7 @@ static void aux_Batch_UpdateRemoteKeys() {
     uint16_t batchNo = Batch_GetNumber();
     uint16_t rrnIndex = Batch_GetRRNIndex();
     int rc;
-    if (g_Vars.ucUpdTMP != 0) {
+    if (pad->ucUpdTMP != 0) {
         rc = KeyExchange(RTPS_KEY_MTMK, aux_Batch_RecvBuf(), batchNo, rrnIndex);
         LogString("%s. Loading transport key (TMK) result [%d], flags [%d].", rc == RES_OK ? "INFO" : "ERROR", rc,
                   aux_Batch_PadKeyFlags());
@@ -146,21 +146,13 @@ static void aux_Batch_UpdateRemoteKeys() {
     }
     rc = KeyExchange(RTPS_KEY_MTPK, aux_Batch_RecvBuf(), batchNo, rrnIndex);
     LogString("%s. Loading working key (TPK) result [%d], errflags [%d].", rc == RES_OK ? "INFO" : "ERROR", rc,
-              g_Vars.ucKeyLoadErrFlags);
+              KeyExchange_GetLoadErrFlags());
     if (rc != RES_OK) return;
 
-    uint8_t before[3] = {g_Vars.ucUpdTMP, g_Vars.ucUpdTPK, g_Vars.ucKeyCfg};
-    g_Vars.ucUpdTMP = 0;
-    g_Vars.ucUpdTPK = 0;
-    g_Vars.ucKeyCfg = 1;
-    long switched = GetSetUpdateKeyFlags(KEYFLAGS_SET);
+    // Nothing left to update, the remote configuration in force; the pad's
+    // profile keeps what the pad still holds unless it takes them.
+    long switched = GetSetUpdateKeyFlags(KEYFLAGS_SET, KEYFLAG_CFG);
     LogString("INFO. Keys successfully loaded. Switching pinpad config [%ld].", switched);
-    if (switched != RES_OK) {
-        // The pad did not take the new flags: the session goes on with what the pad still holds.
-        g_Vars.ucUpdTMP = before[0];
-        g_Vars.ucUpdTPK = before[1];
-        g_Vars.ucKeyCfg = before[2];
-    }
 }
 
 int Batch_Close(uint16_t* respCode) {

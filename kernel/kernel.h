@@ -8,8 +8,9 @@
 #include "support/payorder.h"
 
 typedef void (*PFN_SHOW_MESSAGE)(char*);
-// The remote-management session that the entry points hand to the driver.
-typedef void (*PFN_REMOTE_SESSION)();
+// The remote-management session that the entry points hand to the driver; it
+// gets the monotonic time (SysClock_MonotonicMs) at which the call began.
+typedef void (*PFN_REMOTE_SESSION)(uint64_t callStartMs);
 
 // Runs one complete card operation and, when its result asks for one, then
 // remoteSession; 0, 1 (a management session ran) or a start-up code.
@@ -39,8 +40,9 @@ int Kernel_LockCall();
 // Releases the call lock taken by Kernel_LockCall (nothing when none is held).
 void Kernel_UnlockCall();
 
-// Parses the request text into the order (clears g_Vars first); RES_OK, RES_REQ_OPERATION,
-// RES_REQ_AMOUNT or RES_REQ_ORIGINAL_CODE.
+// Parses the request text into the order; first clears the call's state: g_Vars, the pad's profile,
+// the key download's failure flags and the call's own (kernel/kernel_call.h). RES_OK,
+// RES_REQ_OPERATION, RES_REQ_AMOUNT or RES_REQ_ORIGINAL_CODE.
 int Kernel_ParseInput(const char* text, S_PAY_ORDER* order, uint8_t* fullReport);
 // Writes RAVORS.XML (renamed into place whole) and hands back a copy in
 // *response (array new); RES_OK, RES_RESPONSE_WRITE (no RAVORS.XML left) or -1.

@@ -4,6 +4,7 @@
 
 #include "kernel/batch.h"
 #include "kernel/kernel.h"
+#include "kernel/kernel_call.h"
 #include "kernel/reversal.h"
 #include "support/bigint.h"
 #include "support/log.h"
@@ -19,7 +20,7 @@ int Kernel_CheckBatchState(S_PAY_ORDER* order) {
         LogString("ERROR. Kernel_CheckBatchState. Deny reversal on closed batch");
         return RES_VOID_NOT_FOUND;
     }
-    S_PAY_ORDER* saved = reinterpret_cast<S_PAY_ORDER*>(g_pvSharedBuf);
+    S_PAY_ORDER* saved = &Kernel_Call()->stPendingReversal;
     int send = 0;
     if (Kernel_ReadReversalToSend(order, saved, &send) != RES_OK) return RES_RVS_READ;
     if (!send) return RES_OK;
@@ -29,7 +30,7 @@ int Kernel_CheckBatchState(S_PAY_ORDER* order) {
 }
 
 int Kernel_ReverseLast(S_PAY_ORDER* order) {
-    S_PAY_ORDER* saved = reinterpret_cast<S_PAY_ORDER*>(g_pvSharedBuf);
+    S_PAY_ORDER* saved = &Kernel_Call()->stReverseLastTarget;
     int answered = 0;
     if (Kernel_ReadReverseLastTarget(order, saved, &answered) != RES_OK) return RES_RVS_NOT_FOUND;
     if (answered) {

@@ -13,8 +13,10 @@
 #include "kernel/batch.h"
 #include "kernel/error.h"
 #include "kernel/kernel.h"
+#include "kernel/kernel_call.h"
 #include "kernel/reversal.h"
 #include "pinpad/emv.h"
+#include "pinpad/padprofile.h"
 #include "pinpad/ppcmd.h"
 #include "pinpad/pplayer.h"
 #include "support/param.h"
@@ -25,10 +27,19 @@
 #include "support/sysclock.h"
 #include "support/utilfile.h"
 #include "support/utilmsg.h"
-#include "support/vars.h"
 #include "support/version.h"
 
 enum : uint32_t { FAILURE_PAUSE_MS = 3000 };
+
+static SKernelCall m_stCall;
+
+SKernelCall* Kernel_Call() { return &m_stCall; }
+
+void Kernel_ResetCall() {
+    const uint64_t startMs = m_stCall.ullStartMs;
+    memset(&m_stCall, 0, sizeof(m_stCall));
+    m_stCall.ullStartMs = startMs;
+}
 
 // The first fault of the start-up checks: logged, and kept in the report in
 // the same words.
@@ -181,6 +192,7 @@ static int aux_Kernel_RunStages(S_PAY_ORDER* order, bool* markRemote) {
 // The call itself, run under the payment directory's call lock.
 static int aux_Kernel_PerformLocked(const char* request, char** response, PFN_SHOW_MESSAGE show,
                                     PFN_REMOTE_SESSION remoteSession, uint64_t callStartMs, int lock) {
+    m_stCall.ullStartMs = callStartMs;
     int startup = Kernel_StartupChecks(nullptr);
     // The checks name a missing or unwritable DATA first; a lock file that
     // cannot be used in a sound DATA is a start-up failure of its own.
@@ -219,7 +231,6 @@ static int aux_Kernel_PerformLocked(const char* request, char** response, PFN_SH
     uint8_t fullReport = 0;
 
     int result = Kernel_ParseInput(request, order, &fullReport);
-    g_Vars.ullCallStartMs = callStartMs;  // parsing cleared the block
     if (result == RES_OK) {
         result = Kernel_Initialize(order);
         // What the terminal manager can cure gets its session: an old pad
@@ -249,7 +260,7 @@ static int aux_Kernel_PerformLocked(const char* request, char** response, PFN_SH
     // The session runs after the operation is finished and answered; 1 tells
     // the caller that it ran.
     if (markRemote && remoteSession != nullptr) {
-        remoteSession();
+        remoteSession(m_stCall.ullStartMs);
         return 1;
     }
     if (markRemote) LogString("WARNING. int_PerformCardOperation. No remote management session to run");
@@ -286,13 +297,13 @@ int int_PerformCardOperation(const char* request, char** response, PFN_SHOW_MESS
 }
 
 void Kernel_CloseSession(int result, S_PAY_ORDER* order) {
-    if (g_Vars.ucPinpadConnected) {
+    if (PadProfile_Get()->ucPinpadConnected) {
         // The order's card entry alone does not tell: a reverse-last copies
         // in the saved operation's, though it read no card.
-        if (g_Vars.ucCardRead && order->ucCardEntry == ENTRY_CHIP) {
+        if (m_stCall.ucCardRead && order->ucCardEntry == ENTRY_CHIP) {
             uint8_t present = 0;
             SmartPresent(&present);
-            if (!g_Vars.ucEMVFinalized) {
+            if (!m_stCall.ucEMVFinalized) {
                 uint16_t status = 0;
                 int cancel = EMVCancel(&status);
                 LogString("INFO. Kernel_CloseSession. EMVCancel [%lu].", static_cast<unsigned long>(cancel));

@@ -12,9 +12,11 @@
 #include "host/transmaster.h"
 #include "kernel/batch.h"
 #include "kernel/kernel.h"
+#include "kernel/kernel_call.h"
 #include "kernel/kernel_host_internal.h"
 #include "kernel/opstore.h"
 #include "kernel/reversal.h"
+#include "pinpad/padprofile.h"
 #include "pinpad/pplayer.h"
 #include "support/bigint.h"
 #include "support/cp1251.h"
@@ -97,6 +99,12 @@ static bool aux_Kernel_NotProcessed(int result) {
            result == TMMsgPrs_StatusResult(TMMSG_STATUS_NO_LINK);
 }
 
+// One answer to a transaction request into the order (the context), field 54 into m_szAddAmounts.
+static int aux_Kernel_ParseAnswer(const uint8_t* packet, uint16_t length, void* order) {
+    memset(m_szAddAmounts, 0, sizeof(m_szAddAmounts));
+    return TMMsgBuilder_ParseTransactionRs(packet, length, static_cast<S_PAY_ORDER*>(order), m_szAddAmounts);
+}
+
 int Kernel_HostExchange(S_PAY_ORDER* order, HostMode mode) {
     aux_Kernel_ShowBoth(CP1251("ПОДОЖДИТЕ,ПОЖАЛУЙСТА|ВЫПОЛНЯЕТСЯ|ЗАПРОС В БАНК"),
                         CP1251("ПОДОЖДИТЕ,ПОЖАЛУЙСТА|ВЫПОЛНЯЕТСЯ|ЗАПРОС В БАНК"));
@@ -113,9 +121,13 @@ int Kernel_HostExchange(S_PAY_ORDER* order, HostMode mode) {
     }
 
     uint16_t length = 0;
+    const SPadProfile* pad = PadProfile_Get();
+    const uint8_t padReads =
+        static_cast<uint8_t>((pad->ucEMVSupport ? TMMSG_PAD_CHIP : 0) | (pad->ucClessSupport ? TMMSG_PAD_CLESS : 0));
     const uint8_t* request = TMMsgBuilder_GetTransactionRq(order, g_Config.szTerminalId, Batch_GetOpenedDate(),
                                                            Batch_GetNumber(), Batch_GetTransactIndex(),
-                                                           Batch_GetRRNIndex(), mode, &length);
+                                                           Batch_GetRRNIndex(), mode, padReads,
+                                                           Kernel_Call()->szHostDateTime, &length);
     // Card secrets leave memory as soon as they are inside the request.
     memset(order->ucTrack2Enc, 0, sizeof(order->ucTrack2Enc));
     memset(order->ucPINBlock, 0, sizeof(order->ucPINBlock));
@@ -150,21 +162,14 @@ int Kernel_HostExchange(S_PAY_ORDER* order, HostMode mode) {
 
     // At least one answer is read even with HOLDONS 0: an unread answer is no result.
     const uint16_t limit = g_Config.usHoldOns > 0 ? g_Config.usHoldOns : 1;
-    uint8_t* buffer = g_pvSharedBuf + SHARED_BUF_HOST_RECV_OFFSET;
+    uint8_t* buffer = Kernel_Call()->aucHostAnswer;
     int result = RES_HOST_ONLY_HOLDON;
-    for (uint16_t answers = 0; answers < limit; ++answers) {
-        uint16_t received = 0;
-        rc = Transmaster_Receive(buffer, &received);
-        if (rc != RES_OK) {
-            LogString("ERROR. Kernel_HostExchange. Receive: %d", rc);
-            NetLayer_Close();
-            Kernel_ReversalAnswered(order, mode, HostAnswer::Unanswered);
-            return RES_HOST_SEND;  // send and receive failures share one code
-        }
-        memset(m_szAddAmounts, 0, sizeof(m_szAddAmounts));
-        result = TMMsgBuilder_ParseTransactionRs(buffer, received, order, m_szAddAmounts);
-        if (result != RES_HOST_ONLY_HOLDON) break;
-        LogStringEx(LOG_WARNING, "WARNING. Kernel_HostExchange. HoldOn[%d]", answers + 1);
+    rc = Transmaster_ReceiveAnswer(buffer, limit, "Kernel_HostExchange", aux_Kernel_ParseAnswer, order, &result);
+    if (rc != RES_OK) {
+        LogString("ERROR. Kernel_HostExchange. Receive: %d", rc);
+        NetLayer_Close();
+        Kernel_ReversalAnswered(order, mode, HostAnswer::Unanswered);
+        return RES_HOST_SEND;  // send and receive failures share one code
     }
     LogString("%s. Kernel_HostExchange. Result: %d", result == RES_OK ? "SUCCESS" : "ERROR", result);
     Transmaster_Disconnect();
@@ -247,7 +252,7 @@ int Kernel_ProcessVoidTransaction(S_PAY_ORDER* order) {
     }
     if (order->ucOpType != OP_REVERSAL) return RES_OK;
 
-    S_PAY_ORDER* found = reinterpret_cast<S_PAY_ORDER*>(g_pvSharedBuf);
+    S_PAY_ORDER* found = &Kernel_Call()->stVoidOriginal;
     memset(found, 0, sizeof(*found));
     int rc = aux_Kernel_FindVoidTransaction(order, found);
     if (rc == RES_OK || rc == RES_ALREADY_CANCELLED) {
@@ -291,7 +296,7 @@ int Kernel_TestConnect() {
         NetLayer_Close();
         return RES_HOST_SEND;
     }
-    uint8_t* buffer = g_pvSharedBuf + SHARED_BUF_HOST_RECV_OFFSET;
+    uint8_t* buffer = Kernel_Call()->aucHostAnswer;
     uint16_t received = 0;
     rc = Transmaster_Receive(buffer, &received);
     if (rc != RES_OK) {

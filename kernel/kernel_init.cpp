@@ -12,6 +12,7 @@
 #include "kernel/kernel.h"
 #include "kernel/reversal.h"
 #include "pinpad/emv.h"
+#include "pinpad/padprofile.h"
 #include "pinpad/ppfile.h"
 #include "pinpad/pplayer.h"
 #include "support/bigint.h"
@@ -21,7 +22,6 @@
 #include "support/param.h"
 #include "support/result_codes.h"
 #include "support/sysclock.h"
-#include "support/vars.h"
 
 // What the TLS client loads from the three files the PIN pad keeps.
 static const S_PP_SSL_PARSERS kSslParsers = {NetLayer_ParseCAFile, NetLayer_ParseClientCertFile,
@@ -144,20 +144,23 @@ int Kernel_Initialize(S_PAY_ORDER* order) {
     }
     PPLayer_ShowMessage(CP1251("ПОДОЖДИТЕ,ПОЖАЛУЙСТА|ИНИЦИАЛИЗАЦИЯ"), 0);
 
-    rc = PPLayer_CheckKWPADVer(&g_Vars.ulKwpadVer, g_Vars.szDevName);
+    // What the pad tells of itself goes to its profile.
+    rc = PPLayer_CheckKWPADVer(nullptr, nullptr);
     if (rc != RES_OK) return rc;
 
-    rc = PPlayer_CheckPA(&g_Vars.ulRangesCrc, &g_Vars.ulTKKcv);
+    uint32_t kcv = 0;
+    rc = PPlayer_CheckPA(nullptr, &kcv);
     if (rc != RES_OK) return rc;
-    LogStringEx(LOG_INFO, "TK KCV [0x%06lX].", static_cast<unsigned long>(g_Vars.ulTKKcv));
+    LogStringEx(LOG_INFO, "TK KCV [0x%06lX].", static_cast<unsigned long>(kcv));
 
-    rc = PPlayer_CheckEMV(&g_Vars.ulEMVCfgCrc, &g_Vars.ulCapkCrc);
+    rc = PPlayer_CheckEMV(nullptr, nullptr);
     if (rc != RES_OK) return rc;
 
     LogStringEx(LOG_INFO, "INFO. Kernel_Initialize. Load CRT, mem. avail.: %lu", 640000ul);
     NetLayer_InitCredentials();
+    const SPadProfile* pad = PadProfile_Get();
     const struct { const char* name; uint32_t crc; } files[] = {
-        {"SSLA", g_Vars.ulSSLACrc}, {"SSLC", g_Vars.ulSSLCCrc}, {"SSLK", g_Vars.ulSSLKCrc}};
+        {"SSLA", pad->ulSSLACrc}, {"SSLC", pad->ulSSLCCrc}, {"SSLK", pad->ulSSLKCrc}};
     for (const auto& file : files) {
         rc = PPlayer_UpdateAndParseSSLFile(file.name, file.crc, &kSslParsers);
         if (rc != RES_OK) {

@@ -6,12 +6,15 @@
 #include <cstring>
 #include <vector>
 
+#include "host/keyexchange.h"
 #include "kernel/batch.h"
 #include "kernel/error.h"
 #include "kernel/kernel.h"
+#include "kernel/kernel_call.h"
 #include "kernel/opstore.h"
 #include "kernel/ranges.h"
 #include "kernel/reversal.h"
+#include "pinpad/padprofile.h"
 #include "receipt/cheqbld.h"
 #include "support/bigint.h"
 #include "support/cardno.h"
@@ -78,6 +81,9 @@ static void aux_Append(char* summary, const char* format, const char* value) {
 
 int Kernel_ParseInput(const char* text, S_PAY_ORDER* order, uint8_t* fullReport) {
     Vars_Clear();
+    PadProfile_Reset();
+    KeyExchange_ResetLoadErrFlags();
+    Kernel_ResetCall();
     char value[PARAM_MAX + 1];
     char summary[SUMMARY_SIZE] = "";
 
@@ -223,6 +229,7 @@ static SCheqContext aux_Kernel_CheqContext(const S_PAY_ORDER* order, bool withJo
     static char respText[128];
     snprintf(respText, sizeof(respText), "%s", Error_GetResultMsg(order->usRespCode, ERR_FORM_CHEQUE));
     ctx.szRespText = respText;
+    ctx.szHostDateTime = Kernel_Call()->szHostDateTime;
     if (withJournal) {
         OpStore_Reset();
         while (OpStore_Next() == 0) {

@@ -4,9 +4,11 @@
 
 #include "kernel/batch.h"
 #include "kernel/kernel.h"
+#include "kernel/kernel_call.h"
 #include "kernel/ranges.h"
 #include "kernel/reversal.h"
 #include "pinpad/emv.h"
+#include "pinpad/padprofile.h"
 #include "pinpad/pplayer.h"
 #include "support/bigint.h"
 #include "support/cardno.h"
@@ -16,20 +18,19 @@
 #include "support/param.h"
 #include "support/result_codes.h"
 #include "support/utilmsg.h"
-#include "support/vars.h"
 
 // Remote keys: the working key REMOTEOPENKEY under master key 3, working-key slot 2.
 static const uint8_t REMOTE_MK_INDEX = 3, REMOTE_WK_INDEX = 2;
 
 int Kernel_ReadCard(S_PAY_ORDER* order) {
     order->ucCardEntry = ENTRY_STRIPE;
-    g_Vars.ucCardRead = 1;
+    Kernel_Call()->ucCardRead = 1;
     uint16_t ranges = Ranges_GetCount();
     if (ranges == 0) {
         LogString("ERROR. Kernel_ReadCard. Ranges_GetCount: 0");
         return RES_NO_RANGES;
     }
-    int rc = PPLayer_ReadCard(g_Config.usClientTimeout, order);
+    int rc = PPLayer_ReadCard(g_Config.usClientTimeout, order, Kernel_Call()->szHostDateTime);
     if (rc != RES_OK) {
         LogString("ERROR. Kernel_ReadCard. PPLayer_ReadCard: %d", rc);
         return rc;
@@ -81,7 +82,7 @@ int Kernel_EntryPIN(S_PAY_ORDER* order) {
     }
 
     UtilMsg_Show(CP1251("ПОЖАЛУЙСТА|ВВЕДИТЕ ПИН-КОД"));
-    const bool remote = g_Vars.ucRemoteKeysSupport && g_Vars.ucKeyCfg;
+    const bool remote = PadProfile_Get()->ucRemoteKeysSupport && PadProfile_Get()->ucKeyCfg;
     const char* workingKey = remote ? g_ComConfig.szRemoteOpenKey : g_Config.szOpenKey;
     uint8_t mkIdx = remote ? REMOTE_MK_INDEX : g_Config.ucMKIdx;
     uint8_t wkIdx = remote ? REMOTE_WK_INDEX : g_Config.ucMKIdx;
@@ -99,7 +100,7 @@ int Kernel_StartOperation(S_PAY_ORDER* order) {
     if (!Batch_IsOpened()) Batch_Open();
     // A reference number made by the chip step carries the open batch's number and index.
     EMV_SetRRNInputs(Batch_GetNumber(), Batch_GetRRNIndex());
-    int rc = EMVTransaction(order);
+    int rc = EMVTransaction(order, Kernel_Call()->szHostDateTime);
     if (rc != RES_OK) LogString("ERROR. Kernel_StartOperation. EMVTransaction: [%lu]", static_cast<unsigned long>(rc));
     else LogStringEx(LOG_INFO, "INFO. Kernel_StartOperation. EMVTransaction: [%lu]", static_cast<unsigned long>(rc));
     return rc;
@@ -126,7 +127,7 @@ int Kernel_CommitOperation(S_PAY_ORDER* order) {
 int Kernel_CompleteOperation(int hostResult, S_PAY_ORDER* order) {
     if (order->ucCardEntry != ENTRY_CHIP) return hostResult;
     int finalize = EMVFinalize(hostResult, order);
-    g_Vars.ucEMVFinalized = 1;
+    Kernel_Call()->ucEMVFinalized = 1;
     LogString("Kernel_CompleteOperation. HostRes [%d][%.3s], AuthRespCode [%.2s], EMVFinalize[%lu], PPTranStatus [0x%X].",
               hostResult, order->szHostRespCode[0] ? order->szHostRespCode : "000", order->szAuthRespCode,
               static_cast<unsigned long>(finalize), order->ucPPTranStatus);

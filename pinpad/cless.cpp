@@ -31,9 +31,9 @@ static int aux_Cless_Exchange(uint8_t code, const uint8_t* data, int32_t len) {
                               PP_OUTBUF_SIZE);
 }
 
-int CardReader_SetClessParam(S_PAY_ORDER* order) {
+int CardReader_SetClessParam(S_PAY_ORDER* order, char* hostDateTime) {
     TLV_OpenStorage(&g_tlv, 0, PP_INBUF_SIZE, g_ucInBuf);
-    int rc = EMV_AddTerminalData(&g_tlv, order, "CardReader_SetClessParam");
+    int rc = EMV_AddTerminalData(&g_tlv, order, "CardReader_SetClessParam", hostDateTime);
     if (rc != RES_OK) return rc;
     m_iClessParamsLen = static_cast<int32_t>(TLV_GetSize(&g_tlv));
     memcpy(m_ucClessParams, g_ucInBuf, static_cast<size_t>(m_iClessParamsLen));

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "pinpad/crc.h"
+#include "pinpad/padprofile_internal.h"
 #include "pinpad/ppadproto.h"
 #include "pinpad/ppcmd.h"
 #include "pinpad/ppfile.h"
@@ -17,7 +18,6 @@
 #include "support/param.h"
 #include "support/result_codes.h"
 #include "support/utilfile.h"
-#include "support/vars.h"
 
 static uint32_t m_ulRRNBatchNo = 0;
 static uint16_t m_usRRNIndex = 0;
@@ -86,7 +86,7 @@ int EMV_StoreICCData(const S_TLV* tlv, S_PAY_ORDER* order) {
     return RES_OK;
 }
 
-int EMV_AddTerminalData(S_TLV* tlv, S_PAY_ORDER* order, const char* caller) {
+int EMV_AddTerminalData(S_TLV* tlv, S_PAY_ORDER* order, const char* caller, char* hostDateTime) {
     uint8_t type = aux_EMV_TranType(order->ucOpType);
     if (TLV_AddObject(tlv, EMV_TAG_TRAN_TYPE, 1, &type) != 0) return 1;
 
@@ -119,10 +119,13 @@ int EMV_AddTerminalData(S_TLV* tlv, S_PAY_ORDER* order, const char* caller) {
     uint8_t exp = 0;
     if (TLV_AddObject(tlv, EMV_TAG_CURRENCY_EXP, 1, &exp) != 0) return 1;
 
-    MPSUtils_GetCurrentTime(g_Vars.szHostDateTime);
+    // The host's request of the call carries the same date and time as the pad's transaction.
+    char now[MPSUTILS_DATETIME_SIZE];
+    MPSUtils_GetCurrentTime(now);
+    if (hostDateTime != nullptr) memcpy(hostDateTime, now, sizeof(now));
     uint8_t date[3], time[3];
-    aux_EMV_DigitsToBCD(g_Vars.szHostDateTime, date);
-    aux_EMV_DigitsToBCD(g_Vars.szHostDateTime + 6, time);
+    aux_EMV_DigitsToBCD(now, date);
+    aux_EMV_DigitsToBCD(now + 6, time);
     if (TLV_AddObject(tlv, EMV_TAG_DATE, 3, date) != 0) return 1;
     if (TLV_AddObject(tlv, EMV_TAG_TIME, 3, time) != 0) return 1;
     return RES_OK;
@@ -218,8 +221,8 @@ done:
     return rc;
 }
 
-int EMVTransaction(S_PAY_ORDER* order) {
-    bool remote = g_Vars.ucRemoteKeysSupport && g_Vars.ucKeyCfg;
+int EMVTransaction(S_PAY_ORDER* order, char* hostDateTime) {
+    bool remote = PadProfile_Get()->ucRemoteKeysSupport && PadProfile_Get()->ucKeyCfg;
     const char* keyHex = remote ? g_ComConfig.szRemoteOpenKey : g_Config.szOpenKey;
     uint8_t mkIndex = remote ? 3 : 1, wkIndex = remote ? 2 : 1;
     uint8_t key[16];
@@ -235,7 +238,7 @@ int EMVTransaction(S_PAY_ORDER* order) {
     if (rc != RES_OK) return rc;
 
     TLV_OpenStorage(&g_tlv, 0, PP_INBUF_SIZE, g_ucInBuf);
-    rc = EMV_AddTerminalData(&g_tlv, order, "EMVTransaction");
+    rc = EMV_AddTerminalData(&g_tlv, order, "EMVTransaction", hostDateTime);
     if (rc != RES_OK) return rc;
     if (order->szRRN[0] == '\0') MPSUtils_MakeRRN(order->szRRN, m_ulRRNBatchNo, m_usRRNIndex);
     {
@@ -448,16 +451,23 @@ uint8_t EmvGetPinType(const uint8_t* cvmr) {
     }
 }
 
+// Keeps the CRC of a file the pad now holds in its profile's field and, when given, in out.
+static void aux_EMV_KeepCrc(uint32_t* field, uint32_t* out, uint32_t crc) {
+    *field = crc;
+    if (out != nullptr) *out = crc;
+}
+
 // Transfers DATA/<name> to the pad and has the configuration re-read; 0 or 1311.
-static int aux_EMV_SendFile(const char* path, const char* name, uint32_t crc, uint32_t* padCrc) {
+static int aux_EMV_SendFile(const char* path, const char* name, uint32_t crc, uint32_t* field, uint32_t* padCrc) {
     if (PPLayer_FileWrite(path, name, nullptr, 0) != RES_OK) return RES_PP_EMV_CONFIG;
-    *padCrc = crc;
+    aux_EMV_KeepCrc(field, padCrc, crc);
     EMVRereadCfg(name);
     return RES_OK;
 }
 
 int PPlayer_CheckEMV(uint32_t* cfgCrc, uint32_t* capkCrc) {
-    if (!g_Vars.ucEMVSupport) {
+    SPadProfile* profile = aux_PadProfile_Edit();
+    if (!profile->ucEMVSupport) {
         LogString("INFO. EMV support is disabled for I3070.");
         return RES_OK;
     }
@@ -473,9 +483,10 @@ int PPlayer_CheckEMV(uint32_t* cfgCrc, uint32_t* capkCrc) {
         uint32_t pad = local;
         int rc = FileCheck("EMVCAPK", &pad, &length, 1);
         if (rc != RES_OK || pad != local) {
-            if (aux_EMV_SendFile(kCapkPath, "EMVCAPK", local, capkCrc) != RES_OK) return RES_PP_EMV_CONFIG;
+            if (aux_EMV_SendFile(kCapkPath, "EMVCAPK", local, &profile->ulCapkCrc, capkCrc) != RES_OK)
+                return RES_PP_EMV_CONFIG;
         } else {
-            *capkCrc = pad;
+            aux_EMV_KeepCrc(&profile->ulCapkCrc, capkCrc, pad);
         }
     }
 
@@ -484,9 +495,9 @@ int PPlayer_CheckEMV(uint32_t* cfgCrc, uint32_t* capkCrc) {
     uint32_t pad = local;
     if (FileCheck("EMVCFG", &pad, &length, 1) != RES_OK) pad = 0;
     if (pad != 0 && (local == 0 || local == pad)) {
-        *cfgCrc = pad;
+        aux_EMV_KeepCrc(&profile->ulEMVCfgCrc, cfgCrc, pad);
         return RES_OK;
     }
     if (local == 0) return RES_PP_EMV_CONFIG;
-    return aux_EMV_SendFile(kCfgPath, "EMVCFG", local, cfgCrc);
+    return aux_EMV_SendFile(kCfgPath, "EMVCFG", local, &profile->ulEMVCfgCrc, cfgCrc);
 }

@@ -79,9 +79,11 @@ enum : uint32_t {
 // read again) or RES_EMV_EMPTY_REPLY..RES_EMV_RANGE_NO.
 int EMVReadTK(const char* terminalId, S_PAY_ORDER* order);
 // Runs the transaction up to the host request: terminal data in, the card's
-// verification results and EMV data out. RES_OK, the key-load error, a link
-// error, RES_EMV_EMPTY_REPLY, RES_EMV_AMOUNT, RES_EMV_TRAN_TYPE..RES_EMV_DATA_TOO_LONG.
-int EMVTransaction(S_PAY_ORDER* order);
+// verification results and EMV data out; the date and time handed to the pad
+// (YYMMDDhhmmss, MPSUTILS_DATETIME_SIZE bytes) go to hostDateTime unless it is
+// null. RES_OK, the key-load error, a link error, RES_EMV_EMPTY_REPLY,
+// RES_EMV_AMOUNT, RES_EMV_TRAN_TYPE..RES_EMV_DATA_TOO_LONG.
+int EMVTransaction(S_PAY_ORDER* order, char* hostDateTime = nullptr);
 // Completes the transaction with the host's result (0 = approved) and the host's EMV data in
 // szICCData. RES_OK, a link error, RES_EMV_EMPTY_REPLY, RES_EMV_PP_STATUS, RES_EMV_NO_DATA or
 // RES_EMV_DATA_TOO_LONG.
@@ -98,7 +100,8 @@ int EmvVerifyTVR(const uint8_t* tvr, const uint8_t* cvmr);
 // PIN type 1..6 (PIN_* of payorder.h) for CVM results of 3 bytes.
 uint8_t EmvGetPinType(const uint8_t* cvmr);
 // Brings the pad's "EMVCAPK" and "EMVCFG" in step with DATA/; the CRCs now
-// on the pad go to cfgCrc and capkCrc. RES_OK or RES_PP_EMV_CONFIG.
+// on the pad go to the pad's profile and to cfgCrc and capkCrc (either may be
+// null). RES_OK or RES_PP_EMV_CONFIG.
 int PPlayer_CheckEMV(uint32_t* cfgCrc, uint32_t* capkCrc);
 
 // The inputs of the reference number that the transaction step creates
@@ -108,8 +111,10 @@ void EMV_SetRRNInputs(uint32_t batchNo, uint16_t rrnIndex);
 
 // Helpers shared with the contactless transaction.
 // Appends the terminal data of a transaction (9C, 81, 9F02, 9FFF13, 5F2A,
-// 5F36, 9A, 9F21) to tlv; caller names the function in the amount log.
+// 5F36, 9A, 9F21) to tlv; caller names the function in the amount log. The
+// date and time of 9A and 9F21 (YYMMDDhhmmss) go to hostDateTime
+// (MPSUTILS_DATETIME_SIZE bytes) unless it is null.
 // RES_OK, RES_EMV_AMOUNT (amount beyond 32 bits) or 1 (no room).
-int EMV_AddTerminalData(S_TLV* tlv, S_PAY_ORDER* order, const char* caller);
+int EMV_AddTerminalData(S_TLV* tlv, S_PAY_ORDER* order, const char* caller, char* hostDateTime);
 // Stores the list as hexadecimal text in szICCData. RES_OK or RES_EMV_DATA_TOO_LONG when it does not fit.
 int EMV_StoreICCData(const S_TLV* tlv, S_PAY_ORDER* order);

@@ -8,11 +8,11 @@
 #include "pinpad/comport.h"
 #include "pinpad/crc.h"
 #include "pinpad/des.h"
+#include "pinpad/padprofile_internal.h"
 #include "support/log.h"
 #include "support/param.h"
 #include "support/result_codes.h"
 #include "support/sysclock.h"
-#include "support/vars.h"
 
 uint8_t g_ucInBuf[PP_INBUF_SIZE];
 int32_t g_iInBufLen;
@@ -231,7 +231,7 @@ int PPadProto_Connect(uint32_t port) {
         return rc;
     }
     m_ulPort = port;
-    g_Vars.ucPinpadConnected = 1;
+    aux_PadProfile_Edit()->ucPinpadConnected = 1;
     return RES_OK;
 }
 
@@ -337,14 +337,14 @@ int PPadProto_Exchange(uint8_t cmdClass, uint8_t cmdCode, const uint8_t* data, i
 }
 
 int PPadProto_Disconnect() {
-    if (g_Vars.ucPinpadConnected) {
+    if (PadProfile_Get()->ucPinpadConnected) {
         int32_t len = 0;
         uint8_t scratch[16];
         PPadProto_aux_Exchange(2, 1, nullptr, 0, scratch, &len, 0, 0, 0, sizeof(scratch));
         SysClock_SleepMs(1);
         static const uint8_t kRelease[2] = {PP_STX, PP_LINK_RELEASE};
         PPadProto_Send(kRelease, 2, g_ComConfig.usComTO);
-        g_Vars.ucPinpadConnected = 0;
+        aux_PadProfile_Edit()->ucPinpadConnected = 0;
     }
     SysClock_SleepMs(1);
     ComPort_Close();

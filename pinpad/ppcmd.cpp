@@ -5,12 +5,12 @@
 #include <cstring>
 #include <ctime>
 
+#include "pinpad/padprofile_internal.h"
 #include "pinpad/ppadproto.h"
 #include "support/log.h"
 #include "support/param.h"
 #include "support/result_codes.h"
 #include "support/sysclock.h"
-#include "support/vars.h"
 
 // One plain exchange with the request in g_ucInBuf and the reply into g_ucOutBuf.
 static int aux_PPCmd_Run(uint8_t cls, uint8_t code, int32_t len, uint8_t encrypt = 0, int32_t timeoutMs = 0) {
@@ -88,7 +88,7 @@ int DevRestart() {
         LogString("INFO. Device rebooted.");
     else
         LogString("ERROR. DevRestart error: (0x%08lX).", static_cast<unsigned long>(rc));
-    g_Vars.ucPinpadConnected = 0;
+    aux_PadProfile_Edit()->ucPinpadConnected = 0;
     return rc;
 }
 
@@ -115,12 +115,17 @@ int GetPinpadType(uint16_t* type) {
     return rc != RES_OK ? rc : RES_PP_BAD_REPLY;
 }
 
-int GetSetUpdateKeyFlags(uint8_t mode) {
+// Writes the update-key flags of a KEYFLAG_* set into the pad's profile.
+static void aux_PPCmd_KeepKeyFlags(uint32_t flags) {
+    SPadProfile* profile = aux_PadProfile_Edit();
+    profile->ucUpdTMP = (flags & KEYFLAG_TMP) ? 1 : 0;
+    profile->ucUpdTPK = (flags & KEYFLAG_TPK) ? 1 : 0;
+    profile->ucKeyCfg = (flags & KEYFLAG_CFG) ? 1 : 0;
+}
+
+int GetSetUpdateKeyFlags(uint8_t mode, uint32_t flags) {
     uint8_t sendMode = mode != 0 ? KEYFLAGS_SET : KEYFLAGS_GET;
-    uint32_t flags = 0;
-    if (sendMode == KEYFLAGS_SET)
-        flags = (g_Vars.ucUpdTMP ? uint32_t(KEYFLAG_TMP) : 0u) | (g_Vars.ucUpdTPK ? uint32_t(KEYFLAG_TPK) : 0u) |
-                (g_Vars.ucKeyCfg ? uint32_t(KEYFLAG_CFG) : 0u);
+    flags = sendMode == KEYFLAGS_SET ? flags & (KEYFLAG_TMP | KEYFLAG_TPK | KEYFLAG_CFG) : 0u;
     g_ucInBuf[0] = sendMode;
     for (int i = 0; i < 4; ++i) g_ucInBuf[1 + i] = static_cast<uint8_t>(flags >> (8 * (3 - i)));
     int rc = aux_PPCmd_Run(PPC_DEV, PPC_DEV_KEYFLAGS, 5);
@@ -130,14 +135,17 @@ int GetSetUpdateKeyFlags(uint8_t mode) {
         } else {
             uint32_t got = (static_cast<uint32_t>(g_ucOutBuf[0]) << 24) | (static_cast<uint32_t>(g_ucOutBuf[1]) << 16) |
                            (static_cast<uint32_t>(g_ucOutBuf[2]) << 8) | g_ucOutBuf[3];
-            g_Vars.ucUpdTMP = (got & KEYFLAG_TMP) ? 1 : 0;
-            g_Vars.ucUpdTPK = (got & KEYFLAG_TPK) ? 1 : 0;
-            g_Vars.ucKeyCfg = (got & KEYFLAG_CFG) ? 1 : 0;
+            aux_PPCmd_KeepKeyFlags(got);
         }
+    } else if (rc == RES_OK) {
+        // The profile follows only flags that the pad took.
+        aux_PPCmd_KeepKeyFlags(flags);
     }
+    // A write logs the flags it asked for, taken or not.
+    const uint32_t shown = sendMode == KEYFLAGS_SET ? flags : PadProfile_KeyFlags();
     LogString("%s. GetSetUpdateKeyFlags. Mode[%d], TMP[%d], TPK[%d], CFG[%d], OutLen[%d], Res[%ld].",
-              rc == RES_OK ? "INFO" : "ERROR", mode, g_Vars.ucUpdTMP, g_Vars.ucUpdTPK, g_Vars.ucKeyCfg, g_iOutBufLen,
-              static_cast<long>(rc));
+              rc == RES_OK ? "INFO" : "ERROR", mode, (shown & KEYFLAG_TMP) ? 1 : 0, (shown & KEYFLAG_TPK) ? 1 : 0,
+              (shown & KEYFLAG_CFG) ? 1 : 0, g_iOutBufLen, static_cast<long>(rc));
     return rc;
 }
 

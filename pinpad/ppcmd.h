@@ -67,9 +67,10 @@ int DevRestart();
 int SetBaudrate(uint32_t baud);
 // (1,14) Pad type into type (left unchanged on failure); RES_PP_BAD_REPLY for a reply not of 2 bytes.
 int GetPinpadType(uint16_t* type);
-// (1,17) Reads (KEYFLAGS_GET) or writes (KEYFLAGS_SET) the update-key flags mirrored in g_Vars;
-// RES_PP_KEYFLAGS_REPLY for a bad reply.
-int GetSetUpdateKeyFlags(uint8_t mode);
+// (1,17) Reads (KEYFLAGS_GET) the pad's update-key flags into its profile (pinpad/padprofile.h), or
+// writes (KEYFLAGS_SET) flags, a KEYFLAG_* set (not read for KEYFLAGS_GET), the profile following
+// only when the pad took them. RES_PP_KEYFLAGS_REPLY for a bad reply.
+int GetSetUpdateKeyFlags(uint8_t mode, uint32_t flags);
 // (1,18) Serial number into sn (PP_SERIAL_SIZE bytes); RES_PP_BAD_REPLY for a malformed reply.
 int GetPinpadSN(char* sn);
 // (2,1) Clears the display.

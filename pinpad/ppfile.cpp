@@ -12,6 +12,7 @@
 #include <mbedtls/x509_crt.h>
 
 #include "pinpad/crc.h"
+#include "pinpad/padprofile_internal.h"
 #include "pinpad/ppadproto.h"
 #include "pinpad/ppcmd.h"
 #include "pinpad/tlv.h"
@@ -19,7 +20,6 @@
 #include "support/rangefile.h"
 #include "support/result_codes.h"
 #include "support/utilfile.h"
-#include "support/vars.h"
 
 // Block indexes travel as two bytes, so a transfer has at most this many blocks.
 static const uint32_t PP_FILE_MAX_BLOCKS = 0x10000u;
@@ -363,11 +363,13 @@ int KeyCheck(uint8_t type, uint8_t index, uint32_t* kcv, uint8_t quiet) {
     if (rc == RES_OK && g_iOutBufLen == PP_KCV_SIZE) {
         uint32_t v = (uint32_t(g_ucOutBuf[0]) << 16) | (uint32_t(g_ucOutBuf[1]) << 8) | g_ucOutBuf[2];
         if (kcv != nullptr) *kcv = v;
+        if (type == PP_KEY_TK && index == PP_TK_INDEX) aux_PadProfile_Edit()->ulTKKcv = v;
         LogStringEx(LOG_DEBUG, "DEBUG. KeyCheck. %s[%d] KCV (0x%06lX).", GetPPKeyName(type), index,
                     static_cast<unsigned long>(v));
         return RES_OK;
     }
     if (kcv != nullptr) *kcv = 0;
+    if (type == PP_KEY_TK && index == PP_TK_INDEX) aux_PadProfile_Edit()->ulTKKcv = 0;
     if (!quiet)
         LogString("ERROR. KeyCheck %s[%d] error (%lu), OutLen=(%d).", GetPPKeyName(type), index,
                   static_cast<unsigned long>(rc), g_iOutBufLen);
@@ -411,6 +413,7 @@ int TKLoad(uint8_t length, const uint8_t* key, uint32_t* kcv, uint8_t enciphered
     if (rc == RES_OK && g_iOutBufLen == PP_KCV_SIZE) {
         uint32_t v = (uint32_t(g_ucOutBuf[0]) << 16) | (uint32_t(g_ucOutBuf[1]) << 8) | g_ucOutBuf[2];
         if (kcv != nullptr) *kcv = v;
+        aux_PadProfile_Edit()->ulTKKcv = v;
         LogString("TKLoad : New TK successfully loaded, KCV [0x%06lX].", static_cast<unsigned long>(v));
         return RES_OK;
     }
@@ -422,13 +425,14 @@ int TKLoadEncrypted(uint8_t length, const uint8_t* key, uint32_t* kcv) { return 
 
 int RsaCheckAll() {
     uint32_t length = 0;
-    g_Vars.ulSSLACrc = 0;
-    g_Vars.ulSSLCCrc = 0;
-    g_Vars.ulSSLKCrc = 0;
-    FileCheck(PP_FILE_SSL_CA, &g_Vars.ulSSLACrc, &length, 0);
-    FileCheck(PP_FILE_SSL_CERT, &g_Vars.ulSSLCCrc, &length, 0);
-    FileCheck(PP_FILE_SSL_KEY, &g_Vars.ulSSLKCrc, &length, 0);
-    return g_Vars.ulSSLACrc != 0 && g_Vars.ulSSLCCrc != 0 && g_Vars.ulSSLKCrc != 0 ? 0 : 1;
+    SPadProfile* profile = aux_PadProfile_Edit();
+    profile->ulSSLACrc = 0;
+    profile->ulSSLCCrc = 0;
+    profile->ulSSLKCrc = 0;
+    FileCheck(PP_FILE_SSL_CA, &profile->ulSSLACrc, &length, 0);
+    FileCheck(PP_FILE_SSL_CERT, &profile->ulSSLCCrc, &length, 0);
+    FileCheck(PP_FILE_SSL_KEY, &profile->ulSSLKCrc, &length, 0);
+    return profile->ulSSLACrc != 0 && profile->ulSSLCCrc != 0 && profile->ulSSLKCrc != 0 ? 0 : 1;
 }
 
 // Parses a TLS file into a throw-away object: the check made when the caller
@@ -491,8 +495,11 @@ int PPlayer_UpdateAndParseSSLFile(const char* name, uint32_t expectedCrc, const 
 int PPlayer_CheckPA(uint32_t* rangeCrc, uint32_t* tkKcv) {
     static const char kRanges[] = "DATA/RANGE.CFG";
     static const char kWaiting[] = "DATA/Btbl";
+    SPadProfile* profile = aux_PadProfile_Edit();
     if (rangeCrc != nullptr) *rangeCrc = 0;
     if (tkKcv != nullptr) *tkKcv = 0;
+    profile->ulRangesCrc = 0;
+    profile->ulTKKcv = 0;
     // A table delivered as "Btbl" takes the place of the old one (the rename
     // replaces it in one step, so no moment is left without a table); one
     // that does not read as a table stays aside and the old one in force.
@@ -519,7 +526,8 @@ int PPlayer_CheckPA(uint32_t* rangeCrc, uint32_t* tkKcv) {
         padCrc = localCrc;
     }
     if (rangeCrc != nullptr) *rangeCrc = padCrc;
-    uint32_t kcv = 0;
+    profile->ulRangesCrc = padCrc;
+    uint32_t kcv = 0;  // the check keeps it in the profile
     if (KeyCheck(PP_KEY_TK, PP_TK_INDEX, &kcv, 0) != RES_OK || kcv == 0) {
         LogString("ERROR. PPlayer_CheckPA. No transport key, KCV (0x%06lX).", static_cast<unsigned long>(kcv));
         return RES_PP_NO_TK_RANGES;

@@ -78,18 +78,19 @@ int PPLayer_FileWrite(const char* path, const char* padName, const uint8_t* buff
 // buffer) or an error of the steps.
 int PPLayer_FileRead(const char* path, const char* padName, uint8_t* buffer, uint32_t* size);
 
-// (6,24) KCV of a key into *kcv (0 on failure); RES_OK or RES_PP_KEY_CHECK.
+// (6,24) KCV of a key into *kcv (0 on failure), for the transport key's slot also into the pad's
+// profile; RES_OK or RES_PP_KEY_CHECK.
 int KeyCheck(uint8_t type, uint8_t index, uint32_t* kcv, uint8_t quiet);
 // (6,27) Loads 16 key bytes enciphered under master key mkIndex; RES_OK or RES_KEY_REFUSED.
 int KeyLoad(uint8_t mkIndex, uint8_t type, uint8_t index, const uint8_t* key, uint32_t* kcv);
-// (6,16) / (6,17) Loads the transport key (16 or 24 bytes, plain or enciphered);
-// RES_OK, RES_KWRM_TK_CHANGE or a link error.
+// (6,16) / (6,17) Loads the transport key (16 or 24 bytes, plain or enciphered); the new key's KCV
+// goes to *kcv and the pad's profile. RES_OK, RES_KWRM_TK_CHANGE or a link error.
 int TKLoad(uint8_t length, const uint8_t* key, uint32_t* kcv, uint8_t enciphered);
 // TKLoad of enciphered key material.
 int TKLoadEncrypted(uint8_t length, const uint8_t* key, uint32_t* kcv);
 
 // Checks that the pad holds "SSLA", "SSLC" and "SSLK", keeping their CRCs in
-// g_Vars; 0 when all three are there, else 1.
+// the pad's profile; 0 when all three are there, else 1.
 int RsaCheckAll();
 
 // Where the parsed TLS files go: each function parses the PEM file at path
@@ -109,7 +110,7 @@ int PPlayer_UpdateAndParseSSLFile(const char* name, uint32_t expectedCrc, const 
 // Puts a waiting DATA/Btbl in place of DATA/RANGE.CFG, checks the table
 // (RangeFile_Check), writes it to the pad as "RANGES" unless the pad's CRC
 // matches (pad CRC into *rangeCrc) and checks the transport key (KCV into
-// *tkKcv). RES_OK, RES_NO_RANGES (a table that does not read: the reason is
+// *tkKcv); either may be null, both go to the pad's profile. RES_OK, RES_NO_RANGES (a table that does not read: the reason is
 // logged) or RES_PP_NO_TK_RANGES (no table, not written, no transport key).
 int PPlayer_CheckPA(uint32_t* rangeCrc, uint32_t* tkKcv);
 

@@ -8,6 +8,7 @@
 #include "pinpad/cless.h"
 #include "pinpad/comport.h"
 #include "pinpad/emv.h"
+#include "pinpad/padprofile_internal.h"
 #include "pinpad/ppadproto.h"
 #include "pinpad/ppcmd.h"
 #include "pinpad/ppfile.h"
@@ -21,7 +22,6 @@
 #include "support/result_codes.h"
 #include "support/sysclock.h"
 #include "support/utilmsg.h"
-#include "support/vars.h"
 
 static uint8_t m_ucPerLine = PP_LINE_WIDTH;
 
@@ -141,6 +141,8 @@ int PPLayer_Disconnect() {
     return RES_OK;
 }
 
+void PPLayer_ForgetLink() { aux_PadProfile_Edit()->ucPinpadConnected = 0; }
+
 int PPLayer_CheckKWPADVer(uint32_t* version, char* name) {
     char devName[DEVINFO_TEXT_SIZE] = {0}, devId[DEVINFO_TEXT_SIZE] = {0};
     uint32_t ver = 0;
@@ -151,26 +153,27 @@ int PPLayer_CheckKWPADVer(uint32_t* version, char* name) {
     }
     if (version != nullptr) *version = ver;
     if (name != nullptr) memmove(name, devName, sizeof(devName));
-    g_Vars.ulKwpadVer = ver;
-    if (name != g_Vars.szDevName) memcpy(g_Vars.szDevName, devName, sizeof(g_Vars.szDevName));
+    SPadProfile* profile = aux_PadProfile_Edit();
+    profile->ulKwpadVer = ver;
+    memcpy(profile->szDevName, devName, sizeof(profile->szDevName));
     LogString("INFO. PPLayer_CheckKWPADVer: Res=[%ld], DevName=[%s], DevID=[%s], KWPAD Ver=[0x%08lX]",
               static_cast<long>(rc), devName, devId, static_cast<unsigned long>(ver));
     if (ver <= KWPAD_VER_TOO_OLD) return RES_PP_KWPAD_VERSION;
 
-    GetPinpadType(&g_Vars.usPinpadType);
-    if (g_Vars.usPinpadType == PP_TYPE_CLESS) g_Vars.ucClessSupport = 1;
-    m_ucPerLine = g_Vars.usPinpadType == PP_TYPE_CLESS ? PP_LINE_WIDTH_CLESS : PP_LINE_WIDTH;
+    GetPinpadType(&profile->usPinpadType);
+    if (profile->usPinpadType == PP_TYPE_CLESS) profile->ucClessSupport = 1;
+    m_ucPerLine = profile->usPinpadType == PP_TYPE_CLESS ? PP_LINE_WIDTH_CLESS : PP_LINE_WIDTH;
 
     if (RsaCheckAll() != RES_OK) {
         LogString("ERROR. PPLayer_CheckKWPADVer: No cert or keyfile.");
         return RES_PP_KWPAD_VERSION;
     }
-    g_Vars.ucEMVSupport = strstr(devName, "Ingenico") == nullptr ? 1 : 0;
-    LogString("INFO. PPLayer_CheckKWPADVer: EMVSupport [%d], ContactlessSupport [%d].", g_Vars.ucEMVSupport,
-              g_Vars.ucClessSupport);
+    profile->ucEMVSupport = strstr(devName, "Ingenico") == nullptr ? 1 : 0;
+    LogString("INFO. PPLayer_CheckKWPADVer: EMVSupport [%d], ContactlessSupport [%d].", profile->ucEMVSupport,
+              profile->ucClessSupport);
 
-    if (ver > KWPAD_VER_REMOTE_KEYS && GetSetUpdateKeyFlags(KEYFLAGS_GET) == RES_OK) {
-        if (g_Vars.ucKeyCfg) {
+    if (ver > KWPAD_VER_REMOTE_KEYS && GetSetUpdateKeyFlags(KEYFLAGS_GET, 0) == RES_OK) {
+        if (profile->ucKeyCfg) {
             if (strnlen(g_ComConfig.szRemoteOpenKey, sizeof(g_ComConfig.szRemoteOpenKey)) < 32) {
                 LogString("ERROR. There is no or bad remote WK while remote keys should be used.");
                 return RES_REMOTE_KEYS_BAD;
@@ -183,15 +186,21 @@ int PPLayer_CheckKWPADVer(uint32_t* version, char* name) {
                 return RES_REMOTE_KEYS_BAD;
             }
         }
-        g_Vars.ucRemoteKeysSupport = 1;
+        profile->ucRemoteKeysSupport = 1;
     }
-    LogString("INFO. PPLayer_CheckKWPADVer: RemoteKeysSupport [%d], CFG [%d].", g_Vars.ucRemoteKeysSupport,
-              g_Vars.ucKeyCfg);
+    LogString("INFO. PPLayer_CheckKWPADVer: RemoteKeysSupport [%d], CFG [%d].", profile->ucRemoteKeysSupport,
+              profile->ucKeyCfg);
     if (ver > KWPAD_VER_REMOTE_KEYS) {
         char sn[PP_SERIAL_SIZE] = {0};
         GetPinpadSN(sn);
     }
     return RES_OK;
+}
+
+void PPLayer_CompleteCheck() {
+    SPadProfile* profile = aux_PadProfile_Edit();
+    if (profile->usPinpadType == 0) GetPinpadType(&profile->usPinpadType);
+    if (profile->ulSSLACrc == 0 && profile->ulSSLCCrc == 0 && profile->ulSSLKCrc == 0) RsaCheckAll();
 }
 
 // Shows len bytes of text on row, aligned within the line width; the display result.
@@ -239,12 +248,13 @@ static void aux_PPLayer_PauseBefore(uint32_t ms, uint64_t deadlineMs) {
     SysClock_SleepMs(ms);
 }
 
-int PPLayer_ReadCard(uint16_t timeout, S_PAY_ORDER* order) {
+int PPLayer_ReadCard(uint16_t timeout, S_PAY_ORDER* order, char* hostDateTime) {
     // The whole read, every retry and fallback pass included, gets the time
     // one card request would: a chip card left in the reader after the stripe
     // fallback started would otherwise be asked about for ever.
     const uint64_t deadline = SysClock_MonotonicMs() + (static_cast<uint64_t>(timeout) + 1u) * 1000u;
-    uint8_t stripeOnly = g_Vars.ucEMVSupport ? 0 : 1;
+    SPadProfile* profile = aux_PadProfile_Edit();
+    uint8_t stripeOnly = profile->ucEMVSupport ? 0 : 1;
     uint8_t mask = CARD_READER_STRIPE | CARD_READER_CHIP | CARD_READER_CLESS;
     int clessFailures = 0, chipAttempts = 0;
     const char* readError = CP1251("ОШИБКА ЧТЕНИЯ КАРТОЧКИ|ПОПРОБУЙТЕ СНОВА");
@@ -256,10 +266,10 @@ int PPLayer_ReadCard(uint16_t timeout, S_PAY_ORDER* order) {
             break;
         }
         DisplayClear();
-        if (!g_Vars.ucClessSupport) {
+        if (!profile->ucClessSupport) {
             mask &= static_cast<uint8_t>(~CARD_READER_CLESS);
-        } else if (CardReader_SetClessParam(order) != RES_OK) {
-            g_Vars.ucClessSupport = 0;
+        } else if (CardReader_SetClessParam(order, hostDateTime) != RES_OK) {
+            profile->ucClessSupport = 0;
             mask &= static_cast<uint8_t>(~CARD_READER_CLESS);
         }
         const char* prompt;
@@ -279,7 +289,7 @@ int PPLayer_ReadCard(uint16_t timeout, S_PAY_ORDER* order) {
         }
 
         if (state == CARD_STATE_STRIPE) {
-            if (!g_Vars.ucEMVSupport) stripeOnly = 1;
+            if (!profile->ucEMVSupport) stripeOnly = 1;
             if (order->ucTrack2Len >= PP_MIN_TRACK2_LEN) {
                 if (!order->ucIsChipCard || stripeOnly) {
                     read = byStripe = true;
@@ -295,14 +305,14 @@ int PPLayer_ReadCard(uint16_t timeout, S_PAY_ORDER* order) {
             continue;
         }
         if (state == CARD_STATE_CHIP) {
-            if (!g_Vars.ucEMVSupport) {
+            if (!profile->ucEMVSupport) {
                 stripeOnly = 1;
                 aux_PPLayer_PauseBefore(PP_CHIP_RETRY_PAUSE_MS, deadline);
                 continue;
             }
             // With the stripe fallback active the chip is not read: the
             // cardholder is given time to take the card out and swipe it.
-            if (g_Vars.ucChipDisabled) {
+            if (profile->ucChipDisabled) {
                 aux_PPLayer_PauseBefore(PP_CHIP_RETRY_PAUSE_MS, deadline);
                 continue;
             }
@@ -322,7 +332,7 @@ int PPLayer_ReadCard(uint16_t timeout, S_PAY_ORDER* order) {
             if (rc != RES_EMV_CHIP_RETRY) return RES_PP_CARD_READ;
             if (chipAttempts >= PP_CHIP_ATTEMPTS) {
                 stripeOnly = 1;
-                g_Vars.ucChipDisabled = 1;
+                profile->ucChipDisabled = 1;
             }
             aux_PPLayer_PauseBefore(PP_CHIP_RETRY_PAUSE_MS, deadline);
             continue;
@@ -346,7 +356,7 @@ int PPLayer_ReadCard(uint16_t timeout, S_PAY_ORDER* order) {
                 aux_PPLayer_PauseBefore(PP_READ_ERROR_SHOW_MS, deadline);
             } else {
                 order->ucIsChipCard = 1;
-                g_Vars.ucClessSupport = 0;
+                profile->ucClessSupport = 0;
             }
             continue;
         }
@@ -359,7 +369,7 @@ int PPLayer_ReadCard(uint16_t timeout, S_PAY_ORDER* order) {
         // A stripe read is entry mode 1, even after a chip attempt that asked for a retry;
         // with the stripe fallback active the stripe of a chip card is mode 6.
         order->ucCardEntry = ENTRY_STRIPE;
-        if (g_Vars.ucChipDisabled && order->ucIsChipCard) order->ucCardEntry = ENTRY_FALLBACK;
+        if (profile->ucChipDisabled && order->ucIsChipCard) order->ucCardEntry = ENTRY_FALLBACK;
     }
     DisplayClear();
     SysClock_SleepMs(1);
@@ -385,7 +395,7 @@ int PPLayer_InputPin(uint16_t timeout, const char* keyHex, uint8_t mkIndex, uint
 
     BeepNormal();
     memset(g_ucOutBuf, 0, PP_PIN_AMOUNT_LINE_SIZE);
-    if (g_Vars.ulKwpadVer >= KWPAD_VER_AMOUNT_LINE && order->ucOpType != OP_BALANCE) {
+    if (PadProfile_Get()->ulKwpadVer >= KWPAD_VER_AMOUNT_LINE && order->ucOpType != OP_BALANCE) {
         char amount[BIGINT_TEXT_SIZE + CURRENCY_DISPLAY_SIZE] = {0};
         char currency[sizeof(order->szCurrency) + 1] = {0};
         memcpy(currency, order->szCurrency, sizeof(order->szCurrency));
@@ -486,7 +496,7 @@ int PPLayer_GetPPFileName(const char* devName, char* fileName) {
         base = "SAGEMPPAD";
     else if (strstr(devName, "Ingenico") != nullptr)
         base = "LANDPAY";
-    else if (g_Vars.usPinpadType == PP_TYPE_CLESS)
+    else if (PadProfile_Get()->usPinpadType == PP_TYPE_CLESS)
         base = "E520A9L";
     else if (strstr(devName, "Landi") != nullptr)
         base = "LANDI";

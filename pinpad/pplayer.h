@@ -47,13 +47,23 @@ int PPLayer_Connect(uint8_t port, bool saveSpeed = true);
 const char* PPLayer_GetConnectError();
 // Releases the link; always 0.
 int PPLayer_Disconnect();
+// Takes the link as down without a word to the pad (it restarts by itself):
+// the next disconnect only closes the port.
+void PPLayer_ForgetLink();
 // Checks the pad's application (version, TLS files, remote keys) and records
-// its capabilities in g_Vars; version and name (32 bytes) get the pad's values.
+// what the pad told in its profile (pinpad/padprofile.h); version and name
+// (32 bytes), each may be null, get the pad's values.
 // RES_OK, RES_PP_KWPAD_VERSION or RES_REMOTE_KEYS_BAD.
 int PPLayer_CheckKWPADVer(uint32_t* version, char* name);
+// After a PPLayer_CheckKWPADVer that stopped early, for a session that goes
+// on: asks the pad its model when the profile does not know it, and the CRCs
+// of its TLS files when the profile knows none.
+void PPLayer_CompleteCheck();
 // Reads a card into order (chip, stripe or contactless); the whole read, retries and fallbacks
-// included, is over once more than timeout whole seconds have passed. RES_OK or RES_PP_CARD_READ.
-int PPLayer_ReadCard(uint16_t timeout, S_PAY_ORDER* order);
+// included, is over once more than timeout whole seconds have passed. The date and time handed to
+// the pad's contactless reader (YYMMDDhhmmss, MPSUTILS_DATETIME_SIZE bytes) go to hostDateTime
+// unless it is null. RES_OK or RES_PP_CARD_READ.
+int PPLayer_ReadCard(uint16_t timeout, S_PAY_ORDER* order, char* hostDateTime = nullptr);
 // Loads the working key (32 hex characters) under master key mkIndex as
 // working key wkIndex and takes the PIN block into order. RES_OK, RES_PP_PIN or RES_KEY_REFUSED.
 int PPLayer_InputPin(uint16_t timeout, const char* keyHex, uint8_t mkIndex, uint8_t wkIndex, S_PAY_ORDER* order);

@@ -11,7 +11,6 @@
 #include "support/currency.h"
 #include "support/param.h"
 #include "support/result_codes.h"
-#include "support/vars.h"
 
 enum { WORDS_SIZE = 234 };
 
@@ -75,8 +74,8 @@ int CheqBld_Operation(S_PAY_ORDER* order, FILE* stream, int result, const SCheqC
     case OP_REVERSAL_OTHER: name = CP1251("ОТМЕНА ВОЗВРАТА"); break;
     }
     // A cancellation receipt shows when it was cancelled, not when the sale was made.
-    if (cancel && g_Vars.szHostDateTime[0] != '\0') {
-        memcpy(order->szDateTime, g_Vars.szHostDateTime, sizeof(order->szDateTime));
+    if (cancel && ctx->szHostDateTime != nullptr && ctx->szHostDateTime[0] != '\0') {
+        memcpy(order->szDateTime, ctx->szHostDateTime, sizeof(order->szDateTime));
         order->szDateTime[sizeof(order->szDateTime) - 1] = '\0';
     }
     UtilCheq_PrintString(CHEQ_ALIGN_CENTER, name, 0);

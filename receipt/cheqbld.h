@@ -16,6 +16,7 @@ struct SCheqContext {
     const char* szRespText;          // Windows-1251 text of usRespCode with line feeds (pick-up receipt, day-close verdict)
     const S_PAY_ORDER* pJournal;     // the journal's operations, in journal order
     size_t journalCount;
+    const char* szHostDateTime;      // YYMMDDhhmmss of this call's host request (13 bytes); null or "" when none
 };
 
 // Writes the operation receipt for the result into stream; RES_OK or RES_RESPONSE_WRITE.

@@ -20,6 +20,7 @@
 #include "host/tlsset.h"
 #include "pinpad/crc.h"
 #include "pinpad/emv.h"
+#include "pinpad/padprofile.h"
 #include "pinpad/ppcmd.h"
 #include "pinpad/ppfile.h"
 #include "pinpad/pplayer.h"
@@ -71,12 +72,12 @@ static const S_PP_SSL_PARSERS kSslParsers = {NetLayer_ParseCAFile, NetLayer_Pars
 struct SKwrmSslFile {
     const char* name;
     uint8_t command;
-    uint32_t SVars::*padCrc;
+    uint32_t SPadProfile::*padCrc;
 };
 static const SKwrmSslFile kSslFiles[] = {
-    {PP_FILE_SSL_CA, KWRM_CMD_SSLA, &SVars::ulSSLACrc},
-    {PP_FILE_SSL_CERT, KWRM_CMD_SSLC, &SVars::ulSSLCCrc},
-    {PP_FILE_SSL_KEY, KWRM_CMD_SSLK, &SVars::ulSSLKCrc},
+    {PP_FILE_SSL_CA, KWRM_CMD_SSLA, &SPadProfile::ulSSLACrc},
+    {PP_FILE_SSL_CERT, KWRM_CMD_SSLC, &SPadProfile::ulSSLCCrc},
+    {PP_FILE_SSL_KEY, KWRM_CMD_SSLK, &SPadProfile::ulSSLKCrc},
 };
 
 static uint64_t m_ullDeadlineMs = 0;
@@ -369,22 +370,21 @@ int KWRM_MGR_Initialize() {
         LogString("ERROR. KWRM_MGR_Initialize. PPLayer_Connect(%u):[%d]", g_ComConfig.usComPort, rc);
         return RES_KWRM_INIT;
     }
-    rc = PPLayer_CheckKWPADVer(&g_Vars.ulKwpadVer, g_Vars.szDevName);
+    rc = PPLayer_CheckKWPADVer(nullptr, nullptr);
     if (rc != RES_OK) {
         // The session is what cures an old application or missing remote keys:
         // it goes on whenever the pad told what it is.
-        bool curable = (rc == RES_PP_KWPAD_VERSION || rc == RES_REMOTE_KEYS_BAD) && g_Vars.ulKwpadVer != 0;
+        bool curable = (rc == RES_PP_KWPAD_VERSION || rc == RES_REMOTE_KEYS_BAD) && PadProfile_Get()->ulKwpadVer != 0;
         if (!curable) return rc;
         LogString("WARNING. KWRM_MGR_Initialize. PPLayer_CheckKWPADVer [%d]; the session goes on.", rc);
         // What the check stopped before: the model (it names the pad's application file) and the TLS files.
-        if (g_Vars.usPinpadType == 0) GetPinpadType(&g_Vars.usPinpadType);
-        if (g_Vars.ulSSLACrc == 0 && g_Vars.ulSSLCCrc == 0 && g_Vars.ulSSLKCrc == 0) RsaCheckAll();
+        PPLayer_CompleteCheck();
     }
 
     NetLayer_InitCredentials();
     for (const SKwrmSslFile& file : kSslFiles) {
         // A pad without the file leaves the terminal's own copy in force.
-        uint32_t crc = g_Vars.*file.padCrc;
+        uint32_t crc = PadProfile_Get()->*file.padCrc;
         if (crc == 0) {
             char data[64];
             aux_KWRM_MGR_Path(data, sizeof(data), "DATA", file.name);
@@ -415,7 +415,7 @@ void KWRM_MGR_CloseConnect() { NetLayer_Close(); }
 
 void KWRM_MGR_CloseSession(uint16_t code) {
     UtilMsg_Show(Error_GetResultMsgKwrm(code, KWRM_TEXT_TERMINAL));
-    if (g_Vars.ucPinpadConnected) PPLayer_ShowMessage(Error_GetResultMsgKwrm(code, KWRM_TEXT_PINPAD), 0);
+    if (PadProfile_Get()->ucPinpadConnected) PPLayer_ShowMessage(Error_GetResultMsgKwrm(code, KWRM_TEXT_PINPAD), 0);
     SysClock_SleepMs(KWRM_CLOSE_PAUSE_MS);
     PPLayer_Disconnect();
     UtilMsg_Display("");
@@ -491,7 +491,7 @@ static int aux_KWRM_MGR_Exchange(SKwrmSession* session) {
         snprintf(session->padPath, sizeof(session->padPath), "%s/%.*s", SOFT_TEMP_DIR,
                  static_cast<int>(sizeof(g_SoftConfig.stPadApp.szName)), g_SoftConfig.stPadApp.szName);
         complete = started = 0;
-        rc = KWRM_CLI_GetAppDataFromKwrm(g_Vars.ulKwpadVer, session->padPath, &complete, &started);
+        rc = KWRM_CLI_GetAppDataFromKwrm(PadProfile_Get()->ulKwpadVer, session->padPath, &complete, &started);
         LogString("%s. KWRM_MGR. KWRM_CLI_GetAppDataFromKwrm [3|%s]: %u [UF:%u, UA:%u]",
                   rc == RES_OK ? "INFO" : "ERROR", session->padPath, static_cast<unsigned>(rc), complete, started);
         if (rc != RES_OK) return rc;
@@ -555,7 +555,7 @@ static int aux_KWRM_MGR_Exchange(SKwrmSession* session) {
         char temp[64], data[64];
         aux_KWRM_MGR_Path(temp, sizeof(temp), SOFT_TEMP_DIR, file.name);
         aux_KWRM_MGR_Path(data, sizeof(data), "DATA", file.name);
-        rc = KWRM_CLI_GetSSLDataFromKwrm(file.command, temp, data, &received, g_Vars.*file.padCrc);
+        rc = KWRM_CLI_GetSSLDataFromKwrm(file.command, temp, data, &received, PadProfile_Get()->*file.padCrc);
         if (rc != RES_OK) {
             for (const SKwrmSslFile& other : kSslFiles) {
                 aux_KWRM_MGR_Path(temp, sizeof(temp), SOFT_TEMP_DIR, other.name);
@@ -568,9 +568,8 @@ static int aux_KWRM_MGR_Exchange(SKwrmSession* session) {
     aux_KWRM_MGR_CheckSSLSet(session);
 
     UtilMsg_Show(CP1251("ОБНОВЛЕНИЕ ДАННЫХ|ЗАПРОС ТРАНСП КЛЮЧА"));
-    uint32_t kcv = 0;
+    uint32_t kcv = 0;  // the check keeps it in the pad's profile, as the load does the new key's
     KeyCheck(PP_KEY_TK, PP_TK_INDEX, &kcv, 1);
-    g_Vars.ulTKKcv = kcv;
     uint8_t key[KWRM_TK_SIZE] = {0}, keyLength = 0, update = 0;
     rc = KWRM_CLI_GetTKFromKwrm(kcv, &keyLength, &update, key);
     if (rc != RES_OK) return rc;
@@ -583,7 +582,6 @@ static int aux_KWRM_MGR_Exchange(SKwrmSession* session) {
         if (!hadKey) aux_KWRM_MGR_RangesToPad((*flags & KWRM_FLAG_RANGES) ? "TEMP/RANGE.CFG" : "DATA/RANGE.CFG");
         rc = KWRM_CLI_SendLoadTKInfo(newKcv != 0 ? 0 : 1, newKcv);
         if (rc != RES_OK || newKcv == 0) return RES_KWRM_TK_CHANGE;
-        g_Vars.ulTKKcv = newKcv;
         *flags |= KWRM_FLAG_TK;
     }
     memset(key, 0, sizeof(key));
@@ -639,7 +637,7 @@ static int aux_KWRM_MGR_Apply(SKwrmSession* session) {
         if (last != RES_OK) problem = 1;
     }
     if ((flags & (KWRM_FLAG_EMVCFG | KWRM_FLAG_EMVCAPK) || session->capkMoved) && last == RES_OK) {
-        last = PPlayer_CheckEMV(&g_Vars.ulEMVCfgCrc, &g_Vars.ulCapkCrc);
+        last = PPlayer_CheckEMV(nullptr, nullptr);
         LogString("%s KWRM_MGR. CheckEMV: %d", last == RES_OK ? "INFO." : "ERROR.", last);
     }
     if (flags & (KWRM_FLAG_SSL | KWRM_FLAG_PAD_APP)) aux_KWRM_MGR_UpdateSSLSet(&problem);
@@ -656,7 +654,7 @@ static int aux_KWRM_MGR_Apply(SKwrmSession* session) {
                 LogString("KWRM_MGR. Update Pinpad software: %d", rc);
             }
             // The pad restarts into its new application by itself.
-            g_Vars.ucPinpadConnected = 0;
+            PPLayer_ForgetLink();
             padRestarted = true;
             last = rc == RES_OK ? RES_OK : RES_KWRM_UPDATE_PROBLEMS;
         }
@@ -664,11 +662,10 @@ static int aux_KWRM_MGR_Apply(SKwrmSession* session) {
     // The library does not touch the pad: it is installed whatever the pad got.
     int lib = (flags & KWRM_FLAG_LIBRARY) ? SoftUpd_ApplyLibrary(&session->lib) : SoftUpd_SyncLink();
     if (last == RES_OK) last = lib;
-    if (!padRestarted && !problem && g_Vars.ucPinpadConnected &&
+    if (!padRestarted && !problem && PadProfile_Get()->ucPinpadConnected &&
         (flags & (KWRM_FLAG_SSL | KWRM_FLAG_TK | KWRM_FLAG_EMVCFG | KWRM_FLAG_EMVCAPK))) {
-        int rc = DevRestart();
+        int rc = DevRestart();  // the link is down afterwards, whatever the result
         LogString("KWRM_MGR. DevRestart: %d", rc);
-        g_Vars.ucPinpadConnected = 0;
     }
     if (last == RES_OK) last = session->refused;
     return last;
@@ -687,12 +684,12 @@ int KWRM_MGR_StartSession() {
     return aux_KWRM_MGR_Apply(&session);
 }
 
-void int_RemoteManageSession() {
+void int_RemoteManageSession(uint64_t callStartMs) {
     if (LogString(">>>>>>>>>>>>>>>> KWRM STARTED v.%s", Version_GetText()) != RES_OK) return;
     UtilMsg_Show(CP1251("ПОЖАЛУЙСТА, ПОДОЖДИТЕ|ОБНОВЛЕНИЕ ДАННЫХ"));
     m_ullDeadlineMs = SysClock_MonotonicMs() + KWRM_SESSION_BUDGET_MS;
-    if (g_Vars.ullCallStartMs != 0 && g_Vars.ullCallStartMs + KWRM_CALL_BUDGET_MS < m_ullDeadlineMs) {
-        m_ullDeadlineMs = g_Vars.ullCallStartMs + KWRM_CALL_BUDGET_MS;
+    if (callStartMs != 0 && callStartMs + KWRM_CALL_BUDGET_MS < m_ullDeadlineMs) {
+        m_ullDeadlineMs = callStartMs + KWRM_CALL_BUDGET_MS;
     }
     KWRM_CLI_SetDeadline(m_ullDeadlineMs);
 

@@ -34,8 +34,9 @@ enum : uint32_t {
     KWRM_FLAG_DATETIME = 0x800,  // the manager's date and time
 };
 
-// The whole session; everything is shown and logged.
-void int_RemoteManageSession();
+// The whole session; everything is shown and logged. callStartMs is the
+// monotonic time (SysClock_MonotonicMs) at which the call began, 0 when unknown.
+void int_RemoteManageSession(uint64_t callStartMs);
 
 // Configuration, PIN pad and TLS credentials; RES_OK, RES_KWRM_INIT or the failing step's code.
 int KWRM_MGR_Initialize();

@@ -18,13 +18,13 @@
 #include <cstring>
 
 #include "pinpad/crc.h"
+#include "pinpad/padprofile.h"
 #include "pinpad/pplayer.h"
 #include "remote/softsign.h"
 #include "support/log.h"
 #include "support/result_codes.h"
 #include "support/proc.h"
 #include "support/utilfile.h"
-#include "support/vars.h"
 #include "support/version.h"
 
 SSoftConfig g_SoftConfig;
@@ -71,7 +71,7 @@ void aux_KWRM_MGR_GetSoftInfo() {
     // The pad's entry keeps what it held when no name applies (empty in a fresh process).
     SSoftConfig& c = g_SoftConfig;
     char padName[PP_FILE_NAME_SIZE] = {0};
-    bool padKnown = PPLayer_GetPPFileName(g_Vars.szDevName, padName) == RES_OK;
+    bool padKnown = PPLayer_GetPPFileName(PadProfile_Get()->szDevName, padName) == RES_OK;
     char keepName[sizeof(c.stPadApp.szName)];
     memcpy(keepName, c.stPadApp.szName, sizeof(keepName));
     uint32_t keepVersion = c.stPadApp.ulVersion;
@@ -85,7 +85,7 @@ void aux_KWRM_MGR_GetSoftInfo() {
     c.stLib2 = c.stLib;
     if (padKnown) {
         snprintf(c.stPadApp.szName, sizeof(c.stPadApp.szName), "%s", padName);
-        c.stPadApp.ulVersion = g_Vars.ulKwpadVer;
+        c.stPadApp.ulVersion = PadProfile_Get()->ulKwpadVer;
     } else {
         memcpy(c.stPadApp.szName, keepName, sizeof(keepName));
         c.stPadApp.ulVersion = keepVersion;

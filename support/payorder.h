@@ -107,9 +107,3 @@ static_assert(offsetof(S_PAY_ORDER, stAmount) == 882, "layout");
 static_assert(offsetof(S_PAY_ORDER, ucTrack2Len) == 909, "layout");
 static_assert(offsetof(S_PAY_ORDER, ucPANEnc) == 911, "layout");
 static_assert(offsetof(S_PAY_ORDER, usRangeNo) == 946, "layout");
-
-// The shared work buffer: its first 948 bytes serve as the scratch payment
-// order (saved reversal, journal search), a later region as the host
-// receive buffer.
-enum : size_t { SHARED_BUF_SIZE = 8192, SHARED_BUF_HOST_RECV_OFFSET = 1024 };
-extern uint8_t g_pvSharedBuf[SHARED_BUF_SIZE];

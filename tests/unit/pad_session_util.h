@@ -14,11 +14,11 @@
 #include <unistd.h>
 
 #include "pinpad/comport.h"
+#include "pinpad/padprofile_internal.h"
 #include "pinpad/ppcmd.h"
 #include "support/param.h"
 #include "support/payorder.h"
 #include "support/sysclock.h"
-#include "support/vars.h"
 #include "tests/common/emulators.h"
 #include "tests/common/tempdir.h"
 
@@ -94,7 +94,7 @@ protected:
         ASSERT_EQ(0, access(PadEmuPath(), X_OK)) << "pad emulator not built at " << PadEmuPath();
         m_dir.write("LOG/.keep", "");
         m_dir.write("DATA/DEVICE.INI", "COMPORT=1\nBAUDRATE=115200\n");
-        Vars_Clear();
+        PadProfile_Reset();
         ComPort_Init();
         memset(&g_Config, 0, sizeof(g_Config));
         strcpy(g_Config.szTerminalId, "T0000042");

@@ -6,14 +6,15 @@
 #include <cstring>
 #include <string>
 
+#include "host/keyexchange.h"
 #include "kernel/batch.h"
+#include "pinpad/padprofile_internal.h"
 #include "support/bigint.h"
 #include "support/cp1251.h"
 #include "support/payorder.h"
 #include "support/result_codes.h"
 #include "support/utilfile.h"
 #include "support/utilmsg.h"
-#include "support/vars.h"
 #include "tests/unit/host_pad_emu.h"
 
 namespace {
@@ -46,7 +47,8 @@ protected:
     static void TearDownTestSuite() { g_ws.reset(); }
     void SetUp() override {
         if (!g_ws->ready()) GTEST_SKIP() << "openssl, host_emu or pinpad_emu missing";
-        Vars_Clear();
+        KeyExchange_ResetLoadErrFlags();
+        PadProfile_Reset();
         memset(&g_Config, 0, sizeof(g_Config));
         strcpy(g_Config.szTerminalId, "TERM0001");
         g_Config.usHoldOns = 5;
@@ -215,9 +217,9 @@ TEST_F(BatchCloseTest, ClosedBatchDoesNotReachHost) {
     emu::HostEmu host(g_ws->dir(), "default");
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        g_Vars.ucRemoteKeysSupport = c.support;
-        g_Vars.ucUpdTMP = c.tmp;
-        g_Vars.ucUpdTPK = c.tpk;
+        aux_PadProfile_Edit()->ucRemoteKeysSupport = c.support;
+        aux_PadProfile_Edit()->ucUpdTMP = c.tmp;
+        aux_PadProfile_Edit()->ucUpdTPK = c.tpk;
         uint16_t respCode = 0xFFFF;
         EXPECT_EQ(RES_BATCH_CLOSED, Batch_Close(&respCode));
         EXPECT_EQ(0, Stored().usNumber);
@@ -266,11 +268,12 @@ TEST_F(BatchCloseTest, RemoteKeyUpdateAfterClose) {
             emu::PadEmu pad(g_ws->dir(), "");
             ASSERT_TRUE(pad.connected());
             g_Config.usSecPort = port;
-            Vars_Clear();
-            g_Vars.ucRemoteKeysSupport = 1;
-            g_Vars.ucUpdTMP = c.tmp;
-            g_Vars.ucUpdTPK = c.tpk;
-            g_Vars.ucKeyCfg = c.cfg;
+            KeyExchange_ResetLoadErrFlags();
+            PadProfile_Reset();
+            aux_PadProfile_Edit()->ucRemoteKeysSupport = 1;
+            aux_PadProfile_Edit()->ucUpdTMP = c.tmp;
+            aux_PadProfile_Edit()->ucUpdTPK = c.tpk;
+            aux_PadProfile_Edit()->ucKeyCfg = c.cfg;
             uint16_t respCode = 0;
             result = Batch_Close(&respCode);
             padTrace = pad.trace();
@@ -288,9 +291,9 @@ TEST_F(BatchCloseTest, RemoteKeyUpdateAfterClose) {
         }
         EXPECT_EQ(static_cast<int>(c.loads.size()), emu::Count(padTrace, "KeyLoad")) << padTrace;
         EXPECT_EQ(c.switched, Has(padTrace, "GetSetUpdateKeyFlags mode=DB flags=4")) << padTrace;
-        EXPECT_EQ(c.switched ? 0 : c.tmp, g_Vars.ucUpdTMP);
-        EXPECT_EQ(c.switched ? 0 : c.tpk, g_Vars.ucUpdTPK);
-        EXPECT_EQ(c.switched ? 1 : c.cfg, g_Vars.ucKeyCfg);
+        EXPECT_EQ(c.switched ? 0 : c.tmp, PadProfile_Get()->ucUpdTMP);
+        EXPECT_EQ(c.switched ? 0 : c.tpk, PadProfile_Get()->ucUpdTPK);
+        EXPECT_EQ(c.switched ? 1 : c.cfg, PadProfile_Get()->ucKeyCfg);
         if (c.result == 0 || c.result == RES_BATCH_CLOSED) {
             EXPECT_EQ(0, Stored().ucOpened) << "the close stands whatever the key update did";
         }

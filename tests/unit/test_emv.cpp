@@ -10,6 +10,7 @@
 #include "pinpad/emv.h"
 #include "pinpad/tlv.h"
 #include "support/convert.h"
+#include "support/mpsutils.h"
 #include "support/result_codes.h"
 #include "tests/unit/pad_session_util.h"
 
@@ -121,7 +122,7 @@ protected:
         PadSession::SetUp();
         order = padtest::SaleOrder();
         strcpy(order.szRRN, "503414070042");
-        g_Vars.ucEMVSupport = 1;
+        aux_PadProfile_Edit()->ucEMVSupport = 1;
     }
     S_PAY_ORDER order;
 };
@@ -256,13 +257,14 @@ TEST_F(EmvTest, TransactionStepChecksVerificationByOperation) {
 TEST_F(EmvTest, TransactionStepSendsTerminalDataAndKeepsOnlyHostTags) {
     StartConnected("cvm=020000\ntlv=tran:9B:E800\ntlv=tran:9F4C:0102030405060708\ntlv=tran:8E:0000\n"
                    "tlv=tran:9F07:FF00\ntlv=tran:9FFF08:02\ntlv=tran:DF01:AB\n");
-    ASSERT_EQ(RES_OK, EMVTransaction(&order));
+    char hostDateTime[MPSUTILS_DATETIME_SIZE] = "";
+    ASSERT_EQ(RES_OK, EMVTransaction(&order, hostDateTime));
     std::string t = trace();
     EXPECT_NE(std::string::npos, t.find("KeyLoad mk=1 type=2 index=1"));
     EXPECT_NE(std::string::npos, t.find("EMVTRAN type=00 bin=000004E2 amount=000000001250 line=12.50 BYN cur=0933 "
                                         "exp=00 date=" +
-                                        std::string(g_Vars.szHostDateTime, 6) +
-                                        " time=" + std::string(g_Vars.szHostDateTime + 6, 6) +
+                                        std::string(hostDateTime, 6) +
+                                        " time=" + std::string(hostDateTime + 6, 6) +
                                         " seq=0042 remote=00"))
         << t;
     std::vector<uint32_t> tags = IccTags(order);
@@ -278,7 +280,7 @@ TEST_F(EmvTest, TransactionStepSendsTerminalDataAndKeepsOnlyHostTags) {
 
     // Remote keys, a balance without amount line, a reference number made when there is none.
     StartConnected("");
-    g_Vars.ucRemoteKeysSupport = g_Vars.ucKeyCfg = 1;
+    aux_PadProfile_Edit()->ucRemoteKeysSupport = aux_PadProfile_Edit()->ucKeyCfg = 1;
     strcpy(g_ComConfig.szRemoteOpenKey, "00112233445566778899AABBCCDDEEFF");
     order.ucOpType = OP_BALANCE;
     order.szRRN[0] = '\0';
@@ -294,7 +296,7 @@ TEST_F(EmvTest, TransactionStepSendsTerminalDataAndKeepsOnlyHostTags) {
 
     // Amounts past 32 bits never reach the pad.
     StartConnected("");
-    g_Vars.ucRemoteKeysSupport = g_Vars.ucKeyCfg = 0;
+    aux_PadProfile_Edit()->ucRemoteKeysSupport = aux_PadProfile_Edit()->ucKeyCfg = 0;
     order.stAmount.ulHigh = 4, order.stAmount.ulLow = 294967296;
     EXPECT_EQ(RES_EMV_AMOUNT, EMVTransaction(&order));
     EXPECT_EQ(0u, Count(trace(), "EMVTRAN"));
@@ -514,7 +516,7 @@ TEST_F(EmvTest, ConfigurationFilesFollowTheTerminalsCopies) {
             m_dir.write("DATA/Capk", c.newCapk);
         }
         StartConnected(c.padFiles);
-        g_Vars.ucEMVSupport = c.emvSupport;
+        aux_PadProfile_Edit()->ucEMVSupport = c.emvSupport;
         uint32_t cfgCrc = 0, capkCrc = 0;
         EXPECT_EQ(c.result, PPlayer_CheckEMV(&cfgCrc, &capkCrc));
         std::string t = trace();

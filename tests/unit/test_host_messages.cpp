@@ -18,7 +18,6 @@
 #include "support/param.h"
 #include "support/result_codes.h"
 #include "support/sysclock.h"
-#include "support/vars.h"
 #include "tests/common/tempdir.h"
 #include "tests/unit/host_envelopes.h"
 
@@ -65,15 +64,14 @@ protected:
         static const SSysClockSeam seam = {FixedNow, nullptr, nullptr};
         SysClock_SetSeam(&seam);
         TMMsgBuilder_Init();
-        Vars_Clear();
         memset(&order, 0, sizeof(order));
     }
     void TearDown() override { SysClock_SetSeam(nullptr); }
 
     // The chip sale with online PIN of the byte-exact fixture.
     void ChipSaleOrder() {
-        g_Vars.ucEMVSupport = 1;
-        strcpy(g_Vars.szHostDateTime, "250203140509");
+        padReads = TMMSG_PAD_CHIP;
+        strcpy(hostDateTime, "250203140509");
         order.ucOpType = OP_SALE;
         order.ucCardEntry = ENTRY_CHIP;
         order.ucPINType = PIN_ONLINE;
@@ -94,7 +92,7 @@ protected:
     std::string Build(HostMode mode, STMSecPacket* sec = nullptr) {
         uint16_t length = 0;
         uint8_t* p =
-            TMMsgBuilder_GetTransactionRq(&order, "TERM0001", "250201", 7, 12, 42, mode, &length);
+            TMMsgBuilder_GetTransactionRq(&order, "TERM0001", "250201", 7, 12, 42, mode, padReads, hostDateTime, &length);
         std::string packet((const char*)p, length);
         STMSecPacket local;
         EXPECT_EQ(TMMsgPrs_ParseSecPacket(&rx, (const uint8_t*)packet.data(), length,
@@ -111,6 +109,8 @@ protected:
 
     TempDir dir;  // the builders and parsers log into LOG/ of the working directory
     S_PAY_ORDER order;
+    uint8_t padReads = 0;         // what the pad of the call reads (TMMSG_PAD_*)
+    char hostDateTime[13] = "";  // the call's date and time of its host messages
     STMMsgContainer rx;
 };
 
@@ -168,14 +168,12 @@ TEST_F(HostMessagesTest, PointOfServiceDataCode) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.code);
-        g_Vars.ucClessSupport = c.cless;
-        g_Vars.ucEMVSupport = c.emv;
         order.ucCardEntry = c.entry;
         order.ucClessMode = c.clessMode;
         order.ucPINType = c.pin;
         char out[TMMSG_POS_CODE_SIZE];
         memset(out, 'x', sizeof(out));
-        aux_TMMsgBuilder_GetPOSDataCode(&order, out);
+        aux_TMMsgBuilder_GetPOSDataCode(&order, (c.emv ? TMMSG_PAD_CHIP : 0) | (c.cless ? TMMSG_PAD_CLESS : 0), out);
         EXPECT_STREQ(out, c.code);
     }
 }

@@ -16,7 +16,6 @@
 #include "support/log.h"
 #include "support/result_codes.h"
 #include "support/sysclock.h"
-#include "support/vars.h"
 #include "tests/common/cardscan.h"
 #include "tests/common/tempdir.h"
 
@@ -41,7 +40,6 @@ protected:
         SysClock_SetSeam(&seam);
         mkdir("LOG", 0755);
         TMMsgBuilder_Init();
-        Vars_Clear();
         SetLogLevel(LOG_DEBUG);
         card.pan = kPan;
         card.track2 = kTrack2;
@@ -67,7 +65,7 @@ protected:
 TEST_F(MsgTraceTest, SaleExchangeShowsFieldsAndNoCardData) {
     S_PAY_ORDER order;
     memset(&order, 0, sizeof(order));
-    strcpy(g_Vars.szHostDateTime, "250203140509");
+    char hostDateTime[13] = "250203140509";
     order.ucOpType = OP_SALE;
     order.ucCardEntry = ENTRY_CHIP;
     order.ucPINType = PIN_ONLINE;
@@ -85,7 +83,7 @@ TEST_F(MsgTraceTest, SaleExchangeShowsFieldsAndNoCardData) {
     memcpy(order.ucPINBlock, kPinBlock, 8);
     uint16_t length = 0;
     const uint8_t* rq =
-        TMMsgBuilder_GetTransactionRq(&order, "TERM0001", "250201", 7, 12, 42, HostMode::NewRequest, &length);
+        TMMsgBuilder_GetTransactionRq(&order, "TERM0001", "250201", 7, 12, 42, HostMode::NewRequest, 0, hostDateTime, &length);
     ASSERT_NE(rq, nullptr);
     MsgTrace_HostRequest(rq, length);
 

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "kernel/kernel.h"
+#include "pinpad/padprofile_internal.h"
 #include "support/param.h"
 #include "support/sysclock.h"
 #include "support/vars.h"
@@ -83,9 +84,9 @@ TEST(KernelParseInput, Table) {
         SCOPED_TRACE(c.name);
         S_PAY_ORDER order = {};
         uint8_t full = 9;
-        g_Vars.ucEMVSupport = 1;
+        aux_PadProfile_Edit()->ucEMVSupport = 1;
         EXPECT_EQ(c.result, Kernel_ParseInput(c.request, &order, &full));
-        EXPECT_EQ(0, g_Vars.ucEMVSupport) << "the session flags are cleared first";
+        EXPECT_EQ(0, PadProfile_Get()->ucEMVSupport) << "the session flags are cleared first";
         EXPECT_EQ(c.op, order.ucOpType);
         if (c.amount) {
             char text[32];

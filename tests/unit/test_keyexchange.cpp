@@ -8,6 +8,7 @@
 
 #include "host/keyexchange.h"
 #include "host/keyexchange_internal.h"
+#include "host/transmaster.h"
 #include "kernel/batch.h"
 #include "pinpad/des.h"
 #include "pinpad/ppfile.h"
@@ -15,7 +16,6 @@
 #include "support/cp1251.h"
 #include "support/payorder.h"
 #include "support/result_codes.h"
-#include "support/vars.h"
 #include "tests/unit/host_pad_emu.h"
 
 namespace {
@@ -25,6 +25,8 @@ using emu::Has;
 const char kKeyHex[] = "0123456789ABCDEFFEDCBA9876543210";  // the host emulator's key
 
 std::unique_ptr<emu::Workspace> g_ws;
+// The answer buffer the batch close hands to a download.
+uint8_t g_answer[TRANSMASTER_MAX_PACKET];
 
 std::string Three(size_t n) {
     char text[8];
@@ -55,7 +57,7 @@ protected:
     static void TearDownTestSuite() { g_ws.reset(); }
     void SetUp() override {
         emu::ClearLog();
-        Vars_Clear();
+        KeyExchange_ResetLoadErrFlags();
         memset(&g_Config, 0, sizeof(g_Config));
         strcpy(g_Config.szTerminalId, "TERM0001");
         g_Config.usHoldOns = 5;
@@ -146,7 +148,7 @@ TEST_F(KeyExchangeTest, SaveKeyWithoutMatch) {
         emu::ClearLog();
         uint32_t kcv = 0xDEAD;
         EXPECT_EQ(c.result, aux_SaveKey(c.data.c_str(), c.expected, &kcv));
-        EXPECT_EQ(0, g_Vars.ucKeyLoadErrFlags);
+        EXPECT_EQ(0, KeyExchange_GetLoadErrFlags());
         EXPECT_TRUE(Has(emu::ReadLog(), c.logged)) << emu::ReadLog();
     }
     EXPECT_EQ("COMPORT=1\n", g_ws->dir().read("DATA/DEVICE.INI")) << "no key written without a match";
@@ -185,9 +187,9 @@ TEST_F(KeyExchangeTest, DownloadLoadsKeyIntoPad) {
         emu::HostEmu host(g_ws->dir(), c.answer);
         emu::PadEmu pad(g_ws->dir(), "");
         ASSERT_TRUE(pad.connected());
-        memset(g_pvSharedBuf, 0x5A, sizeof(g_pvSharedBuf));
+        memset(g_answer, 0x5A, sizeof(g_answer));
 
-        EXPECT_EQ(0, KeyExchange(c.keyType, g_pvSharedBuf + SHARED_BUF_HOST_RECV_OFFSET, 7, 12));
+        EXPECT_EQ(0, KeyExchange(c.keyType, g_answer, 7, 12));
 
         std::string trace = pad.trace();
         EXPECT_EQ(1, emu::Count(trace, "KeyLoad")) << trace;
@@ -197,7 +199,7 @@ TEST_F(KeyExchangeTest, DownloadLoadsKeyIntoPad) {
         EXPECT_TRUE(Has(trace, CP1251("УСПЕШНО ОБНОВЛЕН"))) << trace;
         EXPECT_TRUE(Has(trace, KcvText(c.keyHex))) << trace;
         EXPECT_TRUE(Has(trace, "KbdInputInit mode=7")) << "the outcome waits for a key";
-        EXPECT_EQ(0, g_Vars.ucKeyLoadErrFlags);
+        EXPECT_EQ(0, KeyExchange_GetLoadErrFlags());
 
         std::string hostTrace = host.trace();
         EXPECT_TRUE(Has(hostTrace, "mti=1804")) << hostTrace;
@@ -211,8 +213,9 @@ TEST_F(KeyExchangeTest, DownloadLoadsKeyIntoPad) {
         } else {
             EXPECT_FALSE(Has(ini, "REMOTEOPENKEY")) << ini;
         }
-        // Neither the key data nor the answer stay behind in the shared buffer.
-        std::string shared(reinterpret_cast<char*>(g_pvSharedBuf), sizeof(g_pvSharedBuf));
+        // Neither the key data nor the answer stay behind in the work area or the answer buffer.
+        std::string shared(reinterpret_cast<char*>(g_answer), sizeof(g_answer));
+        shared.append(reinterpret_cast<const char*>(aux_KeyExchange_Work()), sizeof(S_PAY_ORDER));
         EXPECT_FALSE(Has(shared, c.keyHex));
     }
 }
@@ -265,7 +268,7 @@ TEST_F(KeyExchangeTest, DownloadFailures) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         emu::ClearLog();
-        Vars_Clear();
+        KeyExchange_ResetLoadErrFlags();
         g_Config.usHoldOns = c.holdOns;
         if (c.removeIni) unlink("DATA/DEVICE.INI");
         else g_ws->dir().write("DATA/DEVICE.INI", "COMPORT=1\n");
@@ -280,10 +283,10 @@ TEST_F(KeyExchangeTest, DownloadFailures) {
         {
             emu::PadEmu pad(g_ws->dir(), c.padScenario);
             ASSERT_TRUE(pad.connected());
-            EXPECT_EQ(c.result, KeyExchange(c.keyType, g_pvSharedBuf + SHARED_BUF_HOST_RECV_OFFSET, 1, 1));
+            EXPECT_EQ(c.result, KeyExchange(c.keyType, g_answer, 1, 1));
             padTrace = pad.trace();
         }
-        EXPECT_EQ(c.errFlags, g_Vars.ucKeyLoadErrFlags);
+        EXPECT_EQ(c.errFlags, KeyExchange_GetLoadErrFlags());
         EXPECT_EQ(c.keyLoads, emu::Count(padTrace, "KeyLoad")) << padTrace;
         char code[32];
         snprintf(code, sizeof(code), "%s [%d]", CP1251("ОШИБКА"), c.result);
@@ -307,7 +310,7 @@ TEST_F(KeyExchangeTest, DownloadFailures) {
 TEST_F(KeyExchangeTest, UndownloadableTypeRefused) {
     snprintf(g_Config.szHost, sizeof(g_Config.szHost), "127.0.0.1");
     g_Config.usSecPort = emu::FreePort();
-    EXPECT_EQ(RES_KEY_SKIPPED, KeyExchange(RTPS_KEY_KTPK, g_pvSharedBuf + SHARED_BUF_HOST_RECV_OFFSET, 1, 1));
+    EXPECT_EQ(RES_KEY_SKIPPED, KeyExchange(RTPS_KEY_KTPK, g_answer, 1, 1));
     EXPECT_FALSE(Has(emu::ReadLog(), "Connect")) << emu::ReadLog();
 }
 

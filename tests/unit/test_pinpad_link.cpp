@@ -21,7 +21,6 @@
 #include "support/payorder.h"
 #include "support/result_codes.h"
 #include "support/sysclock.h"
-#include "support/vars.h"
 #include "tests/unit/pad_session_util.h"
 
 namespace {
@@ -35,7 +34,7 @@ protected:
         ASSERT_EQ(0, access(emu::PadEmuPath(), X_OK)) << "pad emulator not built at " << emu::PadEmuPath()
                                                        << " (build the pinpad_emu target first)";
         m_dir.write("LOG/.keep", "");
-        Vars_Clear();
+        PadProfile_Reset();
         ComPort_Init();
     }
     void TearDown() override { SysClock_SetSeam(nullptr); }
@@ -48,7 +47,7 @@ protected:
     void StartConnected(const std::string& scenario, uint16_t protoTO = 1000) {
         Start(scenario, protoTO);
         ASSERT_EQ(RES_OK, Connect(1));
-        ASSERT_EQ(1, g_Vars.ucPinpadConnected);
+        ASSERT_EQ(1, PadProfile_Get()->ucPinpadConnected);
     }
     TempDir m_dir;
     std::unique_ptr<PadEmu> m_emu;
@@ -82,18 +81,17 @@ TEST_F(PinpadLink, ConnectAgreesKeyAndCarriesPlainAndEncipheredExchanges) {
     EXPECT_STREQ("SN-42", sn);
 
     // Flags written are read back.
-    g_Vars.ucUpdTMP = 0, g_Vars.ucUpdTPK = 1, g_Vars.ucKeyCfg = 1;
-    ASSERT_EQ(RES_OK, GetSetUpdateKeyFlags(1));
-    g_Vars.ucUpdTPK = 0, g_Vars.ucKeyCfg = 0;
-    ASSERT_EQ(RES_OK, GetSetUpdateKeyFlags(0));
-    EXPECT_EQ(0, g_Vars.ucUpdTMP);
-    EXPECT_EQ(1, g_Vars.ucUpdTPK);
-    EXPECT_EQ(1, g_Vars.ucKeyCfg);
+    ASSERT_EQ(RES_OK, GetSetUpdateKeyFlags(1, KEYFLAG_TPK | KEYFLAG_CFG));
+    aux_PadProfile_Edit()->ucUpdTPK = 0, aux_PadProfile_Edit()->ucKeyCfg = 0;
+    ASSERT_EQ(RES_OK, GetSetUpdateKeyFlags(0, 0));
+    EXPECT_EQ(0, PadProfile_Get()->ucUpdTMP);
+    EXPECT_EQ(1, PadProfile_Get()->ucUpdTPK);
+    EXPECT_EQ(1, PadProfile_Get()->ucKeyCfg);
 
     ASSERT_EQ(RES_OK, DisplayStringEx(2, "HELLO", 5));
     EXPECT_EQ(RES_PP_BAUDRATE, SetBaudrate(38400));
     Disconnect();
-    EXPECT_EQ(0, g_Vars.ucPinpadConnected);
+    EXPECT_EQ(0, PadProfile_Get()->ucPinpadConnected);
 
     std::string trace = m_emu->traceWith("RELEASE");  // the pad's last line, written after the port closed
     EXPECT_NE(std::string::npos, trace.find("KEY"));
@@ -140,7 +138,7 @@ TEST_F(PinpadLink, ConnectFailures) {
         } else if (c.result == RES_PP_KEY_TIMEOUT) {
             EXPECT_GE(took, static_cast<uint64_t>(PP_KEY_REPLY_TIMEOUT_MS)) << "the key half is waited for";
         }
-        EXPECT_EQ(0, g_Vars.ucPinpadConnected);
+        EXPECT_EQ(0, PadProfile_Get()->ucPinpadConnected);
         EXPECT_EQ(0, ComPort_IsOpen()) << "a failed connect leaves the port closed";
         m_emu.reset();
     }
@@ -207,7 +205,7 @@ TEST_F(PinpadLink, SessionKeyDrawEndsWhenTheRandomSourceFails) {
             Disconnect();
         } else {
             EXPECT_EQ(0, ComPort_IsOpen());
-            EXPECT_EQ(0, g_Vars.ucPinpadConnected);
+            EXPECT_EQ(0, PadProfile_Get()->ucPinpadConnected);
             EXPECT_NE(std::string::npos, emu::ReadLog(m_dir.file("LOG")).find("Random source failed"));
         }
         m_emu.reset();
@@ -413,7 +411,7 @@ TEST_F(PinpadLink, MalformedCommandRepliesAreRefused) {
         {"short:0@cmd:1.14", [] { uint16_t t = 99; int rc = GetPinpadType(&t); return t == 99 ? rc : -1; }, RES_PP_BAD_REPLY},
         {"oversize:3@cmd:1.14", [] { uint16_t t = 99; int rc = GetPinpadType(&t); return t == 99 ? rc : -1; }, RES_PP_BAD_REPLY},
         {"short:3@cmd:1.18", [] { char sn[PP_SERIAL_SIZE]; return GetPinpadSN(sn); }, RES_PP_BAD_REPLY},
-        {"short:3@cmd:1.17", [] { return GetSetUpdateKeyFlags(0); }, RES_PP_KEYFLAGS_REPLY},
+        {"short:3@cmd:1.17", [] { return GetSetUpdateKeyFlags(0, 0); }, RES_PP_KEYFLAGS_REPLY},
         {"short:9@cmd:6.29", [] { uint8_t b[8], l; g_ucOutBuf[0] = 0; return PinBlockInitEx(1, 4, 12, 30, "4000", b, &l); }, RES_PP_BAD_REPLY},
         {"status:2@cmd:6.29", [] { uint8_t b[8], l; g_ucOutBuf[0] = 0; return PinBlockInitEx(1, 4, 12, 30, "4000", b, &l); }, 2},
     };

@@ -22,7 +22,6 @@
 #include "pinpad/ppfile.h"
 #include "support/param.h"
 #include "support/result_codes.h"
-#include "support/vars.h"
 #include "tests/unit/pad_session_util.h"
 
 namespace {
@@ -47,7 +46,7 @@ protected:
         ASSERT_EQ(0, access(emu::PadEmuPath(), X_OK)) << "pad emulator not built at " << emu::PadEmuPath();
         m_dir.write("LOG/.keep", "");
         m_dir.write("DATA/.keep", "");
-        Vars_Clear();
+        PadProfile_Reset();
         ComPort_Init();
     }
     void Start(const std::string& scenario) {
@@ -510,15 +509,15 @@ TEST_F(PadFiles, TlsFilesAreFetchedWhenMissingOrDifferentAndThenParsed) {
                       key = emu::ReadFile(pki + "/sha256/SSLK");
     Start(PadFile("SSLA", ca) + PadFile("SSLC", cert) + PadFile("SSLK", key));
     ASSERT_EQ(0, RsaCheckAll());
-    EXPECT_EQ(Crc(ca), g_Vars.ulSSLACrc);
-    EXPECT_EQ(Crc(cert), g_Vars.ulSSLCCrc);
-    EXPECT_EQ(Crc(key), g_Vars.ulSSLKCrc);
+    EXPECT_EQ(Crc(ca), PadProfile_Get()->ulSSLACrc);
+    EXPECT_EQ(Crc(cert), PadProfile_Get()->ulSSLCCrc);
+    EXPECT_EQ(Crc(key), PadProfile_Get()->ulSSLKCrc);
 
     // Missing locally: fetched and parsed into the caller's holders.
     const S_PP_SSL_PARSERS parsers = {CountCA, CountCert, CountKey};
     memset(g_parsed, 0, sizeof(g_parsed));
-    ASSERT_EQ(RES_OK, PPlayer_UpdateAndParseSSLFile("SSLA", g_Vars.ulSSLACrc, &parsers));
-    ASSERT_EQ(RES_OK, PPlayer_UpdateAndParseSSLFile("SSLK", g_Vars.ulSSLKCrc, &parsers));
+    ASSERT_EQ(RES_OK, PPlayer_UpdateAndParseSSLFile("SSLA", PadProfile_Get()->ulSSLACrc, &parsers));
+    ASSERT_EQ(RES_OK, PPlayer_UpdateAndParseSSLFile("SSLK", PadProfile_Get()->ulSSLKCrc, &parsers));
     EXPECT_EQ(ca, m_dir.read("DATA/SSLA"));
     EXPECT_EQ(key, m_dir.read("DATA/SSLK"));
     EXPECT_EQ(1, g_parsed[0]);
@@ -527,10 +526,10 @@ TEST_F(PadFiles, TlsFilesAreFetchedWhenMissingOrDifferentAndThenParsed) {
     EXPECT_EQ(2u, reads);
 
     // In step: not fetched again. Different: replaced from the pad.
-    ASSERT_EQ(RES_OK, PPlayer_UpdateAndParseSSLFile("SSLA", g_Vars.ulSSLACrc, nullptr));
+    ASSERT_EQ(RES_OK, PPlayer_UpdateAndParseSSLFile("SSLA", PadProfile_Get()->ulSSLACrc, nullptr));
     EXPECT_EQ(reads, Count(Trace(), "FileStartRead"));
     m_dir.write("DATA/SSLC", "stale");
-    ASSERT_EQ(RES_OK, PPlayer_UpdateAndParseSSLFile("SSLC", g_Vars.ulSSLCCrc, nullptr));
+    ASSERT_EQ(RES_OK, PPlayer_UpdateAndParseSSLFile("SSLC", PadProfile_Get()->ulSSLCCrc, nullptr));
     EXPECT_EQ(cert, m_dir.read("DATA/SSLC"));
 
     struct Case {
@@ -557,7 +556,7 @@ TEST_F(PadFiles, TlsFilesAreFetchedWhenMissingOrDifferentAndThenParsed) {
     }
     EXPECT_FALSE(m_dir.exists("DATA/SSLX"));
     EXPECT_NE(0, RsaCheckAll());
-    EXPECT_EQ(0u, g_Vars.ulSSLACrc);
+    EXPECT_EQ(0u, PadProfile_Get()->ulSSLACrc);
 }
 
 TEST(PadKeyNames, NamesAndTypes) {

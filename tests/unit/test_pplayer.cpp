@@ -68,7 +68,7 @@ TEST_F(PPLayerTest, ConnectSwitchesSpeedAndRecordsTheOneThatWorked) {
         EXPECT_NE(std::string::npos, m_dir.read("DATA/DEVICE.INI").find(c.written));
         std::string t = trace();
         if (c.result == RES_OK) {
-            EXPECT_EQ(1, g_Vars.ucPinpadConnected);
+            EXPECT_EQ(1, PadProfile_Get()->ucPinpadConnected);
             if (c.configured != c.pad) {
                 char line[128];
                 snprintf(line, sizeof(line), "Autoswitching to baudrate: [%u] from [%u] bps. Res: [0].", c.pad,
@@ -116,16 +116,16 @@ TEST_F(PPLayerTest, ApplicationCheckGatesVersionsFilesAndRemoteKeys) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        Vars_Clear();
+        PadProfile_Reset();
         StartConnected(c.scenario + kTlsFiles);
         strcpy(g_ComConfig.szRemoteOpenKey, c.remoteKey);
         uint32_t ver = 0;
         char name[32] = {0};
         EXPECT_EQ(c.result, PPLayer_CheckKWPADVer(&ver, name));
-        EXPECT_EQ(c.emv, g_Vars.ucEMVSupport);
-        EXPECT_EQ(c.cless, g_Vars.ucClessSupport);
-        EXPECT_EQ(c.remote, g_Vars.ucRemoteKeysSupport);
-        EXPECT_EQ(ver, g_Vars.ulKwpadVer);
+        EXPECT_EQ(c.emv, PadProfile_Get()->ucEMVSupport);
+        EXPECT_EQ(c.cless, PadProfile_Get()->ucClessSupport);
+        EXPECT_EQ(c.remote, PadProfile_Get()->ucRemoteKeysSupport);
+        EXPECT_EQ(ver, PadProfile_Get()->ulKwpadVer);
         if (c.result != RES_PP_KWPAD_VERSION) { EXPECT_EQ(c.width, PPLayer_GetLineWidth()); }
         EXPECT_EQ(c.askedSerial, trace().find("GetPinpadSN") != std::string::npos);
         m_emu.reset();
@@ -179,15 +179,15 @@ TEST_F(PPLayerTest, CardReadingFallsBackBetweenChipStripeAndContactless) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        Vars_Clear();
+        PadProfile_Reset();
         SetUp();
         Checked(std::string("pad_type=6\n") + c.scenario);
         // The whole read, the 3-second pauses after chip retries included, has this long.
         EXPECT_EQ(c.result, PPLayer_ReadCard(30, &order));
         EXPECT_EQ(c.entry, order.ucCardEntry);
         EXPECT_EQ(c.masks, Masks());
-        EXPECT_EQ(c.chipDisabled, g_Vars.ucChipDisabled);
-        EXPECT_EQ(c.clessAfter, g_Vars.ucClessSupport);
+        EXPECT_EQ(c.chipDisabled, PadProfile_Get()->ucChipDisabled);
+        EXPECT_EQ(c.clessAfter, PadProfile_Get()->ucClessSupport);
         m_emu.reset();
     }
 }
@@ -208,7 +208,7 @@ TEST_F(PPLayerTest, CardReadEndsWithinTheClientTimeout) {
     const uint16_t timeout = 20;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        Vars_Clear();
+        PadProfile_Reset();
         SetUp();
         Checked(std::string("pad_type=6\n") + c.scenario);
         EXPECT_EXIT(
@@ -242,7 +242,7 @@ TEST_F(PPLayerTest, PromptsFollowTheCardAndThePadModel) {
     m_emu.reset();
 
     // Without chip support the stripe is asked for, and a chip card's stripe is plain mode 1.
-    Vars_Clear();
+    PadProfile_Reset();
     SetUp();
     Checked("pad_type=3\ndev_name=Ingenico i3070\ncards=chip,stripe\nchip_flag=1\n");
     ASSERT_EQ(RES_OK, PPLayer_ReadCard(5, &order));
@@ -296,7 +296,7 @@ TEST_F(PPLayerTest, PinEntryLoadsTheKeyAndCarriesTheAmountLine) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         StartConnected(c.scenario);
-        g_Vars.ulKwpadVer = c.version;
+        aux_PadProfile_Edit()->ulKwpadVer = c.version;
         order.ucOpType = c.op;
         strcpy(order.szPAN, "400000******7899");
         memset(order.ucPINBlock, 0, sizeof(order.ucPINBlock));
@@ -416,7 +416,7 @@ TEST(PPLayerFileName, ByModel) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.dev);
-        g_Vars.usPinpadType = c.type;
+        aux_PadProfile_Edit()->usPinpadType = c.type;
         char file[PP_FILE_NAME_SIZE] = "";
         EXPECT_EQ(c.result, PPLayer_GetPPFileName(c.dev, file));
         EXPECT_STREQ(c.file, file);

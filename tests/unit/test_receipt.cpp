@@ -10,7 +10,6 @@
 #include "support/cp1251.h"
 #include "support/param.h"
 #include "support/resource.h"
-#include "support/vars.h"
 
 namespace {
 
@@ -127,7 +126,6 @@ protected:
         strcpy(g_Config.szBankTitle, "BANK");
         strcpy(g_Config.szBankId, "123");
         g_Config.ucChequeWidth = 32;
-        memset(&g_Vars, 0, sizeof(g_Vars));
         ctx = {};
         ctx.usBatchNo = 4;
         ctx.szBatchOpenedDate = "250203";
@@ -185,7 +183,7 @@ TEST_F(CheqBldTest, OutsideTextsStayCharacterData) {
 
 TEST_F(CheqBldTest, CancelReceiptShowsTheCancellationTime) {
     S_PAY_ORDER order = MakeSale(OP_REVERSAL, PIN_NONE, "4000001234567890", "100");
-    strcpy(g_Vars.szHostDateTime, "250204093000");
+    ctx.szHostDateTime = "250204093000";
     Capture cap;
     ASSERT_EQ(0, CheqBld_Operation(&order, cap.file(), 0, &ctx));
     std::string text = cap.text();
