@@ -22,6 +22,7 @@
 #include "kernel/kernel.h"
 #include "pinpad/comport.h"
 #include "pinpad/crc.h"
+#include "pinpad/padprofile.h"
 #include "pinpad/ppcmd.h"
 #include "pinpad/ppfile.h"
 #include "pinpad/pplayer.h"
@@ -32,7 +33,6 @@
 #include "support/result_codes.h"
 #include "support/sysclock.h"
 #include "support/utilfile.h"
-#include "support/vars.h"
 #include "support/version.h"
 
 namespace {
@@ -105,12 +105,13 @@ static void aux_RavoCheck_Line(SRavoCheck* c, uint8_t verdict, const char* item,
 // What the pad reported of itself, read in one place.
 static void aux_RavoCheck_PadReport(SRavoCheckPadReport* out) {
     memset(out, 0, sizeof(*out));
-    out->ulVersion = g_Vars.ulKwpadVer;
-    memcpy(out->szName, g_Vars.szDevName, sizeof(out->szName));
+    const SPadProfile* pad = PadProfile_Get();
+    out->ulVersion = pad->ulKwpadVer;
+    memcpy(out->szName, pad->szDevName, sizeof(out->szName));
     out->szName[sizeof(out->szName) - 1] = '\0';
-    out->ulSslCrc[TLSSET_FILE_CA] = g_Vars.ulSSLACrc;
-    out->ulSslCrc[TLSSET_FILE_CERT] = g_Vars.ulSSLCCrc;
-    out->ulSslCrc[TLSSET_FILE_KEY] = g_Vars.ulSSLKCrc;
+    out->ulSslCrc[TLSSET_FILE_CA] = pad->ulSSLACrc;
+    out->ulSslCrc[TLSSET_FILE_CERT] = pad->ulSSLCCrc;
+    out->ulSslCrc[TLSSET_FILE_KEY] = pad->ulSSLKCrc;
 }
 
 // "YYYY-MM-DD hh:mm:ss" of a time in seconds since 1970, UTC.

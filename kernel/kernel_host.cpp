@@ -25,7 +25,6 @@
 #include "support/param.h"
 #include "support/result_codes.h"
 #include "support/utilmsg.h"
-#include "support/vars.h"
 
 enum { BALANCE_BLOCK = 20 };
 
@@ -35,7 +34,7 @@ static char m_szAddAmounts[TMMSG_ADD_AMOUNTS_SIZE];
 static void aux_Kernel_ShowBoth(const char* cashier, const char* pad) {
     UtilMsg_Show(cashier);
     // A check program runs the echo with the pad's link down: nothing to show there.
-    if (pad && g_Vars.ucPinpadConnected) PPLayer_ShowMessage(pad, 0);
+    if (pad && PadProfile_Get()->ucPinpadConnected) PPLayer_ShowMessage(pad, 0);
 }
 
 int Kernel_PickBalance(const char* addAmounts, const char* currency, char* amount, char* shown) {
