@@ -337,21 +337,31 @@ static int aux_KWRM_MGR_RangesToPad(const char* path) {
 
 // The TLS set that would be in force once the files in TEMP are applied (each
 // file from TEMP when one waits there, else the terminal's copy in DATA) must
-// work as a set; otherwise every TLS file waiting in TEMP is removed.
+// work as a set, and a new CA file must still verify the manager serving this
+// session: a trust anchor that does not would lock the terminal out of its
+// bank (a CA that changes comes in SSLA together with the one it replaces).
+// Otherwise every TLS file waiting in TEMP is removed.
 static void aux_KWRM_MGR_CheckSSLSet(SKwrmSession* session) {
     char paths[3][64];
-    bool waiting = false;
+    bool waiting = false, newCa = false;
     for (int i = 0; i < 3; ++i) {
         aux_KWRM_MGR_Path(paths[i], sizeof(paths[i]), SOFT_TEMP_DIR, kSslFiles[i].name);
         if (UtilFile_IsExists(paths[i])) {
             waiting = true;
+            newCa = newCa || kSslFiles[i].command == KWRM_CMD_SSLA;
         } else {
             aux_KWRM_MGR_Path(paths[i], sizeof(paths[i]), "DATA", kSslFiles[i].name);
         }
     }
     if (!waiting) return;
     char reason[TLSSET_REASON_SIZE];
-    if (TlsSet_Check(paths[0], paths[1], paths[2], nullptr, reason, sizeof(reason)) == RES_OK) {
+    STlsSetReport report;
+    int rc = TlsSet_Check(paths[0], paths[1], paths[2], &report, reason, sizeof(reason));
+    if (rc == RES_OK && newCa) {
+        const STlsSetFile ca = {paths[0], nullptr, 0};
+        rc = TlsSet_CheckPeer(&ca, NetLayer_GetPeerCertificate(), report.ucSha1, reason, sizeof(reason));
+    }
+    if (rc == RES_OK) {
         LogString("INFO. KWRM_MGR. TLS set [%s, %s, %s] checked.", paths[0], paths[1], paths[2]);
         return;
     }
