@@ -491,19 +491,27 @@ static void aux_KWRM_MGR_ApplySSLSet(const SKwrmDownload& row, SKwrmSession* ses
 }
 
 #define KWRM_MGR_GET(function) function, #function
-enum EKwrmDownload : uint8_t { KWRM_DL_CONFIG, KWRM_DL_RANGES, KWRM_DL_EMVCFG, KWRM_DL_EMVCAPK, KWRM_DL_SSL, KWRM_DL_COUNT };
-// The requests in the order the manager is asked.
+enum EKwrmDownload : uint8_t {
+    KWRM_DL_CONFIG, KWRM_DL_RANGES, KWRM_DL_EMVCFG, KWRM_DL_EMVCAPK, KWRM_DL_SSL, KWRM_DL_COUNT
+};
+// The requests in the order the manager is asked: the screen; the request,
+// the file, its older name, the check; the flag, the apply log's word, the
+// steps.
 static const SKwrmDownload kDownloads[KWRM_DL_COUNT] = {
-    {CP1251("ОБНОВЛЕНИЕ ДАННЫХ|ЗАПРОС КОНФИГУРАЦИИ"), KWRM_MGR_GET(KWRM_CLI_GetConfigFromKwrm), "CONFIG.INI", nullptr,
-     nullptr, aux_KWRM_MGR_CheckConfig, KWRM_FLAG_CONFIG, "config", aux_KWRM_MGR_RequestFile, aux_KWRM_MGR_ApplyFile},
-    {CP1251("ОБНОВЛЕНИЕ ДАННЫХ|ЗАПРОС ТАБЛИЦЫ БИНОВ"), KWRM_MGR_GET(KWRM_CLI_GetBinTableFromKwrm), "RANGE.CFG", "Btbl",
-     "Ranges", aux_KWRM_MGR_CheckRanges, KWRM_FLAG_RANGES, "ranges", aux_KWRM_MGR_RequestFile, aux_KWRM_MGR_ApplyRanges},
-    {CP1251("ОБНОВЛЕНИЕ ДАННЫХ|ЗАПРОС ТАБЛИЦЫ EMVCFG"), KWRM_MGR_GET(KWRM_CLI_GetEmvCfgFromKwrm), "EMVCFG", nullptr,
-     nullptr, aux_KWRM_MGR_CheckChipFile, KWRM_FLAG_EMVCFG, "EMV CFG", aux_KWRM_MGR_RequestFile,
-     aux_KWRM_MGR_ApplyChipConfig},
-    {CP1251("ОБНОВЛЕНИЕ ДАННЫХ|ЗАПРОС ТАБЛИЦЫ CAPK"), KWRM_MGR_GET(KWRM_CLI_GetEmvCapkFromKwrm), "EMVCAPK", "Capk",
-     "Capk", aux_KWRM_MGR_CheckChipFile, KWRM_FLAG_EMVCAPK, "EMV CAPK", aux_KWRM_MGR_RequestFile, aux_KWRM_MGR_ApplyFile},
-    {CP1251("ОБНОВЛЕНИЕ ДАННЫХ|ЗАПРОС СЕРТИФИКАТОВ"), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+    {CP1251("ОБНОВЛЕНИЕ ДАННЫХ|ЗАПРОС КОНФИГУРАЦИИ"),
+     KWRM_MGR_GET(KWRM_CLI_GetConfigFromKwrm), "CONFIG.INI", nullptr, nullptr, aux_KWRM_MGR_CheckConfig,
+     KWRM_FLAG_CONFIG, "config", aux_KWRM_MGR_RequestFile, aux_KWRM_MGR_ApplyFile},
+    {CP1251("ОБНОВЛЕНИЕ ДАННЫХ|ЗАПРОС ТАБЛИЦЫ БИНОВ"),
+     KWRM_MGR_GET(KWRM_CLI_GetBinTableFromKwrm), "RANGE.CFG", "Btbl", "Ranges", aux_KWRM_MGR_CheckRanges,
+     KWRM_FLAG_RANGES, "ranges", aux_KWRM_MGR_RequestFile, aux_KWRM_MGR_ApplyRanges},
+    {CP1251("ОБНОВЛЕНИЕ ДАННЫХ|ЗАПРОС ТАБЛИЦЫ EMVCFG"),
+     KWRM_MGR_GET(KWRM_CLI_GetEmvCfgFromKwrm), "EMVCFG", nullptr, nullptr, aux_KWRM_MGR_CheckChipFile,
+     KWRM_FLAG_EMVCFG, "EMV CFG", aux_KWRM_MGR_RequestFile, aux_KWRM_MGR_ApplyChipConfig},
+    {CP1251("ОБНОВЛЕНИЕ ДАННЫХ|ЗАПРОС ТАБЛИЦЫ CAPK"),
+     KWRM_MGR_GET(KWRM_CLI_GetEmvCapkFromKwrm), "EMVCAPK", "Capk", "Capk", aux_KWRM_MGR_CheckChipFile,
+     KWRM_FLAG_EMVCAPK, "EMV CAPK", aux_KWRM_MGR_RequestFile, aux_KWRM_MGR_ApplyFile},
+    {CP1251("ОБНОВЛЕНИЕ ДАННЫХ|ЗАПРОС СЕРТИФИКАТОВ"),
+     nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
      KWRM_FLAG_SSL, nullptr, aux_KWRM_MGR_RequestSSLSet, aux_KWRM_MGR_ApplySSLSet},
 };
 #undef KWRM_MGR_GET
@@ -758,7 +766,9 @@ void int_RemoteManageSession(uint64_t callStartMs) {
     if (LogString(">>>>>>>>>>>>>>>> KWRM STARTED v.%s", Version_GetText()) != RES_OK) return;
     UtilMsg_Show(CP1251("ПОЖАЛУЙСТА, ПОДОЖДИТЕ|ОБНОВЛЕНИЕ ДАННЫХ"));
     uint64_t deadlineMs = SysClock_MonotonicMs() + KWRM_SESSION_BUDGET_MS;
-    if (callStartMs != 0 && callStartMs + KWRM_CALL_BUDGET_MS < deadlineMs) deadlineMs = callStartMs + KWRM_CALL_BUDGET_MS;
+    if (callStartMs != 0 && callStartMs + KWRM_CALL_BUDGET_MS < deadlineMs) {
+        deadlineMs = callStartMs + KWRM_CALL_BUDGET_MS;
+    }
     KWRM_CLI_SetDeadline(deadlineMs);
 
     int rc = KWRM_MGR_Initialize();

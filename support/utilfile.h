@@ -68,7 +68,7 @@ int UtilFile_SyncDir(const char* path);
 enum { UTILFILE_PATH_SIZE = 1024 };
 enum {
     UTILFILE_ASIDE_APPEND = 1,      // what the temporary holds stays, and writes go after it (a resumed download)
-    UTILFILE_ASIDE_EXACT_MODE = 2,  // the temporary gets mode exactly: no umask, and a leftover one made wider is narrowed
+    UTILFILE_ASIDE_EXACT_MODE = 2,  // the temporary gets mode exactly: no umask; a leftover one made wider is narrowed
 };
 struct SUtilFileAside {
     FILE* pFile;                        // the temporary, open for writing; null once closed
