@@ -26,7 +26,6 @@
 #include "support/param.h"
 #include "support/sysclock.h"
 #include "support/utilfile.h"
-#include "support/vars.h"
 
 struct SBenchRun {
     const char* set;       // terminal set of the test PKI: pki/<set>/SSL[ACK]

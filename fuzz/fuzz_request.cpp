@@ -7,7 +7,6 @@
 #include "fuzz/fuzz_util.h"
 #include "kernel/kernel.h"
 #include "support/payorder.h"
-#include "support/vars.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Fuzz_EnterWorkDir();
@@ -18,6 +17,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     memset(&order, 0, sizeof(order));
     uint8_t fullReport = 0;
     Kernel_ParseInput(text.c_str(), &order, &fullReport);
-    Vars_Clear();
     return 0;
 }

@@ -404,6 +404,12 @@ int NetLayer_Connect(const char* address, uint16_t port, const char* certName) {
     return 0;
 }
 
+const mbedtls_x509_crt* NetLayer_GetPeerCertificate() {
+    // Only a handshake that went through has a peer; a failed one leaves its session open until closed.
+    if (!m_bSessionReady || m_Report.ucStep != NETLAYER_STEP_OK || m_Report.szProtocol[0] == '\0') return nullptr;
+    return mbedtls_ssl_get_peer_cert(&ssl);
+}
+
 int NetLayer_Send(const unsigned char* data, uint16_t length) {
     if (!m_bSessionReady) return MBEDTLS_ERR_SSL_BAD_INPUT_DATA;
     int total = 0;

@@ -42,6 +42,9 @@ struct SNetLayerReport {
 const SNetLayerReport* NetLayer_GetConnectReport();
 // The name of a TLS alert description ("certificate_expired"), "unknown" for others.
 const char* NetLayer_AlertName(int description);
+// The certificate chain the peer of the open connection presented (verified at its handshake);
+// null when no connection is open.
+const mbedtls_x509_crt* NetLayer_GetPeerCertificate();
 // Writes all bytes through TLS; the count written, or a negative TLS error.
 int NetLayer_Send(const unsigned char* data, uint16_t length);
 // Reads exactly wanted bytes within timeoutSec seconds: the count, a negative TLS error,

@@ -217,6 +217,55 @@ int TlsSet_CheckFiles(const STlsSetFile* ca, const STlsSetFile* cert, const STls
     return report->ucStep == TLSSET_OK ? RES_OK : RES_TLS_CERT_FILES;
 }
 
+int TlsSet_CheckPeer(const STlsSetFile* ca, const mbedtls_x509_crt* peer, uint8_t olderSetUp, char* reason,
+                     size_t reasonSize) {
+    char ownReason[TLSSET_REASON_SIZE];
+    if (reason == nullptr || reasonSize == 0) {
+        reason = ownReason;
+        reasonSize = sizeof(ownReason);
+    }
+    reason[0] = '\0';
+    const char* caName = ca != nullptr && ca->szName != nullptr ? ca->szName : "";
+    if (peer == nullptr || peer->raw.p == nullptr) {
+        snprintf(reason, reasonSize, "SSLA [%s] cannot be checked against the manager: no certificate of it at hand",
+                 caName);
+        return RES_TLS_CERT_FILES;
+    }
+    mbedtls_x509_crt caChain, chain;
+    mbedtls_x509_crt_init(&caChain);
+    mbedtls_x509_crt_init(&chain);
+    char words[200];
+    char subject[160];
+    if (mbedtls_x509_dn_gets(subject, sizeof(subject), &peer->subject) < 0) snprintf(subject, sizeof(subject), "?");
+    int rc = TlsSet_ParseCertificates(&caChain, ca);
+    if (rc != 0) {
+        aux_TlsSet_Words(rc, words, sizeof(words));
+        snprintf(reason, reasonSize, "SSLA [%s] does not parse: %s", caName, words);
+    }
+    // The chain is verified on a copy of its own: the link's stays as the link holds it.
+    for (const mbedtls_x509_crt* crt = peer; rc == 0 && crt != nullptr && crt->raw.p != nullptr; crt = crt->next)
+        rc = mbedtls_x509_crt_parse_der(&chain, crt->raw.p, crt->raw.len);
+    if (rc != 0 && reason[0] == '\0') {
+        aux_TlsSet_Words(rc, words, sizeof(words));
+        snprintf(reason, reasonSize, "the manager's certificate [%s] could not be read again: %s", subject, words);
+    }
+    if (rc == 0) {
+        const mbedtls_x509_crt_profile* profile = olderSetUp ? &kSha1Profile : &mbedtls_x509_crt_profile_default;
+        uint32_t flags = 0;
+        rc = mbedtls_x509_crt_verify_with_profile(&chain, &caChain, nullptr, profile, nullptr, &flags,
+                                                  TlsSet_VerifyDates, nullptr);
+        if (rc != 0 || flags != 0) {
+            TlsSet_DescribeFlags(flags, words, sizeof(words));
+            snprintf(reason, reasonSize, "SSLA [%s] does not verify the manager serving this session [%s]: %s", caName,
+                     subject, words[0] != '\0' ? words : "chain not built");
+            rc = rc != 0 ? rc : -1;
+        }
+    }
+    mbedtls_x509_crt_free(&chain);
+    mbedtls_x509_crt_free(&caChain);
+    return rc == 0 ? RES_OK : RES_TLS_CERT_FILES;
+}
+
 int TlsSet_Check(const char* ca, const char* cert, const char* key, STlsSetReport* report, char* reason,
                  size_t reasonSize) {
     const STlsSetFile files[3] = {{ca, nullptr, 0}, {cert, nullptr, 0}, {key, nullptr, 0}};

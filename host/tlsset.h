@@ -8,7 +8,8 @@
 // weaker is the older set-up: SHA-1 signatures and 1024-bit RSA keys are then
 // accepted in its chain, as its links accept them.
 // The management session checks the set that would be in force after it
-// applies new files (new files over the current ones); the check program
+// applies new files (new files over the current ones), and that a new CA file
+// still verifies the manager serving it (TlsSet_CheckPeer); the check program
 // checks the set a call would take (the pad's copies, fetched into memory)
 // and prints the report.
 #pragma once
@@ -67,6 +68,14 @@ int TlsSet_Check(const char* ca, const char* cert, const char* key, STlsSetRepor
 // The same for files in memory or on the disk (STlsSetFile).
 int TlsSet_CheckFiles(const STlsSetFile* ca, const STlsSetFile* cert, const STlsSetFile* key, STlsSetReport* report,
                       char* reason, size_t reasonSize);
+
+// Checks that the CA file ca (memory or path) verifies peer, the chain a peer presented on a
+// link (the terminal manager serving a session), the way a link of a set with that CA would
+// verify it: on the module clock, with SHA-1 and 1024-bit RSA accepted when olderSetUp is set
+// (a SHA-1 terminal certificate). The peer's name is not judged here (the link did it). RES_OK,
+// or RES_TLS_CERT_FILES with one sentence in reason (may be null); a null peer fails.
+int TlsSet_CheckPeer(const STlsSetFile* ca, const mbedtls_x509_crt* peer, uint8_t olderSetUp, char* reason,
+                     size_t reasonSize);
 
 // Parses a certificate file (memory or path) into chain, as mbedtls_x509_crt_parse_file reads a
 // file; 0 or the TLS library's negative error.

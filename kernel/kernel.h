@@ -40,8 +40,8 @@ int Kernel_LockCall();
 // Releases the call lock taken by Kernel_LockCall (nothing when none is held).
 void Kernel_UnlockCall();
 
-// Parses the request text into the order; first clears the call's state: g_Vars, the pad's profile,
-// the key download's failure flags and the call's own (kernel/kernel_call.h). RES_OK,
+// Parses the request text into the order; first clears the call's state: the pad's profile, the
+// key download's failure flags and the call's own (kernel/kernel_call.h). RES_OK,
 // RES_REQ_OPERATION, RES_REQ_AMOUNT or RES_REQ_ORIGINAL_CODE.
 int Kernel_ParseInput(const char* text, S_PAY_ORDER* order, uint8_t* fullReport);
 // Writes RAVORS.XML (renamed into place whole) and hands back a copy in

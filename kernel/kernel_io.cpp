@@ -25,7 +25,6 @@
 #include "support/resource.h"
 #include "support/result_codes.h"
 #include "support/utilfile.h"
-#include "support/vars.h"
 #include "support/xmlout.h"
 
 static const char* const RESPONSE_FILE = "RAVORS.XML";
@@ -80,7 +79,6 @@ static void aux_Append(char* summary, const char* format, const char* value) {
 }
 
 int Kernel_ParseInput(const char* text, S_PAY_ORDER* order, uint8_t* fullReport) {
-    Vars_Clear();
     PadProfile_Reset();
     KeyExchange_ResetLoadErrFlags();
     Kernel_ResetCall();

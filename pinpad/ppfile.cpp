@@ -181,8 +181,14 @@ int FileWriteBlock(const char* path, int32_t* offset, uint16_t count, uint16_t b
 // One block of a read. *received counts the bytes taken so far: into a
 // buffer every block but the last must be whole, so that block n lands at
 // n * blockSize and nothing lands beyond totalLength.
-static int aux_PPFile_ReadBlock(FILE* file, uint32_t totalLength, uint16_t blockIndex, uint32_t* crc,
-                                uint16_t blockSize, uint8_t* end, uint8_t* out, uint32_t* received) {
+// Stores a block of a file read from the pad: into the file being written aside, or into an open stream.
+static bool aux_PPFile_Store(FILE* file, SUtilFileAside* aside, const uint8_t* data, uint32_t len) {
+    if (aside != nullptr) return UtilFile_AsideWrite(aside, data, static_cast<int32_t>(len)) == RES_OK;
+    return file != nullptr && fwrite(data, 1, len, file) == len;
+}
+
+static int aux_PPFile_ReadBlock(FILE* file, SUtilFileAside* aside, uint32_t totalLength, uint16_t blockIndex,
+                                uint32_t* crc, uint16_t blockSize, uint8_t* end, uint8_t* out, uint32_t* received) {
     *end = 0;
     aux_PPFile_OpenRequest();
     aux_PPFile_AddNumber(PP_TAG_BLOCK_INDEX, blockIndex, 2);
@@ -209,7 +215,7 @@ static int aux_PPFile_ReadBlock(FILE* file, uint32_t totalLength, uint16_t block
     *crc = CRC_CalcCRC32(data, len, *crc);
     if (out != nullptr) {
         memcpy(out + pos, data, len);
-    } else if (len > 0 && (file == nullptr || fwrite(data, 1, len, file) != len)) {
+    } else if (len > 0 && !aux_PPFile_Store(file, aside, data, len)) {
         LogString("ERROR. FileReadBlock error : Cannot write outfile, error = (%d).", errno);
         return RES_PP_PORT_OPEN;
     }
@@ -225,7 +231,7 @@ static int aux_PPFile_ReadBlock(FILE* file, uint32_t totalLength, uint16_t block
 int FileReadBlock(FILE* file, uint32_t totalLength, uint16_t blockIndex, uint32_t* crc, uint16_t blockSize,
                   uint8_t* end, uint8_t* out) {
     uint32_t received = static_cast<uint32_t>(blockIndex) * blockSize;
-    return aux_PPFile_ReadBlock(file, totalLength, blockIndex, crc, blockSize, end, out, &received);
+    return aux_PPFile_ReadBlock(file, nullptr, totalLength, blockIndex, crc, blockSize, end, out, &received);
 }
 
 int PPLayer_FileWrite(const char* path, const char* padName, const uint8_t* buffer, int32_t length) {
@@ -308,39 +314,34 @@ int PPLayer_FileRead(const char* path, const char* padName, uint8_t* buffer, uin
 
     // The file arrives beside its old copy and replaces it only when whole and
     // of the pad's CRC: a broken transfer leaves the old copy as it was.
-    std::string temp;
-    FILE* file = nullptr;
+    SUtilFileAside aside;
+    SUtilFileAside* into = nullptr;
     if (buffer == nullptr) {
-        if (path != nullptr) temp = std::string(path) + ".tmp";
         // The pad's files include the terminal's private key: owner only, even
         // over a leftover temporary file made wider.
-        int fd = path != nullptr ? open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC, PP_FILE_MODE) : -1;
-        if (fd >= 0 && fchmod(fd, PP_FILE_MODE) == 0) file = fdopen(fd, "wb");
-        if (file == nullptr && fd >= 0) close(fd);
-        if (file == nullptr) {
+        const std::string temp = path != nullptr ? std::string(path) + ".tmp" : std::string();
+        if (path == nullptr ||
+            UtilFile_AsideOpen(&aside, path, temp.c_str(), PP_FILE_MODE, UTILFILE_ASIDE_EXACT_MODE) != RES_OK) {
             LogString("ERROR. PPLayer_FileRead from file: %s [%d]", path != nullptr ? path : "", errno);
             return RES_PP_FILE_CREATE;
         }
+        into = &aside;
     }
 
     uint32_t crc = 0;
     uint32_t received = 0;
     uint8_t end = 0;
     for (uint32_t index = 0; !end; ++index) {
-        rc = aux_PPFile_ReadBlock(file, padLen, static_cast<uint16_t>(index), &crc, blockSize, &end, buffer,
+        rc = aux_PPFile_ReadBlock(nullptr, into, padLen, static_cast<uint16_t>(index), &crc, blockSize, &end, buffer,
                                   &received);
         if (rc != RES_OK) {
             LogString("ERROR. FileReadBlock. lResult=(%ld).", static_cast<long>(rc));
             break;
         }
     }
-    if (file != nullptr) {
-        bool flushed = fflush(file) == 0 && fsync(fileno(file)) == 0;
-        if (fclose(file) != 0) flushed = false;
-        if (rc == RES_OK && !flushed) {
-            LogString("ERROR. FileReadBlock error : Cannot write outfile, error = (%d).", errno);
-            rc = RES_PP_PORT_OPEN;
-        }
+    if (into != nullptr && UtilFile_AsideClose(into, 1) != RES_OK && rc == RES_OK) {
+        LogString("ERROR. FileReadBlock error : Cannot write outfile, error = (%d).", errno);
+        rc = RES_PP_PORT_OPEN;
     }
     if (rc == RES_OK && (crc != padCrc || received != padLen)) {
         LogString("ERROR. PPLayer_FileRead. File (%s): CRC [0x%08lX], size [%lu] read, PinPad has [0x%08lX], [%lu].",
@@ -348,10 +349,9 @@ int PPLayer_FileRead(const char* path, const char* padName, uint8_t* buffer, uin
                   static_cast<unsigned long>(padCrc), static_cast<unsigned long>(padLen));
         rc = RES_KWRM_FILE_CRC;
     }
-    if (file != nullptr) {
-        if (rc == RES_OK && UtilFile_Rename(temp.c_str(), path) != RES_OK)
-            rc = Error_LogDetail(path, "PPLayer_FileRead", RES_FILE_WRITE);
-        if (rc != RES_OK) unlink(temp.c_str());
+    if (into != nullptr) {
+        if (rc != RES_OK) UtilFile_AsideDrop(into);
+        else if (UtilFile_AsideCommit(into) != RES_OK) rc = Error_LogDetail(path, "PPLayer_FileRead", RES_FILE_WRITE);
     }
     return rc;
 }

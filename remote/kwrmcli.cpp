@@ -19,7 +19,6 @@
 #include "support/result_codes.h"
 #include "support/sysclock.h"
 #include "support/utilfile.h"
-#include "support/vars.h"
 
 enum : uint16_t {
     KWRM_RECV_TIMEOUT_S = 20,   // every read of an answer frame
@@ -101,40 +100,49 @@ static int aux_KWRM_CLI_ExchangeData(uint8_t command, const uint8_t* data, uint1
     return RES_OK;
 }
 
-// One request with its repeats; status is the answer's first byte.
-static int aux_KWRM_CLI_ExchangePacket(uint8_t command, const uint8_t* data, uint16_t n, uint8_t* answerCommand,
-                                       uint8_t* answer, uint16_t* answerLength, uint8_t* status) {
-    const uint16_t size = *answerLength;
-    *status = 0;
+// One command's answer: the buffer the command offers (the longest answer it
+// takes) and what came back in it.
+struct SKwrmAnswer {
+    uint8_t* pucData;    // the answer's data
+    uint16_t usLength;   // the buffer's size on entry, the data's length after an answer
+    uint8_t ucCommand;   // the answer's command
+    uint8_t ucStatus;    // the answer's first byte (0 for a download block or without an answer)
+};
+
+// One request with its repeats.
+static int aux_KWRM_CLI_ExchangePacket(uint8_t command, const uint8_t* data, uint16_t n, SKwrmAnswer* answer) {
+    const uint16_t size = answer->usLength;
+    answer->ucStatus = 0;
     for (int round = 0; round < KWRM_MAX_EXCHANGES; ++round) {
-        *answerLength = size;
+        answer->usLength = size;
         // Transport errors are not repeated: the stream's position is unknown after them.
-        int rc = aux_KWRM_CLI_ExchangeData(command, data, n, answerCommand, answer, answerLength);
+        int rc = aux_KWRM_CLI_ExchangeData(command, data, n, &answer->ucCommand, answer->pucData, &answer->usLength);
         if (rc != RES_OK) return rc;
-        if (*answerCommand == KWRM_CMD_REPEAT) {
+        const uint8_t* in = answer->pucData;
+        if (answer->ucCommand == KWRM_CMD_REPEAT) {
             LogString("WARMING. KWRM_CLI_ExchangePacket. Repeat [%d]", round);
             continue;
         }
-        if (*answerCommand == KWRM_CMD_STATUS) {
+        if (answer->ucCommand == KWRM_CMD_STATUS) {
             uint8_t b[4] = {0, 0, 0, 0};
             for (uint16_t i = 0; i < 4; ++i)
-                if (2u + i < *answerLength) b[i] = answer[2 + i];
+                if (2u + i < answer->usLength) b[i] = in[2 + i];
             LogString("ERROR. KWRM_CLI_ExchangePacket. CMD_STATUS: 0x%02X%02X%02X%02X", b[0], b[1], b[2], b[3]);
             return RES_KWRM_STATUS_FRAME;
         }
-        if (*answerCommand != command && command != KWRM_CMD_NEXT_BLOCK && command != KWRM_CMD_END) {
-            LogString("ERROR. KWRM_CLI_ExchangePacket. Invalid cmd: [%02X:%02X]", command, *answerCommand);
+        if (answer->ucCommand != command && command != KWRM_CMD_NEXT_BLOCK && command != KWRM_CMD_END) {
+            LogString("ERROR. KWRM_CLI_ExchangePacket. Invalid cmd: [%02X:%02X]", command, answer->ucCommand);
             return RES_KWRM_COMMAND;
         }
         if (command == KWRM_CMD_NEXT_BLOCK) return RES_OK;
-        if (*answerLength == 0) {
+        if (answer->usLength == 0) {
             LogString("ERROR. KWRM_CLI_ExchangePacket. No status: [%02X]", command);
             return RES_KWRM_LENGTH;
         }
-        *status = answer[0];
-        if (command == KWRM_CMD_APP_RESUME && *status == KWRM_STATUS_PARTIAL_CRC) return RES_KWRM_PARTIAL_CRC;
-        if (*status == KWRM_STATUS_OK) return RES_OK;
-        LogStringEx(LOG_WARNING, "WARNING. KWRM_CLI_ExchangePacket. Refuse: %02X", *status);
+        answer->ucStatus = in[0];
+        if (command == KWRM_CMD_APP_RESUME && answer->ucStatus == KWRM_STATUS_PARTIAL_CRC) return RES_KWRM_PARTIAL_CRC;
+        if (answer->ucStatus == KWRM_STATUS_OK) return RES_OK;
+        LogStringEx(LOG_WARNING, "WARNING. KWRM_CLI_ExchangePacket. Refuse: %02X", answer->ucStatus);
         return RES_KWRM_REFUSED;
     }
     // A manager that asks for the request again and again never answered it.
@@ -142,12 +150,26 @@ static int aux_KWRM_CLI_ExchangePacket(uint8_t command, const uint8_t* data, uin
     return RES_KWRM_REPEATS;
 }
 
-// The short form: a 16-byte answer that only its status matters of.
-static int aux_KWRM_CLI_ExchangeShort(uint8_t command, const uint8_t* data, uint16_t n, uint8_t* status) {
-    uint8_t answer[KWRM_ANSWER_SHORT];
-    uint8_t answerCommand = 0;
-    uint16_t length = sizeof(answer);
-    return aux_KWRM_CLI_ExchangePacket(command, data, n, &answerCommand, answer, &length, status);
+// Every command goes through here: the session's time budget first (step
+// names the command in the log; null for the parts of a transfer, which stops
+// by its own rules), then the request and its answer. RES_KWRM_TIME_BUDGET
+// before anything is sent, else the exchange's code.
+static int aux_KWRM_CLI_Command(const char* step, uint8_t command, const uint8_t* data, uint16_t n,
+                                SKwrmAnswer* answer) {
+    answer->ucCommand = 0;
+    answer->ucStatus = 0;
+    if (step != nullptr) {
+        int rc = aux_KWRM_CLI_CheckBudget(step);
+        if (rc != RES_OK) return rc;
+    }
+    return aux_KWRM_CLI_ExchangePacket(command, data, n, answer);
+}
+
+// A command whose answer is its status alone (a 16-byte answer taken).
+static int aux_KWRM_CLI_CommandShort(uint8_t command, const uint8_t* data, uint16_t n) {
+    uint8_t buffer[KWRM_ANSWER_SHORT];
+    SKwrmAnswer answer = {buffer, sizeof(buffer), 0, 0};
+    return aux_KWRM_CLI_Command(nullptr, command, data, n, &answer);
 }
 
 // Refuses a download that would leave the target's file system with the
@@ -176,14 +198,13 @@ static int aux_KWRM_CLI_CheckRoom(const char* target, uint32_t needed) {
 // Receives the blocks of the announced file into target from offset (whose bytes
 // have the CRC crc). A resumable download keeps its partial file when stopped by
 // its time limit or when the link broke; every other failure removes target.
+// target is the download's temporary name: the session moves it into place.
 static int aux_KWRM_CLI_ReceiveFile(const char* target, uint32_t size, uint32_t offset, uint32_t crc,
                                     bool resumable) {
     if (offset == 0) unlink(target);
     // A download may be a key or settings with a key in them: the owner's alone.
-    int fd = open(target, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, KWRM_DOWNLOAD_MODE);
-    FILE* file = fd >= 0 ? fdopen(fd, "ab") : nullptr;
-    if (file == nullptr && fd >= 0) close(fd);
-    if (file == nullptr) {
+    SUtilFileAside file;
+    if (UtilFile_AsideOpen(&file, nullptr, target, KWRM_DOWNLOAD_MODE, UTILFILE_ASIDE_APPEND) != RES_OK) {
         LogString("ERROR. KWRM_CLI_ReceiveFile. Open file: %s [%d]", target, errno);
         return RES_KWRM_FILE_CREATE;
     }
@@ -194,19 +215,17 @@ static int aux_KWRM_CLI_ReceiveFile(const char* target, uint32_t size, uint32_t 
     bool endCrcSeen = false;
     int rc = RES_OK;
     for (;;) {
-        uint8_t answerCommand = 0;
-        uint16_t length = sizeof(m_ucBlock);
-        uint8_t status = 0;
+        SKwrmAnswer block = {m_ucBlock, sizeof(m_ucBlock), 0, 0};
         m_llBlockOffset = count;
-        int ex = aux_KWRM_CLI_ExchangePacket(KWRM_CMD_NEXT_BLOCK, nullptr, 0, &answerCommand, m_ucBlock, &length,
-                                             &status);
+        int ex = aux_KWRM_CLI_Command(nullptr, KWRM_CMD_NEXT_BLOCK, nullptr, 0, &block);
         m_llBlockOffset = MSGTRACE_NONE;
         if (ex != RES_OK) {
             LogString("ERROR. KWRM_CLI_ReceiveFile. Exchange: %u", static_cast<unsigned>(ex));
             rc = RES_KWRM_FILE_SEND;
             break;
         }
-        if (answerCommand == KWRM_CMD_END) {
+        const uint16_t length = block.usLength;
+        if (block.ucCommand == KWRM_CMD_END) {
             endCrcSeen = length >= 4;
             if (endCrcSeen) endCrc = KwrmFrame_GetU32(m_ucBlock);
             break;
@@ -217,7 +236,7 @@ static int aux_KWRM_CLI_ReceiveFile(const char* target, uint32_t size, uint32_t 
             rc = RES_KWRM_FILE_RECV;
             break;
         }
-        if (fwrite(m_ucBlock, 1, length, file) != length) {
+        if (UtilFile_AsideWrite(&file, m_ucBlock, length) != RES_OK) {
             LogString("ERROR. KWRM_CLI_ReceiveFile. Write: %u [%d]", static_cast<unsigned>(length), errno);
             rc = RES_KWRM_FILE_RECV;
             break;
@@ -250,37 +269,42 @@ static int aux_KWRM_CLI_ReceiveFile(const char* target, uint32_t size, uint32_t 
         rc = RES_KWRM_FILE_CRC;
     }
     // Flushed to the disk once, whole, so that the session's later rename is durable.
-    bool flushed = fflush(file) == 0 && (rc != RES_OK || fsync(fileno(file)) == 0);
-    if (fclose(file) != 0) flushed = false;
+    const bool flushed = UtilFile_AsideClose(&file, rc == RES_OK) == RES_OK;
     if (!flushed && (rc == RES_OK || rc == RES_KWRM_TIME_LIMIT)) {
         LogString("ERROR. KWRM_CLI_ReceiveFile. Write: %s [%d]", target, errno);
         rc = RES_KWRM_FILE_RECV;
     }
     bool keep = rc == RES_OK || (resumable && (rc == RES_KWRM_TIME_LIMIT || rc == RES_KWRM_FILE_SEND));
-    if (!keep) unlink(target);
+    if (!keep) UtilFile_AsideDrop(&file);
     return rc;
 }
 
-// Asks for a file by command and identifier; the announced size into size.
-static int aux_KWRM_CLI_StartReceiveFile(uint8_t command, uint32_t identifier, uint32_t* size) {
-    uint8_t request[4];
-    KwrmFrame_PutU32(request, identifier);
-    uint8_t answer[KWRM_ANSWER_START];
-    uint8_t answerCommand = 0;
-    uint16_t length = sizeof(answer);
-    uint8_t status = 0;
-    int rc = aux_KWRM_CLI_ExchangePacket(command, request, sizeof(request), &answerCommand, answer, &length, &status);
+// The start of a download: asks for a file with request; size gets the
+// announced size and version (when not null) the version an answer of eight
+// bytes announces, 0 for none. RES_OK, RES_KWRM_NOTHING_NEWER when the manager
+// refuses (nothing newer), RES_KWRM_PARTIAL_CRC (a resumed request), or a
+// failure logged under step.
+static int aux_KWRM_CLI_StartDownload(const char* step, uint8_t command, const uint8_t* request, uint16_t n,
+                                      uint32_t* size, uint32_t* version) {
+    if (version != nullptr) *version = 0;
+    uint8_t data[KWRM_ANSWER_START];
+    SKwrmAnswer answer = {data, sizeof(data), 0, 0};
+    int rc = aux_KWRM_CLI_Command(nullptr, command, request, n, &answer);
     if (rc == RES_KWRM_REFUSED) return RES_KWRM_NOTHING_NEWER;
-    if (rc == RES_OK && length < KWRM_START_ANSWER) rc = RES_KWRM_LENGTH;
+    if (rc == RES_KWRM_PARTIAL_CRC) return rc;
+    if (rc == RES_OK && answer.usLength < KWRM_START_ANSWER) rc = RES_KWRM_LENGTH;
     if (rc != RES_OK) {
-        LogString("ERROR. KWRM_CLI_StartReceiveFile. Exchange: %u", static_cast<unsigned>(rc));
+        LogString("ERROR. %s. Exchange: %u", step, static_cast<unsigned>(rc));
         return rc;
     }
-    *size = KwrmFrame_GetU32(answer + 1);
+    *size = KwrmFrame_GetU32(data + 1);
     if (*size >= KWRM_MAX_FILE_SIZE) {
-        LogString("ERROR. KWRM_CLI_StartReceiveFile. Too big file size: %ld", static_cast<long>(*size));
+        LogString("ERROR. %s. Too big file size: %ld", step, static_cast<long>(*size));
         return RES_KWRM_FILE_RECV;
     }
+    if (version != nullptr && answer.usLength == KWRM_START_ANSWER_VERSION)
+        *version = static_cast<uint32_t>(data[5]) << 24 | static_cast<uint32_t>(data[6]) << 16 |
+                   static_cast<uint32_t>(data[7]) << 8;
     return RES_OK;
 }
 
@@ -297,8 +321,10 @@ static int aux_KWRM_CLI_GetFile(uint8_t command, const char* target, const char*
     int rc = aux_KWRM_CLI_CheckBudget("KWRM_CLI_GetFile");
     if (rc != RES_OK) return rc;
     if (identifier == 0) identifier = aux_KWRM_CLI_FileCrc(current);
+    uint8_t request[4];
+    KwrmFrame_PutU32(request, identifier);
     uint32_t size = 0;
-    rc = aux_KWRM_CLI_StartReceiveFile(command, identifier, &size);
+    rc = aux_KWRM_CLI_StartDownload("KWRM_CLI_StartReceiveFile", command, request, sizeof(request), &size, nullptr);
     if (rc == RES_KWRM_NOTHING_NEWER) return RES_OK;
     if (rc == RES_OK) rc = aux_KWRM_CLI_CheckRoom(target, size);
     if (rc == RES_OK) rc = aux_KWRM_CLI_ReceiveFile(target, size, 0, 0, false);
@@ -332,16 +358,16 @@ uint16_t KWRM_CLI_GetSSLDataFromKwrm(uint8_t command, const char* target, const 
 }
 
 // Asks for the software file named after target; size and the offset's
-// agreement come back, the announced version into g_Vars.
+// agreement come back, the announced version into version.
 static int aux_KWRM_CLI_StartReceiveFileApp(uint8_t command, uint32_t version, const char* target, uint32_t offset,
-                                            uint32_t partialCrc, uint32_t* size) {
+                                            uint32_t partialCrc, uint32_t* size, uint32_t* announced) {
+    static const char kStep[] = "KWRM_CLI_StartReceiveFileApp";
     uint8_t request[KWRM_APP_RESUME_REQUEST] = {};
     char name[MAX_FILE_NAME_LENGTH + 1];
     const char* slash = strrchr(target, '/');
     const char* base = slash ? slash + 1 : target;
     if (base[0] == '\0' || strlen(base) > MAX_FILE_NAME_LENGTH) {
-        LogString("ERROR. KWRM_CLI_StartReceiveFileApp. Extract name: %s [%u]", target,
-                  static_cast<unsigned>(RES_KWRM_FILE_RECV));
+        LogString("ERROR. %s. Extract name: %s [%u]", kStep, target, static_cast<unsigned>(RES_KWRM_FILE_RECV));
         return RES_KWRM_FILE_RECV;
     }
     snprintf(name, sizeof(name), "%s", base);
@@ -354,34 +380,14 @@ static int aux_KWRM_CLI_StartReceiveFileApp(uint8_t command, uint32_t version, c
         KwrmFrame_PutU32(request + KWRM_APP_REQUEST + 4, partialCrc);
         n = KWRM_APP_RESUME_REQUEST;
     }
-    g_Vars.ulAppDownloadVer = 0;
-    uint8_t answer[KWRM_ANSWER_START];
-    uint8_t answerCommand = 0;
-    uint16_t length = sizeof(answer);
-    uint8_t status = 0;
-    int rc = aux_KWRM_CLI_ExchangePacket(command, request, n, &answerCommand, answer, &length, &status);
-    if (rc == RES_KWRM_REFUSED) return RES_KWRM_NOTHING_NEWER;
-    if (rc == RES_KWRM_PARTIAL_CRC) return rc;
-    if (rc == RES_OK && length < KWRM_START_ANSWER) rc = RES_KWRM_LENGTH;
-    if (rc != RES_OK) {
-        LogString("ERROR. KWRM_CLI_StartReceiveFileApp. Exchange: %u", static_cast<unsigned>(rc));
-        return rc;
-    }
-    *size = KwrmFrame_GetU32(answer + 1);
-    if (*size >= KWRM_MAX_FILE_SIZE) {
-        LogString("ERROR. KWRM_CLI_StartReceiveFileApp. Too big file size: %ld", static_cast<long>(*size));
-        return RES_KWRM_FILE_RECV;
-    }
-    if (length == KWRM_START_ANSWER_VERSION)
-        g_Vars.ulAppDownloadVer = static_cast<uint32_t>(answer[5]) << 24 | static_cast<uint32_t>(answer[6]) << 16 |
-                                  static_cast<uint32_t>(answer[7]) << 8;
-    return RES_OK;
+    return aux_KWRM_CLI_StartDownload(kStep, command, request, n, size, announced);
 }
 
 static int aux_KWRM_CLI_GetFileApp(uint8_t command, uint32_t version, const char* target, uint8_t* complete,
-                                   uint8_t* started) {
+                                   uint8_t* started, uint32_t* announced) {
     *complete = 0;
     *started = 0;
+    *announced = 0;
     int rc = aux_KWRM_CLI_CheckBudget("aux_KWRM_CLI_GetFileApp");
     if (rc != RES_OK) return rc;
     const bool resumable = command == KWRM_CMD_APP_RESUME;
@@ -399,7 +405,7 @@ static int aux_KWRM_CLI_GetFileApp(uint8_t command, uint32_t version, const char
             }
             offset = static_cast<uint32_t>(held);
         }
-        rc = aux_KWRM_CLI_StartReceiveFileApp(command, version, target, offset, partialCrc, &size);
+        rc = aux_KWRM_CLI_StartReceiveFileApp(command, version, target, offset, partialCrc, &size, announced);
         // What the terminal holds is not a prefix of the offered file: start afresh, once.
         if (rc == RES_OK && offset > size) rc = RES_KWRM_PARTIAL_CRC;
         if (rc != RES_KWRM_PARTIAL_CRC || attempt > 0) break;
@@ -418,9 +424,12 @@ static int aux_KWRM_CLI_GetFileApp(uint8_t command, uint32_t version, const char
     return rc;
 }
 
-uint16_t KWRM_CLI_GetAppDataFromKwrm(uint32_t version, const char* target, uint8_t* complete, uint8_t* started) {
+uint16_t KWRM_CLI_GetAppDataFromKwrm(uint32_t version, const char* target, uint8_t* complete, uint8_t* started,
+                                     uint32_t* announced) {
+    uint32_t none = 0;
     uint8_t command = g_Config.ucFileLoadTimeout != 0 ? KWRM_CMD_APP_RESUME : KWRM_CMD_APP;
-    return static_cast<uint16_t>(aux_KWRM_CLI_GetFileApp(command, version, target, complete, started));
+    return static_cast<uint16_t>(aux_KWRM_CLI_GetFileApp(command, version, target, complete, started,
+                                                         announced != nullptr ? announced : &none));
 }
 
 uint16_t KWRM_CLI_OpenSession(const char* terminalId) {
@@ -430,76 +439,66 @@ uint16_t KWRM_CLI_OpenSession(const char* terminalId) {
         LogString("ERROR. KWRM_CLI_ExchangeInitPacket. Terminal length: %d", static_cast<int>(length));
         return RES_KWRM_TERMINAL_ID;
     }
-    int rc = aux_KWRM_CLI_CheckBudget("KWRM_CLI_ExchangeInitPacket");
-    if (rc != RES_OK) return static_cast<uint16_t>(rc);
-    uint8_t answer[KWRM_ANSWER_OPEN];
-    uint8_t answerCommand = 0;
-    uint16_t answerLength = sizeof(answer);
-    uint8_t status = 0;
-    rc = aux_KWRM_CLI_ExchangePacket(KWRM_CMD_OPEN, reinterpret_cast<const uint8_t*>(terminalId),
-                                     KWRM_TERMINAL_ID_LENGTH, &answerCommand, answer, &answerLength, &status);
-    LogString("ERROR. KWRM_CLI_ExchangeInitPacket. Result: %u [%u]", static_cast<unsigned>(rc), status);
+    uint8_t data[KWRM_ANSWER_OPEN];
+    SKwrmAnswer answer = {data, sizeof(data), 0, 0};
+    int rc = aux_KWRM_CLI_Command("KWRM_CLI_ExchangeInitPacket", KWRM_CMD_OPEN,
+                                  reinterpret_cast<const uint8_t*>(terminalId), KWRM_TERMINAL_ID_LENGTH, &answer);
+    if (rc == RES_KWRM_TIME_BUDGET) return static_cast<uint16_t>(rc);
+    LogString("ERROR. KWRM_CLI_ExchangeInitPacket. Result: %u [%u]", static_cast<unsigned>(rc), answer.ucStatus);
     return static_cast<uint16_t>(rc == RES_KWRM_REFUSED ? RES_KWRM_SESSION_REFUSED : rc);
 }
 
 uint16_t KWRM_CLI_GetTKFromKwrm(uint32_t kcv, uint8_t* keyLength, uint8_t* update, uint8_t* key) {
     *update = 0;
     *keyLength = 0;
-    int rc = aux_KWRM_CLI_CheckBudget("KWRM_CLI_GetTKFromKwrm");
-    if (rc != RES_OK) return static_cast<uint16_t>(rc);
     uint8_t request[3] = {static_cast<uint8_t>(kcv >> 16), static_cast<uint8_t>(kcv >> 8), static_cast<uint8_t>(kcv)};
-    uint8_t answer[KWRM_ANSWER_TK];
-    uint8_t answerCommand = 0;
-    uint16_t length = sizeof(answer);
-    uint8_t status = 0;
-    rc = aux_KWRM_CLI_ExchangePacket(KWRM_CMD_TK, request, sizeof(request), &answerCommand, answer, &length, &status);
+    uint8_t data[KWRM_ANSWER_TK];
+    SKwrmAnswer answer = {data, sizeof(data), 0, 0};
+    int rc = aux_KWRM_CLI_Command("KWRM_CLI_GetTKFromKwrm", KWRM_CMD_TK, request, sizeof(request), &answer);
+    if (rc == RES_KWRM_TIME_BUDGET) return static_cast<uint16_t>(rc);
+    const uint16_t length = answer.usLength;
     if (rc != RES_OK) {
         rc = RES_KWRM_TK_LOAD;
-    } else if (length >= 2 && answer[1] == 0) {
+    } else if (length >= 2 && data[1] == 0) {
         // no new key
-    } else if (length == KWRM_TK_ANSWER_KEY && answer[1] != 0 && answer[2] == KWRM_TK_SIZE) {
-        memcpy(key, answer + 3, KWRM_TK_SIZE);
+    } else if (length == KWRM_TK_ANSWER_KEY && data[1] != 0 && data[2] == KWRM_TK_SIZE) {
+        memcpy(key, data + 3, KWRM_TK_SIZE);
         *keyLength = KWRM_TK_SIZE;
-        *update = answer[1];
+        *update = data[1];
     } else {
-        *keyLength = length >= 3 ? answer[2] : 0;
+        *keyLength = length >= 3 ? data[2] : 0;
         rc = RES_KWRM_TK_LOAD;
     }
-    LogString("KWRM_CLI_GetTKFromKwrm. Result: (%d), CMDRes: (%d), Update: (%d), TKLen: (%d).", rc, status, *update,
-              *keyLength);
+    // The key does not outlive the answer.
+    memset(data, 0, sizeof(data));
+    LogString("KWRM_CLI_GetTKFromKwrm. Result: (%d), CMDRes: (%d), Update: (%d), TKLen: (%d).", rc, answer.ucStatus,
+              *update, *keyLength);
     return static_cast<uint16_t>(rc);
 }
 
 uint16_t KWRM_CLI_SendLoadTKInfo(uint8_t loadResult, uint32_t newKcv) {
-    int rc = aux_KWRM_CLI_CheckBudget("KWRM_CLI_SendLoadTKInfo");
-    if (rc != RES_OK) return static_cast<uint16_t>(rc);
     uint8_t request[4] = {loadResult, static_cast<uint8_t>(newKcv >> 16), static_cast<uint8_t>(newKcv >> 8),
                           static_cast<uint8_t>(newKcv)};
-    uint8_t answer[KWRM_ANSWER_SMALL];
-    uint8_t answerCommand = 0;
-    uint16_t length = sizeof(answer);
-    uint8_t status = 0;
-    rc = aux_KWRM_CLI_ExchangePacket(KWRM_CMD_TK_REPORT, request, sizeof(request), &answerCommand, answer, &length,
-                                     &status);
+    uint8_t data[KWRM_ANSWER_SMALL];
+    SKwrmAnswer answer = {data, sizeof(data), 0, 0};
+    int rc = aux_KWRM_CLI_Command("KWRM_CLI_SendLoadTKInfo", KWRM_CMD_TK_REPORT, request, sizeof(request), &answer);
+    if (rc == RES_KWRM_TIME_BUDGET) return static_cast<uint16_t>(rc);
     LogString("KWRM_CLI_SendLoadTKInfo. IN LoadRes: (%d), IN NewTKKCV: (0x%06lX), Result: (%d), CMDRes: (0x%X).",
-              loadResult, static_cast<unsigned long>(newKcv), rc, status);
+              loadResult, static_cast<unsigned long>(newKcv), rc, answer.ucStatus);
     return static_cast<uint16_t>(rc == RES_OK ? RES_OK : RES_KWRM_TK_CHANGE);
 }
 
 uint16_t KWRM_CLI_GetDateTime(char* text) {
     text[0] = '\0';
-    int rc = aux_KWRM_CLI_CheckBudget("KWRM_CLI_GetDateTime");
-    if (rc != RES_OK) return static_cast<uint16_t>(rc);
-    uint8_t answer[KWRM_DATETIME_SIZE];
-    uint8_t answerCommand = 0;
-    uint16_t length = sizeof(answer);
-    uint8_t status = 0;
-    rc = aux_KWRM_CLI_ExchangePacket(KWRM_CMD_DATETIME, nullptr, 0, &answerCommand, answer, &length, &status);
+    uint8_t data[KWRM_DATETIME_SIZE];
+    SKwrmAnswer answer = {data, sizeof(data), 0, 0};
+    int rc = aux_KWRM_CLI_Command("KWRM_CLI_GetDateTime", KWRM_CMD_DATETIME, nullptr, 0, &answer);
+    if (rc == RES_KWRM_TIME_BUDGET) return static_cast<uint16_t>(rc);
     LogStringEx(LOG_INFO, "INFO. KWRM_CLI_GetDateTime. usResult: (%d), ucCmdOut: (0x%X), CMDRes: (0x%X).", rc,
-                answerCommand, status);
+                answer.ucCommand, answer.ucStatus);
     // Anything but status and exactly 12 characters is not a date and time the pad can take.
-    if (rc != RES_OK || length != KWRM_DATETIME_SIZE) return RES_KWRM_DATETIME;
-    memcpy(text, answer + 1, KWRM_DATETIME_SIZE - 1);
+    if (rc != RES_OK || answer.usLength != KWRM_DATETIME_SIZE) return RES_KWRM_DATETIME;
+    memcpy(text, data + 1, KWRM_DATETIME_SIZE - 1);
     text[KWRM_DATETIME_SIZE - 1] = '\0';
     return RES_OK;
 }
@@ -541,18 +540,15 @@ uint16_t KWRM_CLI_BuildSoftInfoText(const SSoftConfig* info, char* out, uint16_t
 }
 
 uint16_t KWRM_CLI_SendSoftInfoEx(const SSoftConfig* info) {
-    int rc = aux_KWRM_CLI_CheckBudget("KWRM_CLI_SendSoftInfoEx");
-    if (rc != RES_OK) return static_cast<uint16_t>(rc);
     char text[KWRM_MAX_DATA + 1];
     uint16_t n = KWRM_CLI_BuildSoftInfoText(info, text, sizeof(text));
-    uint8_t answer[KWRM_ANSWER_SMALL];
-    uint8_t answerCommand = 0;
-    uint16_t length = sizeof(answer);
-    uint8_t status = 0;
-    rc = aux_KWRM_CLI_ExchangePacket(KWRM_CMD_SOFTINFO, reinterpret_cast<const uint8_t*>(text), n, &answerCommand,
-                                     answer, &length, &status);
+    uint8_t data[KWRM_ANSWER_SMALL];
+    SKwrmAnswer answer = {data, sizeof(data), 0, 0};
+    int rc = aux_KWRM_CLI_Command("KWRM_CLI_SendSoftInfoEx", KWRM_CMD_SOFTINFO, reinterpret_cast<const uint8_t*>(text),
+                                  n, &answer);
+    if (rc == RES_KWRM_TIME_BUDGET) return static_cast<uint16_t>(rc);
     LogStringEx(LOG_INFO, "INFO. KWRM_CLI_SendSoftInfoEx. usResult: (%d), ucCmdOut: (0x%X), CMDRes: (0x%X).", rc,
-                answerCommand, status);
+                answer.ucCommand, answer.ucStatus);
     return static_cast<uint16_t>(rc == RES_OK ? RES_OK : RES_KWRM_SOFTINFO);
 }
 
@@ -605,8 +601,7 @@ static int aux_KWRM_CLI_SendFile(uint8_t command, const char* path) {
     KwrmFrame_PutU32(start, static_cast<uint32_t>(length));
     memcpy(start + 4, name, strlen(name));
     LogStringEx(LOG_INFO, "INFO. KWRM_CLI_SendFile. Start: %s [%ld]", path, static_cast<long>(length));
-    uint8_t status = 0;
-    int rc = aux_KWRM_CLI_ExchangeShort(command, start, sizeof(start), &status);
+    int rc = aux_KWRM_CLI_CommandShort(command, start, sizeof(start));
     if (rc != RES_OK) {
         LogString("ERROR. KWRM_CLI_SendFile. Init exchange: %u", static_cast<unsigned>(rc));
         fclose(file);
@@ -624,7 +619,7 @@ static int aux_KWRM_CLI_SendFile(uint8_t command, const char* path) {
         }
         crc = CRC_CalcCRC32(block, n, crc);
         m_llBlockOffset = length - left;
-        rc = aux_KWRM_CLI_ExchangeShort(KWRM_CMD_UPLOAD_BLOCK, block, n, &status);
+        rc = aux_KWRM_CLI_CommandShort(KWRM_CMD_UPLOAD_BLOCK, block, n);
         m_llBlockOffset = MSGTRACE_NONE;
         if (rc != RES_OK) {
             LogString("ERROR. KWRM_CLI_SendFile. Send block: %u", static_cast<unsigned>(rc));
@@ -636,7 +631,7 @@ static int aux_KWRM_CLI_SendFile(uint8_t command, const char* path) {
     fclose(file);
     uint8_t end[4];
     KwrmFrame_PutU32(end, crc);
-    rc = aux_KWRM_CLI_ExchangeShort(KWRM_CMD_END, end, sizeof(end), &status);
+    rc = aux_KWRM_CLI_CommandShort(KWRM_CMD_END, end, sizeof(end));
     if (rc != RES_OK) {
         LogString("ERROR. KWRM_CLI_SendFile. Finish send: %u", static_cast<unsigned>(rc));
         return RES_KWRM_FILE_SEND;

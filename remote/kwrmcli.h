@@ -66,8 +66,9 @@ uint16_t KWRM_CLI_GetSSLDataFromKwrm(uint8_t command, const char* target, const 
 // what target already holds when FILELOADTIMEOUT is set (stopping after that many
 // seconds with the partial file kept), else from the start. started = 1 once blocks
 // were asked for, complete = 1 once the whole file arrived with its CRC. The version
-// the manager announces goes to g_Vars.ulAppDownloadVer (0 when none).
-uint16_t KWRM_CLI_GetAppDataFromKwrm(uint32_t version, const char* target, uint8_t* complete, uint8_t* started);
+// the manager announces goes to announced when it is not null (0 when none).
+uint16_t KWRM_CLI_GetAppDataFromKwrm(uint32_t version, const char* target, uint8_t* complete, uint8_t* started,
+                                     uint32_t* announced = nullptr);
 
 // Asks for a transport key, giving the 24-bit KCV of the pad's key (0: none).
 // update 0: no new key; else key holds keyLength (16) bytes. RES_OK or RES_KWRM_TK_LOAD.

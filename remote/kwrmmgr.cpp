@@ -40,7 +40,6 @@
 #include "support/utilfile.h"
 #include "support/utilmsg.h"
 #include "support/proc.h"
-#include "support/vars.h"
 #include "support/version.h"
 
 enum : uint32_t {
@@ -80,20 +79,29 @@ static const SKwrmSslFile kSslFiles[] = {
     {PP_FILE_SSL_KEY, KWRM_CMD_SSLK, &SPadProfile::ulSSLKCrc},
 };
 
-static uint64_t m_ullDeadlineMs = 0;
-
-// What one session gathered before its close frame, for the apply phase.
+// The state of one session, from its start to its apply phase: nothing of it
+// outlives the session.
 struct SKwrmSession {
-    uint32_t flags = 0;
-    uint8_t problem = 0;        // a step had a problem: no pad restart, no pad application
-    int refused = RES_OK;       // the first download refused by its check (the file in force stays)
-    SSoftLibPlan lib = {};      // the checked library download
-    char padPath[64] = "";      // TEMP/<the pad's application file>
-    bool tableMoved = false;    // DATA/Btbl put in force
-    bool capkMoved = false;     // DATA/Capk put in force
+    uint64_t deadlineMs = 0;                 // the end of the time budget (SysClock_MonotonicMs), 0 none
+    uint32_t flags = 0;                      // what arrived and passed its checks (KWRM_FLAG_*)
+    uint32_t moved = 0;                      // files put in force from their older name (the flags of their rows)
+    uint8_t problem = 0;                     // a step had a problem: no pad restart, no pad application
+    int refused = RES_OK;                    // the first download refused by its check (the file in force stays)
+    char dateTime[KWRM_DATETIME_SIZE] = "";  // the manager's date and time, as it sent them
+    uint32_t libVersion = 0;                 // the library's version the manager announced, 0 none
+    SSoftLibPlan lib = {};                   // the checked library download
+    char padPath[64] = "";                   // TEMP/<the pad's application file>
 };
 
-static bool aux_KWRM_MGR_BudgetSpent() { return m_ullDeadlineMs != 0 && SysClock_MonotonicMs() >= m_ullDeadlineMs; }
+// The running result of the apply phase.
+struct SKwrmApply {
+    int last = RES_OK;     // the last code produced
+    uint8_t problem = 0;   // the session's problem mark and the apply steps' own
+};
+
+static bool aux_KWRM_MGR_BudgetSpent(const SKwrmSession* session) {
+    return session->deadlineMs != 0 && SysClock_MonotonicMs() >= session->deadlineMs;
+}
 
 
 static void aux_KWRM_MGR_Path(char* out, size_t size, const char* dir, const char* name) {
@@ -329,21 +337,31 @@ static int aux_KWRM_MGR_RangesToPad(const char* path) {
 
 // The TLS set that would be in force once the files in TEMP are applied (each
 // file from TEMP when one waits there, else the terminal's copy in DATA) must
-// work as a set; otherwise every TLS file waiting in TEMP is removed.
+// work as a set, and a new CA file must still verify the manager serving this
+// session: a trust anchor that does not would lock the terminal out of its
+// bank (a CA that changes comes in SSLA together with the one it replaces).
+// Otherwise every TLS file waiting in TEMP is removed.
 static void aux_KWRM_MGR_CheckSSLSet(SKwrmSession* session) {
     char paths[3][64];
-    bool waiting = false;
+    bool waiting = false, newCa = false;
     for (int i = 0; i < 3; ++i) {
         aux_KWRM_MGR_Path(paths[i], sizeof(paths[i]), SOFT_TEMP_DIR, kSslFiles[i].name);
         if (UtilFile_IsExists(paths[i])) {
             waiting = true;
+            newCa = newCa || kSslFiles[i].command == KWRM_CMD_SSLA;
         } else {
             aux_KWRM_MGR_Path(paths[i], sizeof(paths[i]), "DATA", kSslFiles[i].name);
         }
     }
     if (!waiting) return;
     char reason[TLSSET_REASON_SIZE];
-    if (TlsSet_Check(paths[0], paths[1], paths[2], nullptr, reason, sizeof(reason)) == RES_OK) {
+    STlsSetReport report;
+    int rc = TlsSet_Check(paths[0], paths[1], paths[2], &report, reason, sizeof(reason));
+    if (rc == RES_OK && newCa) {
+        const STlsSetFile ca = {paths[0], nullptr, 0};
+        rc = TlsSet_CheckPeer(&ca, NetLayer_GetPeerCertificate(), report.ucSha1, reason, sizeof(reason));
+    }
+    if (rc == RES_OK) {
         LogString("INFO. KWRM_MGR. TLS set [%s, %s, %s] checked.", paths[0], paths[1], paths[2]);
         return;
     }
@@ -357,6 +375,149 @@ static void aux_KWRM_MGR_CheckSSLSet(SKwrmSession* session) {
     session->flags &= ~KWRM_FLAG_SSL;
     aux_KWRM_MGR_Refuse(session, RES_KWRM_FILE_REFUSED);
 }
+
+// One request of the session for files, from the request to the apply step:
+// a file checked alone, or the TLS set checked as one.
+struct SKwrmDownload;
+typedef int (*KwrmRequest)(SKwrmSession* session, const SKwrmDownload& row);
+typedef void (*KwrmApplyStep)(const SKwrmDownload& row, SKwrmSession* session, SKwrmApply* apply);
+struct SKwrmDownload {
+    const char* screen;                                                          // the terminal's text meanwhile
+    uint16_t (*get)(const char* target, const char* current, uint8_t* updated);  // the client's request
+    const char* getName;                                                         // its name in the log
+    const char* name;          // TEMP/<name> as it arrives, DATA/<name> in force
+    const char* older;         // the same file under an older name in DATA, put in force first; null none
+    const char* olderWord;     // the older file in the log ("Renaming <word>")
+    KwrmFileCheck check;       // as the library will use the file
+    uint32_t flag;             // the session flag of a file that arrived and passed
+    const char* applyWord;     // the file in the apply log ("Update <word>")
+    KwrmRequest request;       // the request step
+    KwrmApplyStep apply;       // the apply step
+};
+
+// A file with a check of its own: its older name put in force first when it
+// reads right, then the request; what arrives is checked at once.
+static int aux_KWRM_MGR_RequestFile(SKwrmSession* session, const SKwrmDownload& row) {
+    char temp[64], data[64];
+    aux_KWRM_MGR_Path(temp, sizeof(temp), SOFT_TEMP_DIR, row.name);
+    aux_KWRM_MGR_Path(data, sizeof(data), "DATA", row.name);
+    // The file under its older name is put in force as it is, so that the
+    // request names what the terminal holds and nothing newer loses nothing;
+    // one that does not read right stays where it is.
+    if (row.older != nullptr) {
+        char older[64];
+        aux_KWRM_MGR_Path(older, sizeof(older), "DATA", row.older);
+        if (UtilFile_IsExists(older) && row.check(older, nullptr, 0) == RES_OK) {
+            const bool moved = aux_KWRM_MGR_UpdateFile(older, data) == RES_OK;
+            if (moved) session->moved |= row.flag;
+            LogString("INFO. KWRM_MGR. Renaming %s: [%d].", row.olderWord, moved ? 0 : 1);
+        }
+    }
+    uint8_t received = 0;
+    int rc = row.get(temp, data, &received);
+    LogString("INFO. KWRM_MGR. %s: %u [%u]", row.getName, static_cast<unsigned>(rc), received);
+    if (rc != RES_OK) return rc;
+    if (received && aux_KWRM_MGR_Accept(session, temp, row.check)) session->flags |= row.flag;
+    return RES_OK;
+}
+
+// The three TLS files work only as a set: any request failing ends the
+// session, and what would be in force after applying is checked as a set.
+static int aux_KWRM_MGR_RequestSSLSet(SKwrmSession* session, const SKwrmDownload& row) {
+    uint8_t received = 0;
+    for (const SKwrmSslFile& file : kSslFiles) {
+        char temp[64], data[64];
+        aux_KWRM_MGR_Path(temp, sizeof(temp), SOFT_TEMP_DIR, file.name);
+        aux_KWRM_MGR_Path(data, sizeof(data), "DATA", file.name);
+        int rc = KWRM_CLI_GetSSLDataFromKwrm(file.command, temp, data, &received, PadProfile_Get()->*file.padCrc);
+        if (rc != RES_OK) {
+            for (const SKwrmSslFile& other : kSslFiles) {
+                aux_KWRM_MGR_Path(temp, sizeof(temp), SOFT_TEMP_DIR, other.name);
+                unlink(temp);
+            }
+            return rc;
+        }
+    }
+    if (received) session->flags |= row.flag;
+    aux_KWRM_MGR_CheckSSLSet(session);
+    return RES_OK;
+}
+
+// Puts a file that arrived and passed in force (its move's code in the log).
+static void aux_KWRM_MGR_ApplyFile(const SKwrmDownload& row, SKwrmSession* session, SKwrmApply* apply) {
+    if (!(session->flags & row.flag)) return;
+    char temp[64], data[64];
+    aux_KWRM_MGR_Path(temp, sizeof(temp), SOFT_TEMP_DIR, row.name);
+    aux_KWRM_MGR_Path(data, sizeof(data), "DATA", row.name);
+    apply->last = aux_KWRM_MGR_UpdateFile(temp, data);
+    LogString("KWRM_MGR. Update %s: %d", row.applyWord, apply->last);
+    if (apply->last != RES_OK) apply->problem = 1;
+}
+
+// The card ranges in force go to the pad, also when the table in force came
+// from its older name.
+static void aux_KWRM_MGR_ApplyRanges(const SKwrmDownload& row, SKwrmSession* session, SKwrmApply* apply) {
+    const bool arrived = (session->flags & row.flag) != 0;
+    if (!arrived && !(session->moved & row.flag)) return;
+    char temp[64], data[64];
+    aux_KWRM_MGR_Path(temp, sizeof(temp), SOFT_TEMP_DIR, row.name);
+    aux_KWRM_MGR_Path(data, sizeof(data), "DATA", row.name);
+    int rc = RES_OK;
+    if (arrived) rc = apply->last = aux_KWRM_MGR_UpdateFile(temp, data);
+    if (rc == RES_OK) aux_KWRM_MGR_RangesToPad(data);
+    LogString("KWRM_MGR. Update %s: %d", row.applyWord, rc);
+    if (rc != RES_OK) apply->problem = 1;
+}
+
+// The chip configuration replaces the files of the older EMV layout; after it
+// (the last chip file put in force) the pad takes the chip files that changed.
+static void aux_KWRM_MGR_ApplyChipConfig(const SKwrmDownload& row, SKwrmSession* session, SKwrmApply* apply) {
+    if (session->flags & row.flag) {
+        for (const char* older : {"DATA/EMVAIDS.CFG", "DATA/EMVCAPK.CFG"})
+            if (UtilFile_IsExists(older)) UtilFile_Delete(older);
+        aux_KWRM_MGR_ApplyFile(row, session, apply);
+    }
+    const bool changed = (session->flags & (KWRM_FLAG_EMVCFG | KWRM_FLAG_EMVCAPK)) != 0 ||
+                         (session->moved & KWRM_FLAG_EMVCAPK) != 0;
+    if (changed && apply->last == RES_OK) {
+        apply->last = PPlayer_CheckEMV(nullptr, nullptr);
+        LogString("%s KWRM_MGR. CheckEMV: %d", apply->last == RES_OK ? "INFO." : "ERROR.", apply->last);
+    }
+}
+
+// The TLS set goes to the pad and then into DATA; a new pad application needs it there too.
+static void aux_KWRM_MGR_ApplySSLSet(const SKwrmDownload& row, SKwrmSession* session, SKwrmApply* apply) {
+    if (session->flags & (row.flag | KWRM_FLAG_PAD_APP)) aux_KWRM_MGR_UpdateSSLSet(&apply->problem);
+}
+
+#define KWRM_MGR_GET(function) function, #function
+enum EKwrmDownload : uint8_t {
+    KWRM_DL_CONFIG, KWRM_DL_RANGES, KWRM_DL_EMVCFG, KWRM_DL_EMVCAPK, KWRM_DL_SSL, KWRM_DL_COUNT
+};
+// The requests in the order the manager is asked: the screen; the request,
+// the file, its older name, the check; the flag, the apply log's word, the
+// steps.
+static const SKwrmDownload kDownloads[KWRM_DL_COUNT] = {
+    {CP1251("ОБНОВЛЕНИЕ ДАННЫХ|ЗАПРОС КОНФИГУРАЦИИ"),
+     KWRM_MGR_GET(KWRM_CLI_GetConfigFromKwrm), "CONFIG.INI", nullptr, nullptr, aux_KWRM_MGR_CheckConfig,
+     KWRM_FLAG_CONFIG, "config", aux_KWRM_MGR_RequestFile, aux_KWRM_MGR_ApplyFile},
+    {CP1251("ОБНОВЛЕНИЕ ДАННЫХ|ЗАПРОС ТАБЛИЦЫ БИНОВ"),
+     KWRM_MGR_GET(KWRM_CLI_GetBinTableFromKwrm), "RANGE.CFG", "Btbl", "Ranges", aux_KWRM_MGR_CheckRanges,
+     KWRM_FLAG_RANGES, "ranges", aux_KWRM_MGR_RequestFile, aux_KWRM_MGR_ApplyRanges},
+    {CP1251("ОБНОВЛЕНИЕ ДАННЫХ|ЗАПРОС ТАБЛИЦЫ EMVCFG"),
+     KWRM_MGR_GET(KWRM_CLI_GetEmvCfgFromKwrm), "EMVCFG", nullptr, nullptr, aux_KWRM_MGR_CheckChipFile,
+     KWRM_FLAG_EMVCFG, "EMV CFG", aux_KWRM_MGR_RequestFile, aux_KWRM_MGR_ApplyChipConfig},
+    {CP1251("ОБНОВЛЕНИЕ ДАННЫХ|ЗАПРОС ТАБЛИЦЫ CAPK"),
+     KWRM_MGR_GET(KWRM_CLI_GetEmvCapkFromKwrm), "EMVCAPK", "Capk", "Capk", aux_KWRM_MGR_CheckChipFile,
+     KWRM_FLAG_EMVCAPK, "EMV CAPK", aux_KWRM_MGR_RequestFile, aux_KWRM_MGR_ApplyFile},
+    {CP1251("ОБНОВЛЕНИЕ ДАННЫХ|ЗАПРОС СЕРТИФИКАТОВ"),
+     nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+     KWRM_FLAG_SSL, nullptr, aux_KWRM_MGR_RequestSSLSet, aux_KWRM_MGR_ApplySSLSet},
+};
+#undef KWRM_MGR_GET
+// The order they are put in force: the chip keys before the chip configuration.
+static const EKwrmDownload kApplyOrder[] = {KWRM_DL_CONFIG, KWRM_DL_RANGES, KWRM_DL_EMVCAPK, KWRM_DL_EMVCFG,
+                                            KWRM_DL_SSL};
 
 int KWRM_MGR_Initialize() {
     int rc = Param_LoadConfig();
@@ -457,9 +618,9 @@ static int aux_KWRM_MGR_Exchange(SKwrmSession* session) {
     LogString("KWRM_MGR. KWRM_CLI_OpenSession: %u", static_cast<unsigned>(rc));
     if (rc != RES_OK) return rc;
 
-    rc = KWRM_CLI_GetDateTime(g_Vars.szKwrmDateTime);
+    rc = KWRM_CLI_GetDateTime(session->dateTime);
     if (rc == RES_OK) {
-        LogStringEx(LOG_INFO, "INFO. KWRM_MGR. KWRM_CLI_GetDateTime: [%s].", g_Vars.szKwrmDateTime);
+        LogStringEx(LOG_INFO, "INFO. KWRM_MGR. KWRM_CLI_GetDateTime: [%s].", session->dateTime);
         *flags |= KWRM_FLAG_DATETIME;
     } else {
         LogStringEx(LOG_WARNING, "WARNING. KWRM_MGR. KWRM_CLI_GetDateTime: [%u].", static_cast<unsigned>(rc));
@@ -471,17 +632,16 @@ static int aux_KWRM_MGR_Exchange(SKwrmSession* session) {
 
     UtilMsg_Show(CP1251("ОБНОВЛЕНИЕ ДАННЫХ|ЗАПРОС БИБЛИОТЕКИ"));
     uint8_t complete = 0, started = 0;
-    rc = KWRM_CLI_GetAppDataFromKwrm(Version_GetNumber(), SOFT_LIB_DOWNLOAD, &complete, &started);
+    rc = KWRM_CLI_GetAppDataFromKwrm(Version_GetNumber(), SOFT_LIB_DOWNLOAD, &complete, &started,
+                                     &session->libVersion);
     LogString("%s. KWRM_MGR. KWRM_CLI_GetAppDataFromKwrm [LIB|%s]: %u [UF:%u,UA:%u]", rc == RES_OK ? "INFO" : "ERROR",
               SOFT_LIB_LINK, static_cast<unsigned>(rc), complete, started);
-    // The pad's download below announces its own version: the library's is kept here.
-    const uint32_t libVersion = g_Vars.ulAppDownloadVer;
-    if (libVersion != 0)
+    if (session->libVersion != 0)
         LogStringEx(LOG_INFO, "INFO. KWRM_MGR. KWRM_CLI_GetAppDataFromKwrm. App to be uploaded [VER:%08lX].",
-                    static_cast<unsigned long>(libVersion));
+                    static_cast<unsigned long>(session->libVersion));
     if (rc != RES_OK) return rc;
     if (complete) {
-        int check = SoftUpd_CheckLibrary(libVersion, &session->lib);
+        int check = SoftUpd_CheckLibrary(session->libVersion, &session->lib);
         if (check == RES_OK) *flags |= KWRM_FLAG_LIBRARY;
         else aux_KWRM_MGR_Refuse(session, check);
     }
@@ -507,65 +667,11 @@ static int aux_KWRM_MGR_Exchange(SKwrmSession* session) {
             return RES_KWRM_FILE_CREATE;
     }
 
-    uint8_t received = 0;
-    UtilMsg_Show(CP1251("ОБНОВЛЕНИЕ ДАННЫХ|ЗАПРОС КОНФИГУРАЦИИ"));
-    rc = KWRM_CLI_GetConfigFromKwrm("TEMP/CONFIG.INI", "DATA/CONFIG.INI", &received);
-    LogString("INFO. KWRM_MGR. KWRM_CLI_GetConfigFromKwrm: %u [%u]", static_cast<unsigned>(rc), received);
-    if (rc != RES_OK) return rc;
-    if (received && aux_KWRM_MGR_Accept(session, "TEMP/CONFIG.INI", aux_KWRM_MGR_CheckConfig))
-        *flags |= KWRM_FLAG_CONFIG;
-
-    // The table under its older name is put in force as it is, so that the
-    // request names what the terminal holds and nothing newer loses nothing;
-    // one that does not read as a table stays where it is.
-    UtilMsg_Show(CP1251("ОБНОВЛЕНИЕ ДАННЫХ|ЗАПРОС ТАБЛИЦЫ БИНОВ"));
-    if (UtilFile_IsExists("DATA/Btbl") && RangeFile_Check("DATA/Btbl", nullptr, 0) == RES_OK) {
-        session->tableMoved = aux_KWRM_MGR_UpdateFile("DATA/Btbl", "DATA/RANGE.CFG") == RES_OK;
-        LogString("INFO. KWRM_MGR. Renaming Ranges: [%d].", session->tableMoved ? 0 : 1);
+    for (const SKwrmDownload& row : kDownloads) {
+        UtilMsg_Show(row.screen);
+        rc = row.request(session, row);
+        if (rc != RES_OK) return rc;
     }
-    rc = KWRM_CLI_GetBinTableFromKwrm("TEMP/RANGE.CFG", "DATA/RANGE.CFG", &received);
-    LogString("INFO. KWRM_MGR. KWRM_CLI_GetBinTableFromKwrm: %u [%u]", static_cast<unsigned>(rc), received);
-    if (rc != RES_OK) return rc;
-    if (received && aux_KWRM_MGR_Accept(session, "TEMP/RANGE.CFG", aux_KWRM_MGR_CheckRanges))
-        *flags |= KWRM_FLAG_RANGES;
-
-    UtilMsg_Show(CP1251("ОБНОВЛЕНИЕ ДАННЫХ|ЗАПРОС ТАБЛИЦЫ EMVCFG"));
-    rc = KWRM_CLI_GetEmvCfgFromKwrm("TEMP/EMVCFG", "DATA/EMVCFG", &received);
-    LogString("INFO. KWRM_MGR. KWRM_CLI_GetEmvCfgFromKwrm: %u [%u]", static_cast<unsigned>(rc), received);
-    if (rc != RES_OK) return rc;
-    if (received && aux_KWRM_MGR_Accept(session, "TEMP/EMVCFG", aux_KWRM_MGR_CheckChipFile))
-        *flags |= KWRM_FLAG_EMVCFG;
-
-    UtilMsg_Show(CP1251("ОБНОВЛЕНИЕ ДАННЫХ|ЗАПРОС ТАБЛИЦЫ CAPK"));
-    if (UtilFile_IsExists("DATA/Capk") && aux_KWRM_MGR_CheckChipFile("DATA/Capk", nullptr, 0) == RES_OK) {
-        session->capkMoved = aux_KWRM_MGR_UpdateFile("DATA/Capk", "DATA/EMVCAPK") == RES_OK;
-        LogString("INFO. KWRM_MGR. Renaming Capk: [%d].", session->capkMoved ? 0 : 1);
-    }
-    rc = KWRM_CLI_GetEmvCapkFromKwrm("TEMP/EMVCAPK", "DATA/EMVCAPK", &received);
-    LogString("INFO. KWRM_MGR. KWRM_CLI_GetEmvCapkFromKwrm: %u [%u]", static_cast<unsigned>(rc), received);
-    if (rc != RES_OK) return rc;
-    if (received && aux_KWRM_MGR_Accept(session, "TEMP/EMVCAPK", aux_KWRM_MGR_CheckChipFile))
-        *flags |= KWRM_FLAG_EMVCAPK;
-
-    // The three TLS files work only as a set: any request failing ends the
-    // session, and what would be in force after applying is checked as a set.
-    UtilMsg_Show(CP1251("ОБНОВЛЕНИЕ ДАННЫХ|ЗАПРОС СЕРТИФИКАТОВ"));
-    received = 0;
-    for (const SKwrmSslFile& file : kSslFiles) {
-        char temp[64], data[64];
-        aux_KWRM_MGR_Path(temp, sizeof(temp), SOFT_TEMP_DIR, file.name);
-        aux_KWRM_MGR_Path(data, sizeof(data), "DATA", file.name);
-        rc = KWRM_CLI_GetSSLDataFromKwrm(file.command, temp, data, &received, PadProfile_Get()->*file.padCrc);
-        if (rc != RES_OK) {
-            for (const SKwrmSslFile& other : kSslFiles) {
-                aux_KWRM_MGR_Path(temp, sizeof(temp), SOFT_TEMP_DIR, other.name);
-                unlink(temp);
-            }
-            return rc;
-        }
-    }
-    if (received) *flags |= KWRM_FLAG_SSL;
-    aux_KWRM_MGR_CheckSSLSet(session);
 
     UtilMsg_Show(CP1251("ОБНОВЛЕНИЕ ДАННЫХ|ЗАПРОС ТРАНСП КЛЮЧА"));
     uint32_t kcv = 0;  // the check keeps it in the pad's profile, as the load does the new key's
@@ -604,47 +710,18 @@ static int aux_KWRM_MGR_Exchange(SKwrmSession* session) {
 // the session's result, or the first refusal when nothing later failed.
 static int aux_KWRM_MGR_Apply(SKwrmSession* session) {
     const uint32_t flags = session->flags;
-    uint8_t problem = session->problem;
+    SKwrmApply apply;
+    apply.problem = session->problem;
     UtilMsg_Show(CP1251("ОБНОВЛЕНИЕ ДАННЫХ|ПРИМЕНЕНИЕ ИЗМЕНЕНИЙ"));
-    int last = RES_OK;
-    if ((flags & KWRM_FLAG_DATETIME) && g_Vars.szKwrmDateTime[0] != '\0') {
-        int rc = DevSetDateTime(g_Vars.szKwrmDateTime);
+    if ((flags & KWRM_FLAG_DATETIME) && session->dateTime[0] != '\0') {
+        int rc = DevSetDateTime(session->dateTime);
         LogStringEx(LOG_INFO, "INFO. KWRM_MGR. KWRM_CLI_OpenSession. DevSetDateTime [%u].", static_cast<unsigned>(rc));
     }
-    if (flags & KWRM_FLAG_CONFIG) {
-        last = aux_KWRM_MGR_UpdateFile("TEMP/CONFIG.INI", "DATA/CONFIG.INI");
-        LogString("KWRM_MGR. Update config: %d", last);
-        if (last != RES_OK) problem = 1;
-    }
-    if ((flags & KWRM_FLAG_RANGES) || session->tableMoved) {
-        int rc = RES_OK;
-        if (flags & KWRM_FLAG_RANGES) rc = last = aux_KWRM_MGR_UpdateFile("TEMP/RANGE.CFG", "DATA/RANGE.CFG");
-        if (rc == RES_OK) aux_KWRM_MGR_RangesToPad("DATA/RANGE.CFG");
-        LogString("KWRM_MGR. Update ranges: %d", rc);
-        if (rc != RES_OK) problem = 1;
-    }
-    if (flags & KWRM_FLAG_EMVCAPK) {
-        last = aux_KWRM_MGR_UpdateFile("TEMP/EMVCAPK", "DATA/EMVCAPK");
-        LogString("KWRM_MGR. Update EMV CAPK: %d", last);
-        if (last != RES_OK) problem = 1;
-    }
-    if (flags & KWRM_FLAG_EMVCFG) {
-        // Files of an older EMV layout that the new configuration replaces.
-        for (const char* older : {"DATA/EMVAIDS.CFG", "DATA/EMVCAPK.CFG"})
-            if (UtilFile_IsExists(older)) UtilFile_Delete(older);
-        last = aux_KWRM_MGR_UpdateFile("TEMP/EMVCFG", "DATA/EMVCFG");
-        LogString("KWRM_MGR. Update EMV CFG: %d", last);
-        if (last != RES_OK) problem = 1;
-    }
-    if ((flags & (KWRM_FLAG_EMVCFG | KWRM_FLAG_EMVCAPK) || session->capkMoved) && last == RES_OK) {
-        last = PPlayer_CheckEMV(nullptr, nullptr);
-        LogString("%s KWRM_MGR. CheckEMV: %d", last == RES_OK ? "INFO." : "ERROR.", last);
-    }
-    if (flags & (KWRM_FLAG_SSL | KWRM_FLAG_PAD_APP)) aux_KWRM_MGR_UpdateSSLSet(&problem);
+    for (EKwrmDownload i : kApplyOrder) kDownloads[i].apply(kDownloads[i], session, &apply);
 
     bool padRestarted = false;
-    if ((flags & KWRM_FLAG_PAD_APP) && !problem) {
-        if (aux_KWRM_MGR_BudgetSpent()) {
+    if ((flags & KWRM_FLAG_PAD_APP) && !apply.problem) {
+        if (aux_KWRM_MGR_BudgetSpent(session)) {
             // Installing takes minutes: the next session does it (the state stays "complete").
             LogString("WARNING. KWRM_MGR. Session time budget spent: Pinpad software left for the next session.");
         } else {
@@ -656,22 +733,22 @@ static int aux_KWRM_MGR_Apply(SKwrmSession* session) {
             // The pad restarts into its new application by itself.
             PPLayer_ForgetLink();
             padRestarted = true;
-            last = rc == RES_OK ? RES_OK : RES_KWRM_UPDATE_PROBLEMS;
+            apply.last = rc == RES_OK ? RES_OK : RES_KWRM_UPDATE_PROBLEMS;
         }
     }
     // The library does not touch the pad: it is installed whatever the pad got.
     int lib = (flags & KWRM_FLAG_LIBRARY) ? SoftUpd_ApplyLibrary(&session->lib) : SoftUpd_SyncLink();
-    if (last == RES_OK) last = lib;
-    if (!padRestarted && !problem && PadProfile_Get()->ucPinpadConnected &&
+    if (apply.last == RES_OK) apply.last = lib;
+    if (!padRestarted && !apply.problem && PadProfile_Get()->ucPinpadConnected &&
         (flags & (KWRM_FLAG_SSL | KWRM_FLAG_TK | KWRM_FLAG_EMVCFG | KWRM_FLAG_EMVCAPK))) {
         int rc = DevRestart();  // the link is down afterwards, whatever the result
         LogString("KWRM_MGR. DevRestart: %d", rc);
     }
-    if (last == RES_OK) last = session->refused;
-    return last;
+    if (apply.last == RES_OK) apply.last = session->refused;
+    return apply.last;
 }
 
-int KWRM_MGR_StartSession() {
+int KWRM_MGR_StartSession(uint64_t deadlineMs) {
     // Without the bank's signing key software is taken as it comes: said once a session.
     if (!SoftUpd_SigningKeyInstalled())
         LogStringEx(LOG_WARNING,
@@ -679,6 +756,7 @@ int KWRM_MGR_StartSession() {
                     "without a signature check.",
                     SOFTSIGN_KEY_FILE);
     SKwrmSession session;
+    session.deadlineMs = deadlineMs;
     int rc = aux_KWRM_MGR_Exchange(&session);
     if (rc != RES_OK) return rc;
     return aux_KWRM_MGR_Apply(&session);
@@ -687,21 +765,20 @@ int KWRM_MGR_StartSession() {
 void int_RemoteManageSession(uint64_t callStartMs) {
     if (LogString(">>>>>>>>>>>>>>>> KWRM STARTED v.%s", Version_GetText()) != RES_OK) return;
     UtilMsg_Show(CP1251("ПОЖАЛУЙСТА, ПОДОЖДИТЕ|ОБНОВЛЕНИЕ ДАННЫХ"));
-    m_ullDeadlineMs = SysClock_MonotonicMs() + KWRM_SESSION_BUDGET_MS;
-    if (callStartMs != 0 && callStartMs + KWRM_CALL_BUDGET_MS < m_ullDeadlineMs) {
-        m_ullDeadlineMs = callStartMs + KWRM_CALL_BUDGET_MS;
+    uint64_t deadlineMs = SysClock_MonotonicMs() + KWRM_SESSION_BUDGET_MS;
+    if (callStartMs != 0 && callStartMs + KWRM_CALL_BUDGET_MS < deadlineMs) {
+        deadlineMs = callStartMs + KWRM_CALL_BUDGET_MS;
     }
-    KWRM_CLI_SetDeadline(m_ullDeadlineMs);
+    KWRM_CLI_SetDeadline(deadlineMs);
 
     int rc = KWRM_MGR_Initialize();
     if (rc == RES_OK) rc = KWRM_MGR_Connect();
     if (rc == RES_OK) {
-        rc = KWRM_MGR_StartSession();
+        rc = KWRM_MGR_StartSession(deadlineMs);
         KWRM_MGR_CloseConnect();
     }
     KWRM_MGR_CloseSession(static_cast<uint16_t>(rc));
     KWRM_CLI_SetDeadline(0);
-    m_ullDeadlineMs = 0;
     LogString("<<<<<<<<<<<<<<<< KWRM FINISHED [%d] \n", rc);
     if (rc == RES_OK) {
         int check = CheckSoftUpdate();

@@ -42,8 +42,9 @@ void int_RemoteManageSession(uint64_t callStartMs);
 int KWRM_MGR_Initialize();
 // TLS connection to KWRMHOST:KWRMPORT; RES_OK or RES_KWRM_CONNECT.
 int KWRM_MGR_Connect();
-// The protocol session and the apply phase; 0 or the code that ended it.
-int KWRM_MGR_StartSession();
+// The protocol session and the apply phase, within the time budget that ends at deadlineMs
+// (SysClock_MonotonicMs; 0: none); 0 or the code that ended it.
+int KWRM_MGR_StartSession(uint64_t deadlineMs);
 // Closes the TLS connection (safe when closed).
 void KWRM_MGR_CloseConnect();
 // Shows the session's result on the terminal and the pad, waits 3 seconds,

@@ -7,7 +7,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -144,17 +143,6 @@ static int aux_KWRM_MGR_ReadLink(const char* name, char* target, uint16_t size) 
     return rc;
 }
 
-// Writes the whole of fd's length into out; false on a short or failed transfer.
-static bool aux_SoftUpd_CopyAll(int in, int out, off_t length) {
-    off_t offset = 0;
-    while (offset < length) {
-        ssize_t n = sendfile(out, in, &offset, static_cast<size_t>(length - offset));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-    }
-    return true;
-}
-
 // Copies source (followed when a link) to target whole: written aside, checked
 // for its full length, flushed and renamed over target, mode 0755.
 // 0, a file-utility code, or 11000 when the copy cannot be created.
@@ -167,33 +155,25 @@ static int aux_KWRM_MGR_CopyFile(const char* source, const char* target) {
     struct stat st;
     if (fstat(in, &st) != 0) st.st_uid = static_cast<uid_t>(-1), st.st_gid = static_cast<gid_t>(-1);
 
-    char aside[SOFT_LINK_BUFFER + 8];
-    snprintf(aside, sizeof(aside), "%s.tmp", target);
-    int out = open(aside, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, SOFT_LIB_MODE);
-    if (out < 0) {
+    char asideName[SOFT_LINK_BUFFER + 8];
+    snprintf(asideName, sizeof(asideName), "%s.tmp", target);
+    SUtilFileAside aside;
+    if (UtilFile_AsideOpen(&aside, target, asideName, SOFT_LIB_MODE, UTILFILE_ASIDE_EXACT_MODE) != RES_OK) {
         close(in);
-        return Error_LogDetail(aside, "aux_KWRM_MGR_CopyFile", RES_FILE_OPEN);
+        return Error_LogDetail(asideName, "aux_KWRM_MGR_CopyFile", RES_FILE_OPEN);
     }
     // A copy that ends short is refused: the link must never point at part of a library.
-    bool ok = aux_SoftUpd_CopyAll(in, out, length);
-    struct stat written;
-    ok = ok && fstat(out, &written) == 0 && written.st_size == length;
-    if (fchown(out, st.st_uid, st.st_gid) != 0) {
+    bool ok = UtilFile_AsideCopy(&aside, in, length) == RES_OK;
+    if (fchown(aside.iFd, st.st_uid, st.st_gid) != 0) {
         // Another owner needs privileges the terminal may not have; the copy stays the caller's.
     }
-    ok = ok && fchmod(out, SOFT_LIB_MODE) == 0 && fsync(out) == 0;
-    ok = close(out) == 0 && ok;
+    ok = ok && UtilFile_AsideClose(&aside, 1) == RES_OK;
     close(in);
     if (!ok) {
-        unlink(aside);
-        return Error_LogDetail(aside, "aux_KWRM_MGR_CopyFile", RES_FILE_WRITE);
+        UtilFile_AsideDrop(&aside);
+        return Error_LogDetail(asideName, "aux_KWRM_MGR_CopyFile", RES_FILE_WRITE);
     }
-    if (UtilFile_Rename(aside, target) != RES_OK) {
-        int saved = errno;
-        unlink(aside);
-        errno = saved;
-        return Error_LogDetail(target, "aux_KWRM_MGR_CopyFile", RES_FILE_WRITE);
-    }
+    if (UtilFile_AsideCommit(&aside) != RES_OK) return Error_LogDetail(target, "aux_KWRM_MGR_CopyFile", RES_FILE_WRITE);
     return RES_OK;
 }
 
@@ -235,15 +215,10 @@ int aux_KWRM_MGR_UpdateLibrary(const char* source, const char* target, const cha
 
     // The new link is made aside and renamed over the old one: there is
     // always a link, to the old library or to the new one.
-    char aside[SOFT_LINK_BUFFER + 8];
-    snprintf(aside, sizeof(aside), "%s.tmp", link);
-    unlink(aside);
     const char* slash = strrchr(target, '/');
     const char* bare = slash != nullptr ? slash + 1 : target;
-    rc = symlink(bare, aside) == 0 ? RES_OK : RES_KWRM_FILE_IO;
-    if (rc == RES_OK) rc = UtilFile_Rename(aside, link) == RES_OK ? RES_OK : RES_KWRM_FILE_IO;
+    rc = UtilFile_ReplaceLink(link, bare) == RES_OK ? RES_OK : RES_KWRM_FILE_IO;
     int err = rc == RES_OK ? 0 : errno;
-    if (rc != RES_OK) unlink(aside);
     LogString("%s. KWRM_MGR. aux_KWRM_MGR_UpdateLibrary. Create soft link (Link name: %s; Target: %s) [%d : %d]",
               rc == RES_OK ? "INFO" : "ERROR", link, bare, rc, err);
     return rc;

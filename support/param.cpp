@@ -12,6 +12,8 @@
 #include <cstdio>
 #include <cstring>
 #include <strings.h>
+
+#include <string>
 #include <unistd.h>
 
 #include "support/log.h"
@@ -225,15 +227,14 @@ static void aux_Say(const SParamFile* f, uint8_t level, unsigned line, const cha
 
 // Opens path for reading the keys; RES_OK or RES_CFG_FILE, with errno (or -1
 // for an empty file) in *openErrno.
-static int aux_OpenConfigPath(const char* path, FILE** file, long* length, unsigned char create, int* openErrno) {
+static int aux_OpenConfigPath(const char* path, FILE** file, long* length, int* openErrno) {
     *file = nullptr;
     *length = 0;
     *openErrno = 0;
     FILE* f = fopen(path, "r+b");
-    if (f == nullptr && create) f = fopen(path, "w+b");
     if (f == nullptr) {
         *openErrno = errno;
-        LogString("%s. Open or create config file [%s].", create ? "ERROR" : "WARNING", path);
+        LogString("WARNING. Open or create config file [%s].", path);
         return RES_CFG_FILE;
     }
     long size = -1;
@@ -244,7 +245,7 @@ static int aux_OpenConfigPath(const char* path, FILE** file, long* length, unsig
         LogString("ERROR. OpenConfig. Func fseek() error");
         return RES_CFG_FILE;
     }
-    if (size == 0 && !create) {
+    if (size == 0) {
         *openErrno = -1;
         fclose(f);
         LogString("ERROR. OpenConfig. Empty config [%s].", path);
@@ -261,15 +262,15 @@ static int aux_OpenConfigPath(const char* path, FILE** file, long* length, unsig
     return RES_OK;
 }
 
-static int aux_OpenConfig(const char* fileName, FILE** file, long* length, unsigned char create) {
+static int aux_OpenConfig(const char* fileName, FILE** file, long* length) {
     if (strlen(fileName) > MAX_FILE_NAME_LENGTH) {
-        LogString("%s. Open or create config file [%s].", create ? "ERROR" : "WARNING", fileName);
+        LogString("WARNING. Open or create config file [%s].", fileName);
         return RES_CFG_FILE;
     }
     char path[64];
     UtilFile_CreateFilePath(path, "DATA", fileName);
     int openErrno = 0;
-    return aux_OpenConfigPath(path, file, length, create, &openErrno);
+    return aux_OpenConfigPath(path, file, length, &openErrno);
 }
 
 // Skips the rest of the line: 1 at its end, 0 at the end of the file, -1 on a read error.
@@ -754,7 +755,7 @@ static int aux_ReadFile(SParamLoad* load, SParamFile* f, int* readRc, const SPar
     long length = 0;
     *readRc = 0;
     *badKey = nullptr;
-    int rc = aux_OpenConfigPath(f->path, &file, &length, 0, &f->openErrno);
+    int rc = aux_OpenConfigPath(f->path, &file, &length, &f->openErrno);
     if (rc != RES_OK) {
         if (f->openErrno > 0) aux_Say(f, f->keys == kConfigKeys ? LOG_ERROR : LOG_WARNING, 0, "%s", strerror(f->openErrno));
         // An empty DEVICE.INI is named by the mandatory COMPORT; CONFIG.INI's stops the load here.
@@ -1005,12 +1006,23 @@ static int aux_ReadRewriteLine(SParamReader* r, char* buf) {
     }
 }
 
-static int aux_WriteAll(FILE* file, const void* data, size_t n) {
-    return fwrite(data, 1, n, file) == n ? 0 : -1;
+// Writes n bytes into the new copy and counts them; 0 or -1.
+static int aux_WriteAll(SUtilFileAside* out, const void* data, size_t n, size_t* written) {
+    if (UtilFile_AsideWrite(out, data, static_cast<int32_t>(n)) != RES_OK) return -1;
+    *written += n;
+    return 0;
+}
+
+// Writes "[\n]name=value\n" into the new copy; 0 or -1.
+static int aux_WriteParam(SUtilFileAside* out, bool newLine, const char* paramName, const char* value,
+                          size_t* written) {
+    const std::string line = std::string(newLine ? "\n" : "") + paramName + "=" + value + "\n";
+    return aux_WriteAll(out, line.data(), line.size(), written);
 }
 
 // Copies the open configuration file to the open TMPCFG.INI with paramName replaced or added.
-static int aux_CopyWithParam(FILE* in, long remaining, FILE* out, const char* paramName, const char* value) {
+static int aux_CopyWithParam(FILE* in, long remaining, SUtilFileAside* out, const char* paramName, const char* value,
+                             size_t* written) {
     SParamReader r;
     memset(&r, 0, sizeof(r));
     r.file = in;
@@ -1031,12 +1043,12 @@ static int aux_CopyWithParam(FILE* in, long remaining, FILE* out, const char* pa
         if (len == 0) break;
         if (static_cast<size_t>(len) >= nameLen && strncasecmp(line, paramName, nameLen) == 0) {
             matched = true;
-            if (fprintf(out, "%s=%s\n", paramName, value) < 0) return -1;
-        } else if (aux_WriteAll(out, line, static_cast<size_t>(len)) != 0) {
+            if (aux_WriteParam(out, false, paramName, value, written) != 0) return -1;
+        } else if (aux_WriteAll(out, line, static_cast<size_t>(len), written) != 0) {
             return -1;
         }
     }
-    if (!matched && fprintf(out, "\n%s=%s\n", paramName, value) < 0) return -1;
+    if (!matched && aux_WriteParam(out, true, paramName, value, written) != 0) return -1;
     return 0;
 }
 
@@ -1050,38 +1062,35 @@ int Param_WriteConfigParam(const char* fileName, const char* paramName, const ch
 
     FILE* in = nullptr;
     long remaining = 0;
-    if (aux_OpenConfig(fileName, &in, &remaining, 0) != RES_OK) return RES_CFG_FILE;
+    if (aux_OpenConfig(fileName, &in, &remaining) != RES_OK) return RES_CFG_FILE;
 
     char path[64];
     char tmpPath[64];
     UtilFile_CreateFilePath(path, "DATA", fileName);
     UtilFile_CreateFilePath(tmpPath, "DATA", "TMPCFG.INI");
-    FILE* out = fopen(tmpPath, "w+b");
-    if (out == nullptr) {
+    SUtilFileAside out;
+    if (UtilFile_AsideOpen(&out, path, tmpPath, 0666, 0) != RES_OK) {
         fclose(in);
         LogString("ERROR. Param_WriteConfigParam. Open or create config file [%s].", tmpPath);
         return RES_CFG_FILE;
     }
 
-    int rc = aux_CopyWithParam(in, remaining, out, paramName, value);
+    size_t written = 0;
+    int rc = aux_CopyWithParam(in, remaining, &out, paramName, value, &written);
     fclose(in);
     // The new copy must be on the disk before it replaces the old file.
-    if (rc == 0 && (fflush(out) != 0 || fsync(fileno(out)) != 0)) rc = -1;
-    long outLength = -1;
-    if (rc == 0 && fseek(out, 0, SEEK_END) == 0) outLength = ftell(out);
-    if (fclose(out) != 0) rc = -1;
-    if (rc == 0 && outLength <= static_cast<long>(strlen(paramName) + strlen(value))) rc = -1;
+    if (rc == 0 && UtilFile_AsideClose(&out, 1) != RES_OK) rc = -1;
+    if (rc == 0 && written <= strlen(paramName) + strlen(value)) rc = -1;
     if (rc != 0) {
-        unlink(tmpPath);
+        UtilFile_AsideDrop(&out);
         LogString("ERROR. Param_WriteConfigParam. [%s] not rewritten", path);
         return RES_CFG_FILE;
     }
     // Renamed over the old file, never deleted first: a crash leaves the old or the new file.
-    if (rename(tmpPath, path) != 0) {
-        unlink(tmpPath);
+    // A directory that was not flushed leaves the new file in place: it counts as written.
+    if (UtilFile_AsideCommit(&out) != RES_OK && !out.ucPlaced) {
         LogString("ERROR. Param_WriteConfigParam. [%s] not rewritten", path);
         return RES_CFG_FILE;
     }
-    UtilFile_SyncDir(path);
     return RES_OK;
 }

@@ -4,6 +4,8 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <stdio_ext.h>
+#include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -97,8 +99,8 @@ int UtilFile_GetLength(FILE* file, int32_t* length) {
     return rc;
 }
 
-// Writes all of buffer to fd, flushes it to the disk; the fault seam may stop it half-way.
-static int aux_WriteAllAndSync(int fd, const void* buffer, int32_t n, const char* path) {
+// Writes all of buffer to fd; the fault seam may stop it half-way.
+static int aux_WriteAll(int fd, const void* buffer, int32_t n, const char* path) {
     const char* p = static_cast<const char*>(buffer);
     int32_t left = n;
     int fault = m_FaultHook != nullptr ? m_FaultHook("write", path) : 0;
@@ -112,10 +114,13 @@ static int aux_WriteAllAndSync(int fd, const void* buffer, int32_t n, const char
         p += done;
         left -= static_cast<int32_t>(done);
     }
-    if (fault != 0) return RES_FILE_WRITE;
+    return fault != 0 ? RES_FILE_WRITE : RES_OK;
+}
+
+// Flushes fd's data to the disk, through the fault seam.
+static int aux_Sync(int fd, const char* path) {
     if (aux_Fault("fsync", path)) return RES_FILE_WRITE;
-    if (fsync(fd) != 0) return RES_FILE_WRITE;
-    return RES_OK;
+    return fsync(fd) == 0 ? RES_OK : RES_FILE_WRITE;
 }
 
 static int aux_WriteFile(const char* path, const void* buffer, int32_t n, int flags, const char* where) {
@@ -123,7 +128,8 @@ static int aux_WriteFile(const char* path, const void* buffer, int32_t n, int fl
     if (aux_Fault("open", path)) return Error_LogDetail(path, where, RES_FILE_OPEN);
     int fd = open(path, flags, 0666);
     if (fd < 0) return Error_LogDetail(path, where, RES_FILE_OPEN);
-    int rc = aux_WriteAllAndSync(fd, buffer, n, path);
+    int rc = aux_WriteAll(fd, buffer, n, path);
+    if (rc == RES_OK) rc = aux_Sync(fd, path);
     if (close(fd) != 0 && rc == RES_OK) rc = RES_FILE_WRITE;
     if (rc != RES_OK) return Error_LogDetail(path, where, rc);
     return RES_OK;
@@ -158,32 +164,140 @@ int UtilFile_SyncDir(const char* path) {
     return rc;
 }
 
-// A temporary file whose write failed goes, so that none is left behind.
+// A temporary file whose write failed goes, so that none is left behind; errno stays the failure's.
 static void aux_DropTemp(const char* tmp) {
+    const int err = errno;
     if (!aux_Fault("delete", tmp)) unlink(tmp);
+    errno = err;
+}
+
+int UtilFile_AsideOpen(SUtilFileAside* aside, const char* path, const char* temp, unsigned mode, int flags) {
+    aside->pFile = nullptr;
+    aside->iFd = -1;
+    aside->szTemp[0] = aside->szPath[0] = '\0';
+    aside->ucPlaced = 0;
+    if (temp == nullptr || temp[0] == '\0') return RES_FILE_EMPTY_PATH;
+    snprintf(aside->szTemp, sizeof(aside->szTemp), "%s", temp);
+    if (path != nullptr) snprintf(aside->szPath, sizeof(aside->szPath), "%s", path);
+    if (aux_Fault("open", temp)) return RES_FILE_OPEN;
+    const bool append = (flags & UTILFILE_ASIDE_APPEND) != 0;
+    int fd = open(temp, O_WRONLY | O_CREAT | O_CLOEXEC | (append ? O_APPEND : O_TRUNC), static_cast<mode_t>(mode));
+    if (fd < 0) return RES_FILE_OPEN;
+    FILE* file = nullptr;
+    if ((flags & UTILFILE_ASIDE_EXACT_MODE) == 0 || fchmod(fd, static_cast<mode_t>(mode)) == 0)
+        file = fdopen(fd, append ? "ab" : "wb");
+    if (file == nullptr) {
+        const int err = errno;
+        close(fd);
+        errno = err;
+        return RES_FILE_OPEN;
+    }
+    aside->pFile = file;
+    aside->iFd = fd;
+    return RES_OK;
+}
+
+int UtilFile_AsideWrite(SUtilFileAside* aside, const void* buffer, int32_t n) {
+    if (aside->pFile == nullptr || n < 0) return RES_FILE_WRITE;
+    size_t count = static_cast<size_t>(n);
+    int fault = m_FaultHook != nullptr ? m_FaultHook("write", aside->szTemp) : 0;
+    if (fault == UTILFILE_FAULT_TORN) count /= 2;
+    else if (fault != 0) return RES_FILE_WRITE;
+    if (count > 0 && fwrite(buffer, 1, count, aside->pFile) != count) return RES_FILE_WRITE;
+    return fault != 0 ? RES_FILE_WRITE : RES_OK;
+}
+
+int UtilFile_AsideCopy(SUtilFileAside* aside, int fd, int32_t length) {
+    if (aside->pFile == nullptr || length < 0 || fflush(aside->pFile) != 0) return RES_FILE_WRITE;
+    off_t want = length;
+    int fault = m_FaultHook != nullptr ? m_FaultHook("write", aside->szTemp) : 0;
+    if (fault == UTILFILE_FAULT_TORN) want = length / 2;
+    else if (fault != 0) return RES_FILE_WRITE;
+    // A copy that ends short (the source shrank, the disk filled) is a failure.
+    off_t offset = 0;
+    while (offset < want) {
+        ssize_t n = sendfile(aside->iFd, fd, &offset, static_cast<size_t>(want - offset));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return RES_FILE_WRITE;
+    }
+    return fault != 0 ? RES_FILE_WRITE : RES_OK;
+}
+
+int UtilFile_AsideClose(SUtilFileAside* aside, int sync) {
+    if (aside->pFile == nullptr) return RES_OK;
+    // A write lost earlier (through the handle, unlooked at) fails the close too.
+    bool ok = fflush(aside->pFile) == 0 && !ferror(aside->pFile);
+    if (ok && sync) ok = aux_Sync(aside->iFd, aside->szTemp) == RES_OK;
+    const int err = errno;
+    if (fclose(aside->pFile) != 0 && ok) ok = false;
+    else errno = err;
+    aside->pFile = nullptr;
+    aside->iFd = -1;
+    return ok ? RES_OK : RES_FILE_WRITE;
+}
+
+int UtilFile_AsideCommit(SUtilFileAside* aside) {
+    if (UtilFile_AsideClose(aside, 1) != RES_OK) {
+        aux_DropTemp(aside->szTemp);
+        return RES_FILE_WRITE;
+    }
+    if (aside->szPath[0] == '\0') return RES_OK;
+    if (aux_Fault("rename", aside->szPath) || rename(aside->szTemp, aside->szPath) != 0) {
+        aux_DropTemp(aside->szTemp);
+        return RES_FILE_WRITE;
+    }
+    aside->ucPlaced = 1;
+    // Until its directory is flushed the new name may not survive a power cut.
+    return UtilFile_SyncDir(aside->szPath) == RES_OK ? RES_OK : RES_FILE_WRITE;
+}
+
+void UtilFile_AsideDrop(SUtilFileAside* aside) {
+    if (aside->pFile != nullptr) {
+        // The bytes still in the stream's buffer would only be written to be removed.
+        __fpurge(aside->pFile);
+        fclose(aside->pFile);
+        aside->pFile = nullptr;
+        aside->iFd = -1;
+    }
+    if (aside->szTemp[0] != '\0') aux_DropTemp(aside->szTemp);
 }
 
 int UtilFile_ReplaceFile(const char* path, const void* buffer, int32_t n) {
-    if (path == nullptr || path[0] == '\0') return Error_LogDetail(path, "UtilFile_ReplaceFile", RES_FILE_EMPTY_PATH);
-    char tmp[1024];
+    static const char kWhere[] = "UtilFile_ReplaceFile";
+    if (path == nullptr || path[0] == '\0') return Error_LogDetail(path, kWhere, RES_FILE_EMPTY_PATH);
+    char tmp[UTILFILE_PATH_SIZE];
     snprintf(tmp, sizeof(tmp), "%s.tmp", path);
-    int rc = aux_WriteFile(tmp, buffer, n, O_WRONLY | O_CREAT | O_TRUNC, "UtilFile_ReplaceFile");
+    SUtilFileAside aside;
+    int rc = UtilFile_AsideOpen(&aside, path, tmp, 0666, 0);
+    // One buffer goes to the disk in one write, past the stream.
+    if (rc == RES_OK) rc = aux_WriteAll(aside.iFd, buffer, n, tmp);
+    const int closed = UtilFile_AsideClose(&aside, rc == RES_OK);
+    if (rc == RES_OK) rc = closed;
     if (rc != RES_OK) {
+        Error_LogDetail(tmp, kWhere, rc);
         aux_DropTemp(tmp);
         return rc;
     }
-    if (aux_Fault("rename", path) || rename(tmp, path) != 0) {
-        aux_DropTemp(tmp);
-        return Error_LogDetail(path, "UtilFile_ReplaceFile", RES_FILE_WRITE);
-    }
-    // Until its directory is flushed the new name may not survive a power cut.
-    if (UtilFile_SyncDir(path) != RES_OK) return Error_LogDetail(path, "UtilFile_ReplaceFile", RES_FILE_WRITE);
+    if (UtilFile_AsideCommit(&aside) != RES_OK) return Error_LogDetail(path, kWhere, RES_FILE_WRITE);
     return RES_OK;
 }
 
 int UtilFile_Rename(const char* from, const char* to) {
     if (aux_Fault("rename", to) || rename(from, to) != 0) return RES_FILE_WRITE;
     return UtilFile_SyncDir(to) == RES_OK ? RES_OK : RES_FILE_WRITE;
+}
+
+int UtilFile_ReplaceLink(const char* link, const char* target) {
+    char tmp[UTILFILE_PATH_SIZE];
+    snprintf(tmp, sizeof(tmp), "%s.tmp", link);
+    // A link left aside by an earlier try would stand in the new one's way.
+    unlink(tmp);
+    bool made = !aux_Fault("symlink", tmp) && symlink(target, tmp) == 0;
+    if (made && UtilFile_Rename(tmp, link) == RES_OK) return RES_OK;
+    const int err = errno;
+    unlink(tmp);
+    errno = err;
+    return RES_FILE_WRITE;
 }
 
 int UtilFile_Truncate(const char* path, int32_t length) {

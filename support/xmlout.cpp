@@ -3,10 +3,10 @@
 
 #include <cstdint>
 #include <cstring>
-#include <unistd.h>
 
 #include "support/log.h"
 #include "support/result_codes.h"
+#include "support/utilfile.h"
 
 struct SXMLOut {
     uint8_t ucInitialized;  // 1 while a file is open for writing
@@ -15,6 +15,8 @@ struct SXMLOut {
 };
 
 static SXMLOut stXMLOut = {0, 0, nullptr};
+// The file being written: the response, which the caller puts in place once it is whole.
+static SUtilFileAside m_Aside;
 
 // Every write of the writer's own goes through here; value selects character data.
 static int aux_XMLOut_Write(const char* text, size_t length, bool value) {
@@ -57,9 +59,9 @@ static int aux_XMLOut_WriteTag(const char* opening, const char* name) {
 int XMLOut_Init(const char* path) {
     XMLOut_DeInit();
     stXMLOut = SXMLOut{0, 0, nullptr};
-    FILE* file = path != nullptr ? fopen(path, "w") : nullptr;
-    if (file == nullptr) return Error_LogDetail(path, "XMLOut. StartBuild", RES_XML_INIT);
-    stXMLOut.pFile = file;
+    if (path == nullptr || UtilFile_AsideOpen(&m_Aside, nullptr, path, 0666, 0) != RES_OK)
+        return Error_LogDetail(path, "XMLOut. StartBuild", RES_XML_INIT);
+    stXMLOut.pFile = m_Aside.pFile;
     stXMLOut.ucInitialized = 1;
     return RES_OK;
 }
@@ -72,9 +74,7 @@ int XMLOut_DeInit() {
         // The response is the operation's only answer to the till: a failed
         // flush, or a write lost earlier (the receipt writes through the handle
         // and does not look), is reported, not taken for a written file.
-        bool synced = fflush(stXMLOut.pFile) == 0 && !ferror(stXMLOut.pFile) && fsync(fileno(stXMLOut.pFile)) == 0;
-        bool closed = fclose(stXMLOut.pFile) == 0;
-        if (!synced || !closed) rc = Error_LogDetail(nullptr, "XMLOut. DeInit", RES_XML_SHORT_WRITE);
+        if (UtilFile_AsideClose(&m_Aside, 1) != RES_OK) rc = Error_LogDetail(nullptr, "XMLOut. DeInit", RES_XML_SHORT_WRITE);
     }
     stXMLOut = SXMLOut{0, 0, nullptr};
     return rc;

@@ -572,6 +572,11 @@ TEST(Session, ABadFileFromTheManagerIsRefusedAndTheNextSaleIsApproved) {
          {"RANGE.CFG", Ranges(3)}, "does not verify against SSLA [DATA/SSLA]"},
         {"a chip configuration larger than the pad takes", {{"EMVCFG", Bytes(65001, 2)}}, {"RANGE.CFG", Ranges(3)},
          "(65001 bytes, not 1 to 65000)"},
+        // A whole set of another CA: it works as a set, but its CA does not verify the manager.
+        {"a CA of its own with a set it issued",
+         {{"SSLA", ReadFile(pki + "/rogue/ca.crt")}, {"SSLC", ReadFile(pki + "/rogue/host.crt")},
+          {"SSLK", ReadFile(pki + "/rogue/host.key")}},
+         {"RANGE.CFG", Ranges(3)}, "SSLA [TEMP/SSLA] does not verify the manager serving this session"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -351,7 +351,8 @@ TEST_F(HostMessagesTest, TransactionResponses) {
         EXPECT_EQ(TMMsgBuilder_ParseTransactionRs(c.packet.data(), (uint16_t)c.packet.size(),
                                                   &order, add),
                   c.result);
-        EXPECT_EQ(order.usRespCode, c.respCode);
+        // The order is a packed record: compare copies, not references into it.
+        EXPECT_EQ(uint16_t(order.usRespCode), c.respCode);
         EXPECT_STREQ(order.szHostRespCode, c.hostCode);
     }
 }
@@ -425,14 +426,15 @@ TEST_F(HostMessagesTest, LiteralTransactionAnswers) {
             EXPECT_FALSE(TMMsgPrs_IsFieldExists(&stTMMsg, (uint8_t)f)) << "field " << f;
         }
         if (c.result != RES_OK) continue;
-        EXPECT_EQ(order.usRespCode, c.respCode);
+        // The order is a packed record: compare copies, not references into it.
+        EXPECT_EQ(uint16_t(order.usRespCode), c.respCode);
         std::string field54;
         for (const auto& f : c.answer->fields) {
             SCOPED_TRACE(f.first);
             switch (f.first) {
                 case 4:
-                    EXPECT_EQ(order.stAmount.ulHigh, 0u);
-                    EXPECT_EQ(order.stAmount.ulLow, strtoul(f.second.c_str(), nullptr, 10));
+                    EXPECT_EQ(uint32_t(order.stAmount.ulHigh), 0u);
+                    EXPECT_EQ(uint32_t(order.stAmount.ulLow), strtoul(f.second.c_str(), nullptr, 10));
                     break;
                 case 11: EXPECT_STREQ(order.szSTAN, f.second.c_str()); break;
                 case 37: EXPECT_STREQ(order.szRRN, f.second.c_str()); break;

@@ -14,7 +14,6 @@
 #include "pinpad/padprofile_internal.h"
 #include "support/param.h"
 #include "support/sysclock.h"
-#include "support/vars.h"
 #include "tests/common/tempdir.h"
 
 namespace {

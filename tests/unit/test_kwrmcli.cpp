@@ -23,7 +23,6 @@
 #include "support/log.h"
 #include "support/result_codes.h"
 #include "support/sysclock.h"
-#include "support/vars.h"
 #include "tests/common/emulators.h"
 #include "tests/common/tempdir.h"
 
@@ -117,7 +116,6 @@ protected:
         system("rm -rf TEMP/* DATA/* srv/* up/*");
         g_Config.ucFileLoadTimeout = 0;
         KWRM_CLI_SetDeadline(0);
-        memset(&g_Vars, 0, sizeof(g_Vars));
         std::string dir = g_work->file("pki/sha256/");
         NetLayer_InitCredentials();
         ASSERT_EQ(0, NetLayer_ParseCAFile((dir + "SSLA").c_str()));
@@ -435,14 +433,14 @@ TEST_F(KwrmClientTest, SoftwareDownloadAnnouncesItsVersion) {
         unlink("TEMP/libRAVOux.so");
         unlink("libRAVOux.so");
         if (!c.held.empty()) g_work->write("libRAVOux.so", c.held);
-        g_Vars.ulAppDownloadVer = 0xFFFFFFFF;
+        uint32_t announced = 0xFFFFFFFF;
         Manager manager(c.scenario);
         ASSERT_EQ(0, manager.connected());
         uint8_t complete = 9, started = 9;
-        EXPECT_EQ(RES_OK, KWRM_CLI_GetAppDataFromKwrm(0x01030200, "TEMP/libRAVOux.so", &complete, &started));
+        EXPECT_EQ(RES_OK, KWRM_CLI_GetAppDataFromKwrm(0x01030200, "TEMP/libRAVOux.so", &complete, &started, &announced));
         EXPECT_EQ(c.complete, complete);
         EXPECT_EQ(c.complete, started);
-        EXPECT_EQ(c.announced, g_Vars.ulAppDownloadVer);
+        EXPECT_EQ(c.announced, announced);
         EXPECT_EQ(c.complete ? lib : "", ReadFile("TEMP/libRAVOux.so"));
         std::string trace = manager.Finish();
         char crc[16];

@@ -14,6 +14,7 @@
 #include "support/log.h"
 #include "support/param.h"
 #include "support/result_codes.h"
+#include "support/utilfile.h"
 #include "tests/common/emulators.h"
 
 namespace fs = std::filesystem;
@@ -359,6 +360,43 @@ TEST_F(ParamTest, RewriteRefusedWhenTheCopyCannotBeCreated) {
     ASSERT_EQ(mkdir("DATA/TMPCFG.INI", 0777), 0);
     EXPECT_EQ(Param_WriteConfigParam("DEVICE.INI", "BAUDRATE", "115200"), RES_CFG_FILE);
     EXPECT_EQ(emu::ReadFile("DATA/DEVICE.INI"), "BAUDRATE=9600\n");
+}
+
+// The rewrite fails at each of its durable steps in turn (the others going
+// through): the file reads old or new, whole, no copy is left behind, and a
+// failure is never reported as a rewrite (a directory flush that fails leaves
+// the new file in place, which counts as written).
+int g_failAt = 0, g_steps = 0;
+std::string g_failed;
+int FailNth(const char* step, const char*) {
+    if (++g_steps != g_failAt) return 0;
+    g_failed = step;
+    return 1;
+}
+
+TEST_F(ParamTest, RewriteStoppedAtAnyStepLeavesTheOldOrTheNewFile) {
+    const std::string before = "COMPORT=1\nBAUDRATE=9600\n", after = "COMPORT=1\nBAUDRATE=115200\n";
+    for (g_failAt = 1;; ++g_failAt) {
+        SCOPED_TRACE(g_failAt);
+        Write("DEVICE.INI", before);
+        g_steps = 0;
+        g_failed.clear();
+        UtilFile_SetFaultHook(FailNth);
+        int rc = Param_WriteConfigParam("DEVICE.INI", "BAUDRATE", "115200");
+        UtilFile_SetFaultHook(nullptr);
+        const std::string now = emu::ReadFile("DATA/DEVICE.INI");
+        EXPECT_FALSE(fs::exists("DATA/TMPCFG.INI"));
+        if (g_steps < g_failAt) {
+            EXPECT_EQ(RES_OK, rc);
+            EXPECT_EQ(after, now);
+            break;
+        }
+        SCOPED_TRACE(g_failed);
+        EXPECT_EQ(g_failed == "dirsync" ? RES_OK : RES_CFG_FILE, rc);
+        EXPECT_EQ(rc == RES_OK ? after : before, now);
+        ASSERT_LT(g_failAt, 12);
+    }
+    EXPECT_GE(g_failAt, 6) << "open, two writes, fsync, rename, dirsync";
 }
 
 TEST_F(ParamTest, RewrittenKeyIsLoadedNextTime) {

@@ -22,6 +22,7 @@
 #include "pinpad/ppfile.h"
 #include "support/param.h"
 #include "support/result_codes.h"
+#include "support/utilfile.h"
 #include "tests/unit/pad_session_util.h"
 
 namespace {
@@ -157,6 +158,44 @@ TEST_F(PadFiles, ReadNeedsTheEndMarkOnTheLastBlockAndKeepsWithinTheBuffer) {
     m_dir.write("DATA/SSLA", "kept");
     EXPECT_EQ(RES_PP_PORT_OPEN, PPLayer_FileRead("DATA/SSLA", nullptr, nullptr, nullptr));
     EXPECT_EQ("kept", m_dir.read("DATA/SSLA"));
+}
+
+// The fetch fails at each durable step of its write in turn (the others going
+// through, the pad answering throughout): the terminal's copy is the old one
+// or the pad's whole file, never a part, and no temporary file is left.
+int g_failAt = 0, g_steps = 0;
+std::string g_failed;
+int FailNth(const char* step, const char*) {
+    if (++g_steps != g_failAt) return 0;
+    g_failed = step;
+    return 1;
+}
+
+TEST_F(PadFiles, ReadStoppedAtAnyStepLeavesTheOldCopyOrTheWholeFile) {
+    const std::string content = Bytes(1600, 5);
+    Start("block_size=800\n" + PadFile("EMVCFG", content));
+    for (g_failAt = 1;; ++g_failAt) {
+        SCOPED_TRACE(g_failAt);
+        m_dir.write("DATA/EMVCFG", "old copy");
+        g_steps = 0;
+        g_failed.clear();
+        UtilFile_SetFaultHook(FailNth);
+        int rc = PPLayer_FileRead("DATA/EMVCFG", nullptr, nullptr, nullptr);
+        UtilFile_SetFaultHook(nullptr);
+        const std::string now = m_dir.read("DATA/EMVCFG");
+        EXPECT_FALSE(m_dir.exists("DATA/EMVCFG.tmp"));
+        if (g_steps < g_failAt) {
+            EXPECT_EQ(RES_OK, rc);
+            EXPECT_EQ(content, now);
+            break;
+        }
+        SCOPED_TRACE(g_failed);
+        EXPECT_NE(RES_OK, rc);
+        // Only a directory that was not flushed leaves the new file in place.
+        EXPECT_EQ(g_failed == "dirsync" ? content : "old copy", now);
+        ASSERT_LT(g_failAt, 12);
+    }
+    EXPECT_GE(g_failAt, 6) << "open, two writes, fsync, rename, dirsync";
 }
 
 // ---- a pad that lies, scripted on a raw pseudo-terminal ----

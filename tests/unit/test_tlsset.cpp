@@ -163,4 +163,49 @@ TEST(TlsSet, ASetInMemoryIsJudgedAsOnTheDiskWithItsIssuersDates) {
     mbedtls_x509_crt_free(&issuer);
 }
 
+// A new CA file must still verify the manager serving the session, on the
+// rules of the set it comes with (SHA-1 and 1024-bit RSA only for a SHA-1
+// set): one that does not would lock the terminal out of its bank. A rollover
+// ships the next CA beside the one in use.
+TEST(TlsSet, ANewCaFileMustVerifyTheManagerServingTheSession) {
+    TempDir dir;
+    const std::string ca = kPki + "/ca.crt", rogueCa = kPki + "/rogue/ca.crt", manager = kPki + "/host.crt";
+    dir.write("both-cas", emu::ReadFile(rogueCa) + emu::ReadFile(ca));
+    dir.write("noise", std::string(700, 'n'));
+    struct Case {
+        const char* name;
+        std::string ca, peer;  // peer "": no certificate at hand
+        uint8_t olderSetUp;
+        int rc;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {"the CA that issued the manager's certificate", ca, manager, 0, RES_OK, ""},
+        {"the next CA beside it", dir.file("both-cas"), manager, 0, RES_OK, ""},
+        {"another CA alone", rogueCa, manager, 0, RES_TLS_CERT_FILES,
+         "does not verify the manager serving this session [C=BY, O=RAVO Test, CN=127.0.0.1]"},
+        {"a SHA-1 manager with a SHA-1 set", ca, kPki + "/sha1/host.crt", 1, RES_OK, ""},
+        {"a SHA-1 manager with a SHA-256 set", ca, kPki + "/sha1/host.crt", 0, RES_TLS_CERT_FILES,
+         "does not verify the manager serving this session"},
+        {"a CA file of noise", dir.file("noise"), manager, 0, RES_TLS_CERT_FILES, "does not parse"},
+        {"no certificate of the manager", ca, "", 0, RES_TLS_CERT_FILES, "no certificate of it at hand"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        mbedtls_x509_crt peer;
+        mbedtls_x509_crt_init(&peer);
+        if (!c.peer.empty()) {
+            ASSERT_EQ(0, mbedtls_x509_crt_parse_file(&peer, c.peer.c_str()));
+        }
+        const STlsSetFile file = {c.ca.c_str(), nullptr, 0};
+        char reason[TLSSET_REASON_SIZE] = "unset";
+        EXPECT_EQ(c.rc, TlsSet_CheckPeer(&file, c.peer.empty() ? nullptr : &peer, c.olderSetUp, reason, sizeof(reason)));
+        EXPECT_NE(nullptr, strstr(reason, c.reason)) << reason;
+        if (c.rc == RES_OK) {
+            EXPECT_STREQ("", reason);
+        }
+        mbedtls_x509_crt_free(&peer);
+    }
+}
+
 }  // namespace
