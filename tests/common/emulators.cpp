@@ -13,15 +13,30 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <vector>
 
 #include "tests/common/tempdir.h"
 
 namespace emu {
+
+bool WaitFor(const std::function<bool()>& done, int limitMs) {
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point end = Clock::now() + std::chrono::milliseconds(limitMs);
+    // Looked at often at first (a child starts or ends in a few milliseconds),
+    // then every 5 ms: a long wait costs little processor time.
+    for (useconds_t pause = 200;; pause = pause < 5000 ? pause * 2 : 5000) {
+        if (done()) return true;
+        if (Clock::now() >= end) return false;
+        usleep(pause);
+    }
+}
 
 namespace {
 
@@ -48,10 +63,7 @@ pid_t Spawn(const std::vector<std::string>& args) {
 void Stop(pid_t pid, int* status) {
     if (pid <= 0) return;
     kill(pid, SIGTERM);
-    for (int i = 0; i < 300; ++i) {
-        if (waitpid(pid, status, WNOHANG) == pid) return;
-        usleep(10000);
-    }
+    if (WaitFor([&] { return waitpid(pid, status, WNOHANG) == pid; }, 3000)) return;
     kill(pid, SIGKILL);
     waitpid(pid, status, 0);
 }
@@ -61,16 +73,22 @@ void Stop(pid_t pid, int* status) {
 uint16_t SpawnListening(const std::vector<std::string>& args, const std::string& portFile, pid_t* pid,
                         int* status) {
     *pid = Spawn(args);
-    for (int i = 0; i < 500; ++i) {
-        std::string text = ReadFile(portFile);
-        if (!text.empty()) return static_cast<uint16_t>(atoi(text.c_str()));
-        if (waitpid(*pid, status, WNOHANG) == *pid) {
-            *pid = -1;
-            return 0;
-        }
-        usleep(20000);
-    }
-    return 0;
+    uint16_t port = 0;
+    WaitFor(
+        [&] {
+            std::string text = ReadFile(portFile);
+            if (!text.empty()) {
+                port = static_cast<uint16_t>(atoi(text.c_str()));
+                return true;
+            }
+            if (waitpid(*pid, status, WNOHANG) == *pid) {
+                *pid = -1;
+                return true;
+            }
+            return false;
+        },
+        10000);
+    return port;
 }
 
 }  // namespace
@@ -156,10 +174,19 @@ ClosedPort::~ClosedPort() {
 }
 
 bool MakeTestPki(const std::string& dir) {
-    // The build makes the keys once; each test gets a copy of its own to change at will.
-    std::string cmd = access(RAVO_TEST_PKI "/made", F_OK) == 0
-                          ? "mkdir -p '" + dir + "' && cp -R '" RAVO_TEST_PKI "/.' '" + dir + "'"
-                          : std::string(RAVO_SOURCE_DIR "/scripts/make_test_pki.sh '") + dir + "' >/dev/null 2>&1";
+    // The build makes the keys once; each test gets a copy of its own to change at will
+    // (copied here rather than by cp: every case of the end-to-end suites is a program of its own).
+    if (access(RAVO_TEST_PKI "/made", F_OK) == 0) {
+        std::error_code ec;
+        std::filesystem::create_directories(dir, ec);
+        if (!ec)
+            std::filesystem::copy(RAVO_TEST_PKI, dir,
+                                  std::filesystem::copy_options::recursive | std::filesystem::copy_options::copy_symlinks |
+                                      std::filesystem::copy_options::overwrite_existing,
+                                  ec);
+        return !ec;
+    }
+    std::string cmd = std::string(RAVO_SOURCE_DIR "/scripts/make_test_pki.sh '") + dir + "' >/dev/null 2>&1";
     return system(cmd.c_str()) == 0;
 }
 
@@ -169,7 +196,7 @@ PadEmuProcess::PadEmuProcess(const TempDir& dir, const std::string& scenario) : 
     unlink(trace.c_str());
     dir.write("pad.scn", scenario);
     m_pid = Spawn({PadEmuPath(), "-s", scn, "-p", ptyFile, "-t", trace});
-    for (int i = 0; i < 500 && !dir.exists("pad.pty"); ++i) usleep(10000);
+    WaitFor([&] { return dir.exists("pad.pty"); }, 5000);
     std::istringstream(dir.read("pad.pty")) >> m_path;
 }
 
@@ -179,11 +206,13 @@ std::string PadEmuProcess::trace() const { return m_dir.read("pad.trace"); }
 
 // The file's text once it holds part, or as it is after limitMs.
 static std::string aux_ReadOnceItHolds(const std::string& path, const std::string& part, int limitMs) {
-    std::string text = ReadFile(path);
-    for (int waited = 0; text.find(part) == std::string::npos && waited < limitMs; waited += 20) {
-        usleep(20000);
-        text = ReadFile(path);
-    }
+    std::string text;
+    WaitFor(
+        [&] {
+            text = ReadFile(path);
+            return text.find(part) != std::string::npos;
+        },
+        limitMs);
     return text;
 }
 
@@ -217,14 +246,9 @@ HostEmuProcess::HostEmuProcess(const TempDir& dir, const std::string& scenario, 
 HostEmuProcess::~HostEmuProcess() { Stop(m_pid, &m_status); }
 
 int HostEmuProcess::waitExit() {
-    for (int i = 0; i < 500 && m_pid > 0; ++i) {
-        if (waitpid(m_pid, &m_status, WNOHANG) == m_pid) {
-            m_pid = -1;
-            return WIFEXITED(m_status) ? WEXITSTATUS(m_status) : -1;
-        }
-        usleep(20000);
-    }
-    return -1;
+    if (m_pid <= 0 || !WaitFor([&] { return waitpid(m_pid, &m_status, WNOHANG) == m_pid; }, 10000)) return -1;
+    m_pid = -1;
+    return WIFEXITED(m_status) ? WEXITSTATUS(m_status) : -1;
 }
 
 TManagerEmuProcess::TManagerEmuProcess(const TempDir& dir, const std::string& scenario, const std::string& filesDir,

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,10 @@ void ClearLog(const std::string& logDir = "LOG");
 // under AddressSanitizer its runtime comes first, as it must be the first
 // library the child loads.
 std::string PreloadValue(const std::string& libs);
+
+// Asks done() until it says yes or limitMs passed (looking often at first,
+// then every few milliseconds); what done() said last.
+bool WaitFor(const std::function<bool()>& done, int limitMs);
 
 // A loopback port that was free a moment ago: nothing listens there.
 uint16_t FreePort();

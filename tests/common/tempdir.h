@@ -28,3 +28,10 @@ private:
 
 // Removes path and everything below it, immutable files and read-only folders included.
 void RemoveTree(const std::string& path);
+
+// The folder the end-to-end payment directories are made in: /dev/shm when it
+// is a memory file system with room to spare (a payment flushes its records
+// dozens of times, which costs real disk writes elsewhere; what a flush makes
+// durable is judged by the crash-point shim's model, not by the disk), else
+// TMPDIR or /tmp. A TempDir stays in /tmp: the unit tests keep the disk's pace.
+const std::string& TestScratchRoot();

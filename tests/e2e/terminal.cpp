@@ -14,6 +14,7 @@
 #include <memory>
 #include <netinet/in.h>
 #include <sstream>
+#include <stdexcept>
 #include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -134,12 +135,7 @@ void Stop(pid_t a, pid_t b) {
         if (pid > 0) kill(pid, SIGTERM);
     for (pid_t pid : {a, b}) {
         if (pid <= 0) continue;
-        bool ended = false;
-        for (int i = 0; i < 2000 && !ended; ++i) {
-            ended = waitpid(pid, nullptr, WNOHANG) == pid;
-            if (!ended) usleep(1000);
-        }
-        if (ended) continue;
+        if (emu::WaitFor([pid] { return waitpid(pid, nullptr, WNOHANG) == pid; }, 2000)) continue;
         kill(pid, SIGKILL);
         waitpid(pid, nullptr, 0);
     }
@@ -162,8 +158,9 @@ int RunResult::ResultCode() const {
 }
 
 Terminal::Terminal() {
-    char tmpl[] = "/tmp/ravo-e2e-XXXXXX";
-    m_root = mkdtemp(tmpl) ? tmpl : "/tmp";
+    std::string tmpl = TestScratchRoot() + "/ravo-e2e-XXXXXX";
+    if (mkdtemp(&tmpl[0]) == nullptr) throw std::runtime_error("mkdtemp failed");
+    m_root = tmpl;
     m_pay = m_root + "/pay";
     mkdir(m_pay.c_str(), 0777);
     mkdir((m_pay + "/DATA").c_str(), 0777);
@@ -204,11 +201,13 @@ RunResult Terminal::Serve(const std::string& padScenario, const std::string& hos
                         "--port", "0", "--port-file", hostPort, "--scenario", hostScn, "--trace", hostTrace, "--idle", "60"},
                        "", base + ".host.out", SanitizerEnv(base));
     std::string pty, port;
-    for (int i = 0; i < 2500 && (pty.empty() || port.empty()); ++i) {
-        std::istringstream(ReadFile(padPty)) >> pty;
-        std::istringstream(ReadFile(hostPort)) >> port;
-        if (pty.empty() || port.empty()) usleep(2000);
-    }
+    emu::WaitFor(
+        [&] {
+            if (pty.empty()) std::istringstream(ReadFile(padPty)) >> pty;
+            if (port.empty()) std::istringstream(ReadFile(hostPort)) >> port;
+            return !pty.empty() && !port.empty();
+        },
+        5000);
     EXPECT_FALSE(pty.empty()) << "pad emulator did not start";
     EXPECT_FALSE(port.empty()) << "host emulator did not start";
     emu::SCardData card;

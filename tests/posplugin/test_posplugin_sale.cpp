@@ -150,8 +150,12 @@ TEST(PluginSale, LinkTestThroughTheRealProcesses)
         e2e::Terminal terminal;
         processor->setProcessingDirectory(QString::fromStdString(terminal.Path()));
         PaymentProcessingAnswer answer;
-        const e2e::RunResult run =
-            terminal.RunVia([&] { answer = processor->testConnection(); }, "", c.hostScenario);
+        const e2e::RunResult run = terminal.RunVia(
+            [&] {
+                const FastPauses fast;
+                answer = processor->testConnection();
+            },
+            "", c.hostScenario);
 
         EXPECT_LE(1u, e2e::HostRequests(run.host, "1800").size()) << "the echo reached the host\n" << run.host;
         EXPECT_EQ(c.success, answer.isSuccess()) << run.response << run.log;
@@ -371,7 +375,12 @@ TEST(PluginSale, CancelTriedAgainIsDone)
     for (const auto& step : steps) {
         SCOPED_TRACE(step.name);
         PaymentProcessingAnswer answer;
-        const e2e::RunResult run = terminal.RunVia([&] { answer = processor->cancel(cancel); }, "", "* approve");
+        const e2e::RunResult run = terminal.RunVia(
+            [&] {
+                const FastPauses fast;
+                answer = processor->cancel(cancel);
+            },
+            "", "* approve");
         EXPECT_TRUE(answer.isSuccess()) << qPrintable(answer.getMessage().ru()) << "\n" << run.log;
         EXPECT_EQ(step.code, answer.getCode());
         EXPECT_EQ(U(step.message), answer.getMessage().ru());
@@ -417,7 +426,7 @@ TEST(PluginSale, ASecondPaymentWhileOneRunsIsAnsweredBusy)
             requestMeanwhile = emu::ReadFile(pay + "/RAVORQ.XML");
             payment.join();
         },
-        "card=stripe\ncard_delay_ms=5000", "* approve");
+        "card=stripe\ncard_delay_ms=2500", "* approve");
 
     ASSERT_TRUE(cardAwaited) << run.log;
     EXPECT_FALSE(second.isSuccess());
