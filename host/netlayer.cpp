@@ -46,19 +46,6 @@ static char m_szNameFault[600];
 // The host speaks this one suite; the library's default list no longer offers it.
 static const int m_aiCipherSuites[] = {MBEDTLS_TLS_RSA_WITH_3DES_EDE_CBC_SHA, 0};
 
-// The older set-ups (a terminal certificate signed with SHA-1) come from the time
-// of SHA-1 signatures and 1024-bit RSA keys: their peers' chains are checked with
-// both allowed. MD5 and weaker stay refused; newer set-ups keep the library's
-// default (SHA-2 family, RSA from 2048 bits).
-static const mbedtls_x509_crt_profile m_OlderSetUpProfile = {
-    MBEDTLS_X509_ID_FLAG(MBEDTLS_MD_SHA1) | MBEDTLS_X509_ID_FLAG(MBEDTLS_MD_SHA224) |
-        MBEDTLS_X509_ID_FLAG(MBEDTLS_MD_SHA256) | MBEDTLS_X509_ID_FLAG(MBEDTLS_MD_SHA384) |
-        MBEDTLS_X509_ID_FLAG(MBEDTLS_MD_SHA512),
-    0xFFFFFFF,  // any public-key algorithm
-    0xFFFFFFF,  // any curve
-    1024,       // shortest RSA key
-};
-
 // A host that accepts the TCP connection and then says nothing must not hold the
 // till for ever: the handshake gets the same limit as the connection and a packet read.
 static const uint32_t NETLAYER_HANDSHAKE_TIMEOUT_MS = NET_CONNECT_TIMEOUT_MS;
@@ -307,9 +294,9 @@ int NetLayer_EnableSSL() {
     // this TLS library still speaks) and the peer's chain may be signed with SHA-1.
     mbedtls_ssl_conf_authmode(&conf, MBEDTLS_SSL_VERIFY_REQUIRED);
     mbedtls_ssl_conf_min_version(&conf, MBEDTLS_SSL_MAJOR_VERSION_3, MBEDTLS_SSL_MINOR_VERSION_1);
-    if (clicert.sig_md < MBEDTLS_MD_SHA256) {
+    if (TlsSet_IsOlderSetUp(&clicert)) {
         mbedtls_ssl_conf_max_version(&conf, MBEDTLS_SSL_MAJOR_VERSION_3, MBEDTLS_SSL_MINOR_VERSION_1);
-        mbedtls_ssl_conf_cert_profile(&conf, &m_OlderSetUpProfile);
+        mbedtls_ssl_conf_cert_profile(&conf, TlsSet_Profile(1));
     }
     mbedtls_ssl_conf_read_timeout(&conf, NETLAYER_HANDSHAKE_TIMEOUT_MS);
 

@@ -14,15 +14,23 @@
 #include "support/result_codes.h"
 #include "support/sysclock.h"
 
-// The older set-up's chain: SHA-1 signatures and 1024-bit RSA keys.
-static const mbedtls_x509_crt_profile kSha1Profile = {
+// The older set-ups come from the time of SHA-1 signatures and 1024-bit RSA keys.
+static const mbedtls_x509_crt_profile kOlderSetUpProfile = {
     MBEDTLS_X509_ID_FLAG(MBEDTLS_MD_SHA1) | MBEDTLS_X509_ID_FLAG(MBEDTLS_MD_SHA224) |
         MBEDTLS_X509_ID_FLAG(MBEDTLS_MD_SHA256) | MBEDTLS_X509_ID_FLAG(MBEDTLS_MD_SHA384) |
         MBEDTLS_X509_ID_FLAG(MBEDTLS_MD_SHA512),
     0x0FFFFFFF,  // any public-key algorithm
     0x0FFFFFFF,  // any curve
-    1024,
+    1024,        // shortest RSA key
 };
+
+uint8_t TlsSet_IsOlderSetUp(const mbedtls_x509_crt* terminalCert) {
+    return terminalCert->sig_md < MBEDTLS_MD_SHA256 ? 1 : 0;
+}
+
+const mbedtls_x509_crt_profile* TlsSet_Profile(uint8_t olderSetUp) {
+    return olderSetUp ? &kOlderSetUpProfile : &mbedtls_x509_crt_profile_default;
+}
 
 static bool aux_TlsSet_Before(const mbedtls_x509_time& a, const mbedtls_x509_time& b) {
     const int left[] = {a.year, a.mon, a.day, a.hour, a.min, a.sec};
@@ -178,7 +186,7 @@ int TlsSet_CheckFiles(const STlsSetFile* ca, const STlsSetFile* cert, const STls
         aux_TlsSet_Time(certChain.valid_to, report->szCertValidTo);
         report->llCertValidFrom = aux_TlsSet_Seconds(certChain.valid_from);
         report->llCertValidTo = aux_TlsSet_Seconds(certChain.valid_to);
-        report->ucSha1 = certChain.sig_md < MBEDTLS_MD_SHA256 ? 1 : 0;
+        report->ucSha1 = TlsSet_IsOlderSetUp(&certChain);
         rc = TlsSet_ParseKey(&pk, key);
         if (rc != 0) {
             report->ucStep = TLSSET_KEY_PARSE;
@@ -197,7 +205,7 @@ int TlsSet_CheckFiles(const STlsSetFile* ca, const STlsSetFile* cert, const STls
     }
     if (report->ucStep == TLSSET_OK) {
         const mbedtls_x509_crt_profile* profile =
-            report->ucSha1 ? &kSha1Profile : &mbedtls_x509_crt_profile_default;
+            TlsSet_Profile(report->ucSha1);
         uint32_t flags = 0;
         rc = mbedtls_x509_crt_verify_with_profile(&certChain, &caChain, nullptr, profile, nullptr, &flags,
                                                   TlsSet_VerifyDates, nullptr);
@@ -250,7 +258,7 @@ int TlsSet_CheckPeer(const STlsSetFile* ca, const mbedtls_x509_crt* peer, uint8_
         snprintf(reason, reasonSize, "the manager's certificate [%s] could not be read again: %s", subject, words);
     }
     if (rc == 0) {
-        const mbedtls_x509_crt_profile* profile = olderSetUp ? &kSha1Profile : &mbedtls_x509_crt_profile_default;
+        const mbedtls_x509_crt_profile* profile = TlsSet_Profile(olderSetUp);
         uint32_t flags = 0;
         rc = mbedtls_x509_crt_verify_with_profile(&chain, &caChain, nullptr, profile, nullptr, &flags,
                                                   TlsSet_VerifyDates, nullptr);

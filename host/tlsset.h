@@ -18,6 +18,7 @@
 
 struct mbedtls_x509_crt;
 struct mbedtls_pk_context;
+struct mbedtls_x509_crt_profile;
 
 // The first check of a set that failed.
 enum ETlsSetStep : uint8_t {
@@ -82,6 +83,15 @@ int TlsSet_CheckPeer(const STlsSetFile* ca, const mbedtls_x509_crt* peer, uint8_
 int TlsSet_ParseCertificates(mbedtls_x509_crt* chain, const STlsSetFile* file);
 // Parses a private key file (memory or path, no password) into key; 0 or a negative error.
 int TlsSet_ParseKey(mbedtls_pk_context* key, const STlsSetFile* file);
+
+// Whether the terminal's certificate makes an older set-up: signed with a digest
+// weaker than SHA-256 (SHA-1). Such a terminal speaks TLS 1.0 and accepts its
+// peers' chains on TlsSet_Profile(1).
+uint8_t TlsSet_IsOlderSetUp(const mbedtls_x509_crt* terminalCert);
+// The rules a chain is verified on: for an older set-up SHA-1 signatures and
+// RSA keys from 1024 bits (MD5 and weaker stay refused), else the TLS library's
+// default (SHA-2 family, RSA from 2048 bits).
+const mbedtls_x509_crt_profile* TlsSet_Profile(uint8_t olderSetUp);
 
 // The TLS library's certificate check callback that judges validity dates on
 // the module clock (SysClock_Now) instead of the library's own; context unused.
