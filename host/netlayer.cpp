@@ -353,8 +353,6 @@ int NetLayer_Connect(const char* address, uint16_t port, const char* certName) {
         return RES_HOST_CONNECT;
     }
 
-    srand(static_cast<unsigned>(SysClock_MonotonicMs()));
-
     rc = mbedtls_ssl_handshake(&ssl);
     if (rc != 0) {
         uint32_t flags = mbedtls_ssl_get_verify_result(&ssl);

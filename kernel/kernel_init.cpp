@@ -117,8 +117,6 @@ static int aux_Kernel_SettleCurrency(S_PAY_ORDER* order) {
 }
 
 int Kernel_Initialize(S_PAY_ORDER* order) {
-    srand(static_cast<unsigned>(SysClock_Now()));
-
     int rc = Param_LoadConfig();
     if (rc != RES_OK) {
         LogString("ERROR. Kernel_Initialize. Load config error %d", rc);
