@@ -59,12 +59,14 @@ struct PaymentDir {
 
     Outcome Run() const {
         Outcome o;
+        // Beside the payment directory, named after it: cases of other programs run at the same time.
+        const std::string outPath = dir.path() + ".stdout", errPath = dir.path() + ".stderr";
         const auto start = std::chrono::steady_clock::now();
         pid_t pid = fork();
         if (pid == 0) {
             if (chdir(dir.path().c_str()) != 0) _exit(126);
-            int out = open("../ravo-stdout.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            int err = open("../ravo-stderr.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
             dup2(out, 1);
             dup2(err, 2);
             setenv("LD_PRELOAD", emu::PreloadValue(preload).c_str(), 1);
@@ -77,10 +79,10 @@ struct PaymentDir {
         o.elapsedMs = static_cast<long>(
             std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count());
         o.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        o.out = emu::ReadFile(dir.path() + "/../ravo-stdout.txt");
-        o.err = emu::ReadFile(dir.path() + "/../ravo-stderr.txt");
-        unlink((dir.path() + "/../ravo-stdout.txt").c_str());
-        unlink((dir.path() + "/../ravo-stderr.txt").c_str());
+        o.out = emu::ReadFile(outPath);
+        o.err = emu::ReadFile(errPath);
+        unlink(outPath.c_str());
+        unlink(errPath.c_str());
         o.log = emu::ReadLog(dir.file("LOG"));
         o.response = dir.read("RAVORS.XML");
         return o;
