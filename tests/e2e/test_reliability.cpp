@@ -391,6 +391,9 @@ TEST(Reliability, ASecondCallWhileOneRunsIsRefusedAtOnce) {
     Terminal t;
     const std::string pay = t.Path();
     const std::string outFirst = pay + "/../first.out", outSecond = pay + "/../second.out";
+    // The card is held back until the second call has had its answer: the
+    // first call is then surely still waiting for it.
+    const std::string cardGo = pay + "/../card.go";
     int firstExit = -2, secondExit = -2;
     long secondMs = -1;
     bool answeredEarly = true, waitedForCard = false;
@@ -408,9 +411,10 @@ TEST(Reliability, ASecondCallWhileOneRunsIsRefusedAtOnce) {
             secondExit = WaitRavo(StartRavo(pay, outSecond), 30000);
             secondMs = NowMs() - start;
             answeredEarly = t.Exists("RAVORS.XML") || t.Exists("RAVORS.XML.tmp");
+            std::ofstream(cardGo) << "card";
             firstExit = WaitRavo(first, 60000);
         },
-        "card_delay_ms=6000", "* approve");
+        "card_when_file=" + cardGo, "* approve");
 
     ASSERT_TRUE(waitedForCard) << r.log;
     EXPECT_EQ(251, secondExit) << r.log;
