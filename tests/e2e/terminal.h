@@ -23,6 +23,15 @@
 
 namespace e2e {
 
+// A limit that a test only needs to see pass runs on a clock faster still on
+// a plain build; under qemu or the sanitizers every step of the till is slow
+// enough that the clock keeps the pace it had before.
+#if E2E_SLOW_STEPS
+constexpr long kQuickLimits = 1;
+#else
+constexpr long kQuickLimits = 5;
+#endif
+
 // When to SIGKILL Ravo during a run, and what else the crash-point shim does
 // to its file-system calls; all empty means let it finish untouched.
 struct KillAt {
