@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <fstream>
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -407,6 +408,8 @@ TEST(PluginSale, ASecondPaymentWhileOneRunsIsAnsweredBusy)
     e2e::Terminal terminal;
     const std::string pay = terminal.Path();
     processor->setProcessingDirectory(QString::fromStdString(pay));
+    // The card is held back until the second payment has its answer.
+    const std::string cardGo = pay + "/../card.go";
     PaymentProcessingAnswer first, second;
     std::string requestMeanwhile;
     long secondMs = -1;
@@ -424,9 +427,10 @@ TEST(PluginSale, ASecondPaymentWhileOneRunsIsAnsweredBusy)
             second = processor->payment(PaymentProcessingRequest(PaymentProcessingRequest::Sale, 700));
             secondMs = timer.elapsed();
             requestMeanwhile = emu::ReadFile(pay + "/RAVORQ.XML");
+            std::ofstream(cardGo) << "card";
             payment.join();
         },
-        "card=stripe\ncard_delay_ms=2500", "* approve");
+        "card=stripe\ncard_when_file=" + cardGo, "* approve");
 
     ASSERT_TRUE(cardAwaited) << run.log;
     EXPECT_FALSE(second.isSuccess());
