@@ -99,9 +99,12 @@ public:
     // kill, and `next` is run pauseMs later. A pad reply held back past the kill
     // (scenario fault delay) reaches the line while the next call opens it, as a
     // real pad's does. Each result holds its own call's traces, log and response.
+    // `between`, when given, runs after the kill and before `next` (say, to
+    // present the card the first call waited for).
     std::pair<RunResult, RunResult> RunKilledThen(const std::string& first, const KillAt& kill, int pauseMs,
                                                   const std::string& next, const std::string& padScenario,
-                                                  const std::string& hostScenario);
+                                                  const std::string& hostScenario,
+                                                  const std::function<void()>& between = nullptr);
 
     // Like Run, but the operation is started by `launch` while both emulators
     // serve it: a caller such as the point-of-sale plug-in writes the request

@@ -443,7 +443,10 @@ TEST(Reliability, AKilledCallLeavesTheTerminalFree) {
     Terminal t;
     KillAt kill;
     kill.padTrace = "CardReaderInitTK";
-    auto runs = t.RunKilledThen(Request("Sale", 1500), kill, 0, Request("Sale", 700), "card_delay_ms=2000", "* approve");
+    // The card comes only after the kill, for the next call.
+    const std::string cardGo = t.Path() + "/../card.go";
+    auto runs = t.RunKilledThen(Request("Sale", 1500), kill, 0, Request("Sale", 700), "card_when_file=" + cardGo,
+                                "* approve", [&] { std::ofstream(cardGo) << "card"; });
     EXPECT_TRUE(runs.first.killed);
     EXPECT_EQ(0, runs.second.exitCode);
     EXPECT_EQ(0, runs.second.ResultCode()) << runs.second.response << runs.second.log;
