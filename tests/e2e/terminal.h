@@ -83,7 +83,7 @@ public:
     // the pad) last this many times less, through the fast-clock shim; every
     // time limit stays real. 1 keeps the real pauses. A test whose env sets
     // E2E_CLOCK_SCALE or E2E_SLEEP_SCALE paces Ravo itself.
-    long pauseScale = 50;
+    long pauseScale = 500;
 
     // Puts the built library into the payment directory as an installation
     // has it: the file libRAVOux.so.<version> and the link libRAVOux.so to it.
