@@ -289,7 +289,7 @@ TEST_P(KilledAtEveryApplyStep, TheNextSessionFinishesTheJob) {
         t.UseLibraryCopy();
         t.preload = {FASTCLOCK_LIB};
         // The clock runs fast for the session's limits; its pauses are shorter still.
-        t.env = {"E2E_CLOCK_SCALE=" + std::to_string(kFastClock), "E2E_SLEEP_SCALE=50"};
+        t.env = {"E2E_CLOCK_SCALE=" + std::to_string(kFastClock), "E2E_SLEEP_SCALE=500"};
         m.Serve("libRAVOux.so", next);
         m.Serve("RANGE.CFG", table);
         m.Serve("EMVCFG", "NEWEMVCONFIG");

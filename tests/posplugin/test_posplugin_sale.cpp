@@ -28,7 +28,7 @@ QString U(const char* utf8) { return QString::fromUtf8(utf8); }
 
 // While it lives, the Ravo the plug-in starts has its pauses (the 3 s a
 // failure stays shown, the management session's closing pause) last a
-// fiftieth, through the fast-clock shim of the end-to-end runs; every time
+// five-hundredth, through the fast-clock shim of the end-to-end runs; every time
 // limit stays real. Made after the emulators started, so they keep real time.
 class FastPauses
 {
@@ -41,7 +41,7 @@ public:
             savedPreload = preload;
         const std::string shim = emu::PreloadValue(FASTCLOCK_LIB);
         setenv("LD_PRELOAD", (hadPreload && *preload ? savedPreload + ":" + shim : shim).c_str(), 1);
-        setenv("E2E_SLEEP_SCALE", "50", 1);
+        setenv("E2E_SLEEP_SCALE", "500", 1);
     }
     ~FastPauses()
     {
