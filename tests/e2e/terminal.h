@@ -29,7 +29,7 @@ namespace e2e {
 #if E2E_SLOW_STEPS
 constexpr long kQuickLimits = 1;
 #else
-constexpr long kQuickLimits = 5;
+constexpr long kQuickLimits = 3;
 #endif
 
 // When to SIGKILL Ravo during a run, and what else the crash-point shim does
