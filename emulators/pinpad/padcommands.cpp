@@ -7,6 +7,7 @@
 #include <cstdarg>
 #include <cstring>
 #include <string>
+#include <unistd.h>
 
 #include "pinpad/crc.h"
 #include "pinpad/des.h"
@@ -220,7 +221,8 @@ void CardInit(SPadState* st, const uint8_t* d, size_t n, SPadReply* r) {
 void CardCancel(SPadState* st, const uint8_t*, size_t, SPadReply*) { st->cardActive = false; }
 void CardCheck(SPadState* st, const uint8_t*, size_t, SPadReply* r) {
     const SPadScenario& s = st->scen;
-    bool shown = st->cardActive && s.card != "none" && SysClock_MonotonicMs() - st->cardStartMs >= s.cardDelayMs;
+    bool shown = st->cardActive && s.card != "none" && SysClock_MonotonicMs() - st->cardStartMs >= s.cardDelayMs &&
+                 (s.cardWhenFile.empty() || access(s.cardWhenFile.c_str(), F_OK) == 0);
     if (!shown) { r->data = {CARD_STATE_NONE}; return; }
     if (s.card == "chip") { r->data = {CARD_STATE_CHIP}; return; }
     if (s.card == "contactless") { r->data = {CARD_STATE_CLESS}; return; }

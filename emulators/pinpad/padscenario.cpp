@@ -116,6 +116,9 @@ bool PadScen_ParseLine(const std::string& raw, SPadScenario* s, std::string* err
         s->card = val;
     } else if (key == "card_delay_ms") {
         ok = aux_Num(val, &s->cardDelayMs);
+    } else if (key == "card_when_file") {
+        ok = !val.empty();
+        s->cardWhenFile = val;
     } else if (key == "pin") {
         ok = val == "entered" || val == "cancel";
         s->pin = val;

@@ -46,6 +46,7 @@ struct SPadFile {
 struct SPadScenario {
     std::string card = "none";      // stripe, chip, contactless, cancel, none (held back)
     uint32_t cardDelayMs = 0;       // card shown this long after the card request starts
+    std::string cardWhenFile;       // and, when set, only once this file exists
     std::string pin = "entered";    // entered, cancel
     std::string confirm = "yes";    // yes, no, none (no key pressed)
     std::string keyText = "1";      // text returned by a finished keyboard input

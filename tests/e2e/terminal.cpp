@@ -319,7 +319,8 @@ RunResult Terminal::Run(const std::string& request, const std::string& padScenar
 
 std::pair<RunResult, RunResult> Terminal::RunKilledThen(const std::string& first, const KillAt& kill, int pauseMs,
                                                         const std::string& next, const std::string& padScenario,
-                                                        const std::string& hostScenario) {
+                                                        const std::string& hostScenario,
+                                                        const std::function<void()>& between) {
     RunResult killed;
     std::string base;
     size_t padMark = 0, hostMark = 0;
@@ -336,6 +337,7 @@ std::pair<RunResult, RunResult> Terminal::RunKilledThen(const std::string& first
         emu::ClearLog(m_pay + "/LOG");
         unlink((base + ".events").c_str());
         if (pauseMs > 0) usleep(static_cast<useconds_t>(pauseMs) * 1000);
+        if (between) between();
         WriteFile(m_pay + "/RAVORQ.XML", next);
         RunRavo(base, KillAt(), r);
     });

@@ -23,6 +23,15 @@
 
 namespace e2e {
 
+// A limit that a test only needs to see pass runs on a clock faster still on
+// a plain build; under qemu or the sanitizers every step of the till is slow
+// enough that the clock keeps the pace it had before.
+#if E2E_SLOW_STEPS
+constexpr long kQuickLimits = 1;
+#else
+constexpr long kQuickLimits = 3;
+#endif
+
 // When to SIGKILL Ravo during a run, and what else the crash-point shim does
 // to its file-system calls; all empty means let it finish untouched.
 struct KillAt {
@@ -74,7 +83,7 @@ public:
     // the pad) last this many times less, through the fast-clock shim; every
     // time limit stays real. 1 keeps the real pauses. A test whose env sets
     // E2E_CLOCK_SCALE or E2E_SLEEP_SCALE paces Ravo itself.
-    long pauseScale = 50;
+    long pauseScale = 500;
 
     // Puts the built library into the payment directory as an installation
     // has it: the file libRAVOux.so.<version> and the link libRAVOux.so to it.
@@ -90,9 +99,12 @@ public:
     // kill, and `next` is run pauseMs later. A pad reply held back past the kill
     // (scenario fault delay) reaches the line while the next call opens it, as a
     // real pad's does. Each result holds its own call's traces, log and response.
+    // `between`, when given, runs after the kill and before `next` (say, to
+    // present the card the first call waited for).
     std::pair<RunResult, RunResult> RunKilledThen(const std::string& first, const KillAt& kill, int pauseMs,
                                                   const std::string& next, const std::string& padScenario,
-                                                  const std::string& hostScenario);
+                                                  const std::string& hostScenario,
+                                                  const std::function<void()>& between = nullptr);
 
     // Like Run, but the operation is started by `launch` while both emulators
     // serve it: a caller such as the point-of-sale plug-in writes the request

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <fstream>
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -27,7 +28,7 @@ QString U(const char* utf8) { return QString::fromUtf8(utf8); }
 
 // While it lives, the Ravo the plug-in starts has its pauses (the 3 s a
 // failure stays shown, the management session's closing pause) last a
-// fiftieth, through the fast-clock shim of the end-to-end runs; every time
+// five-hundredth, through the fast-clock shim of the end-to-end runs; every time
 // limit stays real. Made after the emulators started, so they keep real time.
 class FastPauses
 {
@@ -40,7 +41,7 @@ public:
             savedPreload = preload;
         const std::string shim = emu::PreloadValue(FASTCLOCK_LIB);
         setenv("LD_PRELOAD", (hadPreload && *preload ? savedPreload + ":" + shim : shim).c_str(), 1);
-        setenv("E2E_SLEEP_SCALE", "50", 1);
+        setenv("E2E_SLEEP_SCALE", "500", 1);
     }
     ~FastPauses()
     {
@@ -407,6 +408,8 @@ TEST(PluginSale, ASecondPaymentWhileOneRunsIsAnsweredBusy)
     e2e::Terminal terminal;
     const std::string pay = terminal.Path();
     processor->setProcessingDirectory(QString::fromStdString(pay));
+    // The card is held back until the second payment has its answer.
+    const std::string cardGo = pay + "/../card.go";
     PaymentProcessingAnswer first, second;
     std::string requestMeanwhile;
     long secondMs = -1;
@@ -424,9 +427,10 @@ TEST(PluginSale, ASecondPaymentWhileOneRunsIsAnsweredBusy)
             second = processor->payment(PaymentProcessingRequest(PaymentProcessingRequest::Sale, 700));
             secondMs = timer.elapsed();
             requestMeanwhile = emu::ReadFile(pay + "/RAVORQ.XML");
+            std::ofstream(cardGo) << "card";
             payment.join();
         },
-        "card=stripe\ncard_delay_ms=2500", "* approve");
+        "card=stripe\ncard_when_file=" + cardGo, "* approve");
 
     ASSERT_TRUE(cardAwaited) << run.log;
     EXPECT_FALSE(second.isSuccess());
