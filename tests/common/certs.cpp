@@ -43,7 +43,7 @@ std::string SanDer(const std::string& list) {
 
 }  // namespace
 
-std::string MakeCert(const CertSpec& spec) {
+std::string MakeCert(const CertOrder& order) {
     mbedtls_pk_context key, issuerKey;
     mbedtls_pk_init(&key);
     mbedtls_pk_init(&issuerKey);
@@ -53,19 +53,19 @@ std::string MakeCert(const CertSpec& spec) {
     mbedtls_mpi_init(&serial);
     std::string pem;
     unsigned char buf[4096];
-    std::string san = spec.sans.empty() ? "" : SanDer(spec.sans);
-    if (mbedtls_pk_parse_keyfile(&key, spec.keyFile.c_str(), "") == 0 &&
-        mbedtls_pk_parse_keyfile(&issuerKey, spec.issuerKeyFile.c_str(), "") == 0 &&
+    std::string san = order.sans.empty() ? "" : SanDer(order.sans);
+    if (mbedtls_pk_parse_keyfile(&key, order.keyFile.c_str(), "") == 0 &&
+        mbedtls_pk_parse_keyfile(&issuerKey, order.issuerKeyFile.c_str(), "") == 0 &&
         mbedtls_mpi_lset(&serial, 77) == 0) {
         mbedtls_x509write_crt_set_version(&crt, MBEDTLS_X509_CRT_VERSION_3);
         mbedtls_x509write_crt_set_md_alg(&crt, MBEDTLS_MD_SHA256);
         mbedtls_x509write_crt_set_subject_key(&crt, &key);
         mbedtls_x509write_crt_set_issuer_key(&crt, &issuerKey);
-        int rc = mbedtls_x509write_crt_set_subject_name(&crt, spec.subject.c_str());
-        if (rc == 0) rc = mbedtls_x509write_crt_set_issuer_name(&crt, spec.issuerName.c_str());
+        int rc = mbedtls_x509write_crt_set_subject_name(&crt, order.subject.c_str());
+        if (rc == 0) rc = mbedtls_x509write_crt_set_issuer_name(&crt, order.issuerName.c_str());
         if (rc == 0) rc = mbedtls_x509write_crt_set_serial(&crt, &serial);
-        if (rc == 0) rc = mbedtls_x509write_crt_set_validity(&crt, spec.notBefore.c_str(), spec.notAfter.c_str());
-        if (rc == 0) rc = mbedtls_x509write_crt_set_basic_constraints(&crt, spec.ca ? 1 : 0, -1);
+        if (rc == 0) rc = mbedtls_x509write_crt_set_validity(&crt, order.notBefore.c_str(), order.notAfter.c_str());
+        if (rc == 0) rc = mbedtls_x509write_crt_set_basic_constraints(&crt, order.ca ? 1 : 0, -1);
         if (rc == 0 && !san.empty())
             rc = mbedtls_x509write_crt_set_extension(&crt, MBEDTLS_OID_SUBJECT_ALT_NAME,
                                                      MBEDTLS_OID_SIZE(MBEDTLS_OID_SUBJECT_ALT_NAME), 0,

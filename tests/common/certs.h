@@ -7,7 +7,7 @@
 
 // A certificate to make: its subject and key, the signer's key and name (the
 // subject's own for a self-issued one), names and dates (UTC, YYYYMMDDhhmmss).
-struct CertSpec {
+struct CertOrder {
     std::string subject;            // "C=BY,O=...,CN=..."
     std::string sans;               // "" for no subjectAltName extension
     std::string keyFile;            // the certificate's key
@@ -18,4 +18,4 @@ struct CertSpec {
 };
 
 // The certificate described, PEM; "" (and a test failure) when it could not be made.
-std::string MakeCert(const CertSpec& spec);
+std::string MakeCert(const CertOrder& order);

@@ -114,19 +114,19 @@ CheckOutcome RunCheck(const std::string& pay, const std::vector<std::string>& en
 void MakeSets() {
     const std::string pki = TestPki();
     if (access((pki + "/ending/SSLA").c_str(), F_OK) == 0) return;
-    CertSpec terminal;
+    CertOrder terminal;
     terminal.subject = "C=BY,O=RAVO Test,CN=TERM0001";
     terminal.keyFile = pki + "/sha256/SSLK";
     terminal.issuerKeyFile = pki + "/ca.key";
     terminal.issuerName = "C=BY,O=RAVO Test,CN=RAVO Test CA";
     terminal.notAfter = "20210101000000";
-    CertSpec ca;
+    CertOrder ca;
     ca.subject = ca.issuerName = terminal.issuerName;
     ca.keyFile = ca.issuerKeyFile = pki + "/ca.key";
     ca.notBefore = "20400101000000";
     ca.notAfter = "20491231235959";
     ca.ca = true;
-    CertSpec ending = terminal;
+    CertOrder ending = terminal;
     char end[16];
     const time_t inTenDays = time(nullptr) + 10 * 86400 + 43200;  // ten days and a half: "10 days" all day
     struct tm utc;

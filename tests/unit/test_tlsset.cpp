@@ -102,7 +102,7 @@ TEST(TlsSet, EachBrokenSetIsStoppedByTheCheckThatFindsIt) {
 TEST(TlsSet, ASetInMemoryIsJudgedAsOnTheDiskWithItsIssuersDates) {
     TempDir dir;
     const std::string ca = kPki + "/ca.crt";
-    CertSpec decoy;
+    CertOrder decoy;
     decoy.subject = decoy.issuerName = "C=BY,O=Elsewhere,CN=Decoy CA";
     decoy.keyFile = decoy.issuerKeyFile = kPki + "/rogue/ca.key";
     decoy.notBefore = "20210101000000";

@@ -257,13 +257,13 @@ TEST_F(TransportTest, PeerIdentityRule) {
     const std::string key = g_work->file("pki/host.key"), caKey = g_work->file("pki/ca.key");
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        CertSpec spec;
-        spec.subject = std::string("C=BY,O=RAVO Test,CN=") + c.cn;
-        spec.sans = c.sans;
-        spec.keyFile = key;
-        spec.issuerKeyFile = caKey;
-        spec.issuerName = kTestCAName;
-        std::string pem = MakeCert(spec);
+        CertOrder order;
+        order.subject = std::string("C=BY,O=RAVO Test,CN=") + c.cn;
+        order.sans = c.sans;
+        order.keyFile = key;
+        order.issuerKeyFile = caKey;
+        order.issuerName = kTestCAName;
+        std::string pem = MakeCert(order);
         mbedtls_x509_crt crt;
         mbedtls_x509_crt_init(&crt);
         ASSERT_EQ(0, mbedtls_x509_crt_parse(&crt, reinterpret_cast<const unsigned char*>(pem.c_str()), pem.size() + 1));
@@ -298,13 +298,13 @@ TEST_F(TransportTest, RefusedHandshakeSaysWhy) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         ClearLog();
-        CertSpec spec;
-        spec.subject = "C=BY,O=RAVO Test,CN=TERM0001";
-        spec.keyFile = g_work->file("pki/sha256/SSLK");
-        spec.issuerKeyFile = g_work->file(std::string(c.issuerDir) + "/ca.key");
-        spec.issuerName = c.issuerName;
-        spec.notAfter = c.notAfter;
-        g_work->write("pki/own/SSLC", MakeCert(spec));
+        CertOrder order;
+        order.subject = "C=BY,O=RAVO Test,CN=TERM0001";
+        order.keyFile = g_work->file("pki/sha256/SSLK");
+        order.issuerKeyFile = g_work->file(std::string(c.issuerDir) + "/ca.key");
+        order.issuerName = c.issuerName;
+        order.notAfter = c.notAfter;
+        g_work->write("pki/own/SSLC", MakeCert(order));
         ASSERT_EQ(0, system("cp pki/sha256/SSLA pki/sha256/SSLK pki/own/"));
         ASSERT_EQ(0, LoadTerminal("own"));
         HostEmu emu("default");
