@@ -138,6 +138,11 @@ static const mbedtls_x509_crt* aux_TlsSet_Issuer(const mbedtls_x509_crt* caChain
     return caChain;
 }
 
+// The name a file of the set is reported under; "" when it has none.
+static const char* aux_TlsSet_Name(const STlsSetFile* file) {
+    return file != nullptr && file->szName != nullptr ? file->szName : "";
+}
+
 int TlsSet_CheckFiles(const STlsSetFile* ca, const STlsSetFile* cert, const STlsSetFile* key, STlsSetReport* report,
                       char* reason, size_t reasonSize) {
     STlsSetReport own;
@@ -149,9 +154,9 @@ int TlsSet_CheckFiles(const STlsSetFile* ca, const STlsSetFile* cert, const STls
         reasonSize = sizeof(ownReason);
     }
     reason[0] = '\0';
-    const char* caName = ca != nullptr && ca->szName != nullptr ? ca->szName : "";
-    const char* certName = cert != nullptr && cert->szName != nullptr ? cert->szName : "";
-    const char* keyName = key != nullptr && key->szName != nullptr ? key->szName : "";
+    const char* caName = aux_TlsSet_Name(ca);
+    const char* certName = aux_TlsSet_Name(cert);
+    const char* keyName = aux_TlsSet_Name(key);
 
     mbedtls_x509_crt caChain, certChain;
     mbedtls_pk_context pk;
@@ -233,7 +238,7 @@ int TlsSet_CheckPeer(const STlsSetFile* ca, const mbedtls_x509_crt* peer, uint8_
         reasonSize = sizeof(ownReason);
     }
     reason[0] = '\0';
-    const char* caName = ca != nullptr && ca->szName != nullptr ? ca->szName : "";
+    const char* caName = aux_TlsSet_Name(ca);
     if (peer == nullptr || peer->raw.p == nullptr) {
         snprintf(reason, reasonSize, "SSLA [%s] cannot be checked against the manager: no certificate of it at hand",
                  caName);
